@@ -1,0 +1,77 @@
+#pragma once
+// The one capture engine object: builds and drives the capture graph, keeps
+// the video window fitted in its owner, lists and binds devices.
+//
+// PUBLIC API used by the shell -- keep these signatures. Private members are
+// the engine's own (keep the names of the design: graphBuilder, captureBuilder,
+// videoCaptureFilter, audioCaptureFilter, videoCompressorFilter,
+// audioCompressorFilter, mediaControl, videoWindow, deviceEnumerator,
+// sampleGrabber, ownerWindow).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "capture/ComboBox.h"
+#include "capture/SampleGrabber.h"
+#include "capture/VideoWindow.h"
+
+class ICapturePlatform;  // capture/CapturePlatform.h
+
+// Width and height of the video format connected to the grabber; 0 until a
+// build has read it. Written only by BuildGraph (UI thread).
+extern int32_t videoWidth;
+extern int32_t videoHeight;
+
+class CCaptureSession {
+public:
+    // Uses the GStreamer platform unless another one is given (tests: a fake).
+    explicit CCaptureSession(std::unique_ptr<ICapturePlatform> platform = nullptr);
+    ~CCaptureSession();
+    CCaptureSession(const CCaptureSession&) = delete;
+    CCaptureSession& operator=(const CCaptureSession&) = delete;
+
+    // Graph
+    HRESULT CreateGraph();
+    // 0 = built and running; negative = failed (a message was shown).
+    HRESULT BuildGraph(int32_t videoDevice, int32_t videoCompressor, int32_t audioCompressor,
+                       IOwnerWindow* owner);
+    void SetupVideoWindow();
+    void FitVideoWindow();
+    static WindowRect LetterboxRect(const WindowRect& source, const WindowRect& target);
+    HRESULT Run();
+    HRESULT Pause();
+    HRESULT Stop();
+    // true when a recording is being written to videoFilePath after the call
+    // (a new one, or the one that was already going on). false: a message
+    // was shown and nothing records.
+    bool StartRecording();
+    void ArmSnapshot(int value);
+
+    // true while the graph holds a recording branch that Run would resume
+    // (started and not finished by Stop or a failure).
+    bool RecordingActive() const;
+
+    // Device catalogue (the device dialog). Return the number of names added, or -1.
+    int ListVideoDevices(IComboBox* combo);
+    int ListVideoCompressors(IComboBox* combo);
+    int ListAudioCompressors(IComboBox* combo);
+
+    // Where messages go: a message box with OK only, in the shell. Called on
+    // the UI thread. The default writes to stderr.
+    void SetMessageHandler(std::function<void(const std::string&)> handler);
+
+    // Asynchronous graph events (a camera that fails or goes away, a full
+    // disk) are queued on the streaming thread. `notifier` is called (from any
+    // thread) whenever something is queued; the shell answers by calling
+    // ProcessPendingEvents on the UI thread. Tests call it directly.
+    void SetEventNotifier(std::function<void()> notifier);
+    void ProcessPendingEvents();
+    // Called on the UI thread (from ProcessPendingEvents) after the graph has
+    // been stopped by a failure, so the frame can clear its flags.
+    void SetGraphStoppedHandler(std::function<void()> handler);
+};
+
+// The one session of the process.
+CCaptureSession& TheCaptureSession();

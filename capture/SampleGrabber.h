@@ -1,0 +1,26 @@
+#pragma once
+// The sample grabber's callback contract: the running graph calls BufferCB on
+// its streaming thread for every frame that passes the grabber.
+
+#include <cstdint>
+
+using HRESULT = int32_t;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+inline bool FAILED(HRESULT hr) { return hr < 0; }
+inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+
+class ISampleGrabberCB {
+public:
+    virtual ~ISampleGrabberCB() = default;
+    // Not used: the session selects the buffer callback.
+    virtual HRESULT SampleCB(double sampleTime, void* sample) = 0;
+    // `buffer` holds the frame as a 24-bit bitmap pixel array: blue-green-red,
+    // rows bottom-up, each row filled to a multiple of 4 bytes. Valid only
+    // during the call.
+    virtual HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) = 0;
+};

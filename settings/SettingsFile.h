@@ -1,0 +1,39 @@
+#pragma once
+// Reading and writing "setting.ini" in appDirectory.
+
+#include <functional>
+#include <string>
+
+#include "settings/SettingsRecord.h"
+
+// appDirectory + "/setting.ini", joined by plain concatenation.
+std::string SettingsFilePath();
+
+// Outcome of a load or save, for the shell to report. `ok` false means
+// `message` names the file and the reason.
+struct SettingsResult {
+    bool ok = true;
+    std::string message;
+};
+
+// Reads up to 524 bytes of "setting.ini" into `settings`. A missing file is
+// created with the defaults; a file that exists but cannot be read leaves the
+// defaults in memory, reports why, and is not overwritten until the user
+// changes a setting.
+SettingsResult LoadSettings();
+
+// Writes the whole 524-byte record, bytes behind each NUL included. On failure
+// the file keeps its previous content and the new value stays in memory.
+SettingsResult SaveSettings();
+
+// Copies `path` with its NUL into a path field, leaving the bytes behind it as
+// they were. Paths longer than 259 bytes are cut on a UTF-8 character boundary.
+void StorePath(char (&field)[kPathBufferSize], const std::string& path);
+
+// The text of a path field up to its NUL (or 260 bytes when there is none).
+std::string ReadPath(const char (&field)[kPathBufferSize]);
+
+// Where the shell shows a failed save (a message box); tests replace it.
+// The default writes to stderr.
+void SetSettingsErrorHandler(std::function<void(const std::string&)> handler);
+void ReportSettingsError(const std::string& message);

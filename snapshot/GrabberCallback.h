@@ -1,0 +1,46 @@
+#pragma once
+// The sample grabber's callback: writes the first frame that arrives while
+// snapshotArmed is raised as a photo into the photo folder.
+//
+// PUBLIC API used by the engine and the shell -- keep these signatures.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "capture/SampleGrabber.h"
+#include "settings/SettingsRecord.h"
+
+// 1 from Take photo until the next frame has been written.
+extern std::atomic<int> snapshotArmed;
+
+class CGrabberCallback : public ISampleGrabberCB {
+public:
+    CGrabberCallback();
+
+    HRESULT SampleCB(double sampleTime, void* sample) override;
+    HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) override;
+
+    // Writes temp.bmp, converts it when JPEG is asked for, stores the photo.
+    // Returns 0 in every case; failures go to the photo-failure handler.
+    int WriteSnapshot(const uint8_t* frame, int32_t length);
+
+    // Written by BuildGraph on the UI thread, read on the streaming thread.
+    std::atomic<int32_t> frameWidth{0};
+    std::atomic<int32_t> frameHeight{0};
+    char tempBitmapPath[kPathBufferSize];  // "temp.bmp", a bare name resolved in appDirectory
+
+    // The view's ConvertBitmapToJpeg: reads temp.bmp, writes temp.jpg in
+    // appDirectory, returns whether temp.jpg was written now. When not set,
+    // the snapshot code converts on its own.
+    void SetJpegConverter(std::function<bool()> converter);
+
+    // Told (on the streaming thread) when a photo could not be stored, with a
+    // sentence for the status bar; and told the stored file's path on success.
+    void SetPhotoHandlers(std::function<void(const std::string&)> onFailed,
+                          std::function<void(const std::string&)> onStored);
+};
+
+// The one callback object of the process.
+extern CGrabberCallback grabberCallback;
