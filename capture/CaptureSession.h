@@ -9,15 +9,17 @@
 // sampleGrabber, ownerWindow).
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "capture/CapturePlatform.h"
 #include "capture/ComboBox.h"
 #include "capture/SampleGrabber.h"
 #include "capture/VideoWindow.h"
 
-class ICapturePlatform;  // capture/CapturePlatform.h
 
 // Width and height of the video format connected to the grabber; 0 until a
 // build has read it. Written only by BuildGraph (UI thread).
@@ -71,6 +73,56 @@ public:
     // Called on the UI thread (from ProcessPendingEvents) after the graph has
     // been stopped by a failure, so the frame can clear its flags.
     void SetGraphStoppedHandler(std::function<void()> handler);
+
+    // Bind operations of the catalogue: entry `index` of the category, counted
+    // as the listing counts, into `target`. false: the category could not be
+    // enumerated. An index past the end binds nothing and keeps `target`.
+    bool BindVideoDevice(int32_t index, std::shared_ptr<IBaseFilter>& target);
+    bool BindVideoCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target);
+    bool BindAudioCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target);
+
+    // Stops the graph (finishing a recording), detaches the video window and
+    // releases everything. The shell calls it before its windows go away;
+    // the destructor calls it again (then it does nothing).
+    void TearDown();
+
+private:
+    int ListCategory(IComboBox* combo, DeviceCategory category, bool createEnumerator);
+    bool BindCategory(DeviceCategory category, int32_t index, std::shared_ptr<IBaseFilter>& target);
+    HRESULT Fail(const std::string& message, HRESULT status);
+    void ShowMessage(const std::string& message);
+    void ReleaseGraph();
+    void DiscardRecording();
+    void OnGraphError(uint64_t generation, const std::string& reason);
+
+    std::unique_ptr<ICapturePlatform> platform;
+
+    IOwnerWindow* ownerWindow = nullptr;
+    std::unique_ptr<IGraphBuilder> graphBuilder;
+    std::unique_ptr<ICaptureGraphBuilder2> captureBuilder;
+    std::shared_ptr<IBaseFilter> videoCaptureFilter;
+    std::shared_ptr<IBaseFilter> audioCaptureFilter;
+    std::shared_ptr<IBaseFilter> videoCompressorFilter;
+    std::shared_ptr<IBaseFilter> audioCompressorFilter;
+    IMediaControl* mediaControl = nullptr;
+    IGraphVideoWindow* videoWindow = nullptr;
+    std::unique_ptr<ICreateDevEnum> deviceEnumerator;
+    std::shared_ptr<ISampleGrabber> sampleGrabber;
+
+    std::function<void(const std::string&)> messageHandler;
+    std::function<void()> graphStoppedHandler;
+
+    // Failures reported by the streaming threads, waiting for the UI thread.
+    // Each carries the build it came from, so a late report of a graph that
+    // was stopped or replaced is dropped.
+    struct GraphFailure {
+        uint64_t generation;
+        std::string reason;
+    };
+    std::mutex eventMutex;
+    std::deque<GraphFailure> pendingFailures;
+    std::function<void()> eventNotifier;
+    uint64_t graphGeneration = 0;  // guarded by eventMutex
 };
 
 // The one session of the process.

@@ -1,0 +1,143 @@
+#pragma once
+// What the capture session needs from the media platform: a device
+// enumerator with one class enumerator per category, filters bound from its
+// entries, a filter graph with media control and a video window, a capture
+// graph builder that renders streams into it, and a sample grabber.
+//
+// The session talks only to these interfaces, so the engine can run on
+// GStreamer (capture/gst/), on a fake in tests, or on another platform.
+// Statuses are HRESULT-like (capture/SampleGrabber.h).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "capture/SampleGrabber.h"
+#include "capture/VideoWindow.h"
+
+enum class DeviceCategory {
+    VideoInputDevice,
+    VideoCompressor,
+    AudioCompressor,
+    AudioInputDevice,
+};
+
+// A filter bound from a catalogue entry (or made by the platform). Only the
+// platform that made it knows what it holds.
+class IBaseFilter {
+public:
+    virtual ~IBaseFilter() = default;
+};
+using FilterPtr = std::shared_ptr<IBaseFilter>;
+
+// One entry of a class enumerator.
+class IMoniker {
+public:
+    virtual ~IMoniker() = default;
+    // Opens the entry's properties and reads its display name (UTF-8).
+    // A failure means the entry has no readable name.
+    virtual HRESULT ReadFriendlyName(std::string& name) = 0;
+    virtual HRESULT BindToObject(FilterPtr& filter) = 0;
+};
+
+class IEnumMoniker {
+public:
+    virtual ~IEnumMoniker() = default;
+    virtual void Reset() = 0;
+    // S_OK with the next entry, S_FALSE when none is left.
+    virtual HRESULT Next(std::unique_ptr<IMoniker>& entry) = 0;
+};
+
+class ICreateDevEnum {
+public:
+    virtual ~ICreateDevEnum() = default;
+    // S_OK with an enumerator; S_FALSE without one for an empty category.
+    virtual HRESULT CreateClassEnumerator(DeviceCategory category,
+                                          std::unique_ptr<IEnumMoniker>& enumerator) = 0;
+};
+
+// The size of the video format connected to the grabber.
+struct ConnectedVideoFormat {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Takes every frame of the preview stream as a 24-bit bitmap pixel array
+// (blue-green-red, rows bottom-up, rows filled to multiples of 4 bytes) and
+// hands it to the callback, then to the graph's video window.
+class ISampleGrabber : public IBaseFilter {
+public:
+    virtual HRESULT SetMediaTypeRGB24() = 0;
+    // Waits (bounded) for the format to be negotiated when it is not yet.
+    virtual HRESULT GetConnectedMediaType(ConnectedVideoFormat& format) = 0;
+    virtual HRESULT SetBufferSamples(bool buffer) = 0;
+    virtual HRESULT SetOneShot(bool oneShot) = 0;
+    // selector 1: BufferCB for every frame. The callback must outlive the graph.
+    virtual HRESULT SetCallback(ISampleGrabberCB* callback, int selector) = 0;
+};
+
+class IMediaControl {
+public:
+    virtual ~IMediaControl() = default;
+    virtual HRESULT Run() = 0;
+    virtual HRESULT Pause() = 0;
+    virtual HRESULT Stop() = 0;
+};
+
+// The graph's video window: frames of the grabber shown in a child of the owner.
+class IGraphVideoWindow {
+public:
+    virtual ~IGraphVideoWindow() = default;
+    // Attaches a child window of `owner` (nullptr detaches the current one).
+    virtual HRESULT PutOwner(IOwnerWindow* owner) = 0;
+    virtual HRESULT PutVisible(bool visible) = 0;
+    virtual HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) = 0;
+};
+
+class IGraphBuilder {
+public:
+    virtual ~IGraphBuilder() = default;
+    virtual HRESULT AddFilter(const FilterPtr& filter, const std::string& name) = 0;
+    virtual IMediaControl* QueryMediaControl() = 0;
+    virtual IGraphVideoWindow* QueryVideoWindow() = 0;
+    // Called on a streaming thread when the running graph fails (a device that
+    // stops working or goes away, a write that fails). The graph has stopped
+    // producing; the receiver stops it from the UI thread.
+    virtual void SetErrorHandler(std::function<void(const std::string&)> handler) = 0;
+};
+
+enum class PinCategory { Preview, Capture };
+enum class MediaType { Video, Audio };
+
+class ICaptureGraphBuilder2 {
+public:
+    virtual ~ICaptureGraphBuilder2() = default;
+    virtual HRESULT SetFiltergraph(IGraphBuilder* graph) = 0;
+    // Preview: source through the grabber (intermediate) to a renderer.
+    // Capture: source through the compressor (intermediate, may be null) into
+    // the multiplexer made by SetOutputFileName (sink).
+    virtual HRESULT RenderStream(PinCategory category, MediaType type, const FilterPtr& source,
+                                 const FilterPtr& intermediate, const FilterPtr& sink) = 0;
+    // An AVI multiplexer writing to `path`, put into the graph.
+    virtual HRESULT SetOutputFileName(const std::string& path, FilterPtr& multiplexer) = 0;
+
+    // The recording branch. Starting checks what can be checked at once and
+    // reports a reason; finishing ends the file properly (index written) and
+    // takes the branch out of the graph, so the next Run previews only.
+    virtual HRESULT ConfirmRecordingStarted(std::string& error) = 0;
+    virtual HRESULT FinishRecording(std::string& error) = 0;
+    virtual bool HasRecording() const = 0;
+};
+
+class ICapturePlatform {
+public:
+    virtual ~ICapturePlatform() = default;
+    virtual HRESULT CreateDeviceEnumerator(std::unique_ptr<ICreateDevEnum>& enumerator) = 0;
+    virtual HRESULT CreateFilterGraph(std::unique_ptr<IGraphBuilder>& graph) = 0;
+    virtual HRESULT CreateCaptureGraphBuilder(std::unique_ptr<ICaptureGraphBuilder2>& builder) = 0;
+    virtual HRESULT CreateSampleGrabber(std::shared_ptr<ISampleGrabber>& grabber) = 0;
+};
+
+// The platform of this build (GStreamer on Linux).
+std::unique_ptr<ICapturePlatform> CreateDefaultCapturePlatform();

@@ -1,0 +1,474 @@
+#include "capture/CaptureSession.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+
+#include "capture/CapturePlatform.h"
+#include "capture/Utf8.h"
+#include "settings/SettingsFile.h"
+#include "snapshot/GrabberCallback.h"
+
+int32_t videoWidth = 0;
+int32_t videoHeight = 0;
+
+namespace {
+
+// A display name longer than this is cut (on a character boundary) so that it
+// fits the 2048-byte name buffer of the lists with its terminator.
+constexpr std::size_t kMaxFriendlyNameBytes = 2047;
+
+std::string CurrentVideoFilePath() {
+    std::lock_guard lock(SettingsMutex());
+    return ReadPath(settings.videoFilePath);
+}
+
+// Whether a recording could be created at `path`, without truncating a file
+// that is already there. Leaves no new empty file behind.
+bool CheckRecordingPathWritable(const std::string& path, std::string& reason) {
+    struct stat before {};
+    const bool existed = ::stat(path.c_str(), &before) == 0;
+    if (existed && S_ISDIR(before.st_mode)) {
+        reason = "it is a folder";
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    if (!existed) ::unlink(path.c_str());
+    return true;
+}
+
+}  // namespace
+
+CCaptureSession::CCaptureSession(std::unique_ptr<ICapturePlatform> platformToUse)
+    : platform(platformToUse ? std::move(platformToUse) : CreateDefaultCapturePlatform()) {
+    ownerWindow = nullptr;
+    videoWindow = nullptr;
+    mediaControl = nullptr;
+    graphBuilder.reset();
+    captureBuilder.reset();
+    sampleGrabber.reset();
+}
+
+CCaptureSession::~CCaptureSession() { TearDown(); }
+
+void CCaptureSession::TearDown() {
+    ReleaseGraph();
+    videoCaptureFilter.reset();
+    audioCaptureFilter.reset();
+    videoCompressorFilter.reset();
+    audioCompressorFilter.reset();
+    deviceEnumerator.reset();
+}
+
+void CCaptureSession::ShowMessage(const std::string& message) {
+    if (messageHandler)
+        messageHandler(message);
+    else
+        std::cerr << message << '\n';
+}
+
+HRESULT CCaptureSession::Fail(const std::string& message, HRESULT status) {
+    ShowMessage(message);
+    return FAILED(status) ? status : E_FAIL;
+}
+
+// ---------------------------------------------------------------- the graph
+
+HRESULT CCaptureSession::CreateGraph() {
+    if (!platform) return E_FAIL;
+    std::unique_ptr<IGraphBuilder> graph;
+    HRESULT hr = platform->CreateFilterGraph(graph);
+    std::unique_ptr<ICaptureGraphBuilder2> builder;
+    HRESULT hrBuilder = platform->CreateCaptureGraphBuilder(builder);
+    if (FAILED(hr) || !graph) return FAILED(hr) ? hr : E_FAIL;
+    if (FAILED(hrBuilder) || !builder) return FAILED(hrBuilder) ? hrBuilder : E_FAIL;
+    graphBuilder = std::move(graph);
+    captureBuilder = std::move(builder);
+
+    captureBuilder->SetFiltergraph(graphBuilder.get());
+
+    uint64_t generation;
+    {
+        std::lock_guard lock(eventMutex);
+        generation = ++graphGeneration;
+    }
+    graphBuilder->SetErrorHandler(
+        [this, generation](const std::string& reason) { OnGraphError(generation, reason); });
+
+    mediaControl = graphBuilder->QueryMediaControl();
+    if (!mediaControl) return E_NOINTERFACE;
+    videoWindow = graphBuilder->QueryVideoWindow();
+    return videoWindow ? S_OK : E_NOINTERFACE;
+}
+
+// Stops and releases the graph of an earlier build, finishing its recording,
+// and takes its video window out of the owner.
+void CCaptureSession::ReleaseGraph() {
+    if (captureBuilder && captureBuilder->HasRecording()) {
+        std::string error;
+        if (FAILED(captureBuilder->FinishRecording(error)))
+            ShowMessage("The recording could not be finished: " + error);
+    }
+    if (mediaControl) mediaControl->Stop();
+    if (videoWindow) {
+        videoWindow->PutVisible(false);
+        videoWindow->PutOwner(nullptr);
+    }
+    {
+        std::lock_guard lock(eventMutex);
+        ++graphGeneration;  // whatever the old graph still reports is stale
+        pendingFailures.clear();
+    }
+    mediaControl = nullptr;
+    videoWindow = nullptr;
+    captureBuilder.reset();
+    graphBuilder.reset();
+    sampleGrabber.reset();
+    ownerWindow = nullptr;
+}
+
+HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor,
+                                    int32_t audioCompressor, IOwnerWindow* owner) {
+    // A new build starts from new objects; the graph of an earlier build is
+    // stopped and released first so that it leaves nothing running.
+    ReleaseGraph();
+
+    HRESULT hr = CreateGraph();
+    if (FAILED(hr)) return Fail("Failed to get video interfaces!", hr);
+
+    videoCaptureFilter.reset();
+    if (!BindVideoDevice(videoDevice, videoCaptureFilter) || !videoCaptureFilter)
+        return Fail("Couldn't bind the chosen video device!", E_FAIL);
+    graphBuilder->AddFilter(videoCaptureFilter, "Capture Filter");
+
+    videoCompressorFilter.reset();
+    if (videoCompressor >= 0) {
+        if (!BindVideoCompressor(videoCompressor, videoCompressorFilter) || !videoCompressorFilter)
+            return Fail("Couldn't bind the chosen video compressor!", E_FAIL);
+        graphBuilder->AddFilter(videoCompressorFilter, "Compressor");
+    }
+    audioCompressorFilter.reset();
+    if (audioCompressor >= 0) {
+        if (!BindAudioCompressor(audioCompressor, audioCompressorFilter) || !audioCompressorFilter)
+            return Fail("Couldn't bind the chosen audio compressor!", E_FAIL);
+        graphBuilder->AddFilter(audioCompressorFilter, "Filter 2");
+    }
+
+    hr = platform->CreateSampleGrabber(sampleGrabber);
+    if (!sampleGrabber)
+        return Fail("Fail to create SampleGrabber, maybe qedit.dll is not registered?", hr);
+    FilterPtr grabberFilter = sampleGrabber;
+
+    hr = sampleGrabber->SetMediaTypeRGB24();
+    if (FAILED(hr)) return Fail("Fail to set media type!", hr);
+
+    hr = graphBuilder->AddFilter(grabberFilter, "Grabber");
+    if (FAILED(hr)) return Fail("Fail to put sample grabber in graph", hr);
+
+    // The first audio input device is the one recorded. Without one the
+    // preview and the recording go on without sound.
+    audioCaptureFilter.reset();
+    if (deviceEnumerator) {
+        std::unique_ptr<IEnumMoniker> audioInputs;
+        if (deviceEnumerator->CreateClassEnumerator(DeviceCategory::AudioInputDevice, audioInputs) ==
+                S_OK &&
+            audioInputs) {
+            std::unique_ptr<IMoniker> first;
+            if (audioInputs->Next(first) == S_OK && first) first->BindToObject(audioCaptureFilter);
+        }
+    }
+    if (audioCaptureFilter) {
+        hr = graphBuilder->AddFilter(audioCaptureFilter, "audio Capture");
+        if (FAILED(hr)) return hr;
+    }
+
+    hr = captureBuilder->RenderStream(PinCategory::Preview, MediaType::Video, videoCaptureFilter,
+                                      grabberFilter, nullptr);
+    if (FAILED(hr)) return Fail("Can't build the graph", hr);
+
+    ConnectedVideoFormat format;
+    hr = sampleGrabber->GetConnectedMediaType(format);
+    if (FAILED(hr)) return Fail("Failt to read the connected media type", hr);
+    videoWidth = format.width;
+    videoHeight = format.height;
+    grabberCallback.frameWidth.store(format.width);
+    grabberCallback.frameHeight.store(format.height);
+
+    sampleGrabber->SetBufferSamples(false);
+    sampleGrabber->SetOneShot(false);
+    sampleGrabber->SetCallback(&grabberCallback, 1);
+
+    ownerWindow = owner;
+    SetupVideoWindow();
+
+    hr = mediaControl->Run();
+    if (FAILED(hr)) return Fail("Couldn't run the graph!", hr);
+    return S_OK;
+}
+
+void CCaptureSession::SetupVideoWindow() {
+    if (!videoWindow) return;
+    if (FAILED(videoWindow->PutOwner(ownerWindow))) return;
+    FitVideoWindow();
+    videoWindow->PutVisible(true);
+}
+
+void CCaptureSession::FitVideoWindow() {
+    if (!videoWindow || !ownerWindow) return;
+    const WindowRect client = ownerWindow->ClientRect();
+    const WindowRect source{0, 0, grabberCallback.frameWidth.load(), grabberCallback.frameHeight.load()};
+    const WindowRect placed = LetterboxRect(source, client);
+    videoWindow->SetWindowPosition(placed.left, placed.top, placed.Width(), placed.Height());
+}
+
+WindowRect CCaptureSession::LetterboxRect(const WindowRect& source, const WindowRect& target) {
+    const int32_t tw = target.right - target.left;
+    const int32_t th = target.bottom - target.top;
+    const int32_t sw = source.right - source.left;
+    const int32_t sh = source.bottom - source.top;
+    // A source without a size has no aspect ratio to keep: fill the target.
+    if (sw <= 0 || sh <= 0 || tw <= 0 || th <= 0) return WindowRect{0, 0, std::max(tw, 0), std::max(th, 0)};
+
+    const double ratio = static_cast<double>(sw) / static_cast<double>(sh);
+    // Compared as doubles so that a very wide source cannot overflow the int.
+    const double fullHeightWidth = std::trunc(th * ratio);
+    int32_t w, h;
+    if (fullHeightWidth > tw) {
+        w = tw;
+        h = static_cast<int32_t>(std::trunc(tw / ratio));
+    } else {
+        w = static_cast<int32_t>(fullHeightWidth);
+        h = th;
+    }
+    const int32_t x = (tw - w) / 2;
+    const int32_t y = (th - h) / 2;
+    return WindowRect{x, y, x + w, y + h};
+}
+
+HRESULT CCaptureSession::Run() { return mediaControl ? mediaControl->Run() : S_OK; }
+
+HRESULT CCaptureSession::Pause() { return mediaControl ? mediaControl->Pause() : S_OK; }
+
+HRESULT CCaptureSession::Stop() {
+    if (!mediaControl) return S_OK;
+    // Stop ends the recording: the file gets its index and the branch leaves
+    // the graph, so a later Start video previews without touching the file.
+    if (captureBuilder && captureBuilder->HasRecording()) {
+        std::string error;
+        if (FAILED(captureBuilder->FinishRecording(error)))
+            ShowMessage("The recording could not be finished properly: " + error);
+    }
+    return mediaControl->Stop();
+}
+
+void CCaptureSession::DiscardRecording() {
+    std::string ignored;
+    if (captureBuilder && captureBuilder->HasRecording()) captureBuilder->FinishRecording(ignored);
+}
+
+bool CCaptureSession::StartRecording() {
+    if (!mediaControl || !captureBuilder) return false;
+
+    // Record while recording (or paused in one) keeps that recording going.
+    if (captureBuilder->HasRecording()) {
+        mediaControl->Run();
+        return true;
+    }
+
+    const std::string path = CurrentVideoFilePath();
+    if (path.empty()) {
+        ShowMessage("No file is set for the recording. Choose one in the options first.");
+        return false;
+    }
+    std::string reason;
+    if (!CheckRecordingPathWritable(path, reason)) {
+        ShowMessage("Cannot record to \"" + path + "\": " + reason + ".");
+        return false;
+    }
+
+    mediaControl->Stop();
+    FilterPtr multiplexer;
+    HRESULT hr = captureBuilder->SetOutputFileName(path, multiplexer);
+    if (SUCCEEDED(hr))
+        hr = captureBuilder->RenderStream(PinCategory::Capture, MediaType::Video, videoCaptureFilter,
+                                          videoCompressorFilter, multiplexer);
+    if (SUCCEEDED(hr) && audioCaptureFilter)
+        hr = captureBuilder->RenderStream(PinCategory::Capture, MediaType::Audio, audioCaptureFilter,
+                                          audioCompressorFilter, multiplexer);
+    std::string error;
+    if (SUCCEEDED(hr)) {
+        mediaControl->Run();
+        // Also tells why, when the graph could not run with the new branch.
+        hr = captureBuilder->ConfirmRecordingStarted(error);
+    }
+    if (FAILED(hr)) {
+        DiscardRecording();
+        mediaControl->Stop();
+        mediaControl->Run();  // back to the preview the user had
+        ShowMessage("The recording could not start" + (error.empty() ? std::string(".") : ": " + error));
+        return false;
+    }
+    return true;
+}
+
+bool CCaptureSession::RecordingActive() const {
+    return captureBuilder && captureBuilder->HasRecording();
+}
+
+void CCaptureSession::ArmSnapshot(int value) { snapshotArmed.store(value); }
+
+// ------------------------------------------------------- events and messages
+
+void CCaptureSession::SetMessageHandler(std::function<void(const std::string&)> handler) {
+    messageHandler = std::move(handler);
+}
+
+void CCaptureSession::SetEventNotifier(std::function<void()> notifier) {
+    std::lock_guard lock(eventMutex);
+    eventNotifier = std::move(notifier);
+}
+
+void CCaptureSession::SetGraphStoppedHandler(std::function<void()> handler) {
+    graphStoppedHandler = std::move(handler);
+}
+
+// Streaming thread.
+void CCaptureSession::OnGraphError(uint64_t generation, const std::string& reason) {
+    std::function<void()> notify;
+    {
+        std::lock_guard lock(eventMutex);
+        if (generation != graphGeneration) return;
+        pendingFailures.push_back({generation, reason});
+        notify = eventNotifier;
+    }
+    if (notify) notify();
+}
+
+void CCaptureSession::ProcessPendingEvents() {
+    std::deque<GraphFailure> failures;
+    uint64_t current;
+    {
+        std::lock_guard lock(eventMutex);
+        failures.swap(pendingFailures);
+        current = graphGeneration;
+    }
+    for (const GraphFailure& failure : failures) {
+        if (failure.generation != current || !mediaControl) continue;
+        const bool wasRecording = RecordingActive();
+        const std::string path = CurrentVideoFilePath();
+        std::string finishError;
+        if (wasRecording) captureBuilder->FinishRecording(finishError);
+        mediaControl->Stop();
+        {
+            // One failure often arrives as several reports: handle the first.
+            std::lock_guard lock(eventMutex);
+            current = ++graphGeneration;
+            pendingFailures.clear();
+            const uint64_t generation = current;
+            graphBuilder->SetErrorHandler(
+                [this, generation](const std::string& reason) { OnGraphError(generation, reason); });
+        }
+        std::string message = "Capture stopped: " + failure.reason;
+        if (wasRecording) {
+            message += finishError.empty()
+                           ? "\nThe recording up to this point was kept in \"" + path + "\"."
+                           : "\nThe recording in \"" + path + "\" could not be finished: " + finishError;
+        }
+        ShowMessage(message);
+        if (graphStoppedHandler) graphStoppedHandler();
+        break;
+    }
+}
+
+// ------------------------------------------------------------- the catalogue
+
+int CCaptureSession::ListVideoDevices(IComboBox* combo) {
+    return ListCategory(combo, DeviceCategory::VideoInputDevice, true);
+}
+
+int CCaptureSession::ListVideoCompressors(IComboBox* combo) {
+    return ListCategory(combo, DeviceCategory::VideoCompressor, false);
+}
+
+int CCaptureSession::ListAudioCompressors(IComboBox* combo) {
+    return ListCategory(combo, DeviceCategory::AudioCompressor, false);
+}
+
+int CCaptureSession::ListCategory(IComboBox* combo, DeviceCategory category, bool createEnumerator) {
+    if (!combo) return -1;
+    if (createEnumerator) {
+        deviceEnumerator.reset();
+        if (!platform || platform->CreateDeviceEnumerator(deviceEnumerator) != S_OK) {
+            deviceEnumerator.reset();
+            return -1;
+        }
+    }
+    if (!deviceEnumerator) return -1;
+
+    std::unique_ptr<IEnumMoniker> entries;
+    if (deviceEnumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return -1;
+    entries->Reset();
+    int count = 0;
+    std::unique_ptr<IMoniker> entry;
+    while (entries->Next(entry) == S_OK && entry) {
+        std::string name;
+        if (SUCCEEDED(entry->ReadFriendlyName(name))) {
+            combo->AddString(CutUtf8(name, kMaxFriendlyNameBytes));
+            ++count;
+        }
+        entry.reset();
+    }
+    return count;
+}
+
+bool CCaptureSession::BindVideoDevice(int32_t index, std::shared_ptr<IBaseFilter>& target) {
+    return BindCategory(DeviceCategory::VideoInputDevice, index, target);
+}
+
+bool CCaptureSession::BindVideoCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target) {
+    return BindCategory(DeviceCategory::VideoCompressor, index, target);
+}
+
+bool CCaptureSession::BindAudioCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target) {
+    return BindCategory(DeviceCategory::AudioCompressor, index, target);
+}
+
+bool CCaptureSession::BindCategory(DeviceCategory category, int32_t index,
+                                   std::shared_ptr<IBaseFilter>& target) {
+    if (index < 0 || !platform) return false;
+    std::unique_ptr<ICreateDevEnum> enumerator;
+    if (platform->CreateDeviceEnumerator(enumerator) != S_OK || !enumerator) return false;
+    std::unique_ptr<IEnumMoniker> entries;
+    if (enumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return false;
+
+    entries->Reset();
+    int32_t counted = 0;
+    std::unique_ptr<IMoniker> entry;
+    while (entries->Next(entry) == S_OK && entry) {
+        std::string name;
+        if (SUCCEEDED(entry->ReadFriendlyName(name))) {
+            if (counted == index) {
+                entry->BindToObject(target);
+                break;
+            }
+            ++counted;
+        }
+        entry.reset();
+    }
+    return true;
+}
+
+CCaptureSession& TheCaptureSession() {
+    static CCaptureSession session;
+    return session;
+}

@@ -1,0 +1,343 @@
+// The device catalogue on GStreamer: capture devices from the device
+// monitor, compressors from the installed encoders that the AVI multiplexer
+// takes, and the built-in test sources when LUMORA_TEST_SOURCES=1.
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "capture/gst/GstFilters.h"
+
+namespace lumora::gst {
+
+void EnsureInitialised() {
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+GstElement* MakeElement(const char* factory, std::string& error) {
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (!element) error = std::string("the GStreamer element \"") + factory + "\" is not installed";
+    return element;
+}
+
+namespace {
+
+bool TestSourcesWanted() {
+    const char* value = std::getenv("LUMORA_TEST_SOURCES");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+// Adds the elements to `bin` and links them in order.
+bool AddLinked(GstBin* bin, const std::vector<GstElement*>& chain, std::string& error) {
+    for (GstElement* element : chain) gst_bin_add(bin, element);
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        if (!gst_element_link(chain[i - 1], chain[i])) {
+            error = std::string("cannot link ") + GST_ELEMENT_NAME(chain[i - 1]) + " to " +
+                    GST_ELEMENT_NAME(chain[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MakeAll(const std::vector<const char*>& factories, std::vector<GstElement*>& out, std::string& error) {
+    for (const char* factory : factories) {
+        GstElement* element = MakeElement(factory, error);
+        if (!element) {
+            for (GstElement* made : out) gst_object_unref(gst_object_ref_sink(made));
+            out.clear();
+            return false;
+        }
+        out.push_back(element);
+    }
+    return true;
+}
+
+bool CapsOfferRaw(GstCaps* caps, const char* mediaType) {
+    if (!caps) return false;
+    for (guint i = 0; i < gst_caps_get_size(caps); ++i)
+        if (gst_structure_has_name(gst_caps_get_structure(caps, i), mediaType)) return true;
+    return false;
+}
+
+class DeviceFilter : public GstFilter {
+public:
+    DeviceFilter(GstDevice* dev, SourceKind k) : device(GST_DEVICE(gst_object_ref(dev))), kind(k) {}
+    ~DeviceFilter() override { gst_object_unref(device); }
+
+    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
+        GstElement* source = gst_device_create_element(device, nullptr);
+        if (!source) {
+            error = "the device \"" + Describe() + "\" cannot be opened";
+            return false;
+        }
+        std::vector<GstElement*> chain{source};
+        if (kind == SourceKind::Video) {
+            // Raw frames when the camera offers them; otherwise decode its MJPEG.
+            GstCaps* offered = gst_device_get_caps(device);
+            const bool raw = !offered || CapsOfferRaw(offered, "video/x-raw");
+            const bool jpeg = CapsOfferRaw(offered, "image/jpeg");
+            if (offered) gst_caps_unref(offered);
+            GstElement* filter = MakeElement("capsfilter", error);
+            if (!filter) return false;
+            chain.push_back(filter);
+            if (raw) {
+                GstCaps* caps = gst_caps_new_empty_simple("video/x-raw");
+                g_object_set(filter, "caps", caps, nullptr);
+                gst_caps_unref(caps);
+            } else if (jpeg) {
+                GstCaps* caps = gst_caps_new_empty_simple("image/jpeg");
+                g_object_set(filter, "caps", caps, nullptr);
+                gst_caps_unref(caps);
+                GstElement* decoder = MakeElement("jpegdec", error);
+                if (!decoder) return false;
+                chain.push_back(decoder);
+            }
+        }
+        if (!AddLinked(bin, chain, error)) return false;
+        first = chain.front();
+        last = chain.back();
+        return true;
+    }
+    std::string Describe() const override {
+        gchar* name = gst_device_get_display_name(device);
+        std::string text = name ? name : "";
+        g_free(name);
+        return text;
+    }
+
+private:
+    GstDevice* device;
+    SourceKind kind;
+};
+
+class TestPatternFilter : public GstFilter {
+public:
+    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
+        std::vector<GstElement*> chain;
+        if (!MakeAll({"videotestsrc", "capsfilter"}, chain, error)) return false;
+        g_object_set(chain[0], "is-live", TRUE, "horizontal-speed", 4, nullptr);
+        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
+                                            G_TYPE_INT, 640, "height", G_TYPE_INT, 480, "framerate",
+                                            GST_TYPE_FRACTION, 30, 1, nullptr);
+        g_object_set(chain[1], "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        if (!AddLinked(bin, chain, error)) return false;
+        first = chain.front();
+        last = chain.back();
+        return true;
+    }
+    std::string Describe() const override { return "Lumora Test Pattern"; }
+};
+
+class TestToneFilter : public GstFilter {
+public:
+    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
+        GstElement* source = MakeElement("audiotestsrc", error);
+        if (!source) return false;
+        g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, nullptr);
+        gst_bin_add(bin, source);
+        first = last = source;
+        return true;
+    }
+    std::string Describe() const override { return "Lumora Test Tone"; }
+};
+
+class EncoderFilter : public GstFilter {
+public:
+    explicit EncoderFilter(std::string factory) : factoryName(std::move(factory)) {}
+    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
+        GstElement* encoder = MakeElement(factoryName.c_str(), error);
+        if (!encoder) return false;
+        gst_bin_add(bin, encoder);
+        first = last = encoder;
+        return true;
+    }
+    std::string Describe() const override { return factoryName; }
+
+private:
+    std::string factoryName;
+};
+
+// ---------------------------------------------------------------- entries
+
+class Entry : public IMoniker {
+public:
+    Entry(std::string n, std::shared_ptr<GstFilter> f) : name(std::move(n)), filter(std::move(f)) {}
+    HRESULT ReadFriendlyName(std::string& out) override {
+        out = name;
+        return S_OK;
+    }
+    HRESULT BindToObject(FilterPtr& target) override {
+        target = filter;
+        return S_OK;
+    }
+
+private:
+    std::string name;
+    std::shared_ptr<GstFilter> filter;
+};
+
+struct EntryData {
+    std::string name;
+    std::shared_ptr<GstFilter> filter;
+};
+
+class EntryEnumerator : public IEnumMoniker {
+public:
+    explicit EntryEnumerator(std::vector<EntryData> e) : entries(std::move(e)) {}
+    void Reset() override { position = 0; }
+    HRESULT Next(std::unique_ptr<IMoniker>& entry) override {
+        if (position >= entries.size()) return S_FALSE;
+        const EntryData& data = entries[position++];
+        entry = std::make_unique<Entry>(data.name, data.filter);
+        return S_OK;
+    }
+
+private:
+    std::vector<EntryData> entries;
+    std::size_t position = 0;
+};
+
+std::string DeviceSortKey(GstDevice* device) {
+    std::string key;
+    if (GstStructure* properties = gst_device_get_properties(device)) {
+        gchar* text = gst_structure_to_string(properties);
+        key = text ? text : "";
+        g_free(text);
+        gst_structure_free(properties);
+    }
+    return key;
+}
+
+std::vector<EntryData> ListDevices(const char* deviceClass, SourceKind kind) {
+    std::vector<EntryData> entries;
+    GstDeviceMonitor* monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, deviceClass, nullptr);
+    if (gst_device_monitor_start(monitor)) {
+        GList* devices = gst_device_monitor_get_devices(monitor);
+        struct Found {
+            std::string name, key;
+            GstDevice* device;
+        };
+        std::vector<Found> found;
+        for (GList* item = devices; item; item = item->next) {
+            GstDevice* device = GST_DEVICE(item->data);
+            gchar* name = gst_device_get_display_name(device);
+            found.push_back({name ? name : "", DeviceSortKey(device), device});
+            g_free(name);
+        }
+        // The monitor's order can change between calls; list indexes must not.
+        std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+            return a.name != b.name ? a.name < b.name : a.key < b.key;
+        });
+        for (const Found& f : found) entries.push_back({f.name, MakeDeviceFilter(f.device, kind)});
+        g_list_free_full(devices, gst_object_unref);
+        gst_device_monitor_stop(monitor);
+    }
+    gst_object_unref(monitor);
+    return entries;
+}
+
+// The caps that the AVI multiplexer takes on its video or audio pads.
+GstCaps* MuxerSinkCaps(const char* padTemplateName) {
+    GstElementFactory* mux = gst_element_factory_find("avimux");
+    if (!mux) return nullptr;
+    GstCaps* result = nullptr;
+    for (const GList* item = gst_element_factory_get_static_pad_templates(mux); item; item = item->next) {
+        auto* templ = static_cast<GstStaticPadTemplate*>(item->data);
+        if (templ->direction == GST_PAD_SINK && std::strcmp(templ->name_template, padTemplateName) == 0)
+            result = gst_static_caps_get(&templ->static_caps);
+    }
+    gst_object_unref(mux);
+    return result;
+}
+
+bool FactoryOutputFits(GstElementFactory* factory, GstCaps* muxerCaps) {
+    for (const GList* item = gst_element_factory_get_static_pad_templates(factory); item; item = item->next) {
+        auto* templ = static_cast<GstStaticPadTemplate*>(item->data);
+        if (templ->direction != GST_PAD_SRC) continue;
+        GstCaps* caps = gst_static_caps_get(&templ->static_caps);
+        const bool fits = gst_caps_can_intersect(caps, muxerCaps);
+        gst_caps_unref(caps);
+        if (fits) return true;
+    }
+    return false;
+}
+
+std::vector<EntryData> ListEncoders(bool video) {
+    std::vector<EntryData> entries;
+    GstCaps* muxerCaps = MuxerSinkCaps(video ? "video_%u" : "audio_%u");
+    if (!muxerCaps) return entries;
+    GList* factories = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_ENCODER, GST_RANK_NONE);
+    std::vector<GstElementFactory*> chosen;
+    for (GList* item = factories; item; item = item->next) {
+        auto* factory = GST_ELEMENT_FACTORY(item->data);
+        const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+        if (!klass || !std::strstr(klass, "Encoder")) continue;
+        // Still-image encoders such as JPEG make motion-JPEG video in an AVI.
+        const bool isVideo = std::strstr(klass, "Video") || std::strstr(klass, "Image");
+        const bool isAudio = std::strstr(klass, "Audio");
+        if (video ? !isVideo : !isAudio) continue;
+        if (FactoryOutputFits(factory, muxerCaps)) chosen.push_back(factory);
+    }
+    std::sort(chosen.begin(), chosen.end(), [](GstElementFactory* a, GstElementFactory* b) {
+        const guint ra = gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(a));
+        const guint rb = gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(b));
+        if (ra != rb) return ra > rb;
+        return std::strcmp(GST_OBJECT_NAME(a), GST_OBJECT_NAME(b)) < 0;
+    });
+    for (GstElementFactory* factory : chosen) {
+        const char* longName = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
+        entries.push_back({longName ? longName : GST_OBJECT_NAME(factory), MakeEncoderFilter(GST_OBJECT_NAME(factory))});
+    }
+    gst_plugin_feature_list_free(factories);
+    gst_caps_unref(muxerCaps);
+    return entries;
+}
+
+class DeviceEnumerator : public ICreateDevEnum {
+public:
+    HRESULT CreateClassEnumerator(DeviceCategory category, std::unique_ptr<IEnumMoniker>& out) override {
+        std::vector<EntryData> entries;
+        switch (category) {
+        case DeviceCategory::VideoInputDevice:
+            entries = ListDevices("Video/Source", SourceKind::Video);
+            if (TestSourcesWanted()) entries.push_back({"Lumora Test Pattern", MakeTestPatternFilter()});
+            break;
+        case DeviceCategory::AudioInputDevice:
+            entries = ListDevices("Audio/Source", SourceKind::Audio);
+            if (TestSourcesWanted()) entries.push_back({"Lumora Test Tone", MakeTestToneFilter()});
+            break;
+        case DeviceCategory::VideoCompressor: entries = ListEncoders(true); break;
+        case DeviceCategory::AudioCompressor: entries = ListEncoders(false); break;
+        }
+        if (entries.empty()) {
+            out.reset();
+            return S_FALSE;
+        }
+        out = std::make_unique<EntryEnumerator>(std::move(entries));
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<GstFilter> MakeDeviceFilter(GstDevice* device, SourceKind kind) {
+    return std::make_shared<DeviceFilter>(device, kind);
+}
+std::shared_ptr<GstFilter> MakeTestPatternFilter() { return std::make_shared<TestPatternFilter>(); }
+std::shared_ptr<GstFilter> MakeTestToneFilter() { return std::make_shared<TestToneFilter>(); }
+std::shared_ptr<GstFilter> MakeEncoderFilter(const std::string& factoryName) {
+    return std::make_shared<EncoderFilter>(factoryName);
+}
+
+std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator() {
+    EnsureInitialised();
+    return std::make_unique<DeviceEnumerator>();
+}
+
+}  // namespace lumora::gst

@@ -1,0 +1,41 @@
+#pragma once
+// The GStreamer side of the capture platform: what a bound filter is here.
+// A filter is a recipe that makes fresh elements each time the graph builds
+// its pipeline, so a graph can be rebuilt (for a recording branch) without
+// moving elements between pipelines.
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <string>
+
+#include "capture/CapturePlatform.h"
+
+namespace lumora::gst {
+
+// gst_init once per process, from any thread.
+void EnsureInitialised();
+
+class GstFilter : public IBaseFilter {
+public:
+    // The elements of this filter, added to `bin` and linked in a chain; the
+    // chain's first and last element are returned (floating refs taken by bin).
+    // false with `error` set when an element cannot be made.
+    virtual bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const = 0;
+    virtual std::string Describe() const = 0;
+};
+
+enum class SourceKind { Video, Audio };
+
+// A capture device of the device monitor.
+std::shared_ptr<GstFilter> MakeDeviceFilter(GstDevice* device, SourceKind kind);
+// The built-in test sources.
+std::shared_ptr<GstFilter> MakeTestPatternFilter();
+std::shared_ptr<GstFilter> MakeTestToneFilter();
+// An encoder element factory.
+std::shared_ptr<GstFilter> MakeEncoderFilter(const std::string& factoryName);
+
+// Makes an element or says which one is missing.
+GstElement* MakeElement(const char* factory, std::string& error);
+
+}  // namespace lumora::gst

@@ -1,0 +1,259 @@
+// The capture engine on real GStreamer pipelines, fed by the built-in test
+// sources (LUMORA_TEST_SOURCES=1): listing, preview, recording into AVI, and a
+// source that fails while recording.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "capture/CapturePlatform.h"
+#include "capture/CaptureSession.h"
+#include "capture/gst/GstTesting.h"
+#include "settings/SettingsFile.h"
+#include "snapshot/GrabberCallback.h"
+#include "tests/AviReader.h"
+#include "tests/engine/FakePlatform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ListedNames : IComboBox {
+    void AddString(const std::string& text) override { names.push_back(text); }
+    int IndexOf(const std::string& name) const {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) return static_cast<int>(i);
+        return -1;
+    }
+    std::vector<std::string> names;
+};
+
+void Wait(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class GstSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("LUMORA_TEST_SOURCES", "1", 1);
+        folder = fs::path(::testing::TempDir()) / ("lumora-gst-" + std::to_string(::getpid()) + "-" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        appDirectory = folder.string();
+        StorePath(settings.videoFilePath, (folder / "capture.avi").string());
+        StorePath(settings.photoFolder, folder.string());
+        settings.photoFormat = 0;
+        session.SetMessageHandler([this](const std::string& text) { messages.push_back(text); });
+    }
+    void TearDown() override {
+        session.TearDown();
+        fs::remove_all(folder);
+    }
+
+    // Builds with the test pattern and the named compressors ("" = none).
+    HRESULT Build(const std::string& videoCompressor = "", const std::string& audioCompressor = "") {
+        ListedNames devices, videoCompressors, audioCompressors;
+        session.ListVideoDevices(&devices);
+        session.ListVideoCompressors(&videoCompressors);
+        session.ListAudioCompressors(&audioCompressors);
+        const int device = devices.IndexOf("Lumora Test Pattern");
+        const int video = videoCompressor.empty() ? -1 : videoCompressors.IndexOf(videoCompressor);
+        const int audio = audioCompressor.empty() ? -1 : audioCompressors.IndexOf(audioCompressor);
+        EXPECT_GE(device, 0);
+        if (!videoCompressor.empty()) {
+            EXPECT_GE(video, 0) << videoCompressor;
+        }
+        if (!audioCompressor.empty()) {
+            EXPECT_GE(audio, 0) << audioCompressor;
+        }
+        return session.BuildGraph(device, video, audio, &owner);
+    }
+
+    bool WaitForFrames(int count) {
+        for (int i = 0; i < 100 && owner.Frames() < count; ++i) Wait(0.05);
+        return owner.Frames() >= count;
+    }
+
+    fs::path folder;
+    CCaptureSession session;
+    FakeOwner owner;
+    std::vector<std::string> messages;
+};
+
+TEST_F(GstSession, TheTestSourcesAndTheAviCompressorsAreListed) {
+    ListedNames devices, videoCompressors, audioCompressors;
+    ASSERT_GE(session.ListVideoDevices(&devices), 1);
+    EXPECT_EQ(devices.names.back(), "Lumora Test Pattern");
+    EXPECT_GE(session.ListVideoCompressors(&videoCompressors), 1);
+    EXPECT_GE(videoCompressors.IndexOf("JPEG image encoder"), 0);
+    EXPECT_GE(session.ListAudioCompressors(&audioCompressors), 1);
+    EXPECT_GE(audioCompressors.IndexOf("A Law audio encoder"), 0);
+    // Encoders whose output an AVI cannot hold are not offered.
+    EXPECT_EQ(videoCompressors.IndexOf("Theora video encoder"), -1);
+
+    unsetenv("LUMORA_TEST_SOURCES");
+    ListedNames realOnly;
+    session.ListVideoDevices(&realOnly);
+    EXPECT_EQ(realOnly.IndexOf("Lumora Test Pattern"), -1);
+    setenv("LUMORA_TEST_SOURCES", "1", 1);
+}
+
+TEST_F(GstSession, ABuildPreviewsTheTestPatternAt640x480) {
+    ASSERT_EQ(Build(), S_OK);
+    EXPECT_EQ(videoWidth, 640);
+    EXPECT_EQ(videoHeight, 480);
+    EXPECT_EQ(grabberCallback.frameWidth.load(), 640);
+    EXPECT_EQ(grabberCallback.frameHeight.load(), 480);
+    ASSERT_TRUE(WaitForFrames(5));
+    EXPECT_EQ(owner.lastWidth, 640);
+    EXPECT_EQ(owner.lastStride, 640 * 3);
+    EXPECT_EQ(owner.placed, (WindowRect{67, 0, 733, 500}));
+    EXPECT_TRUE(messages.empty());
+
+    // Pause holds the picture; Run brings it back.
+    session.Pause();
+    Wait(0.2);
+    const int paused = owner.Frames();
+    Wait(0.3);
+    EXPECT_LE(owner.Frames(), paused + 1);
+    session.Run();
+    EXPECT_TRUE(WaitForFrames(paused + 5));
+}
+
+TEST_F(GstSession, ARecordingWithSoundGivesACompleteAvi) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    ASSERT_TRUE(session.StartRecording());
+    Wait(2.0);
+    session.Stop();
+    EXPECT_FALSE(session.RecordingActive());
+    EXPECT_TRUE(messages.empty()) << messages.front();
+
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_TRUE(avi.valid);
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_EQ(avi.Count("vids"), 1);
+    EXPECT_EQ(avi.Count("auds"), 1);
+    EXPECT_EQ(avi.width, 640u);
+    EXPECT_EQ(avi.height, 480u);
+    EXPECT_EQ(avi.First("vids")->handler, "MJPG");
+    EXPECT_NEAR(static_cast<double>(avi.totalFrames), 60.0, 15.0);
+    EXPECT_EQ(avi.videoChunks, avi.totalFrames);
+}
+
+TEST_F(GstSession, UncompressedRecordingWithACompressedSound) {
+    ASSERT_EQ(Build("", "A Law audio encoder"), S_OK);
+    ASSERT_TRUE(session.StartRecording());
+    Wait(1.0);
+    session.Stop();
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_TRUE(avi.valid);
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_EQ(avi.First("vids")->width, 640);
+    ASSERT_NE(avi.First("auds"), nullptr);
+    EXPECT_EQ(avi.First("auds")->audioFormat, 6);  // WAVE_FORMAT_ALAW
+    EXPECT_GT(avi.totalFrames, 15u);
+}
+
+TEST_F(GstSession, PauseAndRunGoOnInTheSameFileAndStopThenRunLeavesItAlone) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    ASSERT_TRUE(session.StartRecording());
+    Wait(1.0);
+    session.Pause();
+    EXPECT_TRUE(session.RecordingActive());
+    Wait(0.5);
+    session.Run();
+    // Record while recording keeps the recording that goes on.
+    EXPECT_TRUE(session.StartRecording());
+    Wait(1.0);
+    session.Stop();
+
+    const fs::path file = folder / "capture.avi";
+    const AviInfo avi = ReadAvi(file.string());
+    ASSERT_TRUE(avi.hasIndex);
+    // Two seconds recorded around the pause, not counting it.
+    EXPECT_NEAR(static_cast<double>(avi.totalFrames), 60.0, 15.0);
+
+    const std::string finished = Bytes(file);
+    const int before = owner.Frames();
+    session.Run();
+    EXPECT_TRUE(WaitForFrames(before + 10));  // previews again
+    EXPECT_FALSE(session.RecordingActive());
+    session.Stop();
+    EXPECT_EQ(Bytes(file), finished);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(GstSession, ARecordingThatCannotBeWrittenIsReportedAndThePreviewGoesOn) {
+    ASSERT_EQ(Build(), S_OK);
+    StorePath(settings.videoFilePath, (folder / "missing" / "x.avi").string());
+    EXPECT_FALSE(session.StartRecording());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("missing/x.avi"), std::string::npos);
+    EXPECT_FALSE(session.RecordingActive());
+    const int before = owner.Frames();
+    EXPECT_TRUE(WaitForFrames(before + 5));
+}
+
+TEST_F(GstSession, ACameraThatFailsWhileRecordingStopsTheGraphAndKeepsTheRecording) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    int notified = 0, stopped = 0;
+    session.SetEventNotifier([&] { ++notified; });
+    session.SetGraphStoppedHandler([&] { ++stopped; });
+    ASSERT_TRUE(session.StartRecording());
+    Wait(1.0);
+
+    lumora::gst::SimulateSourceFailure();
+    for (int i = 0; i < 40 && notified == 0; ++i) Wait(0.05);
+    ASSERT_GT(notified, 0);
+    session.ProcessPendingEvents();
+    EXPECT_EQ(stopped, 1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("disconnected"), std::string::npos);
+    EXPECT_FALSE(session.RecordingActive());
+
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_GT(avi.totalFrames, 15u);
+}
+
+TEST_F(GstSession, ARebuildDetachesTheEarlierVideoWindow) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_EQ(Build(), S_OK);
+    EXPECT_EQ(owner.attached, 2);
+    EXPECT_EQ(owner.detached, 1);
+    EXPECT_TRUE(WaitForFrames(5));
+}
+
+TEST_F(GstSession, AnArmedSnapshotWritesTheFrameAsABitmap) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    session.ArmSnapshot(1);
+    for (int i = 0; i < 60 && snapshotArmed.load() != 0; ++i) Wait(0.05);
+    ASSERT_EQ(snapshotArmed.load(), 0);
+
+    std::vector<fs::path> photos;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp") photos.push_back(entry.path());
+    ASSERT_EQ(photos.size(), 1u);
+    const std::string bmp = Bytes(photos[0]);
+    ASSERT_EQ(bmp.size(), 54u + 640u * 480u * 3u);
+    int32_t width, height;
+    std::memcpy(&width, bmp.data() + 18, 4);
+    std::memcpy(&height, bmp.data() + 22, 4);
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 480);
+    // The test pattern is colourful: not a blank frame.
+    EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
+}
+
+}  // namespace
