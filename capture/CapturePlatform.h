@@ -95,6 +95,14 @@ public:
     virtual HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) = 0;
 };
 
+// A failure of the running graph. `recordingOnly`: it came from the
+// recording branch (the file writer, a compressor, the audio input), so the
+// preview can go on without it.
+struct GraphError {
+    std::string reason;
+    bool recordingOnly = false;
+};
+
 class IGraphBuilder {
 public:
     virtual ~IGraphBuilder() = default;
@@ -102,9 +110,10 @@ public:
     virtual IMediaControl* QueryMediaControl() = 0;
     virtual IGraphVideoWindow* QueryVideoWindow() = 0;
     // Called on a streaming thread when the running graph fails (a device that
-    // stops working or goes away, a write that fails). The graph has stopped
-    // producing; the receiver stops it from the UI thread.
-    virtual void SetErrorHandler(std::function<void(const std::string&)> handler) = 0;
+    // stops working or goes away, a write that fails), once for each run: what
+    // follows from the first failure is not reported again. The receiver
+    // stops the graph from the UI thread.
+    virtual void SetErrorHandler(std::function<void(const GraphError&)> handler) = 0;
 };
 
 enum class PinCategory { Preview, Capture };

@@ -96,14 +96,7 @@ HRESULT CCaptureSession::CreateGraph() {
     captureBuilder = std::move(builder);
 
     captureBuilder->SetFiltergraph(graphBuilder.get());
-
-    uint64_t generation;
-    {
-        std::lock_guard lock(eventMutex);
-        generation = ++graphGeneration;
-    }
-    graphBuilder->SetErrorHandler(
-        [this, generation](const std::string& reason) { OnGraphError(generation, reason); });
+    WatchGraphErrors();
 
     mediaControl = graphBuilder->QueryMediaControl();
     if (!mediaControl) return E_NOINTERFACE;
@@ -342,13 +335,30 @@ void CCaptureSession::SetGraphStoppedHandler(std::function<void()> handler) {
     graphStoppedHandler = std::move(handler);
 }
 
+void CCaptureSession::SetRecordingStoppedHandler(std::function<void()> handler) {
+    recordingStoppedHandler = std::move(handler);
+}
+
+// Failures are tagged with the current generation; handling one starts a new
+// generation, so whatever the same failure still reports is dropped.
+void CCaptureSession::WatchGraphErrors() {
+    uint64_t generation;
+    {
+        std::lock_guard lock(eventMutex);
+        generation = ++graphGeneration;
+        pendingFailures.clear();
+    }
+    graphBuilder->SetErrorHandler(
+        [this, generation](const GraphError& error) { OnGraphError(generation, error); });
+}
+
 // Streaming thread.
-void CCaptureSession::OnGraphError(uint64_t generation, const std::string& reason) {
+void CCaptureSession::OnGraphError(uint64_t generation, const GraphError& error) {
     std::function<void()> notify;
     {
         std::lock_guard lock(eventMutex);
         if (generation != graphGeneration) return;
-        pendingFailures.push_back({generation, reason});
+        pendingFailures.push_back({generation, error});
         notify = eventNotifier;
     }
     if (notify) notify();
@@ -363,30 +373,29 @@ void CCaptureSession::ProcessPendingEvents() {
         current = graphGeneration;
     }
     for (const GraphFailure& failure : failures) {
-        if (failure.generation != current || !mediaControl) continue;
+        if (failure.generation != current || !mediaControl || !graphBuilder) continue;
         const bool wasRecording = RecordingActive();
         const std::string path = CurrentVideoFilePath();
         std::string finishError;
         if (wasRecording) captureBuilder->FinishRecording(finishError);
         mediaControl->Stop();
-        {
-            // One failure often arrives as several reports: handle the first.
-            std::lock_guard lock(eventMutex);
-            current = ++graphGeneration;
-            pendingFailures.clear();
-            const uint64_t generation = current;
-            graphBuilder->SetErrorHandler(
-                [this, generation](const std::string& reason) { OnGraphError(generation, reason); });
-        }
-        std::string message = "Capture stopped: " + failure.reason;
+        WatchGraphErrors();
+
+        const bool previewGoesOn = failure.error.recordingOnly;
+        std::string message = (previewGoesOn ? "The recording stopped: " : "Capture stopped: ") + failure.error.reason;
         if (wasRecording) {
             message += finishError.empty()
                            ? "\nThe recording up to this point was kept in \"" + path + "\"."
                            : "\nThe recording in \"" + path + "\" could not be finished: " + finishError;
         }
+        if (previewGoesOn) mediaControl->Run();
         ShowMessage(message);
-        if (graphStoppedHandler) graphStoppedHandler();
-        break;
+        if (previewGoesOn) {
+            if (recordingStoppedHandler) recordingStoppedHandler();
+        } else if (graphStoppedHandler) {
+            graphStoppedHandler();
+        }
+        break;  // one failure often arrives as several reports
     }
 }
 

@@ -73,6 +73,9 @@ public:
     // Called on the UI thread (from ProcessPendingEvents) after the graph has
     // been stopped by a failure, so the frame can clear its flags.
     void SetGraphStoppedHandler(std::function<void()> handler);
+    // Called on the UI thread after a recording was ended by a failure of the
+    // recording alone (a full disk, say) while the preview goes on.
+    void SetRecordingStoppedHandler(std::function<void()> handler);
 
     // Bind operations of the catalogue: entry `index` of the category, counted
     // as the listing counts, into `target`. false: the category could not be
@@ -93,7 +96,8 @@ private:
     void ShowMessage(const std::string& message);
     void ReleaseGraph();
     void DiscardRecording();
-    void OnGraphError(uint64_t generation, const std::string& reason);
+    void OnGraphError(uint64_t generation, const GraphError& error);
+    void WatchGraphErrors();
 
     std::unique_ptr<ICapturePlatform> platform;
 
@@ -111,13 +115,14 @@ private:
 
     std::function<void(const std::string&)> messageHandler;
     std::function<void()> graphStoppedHandler;
+    std::function<void()> recordingStoppedHandler;
 
     // Failures reported by the streaming threads, waiting for the UI thread.
     // Each carries the build it came from, so a late report of a graph that
     // was stopped or replaced is dropped.
     struct GraphFailure {
         uint64_t generation;
-        std::string reason;
+        GraphError error;
     };
     std::mutex eventMutex;
     std::deque<GraphFailure> pendingFailures;

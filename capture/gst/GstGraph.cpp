@@ -101,7 +101,7 @@ public:
     }
     IMediaControl* QueryMediaControl() override { return this; }
     IGraphVideoWindow* QueryVideoWindow() override { return this; }
-    void SetErrorHandler(std::function<void(const std::string&)> handler) override {
+    void SetErrorHandler(std::function<void(const GraphError&)> handler) override {
         std::lock_guard lock(busMutex);
         errorHandler = std::move(handler);
     }
@@ -240,6 +240,7 @@ public:
             std::lock_guard lock(busMutex);
             eosSeen = false;
             pipelineFailed = false;
+            errorReported = false;
         }
         const bool failed = SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE;
         std::lock_guard lock(busMutex);
@@ -326,6 +327,7 @@ private:
         pipeline = nullptr;
         fileSink = nullptr;
         videoSourceElement = nullptr;
+        recordingElements.clear();
         if (cachedCaps) gst_caps_unref(cachedCaps);
         cachedCaps = nullptr;
     }
@@ -337,6 +339,20 @@ private:
         if (!src) return;
         if (GstPad* peer = gst_pad_get_peer(src)) eosEntryPads.push_back(peer);
         gst_object_unref(src);
+    }
+
+    static std::set<GstElement*> Children(GstBin* bin) {
+        std::set<GstElement*> children;
+        GST_OBJECT_LOCK(bin);
+        for (GList* item = GST_BIN_CHILDREN(bin); item; item = item->next)
+            children.insert(GST_ELEMENT(item->data));
+        GST_OBJECT_UNLOCK(bin);
+        return children;
+    }
+
+    // Streaming threads; the set is only changed while nothing streams.
+    bool IsRecordingElement(GstObject* object) const {
+        return object && recordingElements.count(reinterpret_cast<GstElement*>(object)) > 0;
     }
 
     static GstElement* Add(GstBin* bin, const char* factory, std::string& error) {
@@ -362,6 +378,7 @@ private:
             std::lock_guard lock(busMutex);
             formatKnown = false;
             pipelineFailed = false;
+            errorReported = false;
             runFailed = false;
             eosSeen = false;
             lastError.clear();
@@ -406,7 +423,13 @@ private:
             return false;
         RememberEntryPad(sourceFirst);
 
-        if (HasRecording() && !BuildRecording(bin, tee, error)) return false;
+        if (HasRecording()) {
+            std::set<GstElement*> previewElements = Children(bin);
+            const bool built = BuildRecording(bin, tee, error);
+            for (GstElement* element : Children(bin))
+                if (!previewElements.count(element)) recordingElements.insert(element);
+            if (!built) return false;
+        }
         return true;
     }
 
@@ -546,19 +569,20 @@ private:
             fileSinkFailed.store(true);
         }
 
-        std::function<void(const std::string&)> report;
+        std::function<void(const GraphError&)> report;
         {
             std::lock_guard lock(busMutex);
-            lastError = reason;
+            if (!pipelineFailed) lastError = reason;  // the first failure is the cause
             pipelineFailed = true;
             if (awaitingRecording) {
                 if (recordingError.empty()) recordingError = reason;
-            } else if (controllingThread.load() != std::this_thread::get_id()) {
+            } else if (controllingThread.load() != std::this_thread::get_id() && !errorReported) {
+                errorReported = true;
                 report = errorHandler;
             }
             busCv.notify_all();
         }
-        if (report) report(reason);
+        if (report) report(GraphError{reason, IsRecordingElement(GST_MESSAGE_SRC(message))});
     }
 
     // What was rendered into the graph.
@@ -572,6 +596,7 @@ private:
     bool pipelineStale = true;
     GstElement* fileSink = nullptr;
     GstElement* videoSourceElement = nullptr;
+    std::set<GstElement*> recordingElements;
     std::vector<GstPad*> eosEntryPads;
     std::atomic<std::thread::id> controllingThread{};
 
@@ -584,7 +609,8 @@ private:
     std::atomic<bool> fileSinkFailed{false};
     std::mutex busMutex;
     std::condition_variable busCv;
-    std::function<void(const std::string&)> errorHandler;
+    std::function<void(const GraphError&)> errorHandler;
+    bool errorReported = false;  // only the first failure of a run is reported
     std::string lastError;
     std::string recordingError;
     bool awaitingRecording = false;

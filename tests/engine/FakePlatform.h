@@ -38,7 +38,7 @@ struct FakeScript {
 
     std::vector<std::string> addedFilters;
     std::vector<std::string> calls;  // "Run", "Pause", "Stop", "Render Capture Video", ...
-    std::function<void(const std::string&)> errorHandler;
+    std::function<void(const GraphError&)> errorHandler;
     bool recording = false;
     int finishedRecordings = 0;
 };
@@ -121,7 +121,7 @@ public:
     }
     IMediaControl* QueryMediaControl() override { return this; }
     IGraphVideoWindow* QueryVideoWindow() override { return this; }
-    void SetErrorHandler(std::function<void(const std::string&)> handler) override {
+    void SetErrorHandler(std::function<void(const GraphError&)> handler) override {
         script->errorHandler = std::move(handler);
     }
     HRESULT Run() override {

@@ -243,8 +243,8 @@ TEST_F(SessionWithFake, AGraphFailureIsHandledOnTheUiThreadOnce) {
     session.SetEventNotifier([&] { ++notified; });
     session.SetGraphStoppedHandler([&] { ++stopped; });
 
-    script->errorHandler("The video device was disconnected.");
-    script->errorHandler("Internal data stream error.");
+    script->errorHandler({"The video device was disconnected."});
+    script->errorHandler({"Internal data stream error."});
     EXPECT_EQ(notified, 2);
     EXPECT_TRUE(messages.empty());  // nothing happens on the streaming thread
 
@@ -260,9 +260,25 @@ TEST_F(SessionWithFake, AGraphFailureIsHandledOnTheUiThreadOnce) {
 
     // The graph can be run again, and a new failure is reported again.
     session.Run();
-    script->errorHandler("gone again");
+    script->errorHandler({"gone again"});
     session.ProcessPendingEvents();
     EXPECT_EQ(stopped, 2);
+}
+
+TEST_F(SessionWithFake, AFailureOfTheRecordingAloneEndsItAndThePreviewGoesOn) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(session.StartRecording());
+    int graphStopped = 0, recordingStopped = 0;
+    session.SetGraphStoppedHandler([&] { ++graphStopped; });
+    session.SetRecordingStoppedHandler([&] { ++recordingStopped; });
+    script->errorHandler({"No space left on device", true});
+    session.ProcessPendingEvents();
+    EXPECT_EQ(recordingStopped, 1);
+    EXPECT_EQ(graphStopped, 0);
+    EXPECT_FALSE(session.RecordingActive());
+    EXPECT_EQ(script->calls.back(), "Run");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("No space left on device"), std::string::npos);
 }
 
 }  // namespace

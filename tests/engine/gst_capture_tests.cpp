@@ -204,6 +204,66 @@ TEST_F(GstSession, ARecordingThatCannotBeWrittenIsReportedAndThePreviewGoesOn) {
     EXPECT_TRUE(WaitForFrames(before + 5));
 }
 
+TEST_F(GstSession, RecordingOntoAFullDiskIsReportedAndThePreviewGoesOn) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    int notified = 0, graphStopped = 0, recordingStopped = 0;
+    session.SetEventNotifier([&] { ++notified; });
+    session.SetGraphStoppedHandler([&] { ++graphStopped; });
+    session.SetRecordingStoppedHandler([&] { ++recordingStopped; });
+    StorePath(settings.videoFilePath, "/dev/full");
+    // The failure shows either at once or as soon as the first write fails.
+    if (session.StartRecording()) {
+        for (int i = 0; i < 100 && notified == 0; ++i) Wait(0.05);
+        session.ProcessPendingEvents();
+        EXPECT_EQ(recordingStopped, 1);
+    }
+    EXPECT_EQ(graphStopped, 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("/dev/full"), std::string::npos) << messages[0];
+    EXPECT_FALSE(session.RecordingActive());
+    const int before = owner.Frames();
+    EXPECT_TRUE(WaitForFrames(before + 5));
+}
+
+TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        StorePath(settings.videoFilePath, (folder / ("cycle" + std::to_string(cycle % 3) + ".avi")).string());
+        ASSERT_TRUE(session.StartRecording()) << cycle;
+        Wait(0.15);
+        session.Pause();
+        session.Run();
+        Wait(0.1);
+        session.Stop();
+        const AviInfo avi = ReadAvi(ReadPath(settings.videoFilePath));
+        ASSERT_TRUE(avi.hasIndex) << cycle;
+        EXPECT_GT(avi.totalFrames, 0u);
+        session.Run();
+        session.Pause();
+        session.Stop();
+        session.Run();
+    }
+    EXPECT_TRUE(messages.empty());
+
+    // Preview-only cycles, many of them, leave no descriptor behind.
+    session.Run();
+    const auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openDescriptors();
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        session.Pause();
+        session.Run();
+        if (cycle % 4 == 0) {
+            session.Stop();
+            session.Run();
+        }
+    }
+    EXPECT_LE(openDescriptors(), before + 2);
+    const int frames = owner.Frames();
+    EXPECT_TRUE(WaitForFrames(frames + 5));
+}
+
 TEST_F(GstSession, ACameraThatFailsWhileRecordingStopsTheGraphAndKeepsTheRecording) {
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     int notified = 0, stopped = 0;
