@@ -23,4 +23,7 @@ public:
     // rows bottom-up, each row filled to a multiple of 4 bytes. Valid only
     // during the call.
     virtual HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) = 0;
+    // Whether BufferCB would do anything with the next frame. A grabber may
+    // skip laying out (and handing on) a frame that nobody wants.
+    virtual bool WantsBuffer() { return true; }
 };

@@ -12,8 +12,8 @@ struct WindowRect {
     bool operator==(const WindowRect&) const = default;
 };
 
-// One frame for display: 24-bit blue-green-red, rows bottom-up, each row
-// `stride` bytes (a multiple of 4) -- the same layout the grabber hands on.
+// One frame for display: 24-bit blue-green-red, rows top-down (the first row
+// is the top of the picture), each row `stride` bytes (a multiple of 4).
 struct VideoFrame {
     const uint8_t* pixels = nullptr;
     int32_t width = 0;

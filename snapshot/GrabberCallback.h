@@ -21,6 +21,8 @@ public:
 
     HRESULT SampleCB(double sampleTime, void* sample) override;
     HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) override;
+    // Only an armed snapshot needs the frame: one atomic load for every other frame.
+    bool WantsBuffer() override { return snapshotArmed.load(std::memory_order_relaxed) != 0; }
 
     // Writes temp.bmp, converts it when JPEG is asked for, stores the photo.
     // Returns 0 in every case; failures go to the photo-failure handler.

@@ -3,12 +3,14 @@
 // takes, and the built-in test sources when LUMORA_TEST_SOURCES=1.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "capture/gst/GstFilters.h"
+#include "capture/gst/GstTesting.h"
 
 namespace lumora::gst {
 
@@ -24,6 +26,10 @@ GstElement* MakeElement(const char* factory, std::string& error) {
 }
 
 namespace {
+
+std::atomic<int> testPatternWidth{640};
+std::atomic<int> testPatternHeight{480};
+std::atomic<int> testPatternRate{30};
 
 bool TestSourcesWanted() {
     const char* value = std::getenv("LUMORA_TEST_SOURCES");
@@ -121,8 +127,9 @@ public:
         if (!MakeAll({"videotestsrc", "capsfilter"}, chain, error)) return false;
         g_object_set(chain[0], "is-live", TRUE, "horizontal-speed", 4, nullptr);
         GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
-                                            G_TYPE_INT, 640, "height", G_TYPE_INT, 480, "framerate",
-                                            GST_TYPE_FRACTION, 30, 1, nullptr);
+                                            G_TYPE_INT, testPatternWidth.load(), "height", G_TYPE_INT,
+                                            testPatternHeight.load(), "framerate", GST_TYPE_FRACTION,
+                                            testPatternRate.load(), 1, nullptr);
         g_object_set(chain[1], "caps", caps, nullptr);
         gst_caps_unref(caps);
         if (!AddLinked(bin, chain, error)) return false;
@@ -325,6 +332,12 @@ public:
 };
 
 }  // namespace
+
+void SetTestPatternFormat(int width, int height, int framesPerSecond) {
+    testPatternWidth.store(width);
+    testPatternHeight.store(height);
+    testPatternRate.store(framesPerSecond);
+}
 
 std::shared_ptr<GstFilter> MakeDeviceFilter(GstDevice* device, SourceKind kind) {
     return std::make_shared<DeviceFilter>(device, kind);

@@ -2,7 +2,7 @@
 // (preview source and grabber, and the recording branch) and builds one
 // GstPipeline from that when it is run:
 //
-//   source -> [decoder] -> tee -> queue -> convert -> BGR -> flip -> appsink (grabber, video window)
+//   source -> [decoder] -> tee -> queue -> convert -> BGR -> appsink (grabber, video window)
 //                              -> queue -> convert -> [compressor | I420] ---------> avimux -> filesink
 //   audio source -> queue -> convert -> resample -> [compressor | S16LE] --------------^
 //
@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -49,15 +50,23 @@ public:
         return S_OK;
     }
 
-    // Streaming thread.
-    void Deliver(double time, uint8_t* pixels, int32_t length) {
-        if (ISampleGrabberCB* cb = callback.load()) cb->BufferCB(time, pixels, length);
+    // Streaming thread. The pipeline gives rows top-down; the callback gets
+    // them bottom-up, as a bitmap stores them -- laid out only when wanted.
+    void Deliver(double time, const uint8_t* topDown, int32_t stride, int32_t height) {
+        ISampleGrabberCB* cb = callback.load();
+        if (!cb || !cb->WantsBuffer()) return;
+        const std::size_t rowBytes = static_cast<std::size_t>(stride);
+        bitmap.resize(rowBytes * static_cast<std::size_t>(height));
+        for (int32_t row = 0; row < height; ++row)
+            std::memcpy(&bitmap[rowBytes * (height - 1 - row)], topDown + rowBytes * row, rowBytes);
+        cb->BufferCB(time, bitmap.data(), static_cast<int32_t>(bitmap.size()));
     }
 
     GstGraph* graph = nullptr;  // set when added to a graph
 
 private:
     std::atomic<ISampleGrabberCB*> callback{nullptr};
+    std::vector<uint8_t> bitmap;  // streaming thread only
 };
 
 // The multiplexer and file writer of a recording.
@@ -289,7 +298,14 @@ public:
     }
 
     // Tests: a failure of the video source, as a camera that goes away gives.
-    void SimulateSourceFailure() {
+    unsigned long long FramesOfferedToRecording() {
+    std::lock_guard lock(liveGraphsMutex);
+    unsigned long long total = 0;
+    for (GstGraph* graph : liveGraphs) total += graph->framesOffered.load();
+    return total;
+}
+
+void SimulateSourceFailure() {
         if (!pipeline || !videoSourceElement) return;
         GError* err = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
                                           "The video device was disconnected.");
@@ -384,6 +400,7 @@ private:
             lastError.clear();
         }
         bytesToFile.store(0);
+        if (HasRecording()) framesOffered.store(0);
         fileSinkFailed.store(false);
         pipelineStale = false;
         if (!previewSource || !grabber) {
@@ -403,15 +420,12 @@ private:
         GstElement* queue = Add(bin, "queue", error);
         GstElement* convert = Add(bin, "videoconvert", error);
         GstElement* bgr = Add(bin, "capsfilter", error);
-        GstElement* flip = Add(bin, "videoflip", error);
         GstElement* sink = Add(bin, "appsink", error);
-        if (!tee || !queue || !convert || !bgr || !flip || !sink) return false;
+        if (!tee || !queue || !convert || !bgr || !sink) return false;
 
         g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
                      "max-size-time", static_cast<guint64>(0), nullptr);
         SetCaps(bgr, gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
-        // A bitmap's rows run bottom-up.
-        gst_util_set_object_arg(G_OBJECT(flip), "method", "vertical-flip");
         g_object_set(sink, "sync", FALSE, "max-buffers", 2, "drop", TRUE, nullptr);
         gst_app_sink_set_caps(GST_APP_SINK(sink), nullptr);
         GstAppSinkCallbacks callbacks{};
@@ -419,7 +433,7 @@ private:
         gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
 
         if (!Link(sourceLast, tee, error) || !Link(tee, queue, error) || !Link(queue, convert, error) ||
-            !Link(convert, bgr, error) || !Link(bgr, flip, error) || !Link(flip, sink, error))
+            !Link(convert, bgr, error) || !Link(bgr, sink, error))
             return false;
         RememberEntryPad(sourceFirst);
 
@@ -444,6 +458,9 @@ private:
         g_object_set(queue, "max-size-buffers", 0, "max-size-bytes", 0, "max-size-time",
                      static_cast<guint64>(3 * GST_SECOND), nullptr);
         fileSink = file;
+        GstPad* recordingInput = gst_element_get_static_pad(queue, "sink");
+        gst_pad_add_probe(recordingInput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordingFrame, this, nullptr);
+        gst_object_unref(recordingInput);
         GstPad* fileInput = gst_element_get_static_pad(file, "sink");
         gst_pad_add_probe(fileInput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnFileData, this, nullptr);
         gst_object_unref(fileInput);
@@ -522,8 +539,7 @@ private:
         const double time = GST_BUFFER_PTS_IS_VALID(buffer)
                                 ? static_cast<double>(GST_BUFFER_PTS(buffer)) / GST_SECOND
                                 : 0.0;
-        // The grabber's contract gives a writable buffer; nobody writes to it.
-        grabber->Deliver(time, const_cast<uint8_t*>(map.data), static_cast<int32_t>(map.size));
+        grabber->Deliver(time, map.data, GST_VIDEO_INFO_PLANE_STRIDE(&frameInfo, 0), GST_VIDEO_INFO_HEIGHT(&frameInfo));
         {
             std::lock_guard lock(windowMutex);
             if (window)
@@ -532,6 +548,11 @@ private:
                                                 GST_VIDEO_INFO_PLANE_STRIDE(&frameInfo, 0)});
         }
         gst_buffer_unmap(buffer, &map);
+    }
+
+    static GstPadProbeReturn OnRecordingFrame(GstPad*, GstPadProbeInfo*, gpointer data) {
+        static_cast<GstGraph*>(data)->framesOffered.fetch_add(1);
+        return GST_PAD_PROBE_OK;
     }
 
     static GstPadProbeReturn OnFileData(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -606,6 +627,11 @@ private:
 
     // Shared between the streaming threads and the UI thread.
     std::atomic<uint64_t> bytesToFile{0};
+
+public:
+    std::atomic<uint64_t> framesOffered{0};
+
+private:
     std::atomic<bool> fileSinkFailed{false};
     std::mutex busMutex;
     std::condition_variable busCv;
@@ -678,6 +704,13 @@ public:
 };
 
 }  // namespace
+
+unsigned long long FramesOfferedToRecording() {
+    std::lock_guard lock(liveGraphsMutex);
+    unsigned long long total = 0;
+    for (GstGraph* graph : liveGraphs) total += graph->framesOffered.load();
+    return total;
+}
 
 void SimulateSourceFailure() {
     std::lock_guard lock(liveGraphsMutex);

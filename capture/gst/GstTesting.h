@@ -1,5 +1,5 @@
 #pragma once
-// Test hooks of the GStreamer platform (no GStreamer types, so tests need
+// Test and benchmark hooks of the GStreamer platform (no GStreamer types, so tests need
 // not include GStreamer).
 
 namespace lumora::gst {
@@ -7,5 +7,13 @@ namespace lumora::gst {
 // Makes the video source of every running graph report a failure, as a
 // camera that is unplugged does.
 void SimulateSourceFailure();
+
+// The picture of "Lumora Test Pattern" from the next build on (640 x 480 at
+// 30 frames/s unless changed).
+void SetTestPatternFormat(int width, int height, int framesPerSecond);
+
+// Frames that entered the recording branch of the latest graph's recording
+// (for comparing with the frames the file got).
+unsigned long long FramesOfferedToRecording();
 
 }  // namespace lumora::gst

@@ -1,0 +1,337 @@
+// Lumora's benchmarks: what a photo, the preview and a recording cost on this
+// machine, each beside a reference tool run on the same input in the same run.
+//
+//   lumora_bench [--record-seconds N] [--snapshots N]
+//
+// Prints one table. Nothing here is asserted; the tests check behaviour.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/CaptureSession.h"
+#include "capture/gst/GstTesting.h"
+#include "settings/SettingsFile.h"
+#include "snapshot/GrabberCallback.h"
+#include "tests/AviReader.h"
+
+extern char** environ;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Options {
+    int recordSeconds = 30;
+    int snapshots = 1000;
+    int repeats = 30;
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double CpuSeconds(const rusage& usage) {
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+double OwnCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Runs a command; returns its wall time and (through `cpu`) its CPU seconds,
+// or a negative time when it could not run.
+double RunCommand(const std::vector<std::string>& argv, double* cpu = nullptr) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    const auto start = Clock::now();
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const double wall = Seconds(Clock::now() - start);
+    if (cpu) *cpu = CpuSeconds(usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? wall : -1;
+}
+
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long OpenDescriptors() {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+}
+
+// A frame as the grabber hands it on: bottom-up BGR rows, each a multiple of
+// 4 bytes. Smooth colour fields with fine detail, so JPEG has real work.
+std::vector<uint8_t> MakeFrame(int width, int height) {
+    const int stride = (width * 3 + 3) & ~3;
+    std::vector<uint8_t> frame(static_cast<std::size_t>(stride) * height);
+    uint32_t noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = &frame[static_cast<std::size_t>(y) * stride];
+        for (int x = 0; x < width; ++x) {
+            noise = noise * 1103515245u + 12345u;
+            const int grain = static_cast<int>((noise >> 16) & 15);
+            row[x * 3 + 0] = static_cast<uint8_t>((x * 255 / width + grain) & 255);
+            row[x * 3 + 1] = static_cast<uint8_t>((y * 255 / height + grain) & 255);
+            row[x * 3 + 2] = static_cast<uint8_t>(((x + y) * 128 / (width + height) + ((x / 40 + y / 40) % 2) * 100) & 255);
+        }
+    }
+    return frame;
+}
+
+void RemovePhotos(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("temp.", 0) != 0 && name != "setting.ini" && entry.is_regular_file()) fs::remove(entry.path());
+    }
+}
+
+// One armed frame through the grabber: from the frame to the stored photo.
+double TakeOnePhoto(std::vector<uint8_t>& frame) {
+    snapshotArmed.store(1);
+    const auto start = Clock::now();
+    grabberCallback.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size()));
+    return Seconds(Clock::now() - start);
+}
+
+struct Row {
+    std::string what, ours, reference, ratio;
+};
+std::vector<Row> table;
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Ms(double seconds) { return seconds < 0 ? "n/a" : Format("%.2f ms", seconds * 1000); }
+std::string Ratio(double ours, double reference) {
+    return ours < 0 || reference <= 0 ? "n/a" : Format("%.2fx", ours / reference);
+}
+
+void BenchSnapshots(const fs::path& folder, const Options& options) {
+    for (auto [width, height] : {std::pair{640, 480}, std::pair{1920, 1080}}) {
+        grabberCallback.frameWidth.store(width);
+        grabberCallback.frameHeight.store(height);
+        std::vector<uint8_t> frame = MakeFrame(width, height);
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+
+        double bmp = 0, jpeg = 0;
+        for (int format : {0, 1}) {
+            settings.photoFormat = format;
+            std::vector<double> times;
+            for (int i = 0; i < options.repeats; ++i) {
+                times.push_back(TakeOnePhoto(frame));
+                RemovePhotos(folder);
+            }
+            (format ? jpeg : bmp) = Median(times);
+        }
+
+        // The reference tools read the same temp.bmp that the last photo wrote.
+        const std::string bitmap = (folder / "temp.bmp").string();
+        const std::string out = (folder / "reference.jpg").string();
+        std::vector<double> cjpeg, convert;
+        for (int i = 0; i < options.repeats; ++i) {
+            cjpeg.push_back(RunCommand({"cjpeg", "-quality", "60", "-outfile", out, bitmap}));
+            convert.push_back(RunCommand({"convert", bitmap, "-quality", "60", out}));
+        }
+        const double cjpegTime = std::count_if(cjpeg.begin(), cjpeg.end(), [](double t) { return t < 0; }) ? -1 : Median(cjpeg);
+        const double convertTime =
+            std::count_if(convert.begin(), convert.end(), [](double t) { return t < 0; }) ? -1 : Median(convert);
+        fs::remove(out);
+        table.push_back({"photo BMP " + size + " (frame to stored file)", Ms(bmp), "", ""});
+        table.push_back({"photo JPEG q60 " + size + " vs cjpeg -quality 60", Ms(jpeg), Ms(cjpegTime), Ratio(jpeg, cjpegTime)});
+        table.push_back({"photo JPEG q60 " + size + " vs convert -quality 60", Ms(jpeg), Ms(convertTime),
+                         Ratio(jpeg, convertTime)});
+    }
+}
+
+// Counts the frames the preview hands to its video window.
+class CountingOwner : public IOwnerWindow, public IVideoWindow {
+public:
+    WindowRect ClientRect() const override { return {0, 0, 640, 480}; }
+    IVideoWindow* AttachVideoWindow() override { return this; }
+    void DetachVideoWindow() override {}
+    void SetWindowPosition(int32_t, int32_t, int32_t, int32_t) override {}
+    void SetVisible(bool) override {}
+    void PresentFrame(const VideoFrame&) override { frames.fetch_add(1); }
+    std::atomic<int> frames{0};
+};
+
+struct ListedNames : IComboBox {
+    void AddString(const std::string& text) override { names.push_back(text); }
+    int IndexOf(const std::string& name) const {
+        auto found = std::find(names.begin(), names.end(), name);
+        return found == names.end() ? -1 : static_cast<int>(found - names.begin());
+    }
+    std::vector<std::string> names;
+};
+
+bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std::string& compressor) {
+    ListedNames devices, compressors, audio;
+    session.ListVideoDevices(&devices);
+    session.ListVideoCompressors(&compressors);
+    session.ListAudioCompressors(&audio);
+    const int video = compressor.empty() ? -1 : compressors.IndexOf(compressor);
+    return session.BuildGraph(devices.IndexOf("Lumora Test Pattern"), video, -1, &owner) >= 0;
+}
+
+void BenchPreview() {
+    lumora::gst::SetTestPatternFormat(640, 480, 30);
+    CCaptureSession session;
+    CountingOwner owner;
+    snapshotArmed.store(0);
+    if (!BuildTestPattern(session, owner, "")) {
+        table.push_back({"preview 300 frames 640x480 (CPU)", "build failed", "", ""});
+        return;
+    }
+    while (owner.frames.load() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int startFrames = owner.frames.load();
+    const double startCpu = OwnCpuSeconds();
+    while (owner.frames.load() < startFrames + 300) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const double ours = OwnCpuSeconds() - startCpu;
+    session.TearDown();
+
+    double reference = -1;
+    const double wall = RunCommand({"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "num-buffers=300",
+                                    "horizontal-speed=4", "!",
+                                    "video/x-raw,format=I420,width=640,height=480,framerate=30/1", "!",
+                                    "videoconvert", "!", "video/x-raw,format=BGR", "!", "fakesink"},
+                                   &reference);
+    if (wall < 0) reference = -1;
+    table.push_back({"preview 300 frames 640x480 vs gst-launch (CPU s)", Format("%.3f s", ours),
+                     reference < 0 ? "n/a" : Format("%.3f s", reference), Ratio(ours, reference)});
+}
+
+void BenchRecording(const fs::path& folder, const Options& options) {
+    lumora::gst::SetTestPatternFormat(1280, 720, 30);
+    const fs::path file = folder / "bench.avi";
+    StorePath(settings.videoFilePath, file.string());
+    CCaptureSession session;
+    CountingOwner owner;
+    std::string message;
+    session.SetMessageHandler([&](const std::string& text) { message = text; });
+    const std::string label = "record " + std::to_string(options.recordSeconds) + " s 1280x720@30 MJPEG + sound";
+    if (!BuildTestPattern(session, owner, "JPEG image encoder") || !session.StartRecording()) {
+        table.push_back({label, "failed: " + message, "", ""});
+        return;
+    }
+    const double startCpu = OwnCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(options.recordSeconds));
+    session.Stop();
+    const double cpu = OwnCpuSeconds() - startCpu;
+    const unsigned long long offered = lumora::gst::FramesOfferedToRecording();
+    session.TearDown();
+    const AviInfo avi = ReadAvi(file.string());
+    const long long dropped = static_cast<long long>(offered) - static_cast<long long>(avi.totalFrames);
+    table.push_back({label + ": frames written / offered",
+                     std::to_string(avi.totalFrames) + " / " + std::to_string(offered),
+                     "expected " + std::to_string(options.recordSeconds * 30), "dropped " + std::to_string(std::max(0LL, dropped))});
+    table.push_back({label + ": CPU", Format("%.2f s", cpu), Format("%.1f MB file", avi.fileSize / 1e6), ""});
+    fs::remove(file);
+    lumora::gst::SetTestPatternFormat(640, 480, 30);
+}
+
+void BenchMemory(const fs::path& folder, const Options& options) {
+    grabberCallback.frameWidth.store(640);
+    grabberCallback.frameHeight.store(480);
+    settings.photoFormat = 1;
+    std::vector<uint8_t> frame = MakeFrame(640, 480);
+    TakeOnePhoto(frame);  // warm up the encoder and the allocator
+    RemovePhotos(folder);
+    const long rssBefore = ResidentKiB(), fdsBefore = OpenDescriptors();
+    for (int i = 0; i < options.snapshots; ++i) {
+        TakeOnePhoto(frame);
+        if (i % 50 == 49) RemovePhotos(folder);
+    }
+    RemovePhotos(folder);
+    const long rssAfter = ResidentKiB(), fdsAfter = OpenDescriptors();
+    table.push_back({"resident memory before / after " + std::to_string(options.snapshots) + " photos",
+                     std::to_string(rssBefore) + " / " + std::to_string(rssAfter) + " KiB", "",
+                     Format("%+.0f KiB", static_cast<double>(rssAfter - rssBefore))});
+    table.push_back({"open descriptors before / after", std::to_string(fdsBefore) + " / " + std::to_string(fdsAfter), "",
+                     Format("%+.0f", static_cast<double>(fdsAfter - fdsBefore))});
+}
+
+void PrintTable() {
+    std::size_t widths[4] = {4, 4, 9, 5};
+    auto widen = [&](const Row& r) {
+        widths[0] = std::max(widths[0], r.what.size());
+        widths[1] = std::max(widths[1], r.ours.size());
+        widths[2] = std::max(widths[2], r.reference.size());
+        widths[3] = std::max(widths[3], r.ratio.size());
+    };
+    const Row header{"what", "ours", "reference", "ratio"};
+    widen(header);
+    for (const Row& r : table) widen(r);
+    auto print = [&](const Row& r) {
+        std::printf("| %-*s | %-*s | %-*s | %-*s |\n", int(widths[0]), r.what.c_str(), int(widths[1]), r.ours.c_str(),
+                    int(widths[2]), r.reference.c_str(), int(widths[3]), r.ratio.c_str());
+    };
+    print(header);
+    std::printf("|%s|%s|%s|%s|\n", std::string(widths[0] + 2, '-').c_str(), std::string(widths[1] + 2, '-').c_str(),
+                std::string(widths[2] + 2, '-').c_str(), std::string(widths[3] + 2, '-').c_str());
+    for (const Row& r : table) print(r);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--record-seconds") == 0) options.recordSeconds = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--snapshots") == 0) options.snapshots = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--repeats") == 0) options.repeats = std::max(1, std::atoi(argv[i + 1]));
+    }
+    setenv("LUMORA_TEST_SOURCES", "1", 1);
+    const fs::path folder = fs::temp_directory_path() / ("lumora-bench-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    appDirectory = folder.string();
+    StorePath(settings.photoFolder, folder.string());
+    SetSettingsErrorHandler([](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+    grabberCallback.SetPhotoHandlers([](const std::string& why) { std::fprintf(stderr, "photo: %s\n", why.c_str()); },
+                                     [](const std::string&) {});
+
+    BenchSnapshots(folder, options);
+    BenchPreview();
+    BenchRecording(folder, options);
+    BenchMemory(folder, options);
+    PrintTable();
+    fs::remove_all(folder);
+    return 0;
+}
