@@ -42,10 +42,11 @@ protected:
         return std::find(script->calls.begin(), script->calls.end(), call) != script->calls.end();
     }
 
+    // The session goes first: its teardown still talks to the owner.
     std::shared_ptr<FakeScript> script;
-    CCaptureSession session;
     FakeOwner owner;
     std::vector<std::string> messages;
+    CCaptureSession session;
 };
 
 TEST_F(SessionWithFake, ListingSkipsEntriesWithoutNamesAndBindCountsTheSameWay) {

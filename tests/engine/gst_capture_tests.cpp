@@ -85,9 +85,9 @@ protected:
     }
 
     fs::path folder;
-    CCaptureSession session;
     FakeOwner owner;
     std::vector<std::string> messages;
+    CCaptureSession session;
 };
 
 TEST_F(GstSession, TheTestSourcesAndTheAviCompressorsAreListed) {
