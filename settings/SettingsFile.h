@@ -36,4 +36,6 @@ std::string ReadPath(const char (&field)[kPathBufferSize]);
 // Where the shell shows a failed save (a message box); tests replace it.
 // The default writes to stderr.
 void SetSettingsErrorHandler(std::function<void(const std::string&)> handler);
+// The handler now in place (empty for the default), so a caller can restore it.
+std::function<void(const std::string&)> CurrentSettingsErrorHandler();
 void ReportSettingsError(const std::string& message);

@@ -1,0 +1,162 @@
+#include "snapshot/GrabberCallback.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "settings/SettingsFile.h"
+#include "snapshot/FileWriting.h"
+#include "snapshot/JpegConversion.h"
+
+std::atomic<int> snapshotArmed{0};
+CGrabberCallback grabberCallback;
+
+namespace {
+
+// The handlers are set on the UI thread and called on the streaming thread.
+std::mutex& HandlersMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::function<bool()> jpegConverter;
+std::function<void(const std::string&)> photoFailed;
+std::function<void(const std::string&)> photoStored;
+
+void PutU16(uint8_t* at, uint16_t value) {
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
+void PutU32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void TellFailed(const std::string& why) {
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard lock(HandlersMutex());
+        handler = photoFailed;
+    }
+    if (handler) handler(why);
+}
+
+void TellStored(const std::string& path) {
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard lock(HandlersMutex());
+        handler = photoStored;
+    }
+    if (handler) handler(path);
+}
+
+// photoFolder + "/YYYYmmdd HHMMSS", from local time read once.
+std::string PhotoStem(const std::string& folder) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "/%Y%m%d %H%M%S", &local);
+    return folder + name;
+}
+
+}  // namespace
+
+CGrabberCallback::CGrabberCallback() {
+    std::memset(tempBitmapPath, 0, sizeof tempBitmapPath);
+    std::strcpy(tempBitmapPath, "temp.bmp");
+}
+
+HRESULT CGrabberCallback::SampleCB(double, void*) { return S_OK; }
+
+HRESULT CGrabberCallback::BufferCB(double, uint8_t* buffer, int32_t length) {
+    if (snapshotArmed.load() == 0) return S_OK;
+    if (!buffer) return E_POINTER;  // the flag stays raised: the next frame is taken
+    WriteSnapshot(buffer, length);
+    snapshotArmed.store(0);
+    return S_OK;
+}
+
+void CGrabberCallback::SetJpegConverter(std::function<bool()> converter) {
+    std::lock_guard lock(HandlersMutex());
+    jpegConverter = std::move(converter);
+}
+
+void CGrabberCallback::SetPhotoHandlers(std::function<void(const std::string&)> onFailed,
+                                        std::function<void(const std::string&)> onStored) {
+    std::lock_guard lock(HandlersMutex());
+    photoFailed = std::move(onFailed);
+    photoStored = std::move(onStored);
+}
+
+int CGrabberCallback::WriteSnapshot(const uint8_t* frame, int32_t length) {
+    if (!frame || length < 0) return 0;
+    const int32_t width = frameWidth.load();
+    const int32_t height = frameHeight.load();
+
+    uint8_t fileHeader[14] = {'B', 'M'};
+    PutU32(fileHeader + 2, static_cast<uint32_t>(length) + 54);
+    PutU32(fileHeader + 10, 54);
+    uint8_t infoHeader[40] = {};
+    PutU32(infoHeader + 0, 40);
+    PutU32(infoHeader + 4, static_cast<uint32_t>(width));
+    PutU32(infoHeader + 8, static_cast<uint32_t>(height));
+    PutU16(infoHeader + 12, 1);
+    PutU16(infoHeader + 14, 24);
+
+    // The temporary files live in the start directory itself, whatever the
+    // current directory is now.
+    const std::string bitmapPath = appDirectory + "/" + tempBitmapPath;
+    const std::string jpegPath = appDirectory + "/temp.jpg";
+    const WriteBlock blocks[] = {{fileHeader, sizeof fileHeader}, {infoHeader, sizeof infoHeader},
+                                 {frame, static_cast<std::size_t>(length)}};
+    std::string error;
+    if (!WriteWholeFile(bitmapPath, blocks, 3, &error)) {
+        TellFailed("照片未保存：" + error);
+        return 0;
+    }
+
+    std::string folder;
+    int32_t format;
+    {
+        std::lock_guard lock(SettingsMutex());
+        folder = ReadPath(settings.photoFolder);
+        format = settings.photoFormat;
+    }
+    const std::string stem = PhotoStem(folder);
+
+    std::string source = bitmapPath, extension = ".bmp";
+    if (format != 0) {
+        std::function<bool()> converter;
+        {
+            std::lock_guard lock(HandlersMutex());
+            converter = jpegConverter;
+        }
+        // A stale temp.jpg of an earlier photo must never be stored under this name.
+        ::unlink(jpegPath.c_str());
+        bool converted;
+        std::string why;
+        if (converter) {
+            converted = converter();
+        } else {
+            // Straight from the grabbed pixels: the same picture as temp.bmp.
+            const int32_t stride = (width * 3 + 3) & ~3;
+            converted = height > 0 && static_cast<int64_t>(stride) * height <= length &&
+                        EncodeBitmapPixelsToJpeg(frame, width, height, stride, true, jpegPath, &why);
+        }
+        if (converted && ::access(jpegPath.c_str(), R_OK) == 0) {
+            source = jpegPath;
+            extension = ".jpg";
+        } else {
+            TellFailed("JPEG 转换失败，照片已存为位图" + (why.empty() ? std::string() : "（" + why + "）"));
+        }
+    }
+
+    std::string stored;
+    if (!CopyToNewFile(source, stem, extension, &stored, &error)) {
+        TellFailed("照片未保存：" + error);
+        return 0;
+    }
+    TellStored(stored);
+    return 0;
+}
