@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <iterator>
 
@@ -226,6 +228,31 @@ TEST_F(Snapshot, ManyPhotosLeaveNoDescriptorBehind) {
     for (int i = 0; i < 200; ++i) Take(frame);
     EXPECT_EQ(count(), before);
     EXPECT_EQ(Photos().size(), 200u);
+}
+
+TEST_F(Snapshot, SettingsAndHandlersChangeWhilePhotosAreTaken) {
+    // The streaming thread takes photos while the UI thread rewrites the
+    // photo settings and the handlers, as the Options dialog may.
+    std::vector<uint8_t> frame = Frame(4, 2);
+    std::atomic<bool> done{false};
+    std::thread streaming([&] {
+        for (int i = 0; i < 100; ++i) Take(frame);
+        done = true;
+    });
+    int flips = 0;
+    while (!done) {
+        {
+            std::lock_guard lock(SettingsMutex());
+            settings.photoFormat = flips % 2;
+            StorePath(settings.photoFolder, (folder / "photos").string());
+        }
+        grabberCallback.SetPhotoHandlers(nullptr, nullptr);
+        grabberCallback.SetJpegConverter(nullptr);
+        ++flips;
+    }
+    streaming.join();
+    EXPECT_EQ(snapshotArmed.load(), 0);
+    EXPECT_FALSE(Photos().empty());
 }
 
 TEST(JpegConversion, RefusesBitmapsThatAreNotWhatTheyClaim) {
