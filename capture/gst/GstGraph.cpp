@@ -447,6 +447,29 @@ private:
         return true;
     }
 
+    // upstream -> (compressor, or a caps filter for `rawCaps`) -> mux. Takes `rawCaps`.
+    static bool CompressInto(GstBin* bin, GstElement* upstream, const GstFilter* compressor, GstCaps* rawCaps,
+                             GstElement* mux, const char* kind, std::string& error) {
+        GstElement *first = nullptr, *last = nullptr;
+        if (compressor) {
+            gst_caps_unref(rawCaps);
+            if (!compressor->AddChain(bin, first, last, error)) return false;
+        } else {
+            first = last = Add(bin, "capsfilter", error);
+            if (!first) {
+                gst_caps_unref(rawCaps);
+                return false;
+            }
+            SetCaps(first, rawCaps);
+        }
+        if (!Link(upstream, first, error)) return false;
+        if (!gst_element_link(last, mux)) {
+            error = std::string("the ") + kind + " compressor's output cannot go into an AVI file";
+            return false;
+        }
+        return true;
+    }
+
     bool BuildRecording(GstBin* bin, GstElement* tee, std::string& error) {
         GstElement* mux = Add(bin, "avimux", error);
         GstElement* file = Add(bin, "filesink", error);
@@ -466,20 +489,11 @@ private:
         gst_object_unref(fileInput);
 
         if (!Link(tee, queue, error) || !Link(queue, convert, error)) return false;
-        GstElement *first = nullptr, *last = nullptr;
-        if (recording->videoCompressor) {
-            if (!recording->videoCompressor->AddChain(bin, first, last, error)) return false;
-        } else {
-            // Uncompressed: planar YUV, which every AVI player reads.
-            first = last = Add(bin, "capsfilter", error);
-            if (!first) return false;
-            SetCaps(first, gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr));
-        }
-        if (!Link(convert, first, error)) return false;
-        if (!gst_element_link(last, mux)) {
-            error = "the video compressor's output cannot go into an AVI file";
+        // Uncompressed video: planar YUV, which every AVI player reads.
+        if (!CompressInto(bin, convert, recording->videoCompressor.get(),
+                          gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr), mux,
+                          "video", error))
             return false;
-        }
 
         if (recording->audioRendered && recording->audioSource) {
             GstElement *sourceFirst = nullptr, *sourceLast = nullptr;
@@ -491,19 +505,10 @@ private:
             if (!Link(sourceLast, audioQueue, error) || !Link(audioQueue, audioConvert, error) ||
                 !Link(audioConvert, resample, error))
                 return false;
-            GstElement *encFirst = nullptr, *encLast = nullptr;
-            if (recording->audioCompressor) {
-                if (!recording->audioCompressor->AddChain(bin, encFirst, encLast, error)) return false;
-            } else {
-                encFirst = encLast = Add(bin, "capsfilter", error);
-                if (!encFirst) return false;
-                SetCaps(encFirst, gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
-            }
-            if (!Link(resample, encFirst, error)) return false;
-            if (!gst_element_link(encLast, mux)) {
-                error = "the audio compressor's output cannot go into an AVI file";
+            if (!CompressInto(bin, resample, recording->audioCompressor.get(),
+                              gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr), mux,
+                              "audio", error))
                 return false;
-            }
             RememberEntryPad(sourceFirst);
         }
         return Link(mux, file, error);
