@@ -1,0 +1,104 @@
+#include "app/LumoraApp.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QStatusBar>
+
+#include "app/LumoraDoc.h"
+#include "app/Messages.h"
+#include "capture/CaptureSession.h"
+#include "frame/AboutDialog.h"
+#include "frame/MainFrame.h"
+#include "settings/SettingsFile.h"
+#include "snapshot/GrabberCallback.h"
+#include "view/LumoraView.h"
+
+CLumoraApp::CLumoraApp(QObject* parent, const QString& store) : QObject(parent), recentFileStore(store)
+{
+}
+
+CLumoraApp::~CLumoraApp()
+{
+    ExitInstance();
+}
+
+bool CLumoraApp::InitInstance()
+{
+    QCoreApplication::setOrganizationName("Local AppWizard-Generated Applications");
+    QCoreApplication::setApplicationName("Lumora");
+
+    document = std::make_unique<CLumoraDoc>(nullptr, recentFileStore);
+    frame = std::make_unique<CMainFrame>();
+    view = new CLumoraView(frame.get());
+    frame->SetView(view);
+    frame->SetDocument(document.get());
+    frame->aboutHandler = [this] { OnAppAbout(); };
+    document->reinitialiseViews = [this] {
+        if (view) view->OnInitialUpdate();
+        if (frame) frame->UpdateCommandUI();
+    };
+    WireEngine();
+
+    view->OnInitialUpdate();
+    frame->show();
+    frame->OnWindowMinimal();  // 280 x 280, centred on the work area
+    frame->update();
+    return true;
+}
+
+void CLumoraApp::WireEngine()
+{
+    CCaptureSession& session = TheCaptureSession();
+    QPointer<CMainFrame> target = frame.get();
+    session.SetMessageHandler([target](const std::string& message) {
+        ShowMessageBox(QString::fromStdString(message), target);
+    });
+    session.SetEventNotifier([] {
+        // Any thread: the UI thread takes the events from the queue.
+        QMetaObject::invokeMethod(qApp, [] { TheCaptureSession().ProcessPendingEvents(); },
+                                  Qt::QueuedConnection);
+    });
+    session.SetGraphStoppedHandler([target] {
+        if (target) target->OnGraphStopped();
+    });
+    session.SetRecordingStoppedHandler([target] {
+        if (target) target->OnRecordingStopped();
+    });
+    SetSettingsErrorHandler([target](const std::string& message) {
+        ShowMessageBox(QString::fromStdString(message), target);
+    });
+    // Photo reports come on the streaming thread.
+    auto toStatusBar = [target](const QString& text) {
+        QMetaObject::invokeMethod(qApp, [target, text] {
+            if (target && target->statusBar) target->statusBar->showMessage(text);
+        }, Qt::QueuedConnection);
+    };
+    grabberCallback.SetPhotoHandlers(
+        [toStatusBar](const std::string& failure) { toStatusBar(QString::fromStdString(failure)); },
+        [toStatusBar](const std::string& stored) { toStatusBar(QString::fromStdString(stored)); });
+}
+
+void CLumoraApp::OnAppAbout()
+{
+    CAboutDialog dialog;
+    dialog.exec();
+}
+
+void CLumoraApp::ExitInstance()
+{
+    if (!frame) return;
+    TheCaptureSession().TearDown();
+    CCaptureSession& session = TheCaptureSession();
+    session.SetMessageHandler(nullptr);
+    session.SetEventNotifier(nullptr);
+    session.SetGraphStoppedHandler(nullptr);
+    session.SetRecordingStoppedHandler(nullptr);
+    SetSettingsErrorHandler(nullptr);
+    grabberCallback.SetPhotoHandlers(nullptr, nullptr);
+    grabberCallback.SetJpegConverter(nullptr);
+    if (document) document->reinitialiseViews = nullptr;
+    frame.reset();  // deletes the view with it
+    view = nullptr;
+    document.reset();
+}

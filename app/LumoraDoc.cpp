@@ -1,0 +1,162 @@
+#include "app/LumoraDoc.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <mutex>
+
+#include "app/Messages.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsRecord.h"
+#include "settings/ui/VideoFileDialog.h"
+
+namespace {
+
+const QString kUntitled = QStringLiteral("无标题");
+
+QString Reason(QFileDevice::FileError error, const QString& systemText)
+{
+    QString reason;
+    switch (error) {
+    case QFileDevice::ReadError: reason = QStringLiteral("读取失败"); break;
+    case QFileDevice::WriteError: reason = QStringLiteral("写入失败，磁盘可能已满"); break;
+    case QFileDevice::ResourceError: reason = QStringLiteral("磁盘空间或系统资源不足"); break;
+    case QFileDevice::PermissionsError: reason = QStringLiteral("没有访问权限"); break;
+    case QFileDevice::OpenError: reason = QStringLiteral("无法打开"); break;
+    default: reason = QStringLiteral("文件操作失败"); break;
+    }
+    if (!systemText.isEmpty())
+        reason += QStringLiteral("（%1）").arg(systemText);
+    return reason;
+}
+
+RecordingCopyResult Failure(const QString& message) { return {false, message}; }
+
+QString WriteFailure(const QString& target, const QSaveFile& file)
+{
+    return QStringLiteral("无法写入文件“%1”：%2。").arg(target, Reason(file.error(), file.errorString()));
+}
+
+}  // namespace
+
+RecordingCopyResult CopyRecordingFile(const QString& source, const QString& target)
+{
+    if (source.isEmpty())
+        return Failure(QStringLiteral("没有可保存的录像：选项中尚未设置录像文件。"));
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.exists())
+        return Failure(QStringLiteral("录像文件“%1”不存在，请先录像再保存。").arg(source));
+    if (sourceInfo.isDir())
+        return Failure(QStringLiteral("录像文件“%1”是一个文件夹，无法复制。").arg(source));
+    if (target.isEmpty())
+        return Failure(QStringLiteral("没有选择保存的文件。"));
+    // Copying the recording onto itself would replace the file under a
+    // writer that still holds it open; it already is the wanted content.
+    const QFileInfo targetInfo(target);
+    if (targetInfo.exists() && targetInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
+        return {};
+
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return Failure(QStringLiteral("无法读取录像文件“%1”：%2。")
+                           .arg(source, Reason(in.error(), in.errorString())));
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return Failure(WriteFailure(target, out));
+
+    constexpr qint64 kChunk = 1 << 20;
+    QByteArray buffer;
+    for (;;) {
+        buffer = in.read(kChunk);
+        if (in.error() != QFileDevice::NoError) {
+            out.cancelWriting();
+            return Failure(QStringLiteral("无法读取录像文件“%1”：%2。")
+                               .arg(source, Reason(in.error(), in.errorString())));
+        }
+        if (buffer.isEmpty())
+            break;
+        if (out.write(buffer) != buffer.size()) {
+            const QString message = WriteFailure(target, out);
+            out.cancelWriting();
+            return Failure(message);
+        }
+    }
+    // The target is replaced only here, once every byte is on disk.
+    if (!out.commit())
+        return Failure(WriteFailure(target, out));
+    return {};
+}
+
+CLumoraDoc::CLumoraDoc(QObject* parent, const QString& recentFileStore)
+    : QObject(parent), title(kUntitled), recentFiles(recentFileStore)
+{
+    askOpenPath = [] {
+        return QFileDialog::getOpenFileName(nullptr, QStringLiteral("打开"), QString(),
+                                            QStringLiteral("所有文件 (*)"));
+    };
+}
+
+CLumoraDoc::~CLumoraDoc() = default;
+
+void CLumoraDoc::OnFileSave() { SaveRecordingCopy(); }
+void CLumoraDoc::OnFileSaveAs() { SaveRecordingCopy(); }
+
+void CLumoraDoc::SaveRecordingCopy()
+{
+    // The dialog sets the current directory back to appDirectory itself.
+    const QString target = AskVideoSavePath(nullptr);
+    if (target.isEmpty())
+        return;
+    // Read at the moment of the copy: a path just changed in Options counts.
+    std::string source;
+    {
+        std::lock_guard<std::mutex> lock(SettingsMutex());
+        source = ReadPath(settings.videoFilePath);
+    }
+    const RecordingCopyResult result = CopyRecordingFile(QString::fromStdString(source), target);
+    if (!result.ok)
+        ShowMessageBox(result.message);
+}
+
+bool CLumoraDoc::OnNewDocument()
+{
+    SetPathName(QString());
+    return true;
+}
+
+void CLumoraDoc::OnFileOpen()
+{
+    const QString path = askOpenPath ? askOpenPath() : QString();
+    if (!path.isEmpty())
+        OnOpenDocument(path);
+}
+
+bool CLumoraDoc::OnOpenDocument(const QString& path)
+{
+    QFile file(path);
+    if (QFileInfo(path).isDir()) {
+        ShowMessageBox(QStringLiteral("无法打开“%1”：它是一个文件夹。").arg(path));
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowMessageBox(QStringLiteral("无法打开文件“%1”：%2。")
+                           .arg(path, Reason(file.error(), file.errorString())));
+        return false;
+    }
+    file.close();  // nothing is read: the document holds no data
+    SetPathName(QFileInfo(path).absoluteFilePath());
+    recentFiles.Add(pathName);
+    if (reinitialiseViews)
+        reinitialiseViews();
+    return true;
+}
+
+void CLumoraDoc::SetPathName(const QString& path)
+{
+    pathName = path;
+    title = path.isEmpty() ? kUntitled : QFileInfo(path).fileName();
+    if (titleChanged)
+        titleChanged(title);
+}

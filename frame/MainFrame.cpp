@@ -1,0 +1,391 @@
+#include "frame/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QUrl>
+
+#include "app/LumoraDoc.h"
+#include "app/Messages.h"
+#include "capture/CaptureSession.h"
+#include "capture/SoundPlayer.h"
+#include "frame/AboutDialog.h"
+#include "res/Resources.h"
+#include "settings/ui/OptionsDialog.h"
+#include "view/LumoraView.h"
+
+int fullScreen = 0;
+
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint)
+{
+    QString current = QDir::currentPath();
+    while (current.size() > 1 && current.endsWith('/')) current.chop(1);
+    appDirectory = current.toStdString();
+    previewing = false;
+    recording = false;
+    settingsLoad = LoadSettings();
+    if (!settingsLoad.ok) ShowMessageBox(QString::fromStdString(settingsLoad.message), this);
+
+    setWindowTitle(ApplicationTitle());
+    setWindowIcon(ApplicationIcon());
+
+    CreateActions();
+    BuildMenus();
+    BuildToolBar();
+    BuildAccelerators();
+    statusBar = QMainWindow::statusBar();
+    statusBar->setSizeGripEnabled(false);
+    statusBar->showMessage(IdleMessage());
+
+    SetOuterSize(kMinimalSize, kMinimalSize);
+    UpdateCommandUI();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::SetView(CLumoraView* newView)
+{
+    view = newView;
+    setCentralWidget(view);
+}
+
+void CMainFrame::SetDocument(CLumoraDoc* doc)
+{
+    document = doc;
+}
+
+QAction* CMainFrame::Action(int id) const
+{
+    auto it = actions.find(id);
+    return it == actions.end() ? nullptr : it->second;
+}
+
+void CMainFrame::CreateActions()
+{
+    auto make = [this](int id, const QString& label) {
+        if (actions.count(id)) return;
+        auto* action = new QAction(label, this);
+        action->setData(id);
+        const CommandString strings = CommandStringFor(id);
+        if (strings.exists) {
+            action->setStatusTip(strings.prompt);
+            action->setToolTip(strings.tooltip);
+        }
+        connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
+        addAction(action);  // shortcuts work also with the bars hidden
+        actions[id] = action;
+    };
+    for (const PopupEntry& popup : MainMenuResource())
+        for (const MenuEntry& entry : popup.items)
+            if (entry.id != ID_SEPARATOR) make(entry.id, entry.label);
+    for (int id : ToolbarResource()) make(id, QString());
+    for (const AcceleratorEntry& entry : AcceleratorResource()) make(entry.id, QString());
+
+    for (int id : {ID_VIDEO_START, ID_VIDEO_RECORD, ID_WINDOW_FULLSCREEN, ID_VIEW_TOOLBAR,
+                   ID_VIEW_STATUS_BAR})
+        if (QAction* action = Action(id)) action->setCheckable(true);
+}
+
+void CMainFrame::BuildMenus()
+{
+    for (const PopupEntry& popup : MainMenuResource()) {
+        QMenu* menu = menuBar()->addMenu(popup.title);
+        for (const MenuEntry& entry : popup.items) {
+            if (entry.id == ID_SEPARATOR)
+                menu->addSeparator();
+            else
+                menu->addAction(Action(entry.id));
+        }
+    }
+}
+
+void CMainFrame::BuildToolBar()
+{
+    toolBar = new QToolBar(this);
+    toolBar->setObjectName("toolBar");
+    toolBar->setMovable(true);
+    toolBar->setIconSize(QSize(20, 20));
+    const std::vector<int>& ids = ToolbarResource();
+    for (size_t i = 0; i < ids.size(); ++i) {
+        QAction* action = Action(ids[i]);
+        if (!action) continue;
+        action->setIcon(ToolbarIcon(static_cast<int>(i)));
+        toolBar->addAction(action);
+    }
+    addToolBar(Qt::TopToolBarArea, toolBar);
+}
+
+void CMainFrame::BuildAccelerators()
+{
+    std::map<int, QList<QKeySequence>> keys;
+    for (const AcceleratorEntry& entry : AcceleratorResource()) keys[entry.id].append(entry.keys);
+    for (auto& [id, list] : keys)
+        if (QAction* action = Action(id)) {
+            action->setShortcuts(list);
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+}
+
+void CMainFrame::Dispatch(int id)
+{
+    switch (id) {
+    case ID_VIDEO_START: OnStartVideo(); break;
+    case ID_VIDEO_RECORD: OnRecordVideo(); break;
+    case ID_VIDEO_PAUSE: OnPauseVideo(); break;
+    case ID_VIDEO_STOP: OnStopVideo(); break;
+    case ID_VIDEO_SNAPSHOT: OnTakePhoto(); break;
+    case ID_VIEW_OPTIONS: OnViewOptions(); break;
+    case ID_WINDOW_MINIMAL: OnWindowMinimal(); break;
+    case ID_WINDOW_COMPATIBLE: OnWindowCompatible(); break;
+    case ID_WINDOW_FULLSCREEN: OnWindowFullScreen(); break;
+    case ID_HELP_README: OnHelpReadme(); break;
+    case ID_HELP_HOMEPAGE: OnHelpHomepage(); break;
+    case ID_APP_ABOUT:
+        if (aboutHandler) {
+            aboutHandler();
+        } else {
+            CAboutDialog dialog;
+            dialog.exec();
+        }
+        break;
+    case ID_APP_EXIT: close(); break;
+    case ID_FILE_NEW:
+        if (document && document->OnNewDocument() && view) view->OnInitialUpdate();
+        break;
+    case ID_FILE_OPEN:
+        if (document) document->OnFileOpen();
+        break;
+    case ID_FILE_SAVE:
+        if (document) document->OnFileSave();
+        break;
+    case ID_FILE_SAVE_AS:
+        if (document) document->OnFileSaveAs();
+        break;
+    case ID_FILE_PRINT:
+        if (view) view->OnFilePrint();
+        break;
+    case ID_FILE_PRINT_SETUP: {
+        QPrinter printer;
+        QPageSetupDialog dialog(&printer, this);
+        dialog.exec();
+        break;
+    }
+    case ID_VIEW_TOOLBAR: toolBar->setVisible(!toolBar->isVisible()); break;
+    case ID_VIEW_STATUS_BAR: statusBar->setVisible(!statusBar->isVisible()); break;
+    default: break;  // keys that no part of the program handles
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    auto set = [this](int id, bool enabled, bool checked) {
+        if (QAction* action = Action(id)) {
+            action->setEnabled(enabled);
+            if (action->isCheckable()) action->setChecked(checked);
+        }
+    };
+    set(ID_VIDEO_START, true, previewing);
+    set(ID_VIDEO_RECORD, previewing, recording);
+    set(ID_VIDEO_PAUSE, previewing, false);
+    set(ID_VIDEO_STOP, previewing, false);
+    set(ID_VIDEO_SNAPSHOT, previewing, false);
+    set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
+    set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
+    set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());
+}
+
+void CMainFrame::OnStartVideo()
+{
+    if (!view || !view->StartVideo()) return;
+    ResizeToVideo(videoWidth, videoHeight);
+    view->FitPreview();
+    previewing = true;
+    // A recording that went on through Pause keeps its check mark.
+    recording = TheCaptureSession().RecordingActive();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnRecordVideo()
+{
+    if (!view) return;
+    // Checked only when a recording really runs.
+    recording = view->RecordVideo();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnPauseVideo()
+{
+    if (view) view->PauseVideo();
+    recording = false;
+    previewing = false;
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnStopVideo()
+{
+    if (view) view->StopVideo();
+    recording = false;
+    previewing = false;
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnTakePhoto()
+{
+    const std::string sound = appDirectory + "/CAMERA.WAV";
+    const bool played = soundHook ? soundHook(sound) : PlaySoundFileAsync(sound);
+    if (!played) QApplication::beep();
+    if (view) view->TakeSnapshot();
+}
+
+void CMainFrame::OnViewOptions()
+{
+    OpenOptionsDialog(nullptr);
+}
+
+void CMainFrame::OpenUrl(const QUrl& url)
+{
+    if (openUrlHook)
+        openUrlHook(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void CMainFrame::OnHelpReadme()
+{
+    OpenUrl(QUrl::fromLocalFile(QString::fromStdString(appDirectory) + "/Readme.txt"));
+}
+
+void CMainFrame::OnHelpHomepage()
+{
+    OpenUrl(QUrl(HomepageUrl()));
+}
+
+void CMainFrame::SetOuterSize(int width, int height)
+{
+    // Outer size = client size + the window manager's decorations.
+    const int extraWidth = frameGeometry().width() - geometry().width();
+    const int extraHeight = frameGeometry().height() - geometry().height();
+    setFixedSize(std::max(1, width - extraWidth), std::max(1, height - extraHeight));
+}
+
+void CMainFrame::CentreOnWorkArea()
+{
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!where) return;
+    const QRect area = where->availableGeometry();
+    const QRect outer = frameGeometry();
+    int x = area.left() + (area.width() - outer.width()) / 2;
+    int y = area.top() + (area.height() - outer.height()) / 2;
+    if (outer.width() > area.width()) x = area.left();
+    if (outer.height() > area.height()) y = area.top();
+    move(x, y);
+}
+
+void CMainFrame::OnWindowMinimal()
+{
+    SetOuterSize(kMinimalSize, kMinimalSize);
+    show();
+    CentreOnWorkArea();
+    if (view) view->FitPreview();
+}
+
+void CMainFrame::OnWindowCompatible()
+{
+    if (videoWidth <= 0 || videoHeight <= 0) return;
+    ResizeToVideo(videoWidth, videoHeight);
+    if (view) view->FitPreview();
+}
+
+void CMainFrame::OnWindowFullScreen()
+{
+    EnterFullScreen();
+    if (view) view->FitPreview();
+    UpdateCommandUI();
+}
+
+void CMainFrame::ResizeToVideo(int width, int height)
+{
+    SetOuterSize(width, height + kVideoExtraHeight);
+    show();
+    CentreOnWorkArea();
+}
+
+void CMainFrame::EnterFullScreen()
+{
+    savedPlacement = geometry();
+    if (layout()) layout()->activate();  // the bars that are visible right now
+    const QRect outer = frameGeometry();
+    QRect client = view ? QRect(view->mapToGlobal(QPoint(0, 0)), view->size()) : geometry();
+    if (!isVisible() && view) client.translate(geometry().topLeft() - mapToGlobal(QPoint(0, 0)));
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect screenRect = where ? where->geometry() : QRect(0, 0, 1024, 768);
+
+    const int left = client.left() - outer.left();
+    const int top = client.top() - outer.top();
+    const int right = (outer.left() + outer.width()) - (client.left() + client.width());
+    const int bottom = (outer.top() + outer.height()) - (client.top() + client.height());
+    fullScreenRect = QRect(screenRect.left() - left, screenRect.top() - top,
+                           screenRect.width() + left + right, screenRect.height() + top + bottom);
+    fullScreen = 1;
+
+    SetOuterSize(fullScreenRect.width(), fullScreenRect.height());
+    move(fullScreenRect.topLeft());
+    show();
+}
+
+void CMainFrame::LeaveFullScreen()
+{
+    if (fullScreen == 0) return;
+    setFixedSize(savedPlacement.size());
+    setGeometry(savedPlacement);
+    show();
+    fullScreen = 0;
+}
+
+void CMainFrame::OnGraphStopped()
+{
+    previewing = false;
+    recording = false;
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnRecordingStopped()
+{
+    recording = false;
+    UpdateCommandUI();
+}
+
+bool CMainFrame::event(QEvent* event)
+{
+    if (event->type() == QEvent::StatusTip) {
+        // One message pane: a prompt while highlighted, else the idle text.
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        if (statusBar) statusBar->showMessage(tip.isEmpty() ? IdleMessage() : tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    // Finish a recording while the view and its video window still exist.
+    TheCaptureSession().TearDown();
+    previewing = false;
+    recording = false;
+    QMainWindow::closeEvent(event);
+}

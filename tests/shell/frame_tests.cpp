@@ -1,0 +1,202 @@
+// The main frame: start state, commands and their marks, window modes.
+#include <QAction>
+#include <QApplication>
+#include <QStatusTipEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "frame_fixture.h"
+#include "capture/SoundPlayer.h"
+#include "res/Resources.h"
+
+using FrameTest = ShellTest;
+
+TEST_F(FrameTest, StartsSmallCentredAndIdle)
+{
+    EXPECT_EQ(frame->frameGeometry().size(), QSize(280, 280));
+    EXPECT_EQ(frame->windowTitle(), "Lumora");
+    EXPECT_EQ(frame->minimumSize(), frame->maximumSize());  // cannot be resized
+    EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(frame->statusBar->currentMessage(), "就绪");
+    EXPECT_EQ(QString::fromStdString(appDirectory), startDir.path());
+
+    const QRect area = frame->screen()->availableGeometry();
+    EXPECT_EQ(frame->frameGeometry().center().x() / 2, area.center().x() / 2);
+
+    EXPECT_TRUE(frame->Action(ID_VIDEO_START)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_VIDEO_START)->isChecked());
+    for (int id : {ID_VIDEO_RECORD, ID_VIDEO_PAUSE, ID_VIDEO_STOP, ID_VIDEO_SNAPSHOT})
+        EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
+    EXPECT_FALSE(frame->Action(ID_WINDOW_FULLSCREEN)->isChecked());
+    EXPECT_TRUE(frame->Action(ID_VIEW_TOOLBAR)->isChecked());
+    EXPECT_TRUE(frame->Action(ID_VIEW_STATUS_BAR)->isChecked());
+}
+
+TEST_F(FrameTest, MenusAndToolbarShareOneActionPerCommand)
+{
+    const auto& menus = MainMenuResource();
+    const QList<QAction*> bar = frame->menuBar()->actions();
+    ASSERT_EQ(bar.size(), static_cast<qsizetype>(menus.size()));
+    for (size_t m = 0; m < menus.size(); ++m) {
+        EXPECT_EQ(bar[m]->text(), menus[m].title);
+        QList<QAction*> items = bar[m]->menu()->actions();
+        ASSERT_EQ(items.size(), static_cast<qsizetype>(menus[m].items.size()));
+        for (size_t i = 0; i < menus[m].items.size(); ++i) {
+            if (menus[m].items[i].id == ID_SEPARATOR) {
+                EXPECT_TRUE(items[i]->isSeparator());
+                continue;
+            }
+            EXPECT_EQ(items[i], frame->Action(menus[m].items[i].id));
+            EXPECT_EQ(items[i]->text(), menus[m].items[i].label);
+        }
+    }
+    EXPECT_EQ(frame->Action(ID_VIDEO_RECORD)->statusTip(), "开始录相");
+    EXPECT_EQ(frame->Action(ID_WINDOW_MINIMAL)->statusTip(), "兼容模式");
+    EXPECT_EQ(frame->Action(ID_WINDOW_COMPATIBLE)->statusTip(), "原始模式");
+
+    const QList<QAction*> buttons = frame->toolBar->actions();
+    const auto& ids = ToolbarResource();
+    ASSERT_EQ(buttons.size(), static_cast<qsizetype>(ids.size()));
+    for (size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(buttons[i], frame->Action(ids[i]));
+        EXPECT_EQ(buttons[i]->toolTip(), CommandStringFor(ids[i]).tooltip);
+    }
+    // Every accelerator reaches an action with that key.
+    for (const AcceleratorEntry& entry : AcceleratorResource()) {
+        QAction* action = frame->Action(entry.id);
+        ASSERT_NE(action, nullptr);
+        EXPECT_TRUE(action->shortcuts().contains(entry.keys));
+    }
+}
+
+TEST_F(FrameTest, StatusPaneShowsPromptThenIdleText)
+{
+    QStatusTipEvent prompt(frame->Action(ID_VIDEO_RECORD)->statusTip());
+    QApplication::sendEvent(frame, &prompt);
+    EXPECT_EQ(frame->statusBar->currentMessage(), "开始录相");
+    QStatusTipEvent cleared{QString()};
+    QApplication::sendEvent(frame, &cleared);
+    EXPECT_EQ(frame->statusBar->currentMessage(), "就绪");
+}
+
+TEST_F(FrameTest, SpaceDoesNothingWhileNotPreviewing)
+{
+    // Space belongs to the disabled action, so the key has no handler.
+    QAction* snapshot = frame->Action(ID_VIDEO_SNAPSHOT);
+    EXPECT_FALSE(snapshot->isEnabled());
+    EXPECT_TRUE(snapshot->shortcuts().contains(QKeySequence(Qt::Key_Space)));
+    frame->Action(ID_VIDEO_SNAPSHOT)->trigger();  // disabled: ignored
+    EXPECT_EQ(snapshotArmed.load(), 0);
+    EXPECT_EQ(soundsPlayed, 0);
+}
+
+TEST_F(FrameTest, StartWithoutDeviceChangesNothing)
+{
+    nextDeviceChoice = DeviceChoice{};
+    const QRect before = frame->frameGeometry();
+    frame->Action(ID_VIDEO_START)->trigger();
+    EXPECT_EQ(deviceDialogShown, 1);
+    EXPECT_FALSE(frame->previewing);
+    EXPECT_FALSE(frame->Action(ID_VIDEO_START)->isChecked());
+    EXPECT_FALSE(view->graphBuilt);
+    EXPECT_EQ(frame->frameGeometry(), before);
+}
+
+TEST_F(FrameTest, CompatibleModeNeedsAVideoSize)
+{
+    frame->OnWindowFullScreen();
+    const QRect full = frame->frameGeometry();
+    frame->OnWindowCompatible();
+    EXPECT_EQ(frame->frameGeometry(), full);
+
+    videoWidth = 320;
+    videoHeight = 240;
+    frame->OnWindowCompatible();
+    EXPECT_EQ(frame->frameGeometry().size(), QSize(320, 340));
+    EXPECT_EQ(fullScreen, 1);  // the main menu's modes leave it alone
+}
+
+TEST_F(FrameTest, FullScreenViewCoversTheScreen)
+{
+    const QRect before = frame->geometry();
+    frame->Action(ID_WINDOW_FULLSCREEN)->trigger();
+    EXPECT_EQ(fullScreen, 1);
+    EXPECT_TRUE(frame->Action(ID_WINDOW_FULLSCREEN)->isChecked());
+    EXPECT_EQ(frame->savedPlacement, before);
+    const QRect screenRect = frame->screen()->geometry();
+    EXPECT_EQ(QRect(view->mapToGlobal(QPoint(0, 0)), view->size()), screenRect);
+    EXPECT_EQ(frame->frameGeometry(), frame->fullScreenRect);
+
+    // Again: the full-screen placement replaces the saved one.
+    const QRect full = frame->geometry();
+    frame->OnWindowFullScreen();
+    EXPECT_EQ(frame->savedPlacement, full);
+    frame->LeaveFullScreen();
+    EXPECT_EQ(fullScreen, 0);
+    EXPECT_EQ(frame->geometry(), full);
+}
+
+TEST_F(FrameTest, FullScreenWithHiddenBarsStillCoversTheScreen)
+{
+    frame->Action(ID_VIEW_TOOLBAR)->trigger();
+    frame->Action(ID_VIEW_STATUS_BAR)->trigger();
+    EXPECT_FALSE(frame->Action(ID_VIEW_TOOLBAR)->isChecked());
+    EXPECT_FALSE(frame->Action(ID_VIEW_STATUS_BAR)->isChecked());
+    frame->OnWindowFullScreen();
+    EXPECT_EQ(QRect(view->mapToGlobal(QPoint(0, 0)), view->size()), frame->screen()->geometry());
+}
+
+TEST_F(FrameTest, MinimalInFullScreenKeepsTheFlagAndContextMenuRestores)
+{
+    const QRect before = frame->geometry();
+    frame->OnWindowFullScreen();
+    frame->Action(ID_WINDOW_MINIMAL)->trigger();
+    EXPECT_EQ(frame->frameGeometry().size(), QSize(280, 280));
+    EXPECT_EQ(fullScreen, 1);
+    EXPECT_TRUE(frame->Action(ID_WINDOW_FULLSCREEN)->isChecked());
+
+    view->OnPopupFullScreen();  // a toggle: leaves
+    EXPECT_EQ(fullScreen, 0);
+    EXPECT_EQ(frame->geometry(), before);
+    EXPECT_FALSE(frame->Action(ID_WINDOW_FULLSCREEN)->isChecked());
+}
+
+TEST_F(FrameTest, HelpCommandsOpenReadmeAndHomepage)
+{
+    frame->Action(ID_HELP_README)->trigger();
+    frame->Action(ID_HELP_HOMEPAGE)->trigger();
+    ASSERT_EQ(openedUrls.size(), 2);
+    EXPECT_EQ(openedUrls[0], QUrl::fromLocalFile(startDir.path() + "/Readme.txt"));
+    EXPECT_EQ(openedUrls[1], QUrl(HomepageUrl()));
+}
+
+TEST_F(FrameTest, TakePhotoArmsEvenWhenTheSoundFails)
+{
+    frame->soundHook = [](const std::string&) { return false; };
+    frame->OnTakePhoto();
+    EXPECT_EQ(snapshotArmed.load(), 1);
+    snapshotArmed.store(0);
+}
+
+TEST(SoundPlayerTest, MissingFileReportsFailureSoTheFrameBeeps)
+{
+    EXPECT_FALSE(PlaySoundFileAsync("/nonexistent/CAMERA.WAV"));
+    EXPECT_FALSE(PlaySoundFileAsync(QDir::tempPath().toStdString()));  // a folder
+}
+
+TEST_F(FrameTest, UnreadableSettingsAreReportedAndTheFrameStillComesUp)
+{
+    const QString other = startDir.filePath("other");
+    ASSERT_TRUE(QDir().mkpath(other + "/setting.ini"));  // a folder cannot be read as the file
+    QDir::setCurrent(other);
+    messages.clear();
+    {
+        CMainFrame second;
+        EXPECT_FALSE(second.settingsLoad.ok);
+        EXPECT_EQ(messages.size(), 1);
+        EXPECT_EQ(second.windowTitle(), "Lumora");
+    }
+    QDir::setCurrent(startDir.path());
+}

@@ -1,0 +1,109 @@
+// The view: background picture, device choice, live frames, printing.
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QPrinter>
+
+#include "frame_fixture.h"
+#include "res/Resources.h"
+#include "view/VideoWidget.h"
+
+using ViewTest = ShellTest;
+
+TEST_F(ViewTest, InitialUpdateRegistersAndTilesTheBackground)
+{
+    EXPECT_EQ(theView, view);
+    EXPECT_FALSE(view->graphBuilt);
+    EXPECT_TRUE(view->showBackground);
+    frame->OnWindowFullScreen();  // wider than one tile
+    const QImage bitmap = BackgroundBitmap();
+    ASSERT_GT(view->width(), bitmap.width());
+    const QImage shown = view->grab().toImage();
+    for (QPoint at : {QPoint(0, 0), QPoint(17, 33)}) {
+        EXPECT_EQ(shown.pixelColor(at), bitmap.pixelColor(at));
+        EXPECT_EQ(shown.pixelColor(at + QPoint(bitmap.width(), 0)), bitmap.pixelColor(at));
+    }
+    EXPECT_EQ(view->paintRect, view->rect());
+}
+
+TEST_F(ViewTest, ContextMenuHoldsTheThreeModesWithFullScreenMark)
+{
+    const QList<QAction*> items = view->ContextMenu()->actions();
+    ASSERT_EQ(items.size(), 3);
+    QAction* full = nullptr;
+    for (QAction* item : items)
+        if (item->data().toInt() == ID_POPUP_FULLSCREEN) full = item;
+    ASSERT_NE(full, nullptr);
+    full->trigger();
+    EXPECT_EQ(fullScreen, 1);
+    full->trigger();
+    EXPECT_EQ(fullScreen, 0);
+}
+
+TEST_F(ViewTest, PopupCompatibleBeforeAnyGraphOnlyLeavesFullScreen)
+{
+    frame->OnWindowFullScreen();
+    const QRect saved = frame->savedPlacement;
+    view->OnPopupCompatible();
+    EXPECT_EQ(fullScreen, 0);
+    EXPECT_EQ(frame->geometry(), saved);
+}
+
+TEST_F(ViewTest, StartVideoBuildsOnceAndShowsFrames)
+{
+    ChooseTestPattern();
+    ASSERT_GE(nextDeviceChoice.videoDeviceIndex, 0);
+    frame->OnStartVideo();
+    ASSERT_TRUE(view->graphBuilt) << messages.join("\n").toStdString();
+    EXPECT_FALSE(view->showBackground);
+    EXPECT_TRUE(frame->previewing);
+    EXPECT_TRUE(frame->Action(ID_VIDEO_START)->isChecked());
+    EXPECT_TRUE(frame->Action(ID_VIDEO_SNAPSHOT)->isEnabled());
+    EXPECT_EQ(frame->frameGeometry().size(), QSize(videoWidth, videoHeight + 100));
+
+    ASSERT_NE(view->VideoWindow(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return view->VideoWindow()->FramesPresented() > 2; }));
+    EXPECT_EQ(view->VideoWindow()->LatestFrame().size(), QSize(640, 480));
+
+    frame->OnStopVideo();
+    EXPECT_TRUE(view->showBackground);
+    EXPECT_FALSE(frame->Action(ID_VIDEO_RECORD)->isEnabled());
+    // Built already: no dialog the second time.
+    frame->OnStartVideo();
+    EXPECT_EQ(deviceDialogShown, 1);
+    EXPECT_TRUE(frame->previewing);
+}
+
+TEST_F(ViewTest, OpenResetsTheGraphFlag)
+{
+    ChooseTestPattern();
+    frame->OnStartVideo();
+    ASSERT_TRUE(view->graphBuilt);
+    QFile any(startDir.filePath("any.lum"));
+    ASSERT_TRUE(any.open(QIODevice::WriteOnly));
+    any.close();
+    ASSERT_TRUE(app->Document()->OnOpenDocument(any.fileName()));
+    EXPECT_FALSE(view->graphBuilt);
+    EXPECT_TRUE(view->showBackground);
+}
+
+TEST_F(ViewTest, PrintsTheViewIntoAPdf)
+{
+    const QString pdf = startDir.filePath("page.pdf");
+    CLumoraView::printDialogHook = [&](QPrinter& printer) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    };
+    frame->Action(ID_FILE_PRINT)->trigger();
+    CLumoraView::printDialogHook = nullptr;
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+}
+
+TEST_F(ViewTest, ConvertBitmapToJpegFailsWithoutABitmap)
+{
+    EXPECT_FALSE(view->ConvertBitmapToJpeg());
+    EXPECT_FALSE(QFile::exists(startDir.filePath("temp.jpg")));
+}

@@ -1,0 +1,237 @@
+#include "view/LumoraView.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+
+#include "capture/CaptureSession.h"
+#include "capture/ui/DeviceDialog.h"
+#include "frame/MainFrame.h"
+#include "res/Resources.h"
+#include "settings/SettingsRecord.h"
+#include "snapshot/GrabberCallback.h"
+#include "snapshot/JpegConversion.h"
+#include "view/VideoWidget.h"
+
+CLumoraView* theView = nullptr;
+std::function<DeviceChoice()> CLumoraView::deviceDialogHook;
+std::function<bool(QPrinter&)> CLumoraView::printDialogHook;
+
+CLumoraView::CLumoraView(CMainFrame* owner, QWidget* parent) : QWidget(parent), frame(owner)
+{
+    // We paint every pixel ourselves (black first, then the picture).
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    const PopupEntry& popup = ViewPopupResource();
+    contextMenu = new QMenu(popup.title, this);
+    for (const MenuEntry& entry : popup.items) {
+        if (entry.id == ID_SEPARATOR) {
+            contextMenu->addSeparator();
+            continue;
+        }
+        QAction* action = contextMenu->addAction(entry.label);
+        action->setData(entry.id);
+        const CommandString strings = CommandStringFor(entry.id);
+        if (strings.exists) action->setStatusTip(strings.prompt);
+        switch (entry.id) {
+        case ID_POPUP_FULLSCREEN:
+            action->setCheckable(true);
+            connect(action, &QAction::triggered, this, [this] { OnPopupFullScreen(); });
+            break;
+        case ID_POPUP_COMPATIBLE:
+            connect(action, &QAction::triggered, this, [this] { OnPopupCompatible(); });
+            break;
+        case ID_POPUP_MINIMAL:
+            connect(action, &QAction::triggered, this, [this] { OnPopupMinimal(); });
+            break;
+        default:
+            break;
+        }
+    }
+    // The check mark follows fullScreen each time the menu opens.
+    connect(contextMenu, &QMenu::aboutToShow, this, [this] {
+        for (QAction* action : contextMenu->actions())
+            if (action->data().toInt() == ID_POPUP_FULLSCREEN) action->setChecked(fullScreen != 0);
+    });
+}
+
+CLumoraView::~CLumoraView()
+{
+    if (theView == this) theView = nullptr;
+}
+
+void CLumoraView::OnInitialUpdate()
+{
+    theView = this;
+    graphBuilt = false;
+    showBackground = true;
+    backgroundBitmap = BackgroundBitmap();
+    backgroundBrush = QBrush(backgroundBitmap);
+    grabberCallback.SetJpegConverter([this] { return ConvertBitmapToJpeg(); });
+    update();
+}
+
+DeviceChoice CLumoraView::RunDeviceDialog()
+{
+    if (deviceDialogHook) return deviceDialogHook();
+    CDeviceDialog dialog(TheCaptureSession());
+    dialog.exec();
+    return DeviceChoice{dialog.videoDeviceIndex, dialog.videoCompressorIndex, dialog.audioCompressorIndex};
+}
+
+bool CLumoraView::StartVideo()
+{
+    if (graphBuilt) {
+        TheCaptureSession().Run();
+        showBackground = false;
+        update();
+        return true;
+    }
+    const DeviceChoice choice = RunDeviceDialog();
+    if (choice.videoDeviceIndex < 0) return false;
+    if (TheCaptureSession().BuildGraph(choice.videoDeviceIndex, choice.videoCompressorIndex,
+                                       choice.audioCompressorIndex, this) < 0)
+        return false;
+    showBackground = false;
+    graphBuilt = true;
+    update();
+    return true;
+}
+
+void CLumoraView::FitPreview()
+{
+    TheCaptureSession().FitVideoWindow();
+}
+
+bool CLumoraView::RecordVideo()
+{
+    return TheCaptureSession().StartRecording();
+}
+
+void CLumoraView::PauseVideo()
+{
+    TheCaptureSession().Pause();
+    showBackground = true;
+    update();  // show the picture at once rather than at some later paint
+}
+
+void CLumoraView::StopVideo()
+{
+    TheCaptureSession().Stop();
+    showBackground = true;
+    update();
+}
+
+void CLumoraView::TakeSnapshot()
+{
+    TheCaptureSession().ArmSnapshot(1);
+}
+
+bool CLumoraView::ConvertBitmapToJpeg()
+{
+    return ConvertBitmapFileToJpeg(appDirectory + "/temp.bmp", appDirectory + "/temp.jpg");
+}
+
+void CLumoraView::OnPopupFullScreen()
+{
+    if (fullScreen != 0)
+        frame->LeaveFullScreen();
+    else
+        frame->EnterFullScreen();
+    FitPreview();
+    frame->UpdateCommandUI();
+}
+
+void CLumoraView::OnPopupCompatible()
+{
+    frame->LeaveFullScreen();
+    frame->OnWindowCompatible();
+    frame->UpdateCommandUI();
+}
+
+void CLumoraView::OnPopupMinimal()
+{
+    frame->LeaveFullScreen();
+    frame->OnWindowMinimal();
+    frame->UpdateCommandUI();
+}
+
+void CLumoraView::OnFilePrint()
+{
+    QPrinter printer;
+    if (printDialogHook) {
+        if (!printDialogHook(printer)) return;
+    } else {
+        QPrintDialog dialog(&printer, this);
+        if (dialog.exec() != QDialog::Accepted) return;
+    }
+    PrintTo(printer);
+}
+
+void CLumoraView::PrintTo(QPrinter& printer)
+{
+    QPainter painter;
+    if (!painter.begin(&printer)) return;
+    const QRect page(QPoint(0, 0), size());
+    painter.fillRect(page, Qt::black);
+    OnDraw(painter, page);
+    if (!showBackground && videoWindow) {
+        const QImage frameImage = videoWindow->LatestFrame();
+        if (!frameImage.isNull()) painter.drawImage(videoWindow->geometry(), frameImage);
+    }
+    painter.end();
+}
+
+WindowRect CLumoraView::ClientRect() const
+{
+    return WindowRect{0, 0, width(), height()};
+}
+
+IVideoWindow* CLumoraView::AttachVideoWindow()
+{
+    if (!videoWindow) {
+        videoWindow = new CVideoWindow(this);
+        videoWindow->setGeometry(rect());
+        videoWindow->show();
+    }
+    return videoWindow;
+}
+
+void CLumoraView::DetachVideoWindow()
+{
+    // The engine has stopped presenting before it detaches, so the widget
+    // can go now; a repaint still queued for it is dropped with it.
+    if (!videoWindow) return;
+    videoWindow->hide();
+    delete videoWindow;
+    videoWindow = nullptr;
+}
+
+void CLumoraView::OnDraw(QPainter& painter, const QRect& clientRect)
+{
+    if (!showBackground) return;
+    paintRect = clientRect;
+    painter.setBrushOrigin(clientRect.topLeft());
+    painter.fillRect(paintRect, backgroundBrush);
+}
+
+void CLumoraView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);  // erase
+    OnDraw(painter, rect());
+}
+
+void CLumoraView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FitPreview();
+}
+
+void CLumoraView::contextMenuEvent(QContextMenuEvent* event)
+{
+    contextMenu->popup(event->globalPos());
+}

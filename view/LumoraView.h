@@ -1,0 +1,91 @@
+#pragma once
+// The one view: hosts the live picture, paints the background picture while
+// no video runs, and carries out the capture commands of the frame.
+
+#include <QBrush>
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+#include "capture/VideoWindow.h"
+
+class CMainFrame;
+class CVideoWindow;
+class QMenu;
+class QPainter;
+class QPrinter;
+
+// What the device dialog yielded; a negative video device = none chosen.
+struct DeviceChoice {
+    int32_t videoDeviceIndex = -1;
+    int32_t videoCompressorIndex = -1;
+    int32_t audioCompressorIndex = -1;
+};
+
+class CLumoraView : public QWidget, public IOwnerWindow {
+    Q_OBJECT
+public:
+    explicit CLumoraView(CMainFrame* frame, QWidget* parent = nullptr);
+    ~CLumoraView() override;
+
+    void OnInitialUpdate();
+
+    // Capture operations (called by the frame through theView).
+    bool StartVideo();
+    void FitPreview();
+    bool RecordVideo();
+    void PauseVideo();
+    void StopVideo();
+    void TakeSnapshot();
+
+    // Streaming thread: temp.bmp -> temp.jpg in appDirectory. No window access.
+    bool ConvertBitmapToJpeg();
+
+    // Context-menu commands.
+    void OnPopupFullScreen();
+    void OnPopupCompatible();
+    void OnPopupMinimal();
+
+    // Ctrl+P: the print dialog, then the page.
+    void OnFilePrint();
+    // Paints what OnDraw paints onto `printer` (the dialog is not shown).
+    void PrintTo(QPrinter& printer);
+
+    // IOwnerWindow
+    WindowRect ClientRect() const override;
+    IVideoWindow* AttachVideoWindow() override;
+    void DetachVideoWindow() override;
+
+    CVideoWindow* VideoWindow() const { return videoWindow; }
+    QMenu* ContextMenu() const { return contextMenu; }
+
+    // Replaces the modal device dialog (tests); empty = the real dialog.
+    static std::function<DeviceChoice()> deviceDialogHook;
+    // Replaces the modal print dialog: returns false to cancel (tests).
+    static std::function<bool(QPrinter&)> printDialogHook;
+
+    bool graphBuilt = false;
+    bool showBackground = true;
+    QRect paintRect;
+    QImage backgroundBitmap;
+    QBrush backgroundBrush;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnDraw(QPainter& painter, const QRect& clientRect);
+    DeviceChoice RunDeviceDialog();
+
+    CMainFrame* frame;
+    CVideoWindow* videoWindow = nullptr;
+    QMenu* contextMenu = nullptr;
+};
+
+// The one view, set by its initial update.
+extern CLumoraView* theView;
