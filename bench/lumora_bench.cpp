@@ -28,6 +28,7 @@
 #include "capture/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
+#include "snapshot/JpegConversion.h"
 #include "tests/AviReader.h"
 
 extern char** environ;
@@ -327,6 +328,9 @@ int main(int argc, char** argv) {
     grabberCallback.SetPhotoHandlers([](const std::string& why) { std::fprintf(stderr, "photo: %s\n", why.c_str()); },
                                      [](const std::string&) {});
 
+    // The program's own road: the view converts temp.bmp into temp.jpg.
+    grabberCallback.SetJpegConverter(
+        [] { return ConvertBitmapFileToJpeg(appDirectory + "/temp.bmp", appDirectory + "/temp.jpg"); });
     BenchSnapshots(folder, options);
     BenchPreview();
     BenchRecording(folder, options);

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "snapshot/FileWriting.h"
@@ -48,9 +47,15 @@ bool EncodeBitmapPixelsToJpeg(const uint8_t* pixels, int32_t width, int32_t heig
 }
 
 bool ConvertBitmapFileToJpeg(const std::string& bitmapPath, const std::string& jpegPath, std::string* error) {
-    std::ifstream in(bitmapPath, std::ios::binary);
+    std::ifstream in(bitmapPath, std::ios::binary | std::ios::ate);
     if (!in) return Fail(error, "cannot read \"" + bitmapPath + "\": " + std::strerror(errno));
-    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // One read of the whole file: a photo is on the streaming thread's clock.
+    const std::streamoff size = in.tellg();
+    if (size < 0) return Fail(error, "cannot read \"" + bitmapPath + "\"");
+    std::vector<uint8_t> file(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(file.data()), size))
+        return Fail(error, "cannot read \"" + bitmapPath + "\"");
     if (file.size() < 54 || file[0] != 'B' || file[1] != 'M')
         return Fail(error, "\"" + bitmapPath + "\" is not a bitmap");
     const uint32_t offset = U32(file, 10);
