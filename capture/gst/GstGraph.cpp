@@ -298,14 +298,7 @@ public:
     }
 
     // Tests: a failure of the video source, as a camera that goes away gives.
-    unsigned long long FramesOfferedToRecording() {
-    std::lock_guard lock(liveGraphsMutex);
-    unsigned long long total = 0;
-    for (GstGraph* graph : liveGraphs) total += graph->framesOffered.load();
-    return total;
-}
-
-void SimulateSourceFailure() {
+    void SimulateSourceFailure() {
         if (!pipeline || !videoSourceElement) return;
         GError* err = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
                                           "The video device was disconnected.");

@@ -125,7 +125,7 @@ TEST_F(GstSession, ABuildPreviewsTheTestPatternAt640x480) {
     Wait(0.2);
     const int paused = owner.Frames();
     Wait(0.3);
-    EXPECT_LE(owner.Frames(), paused + 1);
+    EXPECT_LE(owner.Frames(), paused + 3);  // what was already queued
     session.Run();
     EXPECT_TRUE(WaitForFrames(paused + 5));
 }
