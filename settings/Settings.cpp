@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "capture/Utf8.h"
 #include "settings/SettingsFile.h"
 
 SettingsRecord settings{};
@@ -31,22 +32,6 @@ SettingsResult Failure(const std::string& what, const std::string& path, int err
     result.ok = false;
     result.message = what + " \"" + path + "\": " + std::strerror(error);
     return result;
-}
-
-// Length of the longest prefix of `path` that fits `limit` bytes without
-// splitting a UTF-8 sequence.
-std::size_t Utf8Prefix(const std::string& path, std::size_t limit)
-{
-    if (path.size() <= limit)
-        return path.size();
-    std::size_t cut = limit;
-    // Back up over continuation bytes to the start of the cut character
-    // (at most three: a longer run is not UTF-8, and is cut where it is).
-    for (int step = 0; step < 3 && cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80; ++step)
-        --cut;
-    if ((static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80)
-        return limit;
-    return cut;
 }
 
 void FillDefaults(SettingsRecord& record)
@@ -109,7 +94,7 @@ std::string SettingsFilePath()
 
 void StorePath(char (&field)[kPathBufferSize], const std::string& path)
 {
-    const std::size_t length = Utf8Prefix(path, kPathBufferSize - 1);
+    const std::size_t length = Utf8PrefixLength(path, kPathBufferSize - 1);
     std::memcpy(field, path.data(), length);
     field[length] = '\0';  // bytes behind the NUL stay as they were
 }
