@@ -10,28 +10,11 @@
 #include <unistd.h>
 
 #include "settings/SettingsFile.h"
+#include "tests/SettingsBytes.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<char> ReadBytes(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const fs::path& file, const std::vector<char>& bytes)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<char> RecordBytes()
-{
-    const char* begin = reinterpret_cast<const char*>(&settings);
-    return {begin, begin + sizeof settings};
-}
 
 class SettingsFileTest : public ::testing::Test {
 protected:
