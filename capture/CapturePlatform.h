@@ -101,6 +101,15 @@ public:
 struct GraphError {
     std::string reason;
     bool recordingOnly = false;
+    // Nothing stopped: a note for the user (a sound input that stalls, say).
+    bool noticeOnly = false;
+};
+
+// What a recording has written so far: the time span of the pictures that
+// reached the multiplexer, and the bytes that reached the file.
+struct RecordingProgress {
+    double seconds = 0;
+    uint64_t bytes = 0;
 };
 
 class IGraphBuilder {
@@ -137,6 +146,8 @@ public:
     virtual HRESULT ConfirmRecordingStarted(std::string& error) = 0;
     virtual HRESULT FinishRecording(std::string& error) = 0;
     virtual bool HasRecording() const = 0;
+    // false when no recording branch is in the graph.
+    virtual bool GetRecordingProgress(RecordingProgress& progress) const = 0;
 };
 
 class ICapturePlatform {

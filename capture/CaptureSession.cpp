@@ -318,6 +318,10 @@ bool CCaptureSession::RecordingActive() const {
     return captureBuilder && captureBuilder->HasRecording();
 }
 
+bool CCaptureSession::GetRecordingProgress(RecordingProgress& progress) const {
+    return captureBuilder && captureBuilder->GetRecordingProgress(progress);
+}
+
 void CCaptureSession::ArmSnapshot(int value) { snapshotArmed.store(value); }
 
 // ------------------------------------------------------- events and messages
@@ -337,6 +341,10 @@ void CCaptureSession::SetGraphStoppedHandler(std::function<void()> handler) {
 
 void CCaptureSession::SetRecordingStoppedHandler(std::function<void()> handler) {
     recordingStoppedHandler = std::move(handler);
+}
+
+void CCaptureSession::SetNoticeHandler(std::function<void(const std::string&)> handler) {
+    noticeHandler = std::move(handler);
 }
 
 // Failures are tagged with the current generation; handling one starts a new
@@ -374,6 +382,10 @@ void CCaptureSession::ProcessPendingEvents() {
     }
     for (const GraphFailure& failure : failures) {
         if (failure.generation != current || !mediaControl || !graphBuilder) continue;
+        if (failure.error.noticeOnly) {
+            if (noticeHandler) noticeHandler(failure.error.reason);
+            continue;
+        }
         const bool wasRecording = RecordingActive();
         const std::string path = CurrentVideoFilePath();
         std::string finishError;

@@ -54,6 +54,8 @@ public:
     // true while the graph holds a recording branch that Run would resume
     // (started and not finished by Stop or a failure).
     bool RecordingActive() const;
+    // Time and size written by the recording; false when nothing records.
+    bool GetRecordingProgress(RecordingProgress& progress) const;
 
     // Device catalogue (the device dialog). Return the number of names added, or -1.
     int ListVideoDevices(IComboBox* combo);
@@ -76,6 +78,9 @@ public:
     // Called on the UI thread after a recording was ended by a failure of the
     // recording alone (a full disk, say) while the preview goes on.
     void SetRecordingStoppedHandler(std::function<void()> handler);
+    // Called on the UI thread with a note that stops nothing (a sound input
+    // that stalls while recording): the shell shows it in the status bar.
+    void SetNoticeHandler(std::function<void(const std::string&)> handler);
 
     // Bind operations of the catalogue: entry `index` of the category, counted
     // as the listing counts, into `target`. false: the category could not be
@@ -116,6 +121,7 @@ private:
     std::function<void(const std::string&)> messageHandler;
     std::function<void()> graphStoppedHandler;
     std::function<void()> recordingStoppedHandler;
+    std::function<void(const std::string&)> noticeHandler;
 
     // Failures reported by the streaming threads, waiting for the UI thread.
     // Each carries the build it came from, so a late report of a graph that

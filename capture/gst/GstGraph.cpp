@@ -221,6 +221,13 @@ public:
 
     bool HasRecording() const { return recording.has_value() && recording->videoRendered; }
 
+    bool GetRecordingProgress(RecordingProgress& progress) const {
+        if (!HasRecording()) return false;
+        progress.bytes = bytesToFile.load();
+        progress.seconds = 0;  // TODO: time of the recorded pictures
+        return true;
+    }
+
     // Brings the preview up to the point where its format is known.
     HRESULT WaitForFormat(ConnectedVideoFormat& format) {
         if (!pipeline) return E_FAIL;
@@ -676,6 +683,9 @@ public:
         return graph ? graph->FinishRecording(error) : S_OK;
     }
     bool HasRecording() const override { return graph && graph->HasRecording(); }
+    bool GetRecordingProgress(RecordingProgress& progress) const override {
+        return graph && graph->GetRecordingProgress(progress);
+    }
 
 private:
     GstGraph* graph = nullptr;

@@ -40,6 +40,7 @@ struct FakeScript {
     std::vector<std::string> calls;  // "Run", "Pause", "Stop", "Render Capture Video", ...
     std::function<void(const GraphError&)> errorHandler;
     bool recording = false;
+    RecordingProgress progress;
     int finishedRecordings = 0;
 };
 
@@ -191,6 +192,11 @@ public:
         return S_OK;
     }
     bool HasRecording() const override { return script->recording; }
+    bool GetRecordingProgress(RecordingProgress& progress) const override {
+        if (!script->recording) return false;
+        progress = script->progress;
+        return true;
+    }
 
 private:
     std::shared_ptr<FakeScript> script;
