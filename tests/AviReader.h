@@ -15,6 +15,8 @@ struct AviStream {
     uint32_t length = 0;  // frames (video) or blocks (audio)
     int32_t width = 0, height = 0;  // video
     uint16_t audioFormat = 0;       // WAVE format tag (1 = PCM)
+    uint16_t channels = 0;          // audio
+    uint32_t sampleRate = 0;        // audio
 };
 
 struct AviInfo {
@@ -24,6 +26,7 @@ struct AviInfo {
     std::vector<AviStream> streams;
     bool hasIndex = false;
     uint32_t videoChunks = 0;  // "00dc"/"00db" chunks in the movie list
+    std::vector<int16_t> sound;  // the "01wb" chunks, read as 16-bit PCM
     uint64_t fileSize = 0;
 
     int Count(const std::string& type) const {
@@ -70,6 +73,11 @@ inline void Walk(const std::vector<uint8_t>& d, std::size_t begin, std::size_t e
                         continue;
                     }
                     if (chunk.size() == 4 && chunk[0] == '0' && chunk[1] == '0' && chunk[2] == 'd') ++info.videoChunks;
+                    if (chunk == "01wb") {
+                        const std::size_t from = c + 8, to = std::min<std::size_t>(bodyEnd, from + U32(d, c + 4));
+                        for (std::size_t at = from; at + 2 <= to; at += 2)
+                            info.sound.push_back(static_cast<int16_t>(U16(d, at)));
+                    }
                     c += 8 + ((U32(d, c + 4) + 1) & ~1u);
                 }
             } else {
@@ -89,6 +97,8 @@ inline void Walk(const std::vector<uint8_t>& d, std::size_t begin, std::size_t e
                 stream->height = static_cast<int32_t>(U32(d, body + 8));
             } else if (stream->type == "auds") {
                 stream->audioFormat = U16(d, body);
+                stream->channels = U16(d, body + 2);
+                stream->sampleRate = U32(d, body + 4);
             }
         } else if (id == "idx1") {
             info.hasIndex = true;

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "capture/gst/GstFilters.h"
@@ -30,6 +32,14 @@ namespace {
 std::atomic<int> testPatternWidth{640};
 std::atomic<int> testPatternHeight{480};
 std::atomic<int> testPatternRate{30};
+std::atomic<bool> testToneStalled{false};
+
+// A stalled tone hands on a buffer of 10 ms only every 400 ms, as a sound
+// device that hangs does; it never blocks longer, so a stop still ends it.
+GstPadProbeReturn SlowDownWhenStalled(GstPad*, GstPadProbeInfo*, gpointer) {
+    if (testToneStalled.load()) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    return GST_PAD_PROBE_OK;
+}
 
 bool TestSourcesWanted() {
     const char* value = std::getenv("LUMORA_TEST_SOURCES");
@@ -145,7 +155,10 @@ public:
     bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
         GstElement* source = MakeElement("audiotestsrc", error);
         if (!source) return false;
-        g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, nullptr);
+        g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, "samplesperbuffer", 441, nullptr);
+        GstPad* output = gst_element_get_static_pad(source, "src");
+        gst_pad_add_probe(output, GST_PAD_PROBE_TYPE_BUFFER, &SlowDownWhenStalled, nullptr, nullptr);
+        gst_object_unref(output);
         gst_bin_add(bin, source);
         first = last = source;
         return true;
@@ -220,6 +233,22 @@ std::string DeviceSortKey(GstDevice* device) {
     return key;
 }
 
+// Sound inputs in the order the system means them: its default input, then
+// the other microphones, and the monitors of outputs (loopbacks of what the
+// speakers play) last. Cameras keep the order of their names.
+int InputRank(GstDevice* device, const std::string& name, SourceKind kind) {
+    if (kind != SourceKind::Audio) return 0;
+    bool isDefault = false, isMonitor = name.rfind("Monitor of ", 0) == 0;
+    if (GstStructure* properties = gst_device_get_properties(device)) {
+        gboolean flag = FALSE;
+        if (gst_structure_get_boolean(properties, "is-default", &flag)) isDefault = flag;
+        const gchar* deviceClass = gst_structure_get_string(properties, "device.class");
+        if (deviceClass && std::strcmp(deviceClass, "monitor") == 0) isMonitor = true;
+        gst_structure_free(properties);
+    }
+    return isDefault ? 0 : isMonitor ? 2 : 1;
+}
+
 std::vector<EntryData> ListDevices(const char* deviceClass, SourceKind kind) {
     std::vector<EntryData> entries;
     GstDeviceMonitor* monitor = gst_device_monitor_new();
@@ -227,6 +256,7 @@ std::vector<EntryData> ListDevices(const char* deviceClass, SourceKind kind) {
     if (gst_device_monitor_start(monitor)) {
         GList* devices = gst_device_monitor_get_devices(monitor);
         struct Found {
+            int rank;
             std::string name, key;
             GstDevice* device;
         };
@@ -234,11 +264,13 @@ std::vector<EntryData> ListDevices(const char* deviceClass, SourceKind kind) {
         for (GList* item = devices; item; item = item->next) {
             GstDevice* device = GST_DEVICE(item->data);
             gchar* name = gst_device_get_display_name(device);
-            found.push_back({name ? name : "", DeviceSortKey(device), device});
+            const std::string displayName = name ? name : "";
             g_free(name);
+            found.push_back({InputRank(device, displayName, kind), displayName, DeviceSortKey(device), device});
         }
         // The monitor's order can change between calls; list indexes must not.
         std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+            if (a.rank != b.rank) return a.rank < b.rank;
             return a.name != b.name ? a.name < b.name : a.key < b.key;
         });
         for (const Found& f : found) entries.push_back({f.name, MakeDeviceFilter(f.device, kind)});
@@ -317,7 +349,9 @@ public:
             break;
         case DeviceCategory::AudioInputDevice:
             entries = ListDevices("Audio/Source", SourceKind::Audio);
-            if (TestSourcesWanted()) entries.push_back({"Lumora Test Tone", MakeTestToneFilter()});
+            // The tone stands in for a microphone only where there is none.
+            if (TestSourcesWanted() && entries.empty())
+                entries.push_back({"Lumora Test Tone", MakeTestToneFilter()});
             break;
         case DeviceCategory::VideoCompressor: entries = ListEncoders(true); break;
         case DeviceCategory::AudioCompressor: entries = ListEncoders(false); break;
@@ -332,6 +366,8 @@ public:
 };
 
 }  // namespace
+
+void StallTestTone(bool stalled) { testToneStalled.store(stalled); }
 
 void SetTestPatternFormat(int width, int height, int framesPerSecond) {
     testPatternWidth.store(width);

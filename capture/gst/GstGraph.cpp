@@ -26,6 +26,7 @@
 
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstTesting.h"
+#include "capture/gst/SoundGapFiller.h"
 
 namespace lumora::gst {
 
@@ -36,6 +37,8 @@ namespace {
 constexpr auto kFormatTimeout = std::chrono::seconds(5);
 constexpr auto kRecordingStartTimeout = std::chrono::seconds(5);
 constexpr auto kRecordingEndTimeout = std::chrono::seconds(10);
+// A sound input that sends nothing for longer than this is reported.
+constexpr GstClockTime kSoundStallLimit = 2 * GST_SECOND;
 
 class GstGraph;
 
@@ -224,7 +227,8 @@ public:
     bool GetRecordingProgress(RecordingProgress& progress) const {
         if (!HasRecording()) return false;
         progress.bytes = bytesToFile.load();
-        progress.seconds = 0;  // TODO: time of the recorded pictures
+        const int64_t first = firstRecordedTime.load(), last = lastRecordedTime.load();
+        progress.seconds = first >= 0 && last > first ? static_cast<double>(last - first) / GST_SECOND : 0.0;
         return true;
     }
 
@@ -259,16 +263,19 @@ public:
             errorReported = false;
         }
         const bool failed = SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE;
+        if (soundWatch) soundWatch->SetRunning(!failed);
         std::lock_guard lock(busMutex);
         runFailed = failed;
         return failed ? E_FAIL : S_OK;
     }
     HRESULT Pause() override {
         if (!pipeline) return S_OK;
+        if (soundWatch) soundWatch->SetRunning(false);
         return SetState(GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
     }
     HRESULT Stop() override {
         if (!pipeline) return S_OK;
+        if (soundWatch) soundWatch->SetRunning(false);
         // NULL rather than READY: the camera is let go while stopped.
         return SetState(GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
     }
@@ -337,6 +344,7 @@ private:
     void DestroyPipeline() {
         if (!pipeline) return;
         SetState(GST_STATE_NULL);
+        soundWatch.reset();
         for (GstPad* pad : eosEntryPads) gst_object_unref(pad);
         eosEntryPads.clear();
         gst_object_unref(pipeline);
@@ -400,7 +408,11 @@ private:
             lastError.clear();
         }
         bytesToFile.store(0);
-        if (HasRecording()) framesOffered.store(0);
+        if (HasRecording()) {
+            framesOffered.store(0);
+            firstRecordedTime.store(-1);
+            lastRecordedTime.store(-1);
+        }
         fileSinkFailed.store(false);
         pipelineStale = false;
         if (!previewSource || !grabber) {
@@ -408,6 +420,12 @@ private:
             return false;
         }
         pipeline = gst_pipeline_new("lumora-capture");
+        // One clock for pictures and sound, and not a sound card's: a sound
+        // input's clock can stand still while the device stalls, which would
+        // hold every picture that waits on it.
+        GstClock* systemClock = gst_system_clock_obtain();
+        gst_pipeline_use_clock(GST_PIPELINE(pipeline), systemClock);
+        gst_object_unref(systemClock);
         GstBin* bin = GST_BIN(pipeline);
         GstBus* bus = gst_element_get_bus(pipeline);
         gst_bus_set_sync_handler(bus, &GstGraph::OnBusMessage, this, nullptr);
@@ -478,12 +496,17 @@ private:
         if (!mux || !file || !queue || !convert) return false;
         g_object_set(file, "location", recording->path.c_str(), "async", FALSE, nullptr);
         // Room for a few seconds of pictures while a compressor catches up.
-        g_object_set(queue, "max-size-buffers", 0, "max-size-bytes", 0, "max-size-time",
-                     static_cast<guint64>(3 * GST_SECOND), nullptr);
+        // Beyond that the recording loses pictures rather than ever holding
+        // up the preview (the tee feeds both).
+        g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 0, "max-size-bytes", 0,
+                     "max-size-time", static_cast<guint64>(3 * GST_SECOND), nullptr);
         fileSink = file;
         GstPad* recordingInput = gst_element_get_static_pad(queue, "sink");
         gst_pad_add_probe(recordingInput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordingFrame, this, nullptr);
         gst_object_unref(recordingInput);
+        GstPad* recordingOutput = gst_element_get_static_pad(queue, "src");
+        gst_pad_add_probe(recordingOutput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordedFrame, this, nullptr);
+        gst_object_unref(recordingOutput);
         GstPad* fileInput = gst_element_get_static_pad(file, "sink");
         gst_pad_add_probe(fileInput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnFileData, this, nullptr);
         gst_object_unref(fileInput);
@@ -505,6 +528,7 @@ private:
             if (!Link(sourceLast, audioQueue, error) || !Link(audioQueue, audioConvert, error) ||
                 !Link(audioConvert, resample, error))
                 return false;
+            WatchSound(audioQueue, recording->audioSource->Describe());
             if (!CompressInto(bin, resample, recording->audioCompressor.get(),
                               gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr), mux,
                               "audio", error))
@@ -514,7 +538,37 @@ private:
         return Link(mux, file, error);
     }
 
+    // A sound input that stalls is reported once, in the status bar, and
+    // silence stands in for it so that the pictures go on.
+    void WatchSound(GstElement* audioQueue, const std::string& deviceName) {
+        const std::string note = "声音输入“" + deviceName + "”超过 2 秒没有送来声音，录相继续，这一段没有声音";
+        GstPad* queueOutput = gst_element_get_static_pad(audioQueue, "src");
+        soundWatch = std::make_unique<SoundGapFiller>(pipeline, queueOutput, kSoundStallLimit, [this, note] {
+            std::function<void(const GraphError&)> report;
+            {
+                std::lock_guard lock(busMutex);
+                report = errorHandler;
+            }
+            if (report) report(GraphError{note, true, true});
+        });
+        gst_object_unref(queueOutput);
+    }
+
     // ------------------------------------------------------------ streaming threads
+
+    static GstPadProbeReturn OnRecordedFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* self = static_cast<GstGraph*>(data);
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (buffer && GST_BUFFER_PTS_IS_VALID(buffer)) {
+            const auto end = static_cast<int64_t>(GST_BUFFER_PTS(buffer) +
+                                                  (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0));
+            int64_t unset = -1;
+            self->firstRecordedTime.compare_exchange_strong(unset, static_cast<int64_t>(GST_BUFFER_PTS(buffer)));
+            self->lastRecordedTime.store(end);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+
     static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
         auto* self = static_cast<GstGraph*>(data);
         GstSample* sample = gst_app_sink_pull_sample(sink);
@@ -632,6 +686,11 @@ private:
 
     // Shared between the streaming threads and the UI thread.
     std::atomic<uint64_t> bytesToFile{0};
+    // Running time of the first recorded picture and the end of the latest (ns, -1: none yet).
+    std::atomic<int64_t> firstRecordedTime{-1};
+    std::atomic<int64_t> lastRecordedTime{-1};
+    // Made and dropped by the UI thread while nothing streams.
+    std::unique_ptr<SoundGapFiller> soundWatch;
 
 public:
     std::atomic<uint64_t> framesOffered{0};

@@ -12,6 +12,10 @@ void SimulateSourceFailure();
 // 30 frames/s unless changed).
 void SetTestPatternFormat(int width, int height, int framesPerSecond);
 
+// "Lumora Test Tone" delivers far slower than real time while stalled, as
+// a sound device that hangs.
+void StallTestTone(bool stalled);
+
 // Frames that entered the recording branch of the latest graph's recording
 // (for comparing with the frames the file got).
 unsigned long long FramesOfferedToRecording();

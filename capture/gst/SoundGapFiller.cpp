@@ -1,0 +1,146 @@
+#include "capture/gst/SoundGapFiller.h"
+
+#include <gst/audio/audio.h>
+
+#include <chrono>
+
+namespace lumora::gst {
+
+namespace {
+// Once the sound has stalled, silence follows the clock closely.
+constexpr GstClockTime kCatchUpLag = 500 * GST_MSECOND;
+constexpr auto kTick = std::chrono::milliseconds(100);
+}  // namespace
+
+SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput, GstClockTime stallLimit,
+                               std::function<void()> stalled)
+    : pipeline(pipelineElement),
+      output(GST_PAD(gst_object_ref(queueOutput))),
+      target(gst_pad_get_peer(queueOutput)),
+      limit(stallLimit),
+      onStall(std::move(stalled)) {
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    probe = gst_pad_add_probe(output,
+                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                              &SoundGapFiller::OnSound, this, nullptr);
+    thread = std::thread([this] { Watch(); });
+}
+
+SoundGapFiller::~SoundGapFiller() {
+    {
+        std::lock_guard lock(mutex);
+        quit = true;
+    }
+    wake.notify_all();
+    thread.join();
+    gst_pad_remove_probe(output, probe);
+    gst_object_unref(output);
+    if (target) gst_object_unref(target);
+}
+
+void SoundGapFiller::SetRunning(bool isRunning) {
+    std::lock_guard lock(mutex);
+    running = isRunning;
+}
+
+// Streaming thread of the input's queue.
+GstPadProbeReturn SoundGapFiller::OnSound(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<SoundGapFiller*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) return self->Pass(GST_PAD_PROBE_INFO_BUFFER(info));
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+        const GstSegment* received = nullptr;
+        gst_event_parse_segment(event, &received);
+        std::lock_guard lock(self->mutex);
+        gst_segment_copy_into(received, &self->segment);
+        self->haveSegment = received->format == GST_FORMAT_TIME;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn SoundGapFiller::Pass(GstBuffer* buffer) {
+    if (!GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+    std::lock_guard lock(mutex);
+    if (!haveSegment) return GST_PAD_PROBE_OK;
+    const GstClockTime start = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+    if (!GST_CLOCK_TIME_IS_VALID(start)) return GST_PAD_PROBE_OK;
+    const GstClockTime end = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+    // Sound for a stretch that silence already filled would push the rest
+    // of the track out of step with the pictures.
+    if (GST_CLOCK_TIME_IS_VALID(soundEnd) && end <= soundEnd) return GST_PAD_PROBE_DROP;
+    soundEnd = end;
+    return GST_PAD_PROBE_OK;
+}
+
+GstClockTime SoundGapFiller::RunningTimeNow() const {
+    GstClock* clock = gst_element_get_clock(pipeline);
+    if (!clock) return GST_CLOCK_TIME_NONE;
+    const GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    const GstClockTime base = gst_element_get_base_time(pipeline);
+    return now > base ? now - base : GST_CLOCK_TIME_NONE;
+}
+
+void SoundGapFiller::Watch() {
+    bool stalled = false;
+    std::unique_lock lock(mutex);
+    while (!quit) {
+        wake.wait_for(lock, kTick);
+        if (quit || !running || !GST_CLOCK_TIME_IS_VALID(soundEnd)) continue;
+        lock.unlock();
+        const GstClockTime now = RunningTimeNow();
+        lock.lock();
+        if (!GST_CLOCK_TIME_IS_VALID(now) || !running || quit) continue;
+        const GstClockTime lag = now > soundEnd ? now - soundEnd : 0;
+        if (lag <= (stalled ? kCatchUpLag : limit)) continue;
+        const bool tell = !reported;
+        reported = stalled = true;  // told once for the whole recording
+        lock.unlock();
+        if (tell) onStall();
+        FillUpTo(now);
+        lock.lock();
+    }
+}
+
+// Filler's thread, without `mutex` held.
+void SoundGapFiller::FillUpTo(GstClockTime runningTime) {
+    GstClockTime from;
+    GstSegment currentSegment;
+    {
+        std::lock_guard lock(mutex);
+        from = soundEnd;
+        currentSegment = segment;
+    }
+    if (!target || runningTime <= from) return;
+    GstCaps* caps = gst_pad_get_current_caps(output);
+    if (!caps) return;
+    GstAudioInfo info;
+    const bool known = gst_audio_info_from_caps(&info, caps);
+    gst_caps_unref(caps);
+    if (!known || GST_AUDIO_INFO_RATE(&info) <= 0) return;
+
+    const guint64 frames = gst_util_uint64_scale(runningTime - from, GST_AUDIO_INFO_RATE(&info), GST_SECOND);
+    if (frames == 0) return;
+    const gsize size = frames * GST_AUDIO_INFO_BPF(&info);
+    GstBuffer* silence = gst_buffer_new_allocate(nullptr, size, nullptr);
+    GstMapInfo map;
+    if (!silence || !gst_buffer_map(silence, &map, GST_MAP_WRITE)) {
+        if (silence) gst_buffer_unref(silence);
+        return;
+    }
+    gst_audio_format_info_fill_silence(info.finfo, map.data, map.size);
+    gst_buffer_unmap(silence, &map);
+    const GstClockTime duration = gst_util_uint64_scale(frames, GST_SECOND, GST_AUDIO_INFO_RATE(&info));
+    const GstClockTime position = gst_segment_position_from_running_time(&currentSegment, GST_FORMAT_TIME, from);
+    GST_BUFFER_PTS(silence) = GST_CLOCK_TIME_IS_VALID(position) ? position : from;
+    GST_BUFFER_DURATION(silence) = duration;
+    {
+        std::lock_guard lock(mutex);
+        soundEnd = from + duration;
+    }
+    // The pad's stream lock keeps this apart from the queue's own pushes.
+    gst_pad_chain(target, silence);
+}
+
+}  // namespace lumora::gst

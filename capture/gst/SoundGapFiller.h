@@ -1,0 +1,58 @@
+#pragma once
+// Keeps the sound of a recording going when its input stops delivering.
+//
+// The AVI multiplexer interleaves pictures and sound and waits for both, so
+// a sound device that hangs (or delivers far slower than real time) would
+// hold up the recording, and through the tee the preview too. The filler
+// watches the sound between the input's queue and the rest of the branch:
+// once the sound lags the pipeline's clock by more than the limit, it says
+// so once and hands on silence up to the present, and drops whatever the
+// input delivers late for a stretch already filled.
+
+#include <gst/gst.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace lumora::gst {
+
+class SoundGapFiller {
+public:
+    // `queueOutput`: the source pad where the input's sound leaves its queue;
+    // `pipeline`: gives the clock. `onStall` is called once, on the filler's thread.
+    SoundGapFiller(GstElement* pipeline, GstPad* queueOutput, GstClockTime limit, std::function<void()> onStall);
+    ~SoundGapFiller();
+    SoundGapFiller(const SoundGapFiller&) = delete;
+    SoundGapFiller& operator=(const SoundGapFiller&) = delete;
+
+    // UI thread: the graph runs (true), or is paused or stopped (false).
+    void SetRunning(bool running);
+
+private:
+    static GstPadProbeReturn OnSound(GstPad* pad, GstPadProbeInfo* info, gpointer data);
+    GstPadProbeReturn Pass(GstBuffer* buffer);
+    void Watch();
+    void FillUpTo(GstClockTime runningTime);
+    GstClockTime RunningTimeNow() const;
+
+    GstElement* pipeline;
+    GstPad* output;  // the queue's source pad (ref held)
+    GstPad* target;  // its peer, where silence is handed in (ref held)
+    gulong probe = 0;
+    const GstClockTime limit;
+    const std::function<void()> onStall;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    GstClockTime soundEnd = GST_CLOCK_TIME_NONE;  // running time where the sound so far ends
+    GstSegment segment{};
+    bool haveSegment = false;
+    bool running = false;
+    bool reported = false;
+    bool quit = false;
+    std::thread thread;
+};
+
+}  // namespace lumora::gst

@@ -1,0 +1,154 @@
+// The sound of a recording: which input is recorded (with a real PulseAudio
+// daemon), and a sound input that stalls while recording.
+
+#include <atomic>
+#include <cmath>
+
+#include "capture/gst/GstTesting.h"
+#include "tests/AviReader.h"
+#include "tests/engine/GstSessionFixture.h"
+#include "tests/engine/PulseServer.h"
+
+namespace {
+
+using SoundRecording = GstSession;
+
+std::vector<std::string> AudioInputNames() {
+    std::unique_ptr<ICreateDevEnum> enumerator;
+    std::unique_ptr<IEnumMoniker> entries;
+    std::vector<std::string> names;
+    if (CreateDefaultCapturePlatform()->CreateDeviceEnumerator(enumerator) != S_OK ||
+        enumerator->CreateClassEnumerator(DeviceCategory::AudioInputDevice, entries) != S_OK)
+        return names;
+    std::unique_ptr<IMoniker> entry;
+    while (entries->Next(entry) == S_OK) {
+        std::string name;
+        if (SUCCEEDED(entry->ReadFriendlyName(name))) names.push_back(name);
+    }
+    return names;
+}
+
+double SoundSeconds(const AviInfo& avi) {
+    const AviStream* sound = avi.First("auds");
+    if (!sound || sound->channels == 0 || sound->sampleRate == 0) return 0;
+    return static_cast<double>(avi.sound.size()) / sound->channels / static_cast<double>(sound->sampleRate);
+}
+
+// Level in dB of full scale, and sign changes per second of one channel.
+struct SoundMeasure {
+    double decibels = -200;
+    double crossingsPerSecond = 0;
+};
+
+SoundMeasure Measure(const AviInfo& avi) {
+    SoundMeasure result;
+    const AviStream* sound = avi.First("auds");
+    if (!sound || sound->channels == 0 || sound->sampleRate == 0) return result;
+    const std::size_t frames = avi.sound.size() / sound->channels;
+    if (frames < 2) return result;
+    double energy = 0;
+    int crossings = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double sample = avi.sound[i * sound->channels] / 32768.0;
+        energy += sample * sample;
+        if (i > 0 && (avi.sound[(i - 1) * sound->channels] < 0) != (sample < 0)) ++crossings;
+    }
+    result.decibels = 10 * std::log10(energy / static_cast<double>(frames) + 1e-20);
+    result.crossingsPerSecond = crossings * static_cast<double>(sound->sampleRate) / static_cast<double>(frames);
+    return result;
+}
+
+}  // namespace
+
+// With a sound server, the system's default input is recorded: not the
+// monitor of an output, whose name sorts first, and not the test tone.
+TEST_F(SoundRecording, TheSystemsDefaultInputIsRecorded) {
+    if (!PulseServer::Installed()) GTEST_SKIP() << "pulseaudio is not installed";
+    PulseServer pulse;
+    // A silent output whose monitor sorts first by name, and a microphone
+    // (the default input) that hears a 1 kHz tone.
+    ASSERT_TRUE(pulse.Start(
+        "load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers\n"
+        "load-module module-null-sink sink_name=room sink_properties=device.description=Room\n"
+        "load-module module-sine sink=room frequency=1000\n"
+        "load-module module-remap-source source_name=microphone master=room.monitor "
+        "source_properties=device.description=USB-Microphone\n"
+        "set-default-source microphone"));
+
+    const std::vector<std::string> inputs = AudioInputNames();
+    ASSERT_EQ(inputs.size(), 3u);
+    EXPECT_EQ(inputs[0], "USB-Microphone");
+    EXPECT_EQ(inputs[1], "Monitor of Room");
+    EXPECT_EQ(inputs[2], "Monitor of Speakers");
+    for (const std::string& name : inputs) EXPECT_NE(name, "Lumora Test Tone");
+
+    ASSERT_EQ(Build(), S_OK);
+    std::vector<std::string> notices;
+    session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    ASSERT_TRUE(session.StartRecording()) << (messages.empty() ? "" : messages.front());
+    Wait(3.0);
+    session.ProcessPendingEvents();
+    session.Stop();
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    EXPECT_TRUE(notices.empty()) << notices.front();
+
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_TRUE(avi.hasIndex);
+    ASSERT_NE(avi.First("auds"), nullptr);
+    const SoundMeasure measured = Measure(avi);
+    EXPECT_GT(measured.decibels, -40.0);
+    // 1000 Hz crosses zero 2000 times a second; the 440 Hz test tone 880.
+    EXPECT_NEAR(measured.crossingsPerSecond, 2000.0, 200.0);
+    EXPECT_NEAR(SoundSeconds(avi), 3.0, 0.6);
+}
+
+// Without any sound input the test tone stands in, and it is heard.
+TEST_F(SoundRecording, WithoutASoundInputTheTestToneIsRecorded) {
+    const std::vector<std::string> inputs = AudioInputNames();
+    if (inputs.size() != 1 || inputs.front() != "Lumora Test Tone")
+        GTEST_SKIP() << "this machine has sound inputs of its own";
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(session.StartRecording());
+    Wait(1.5);
+    session.Stop();
+    const SoundMeasure measured = Measure(ReadAvi((folder / "capture.avi").string()));
+    EXPECT_GT(measured.decibels, -30.0);
+    EXPECT_NEAR(measured.crossingsPerSecond, 880.0, 100.0);
+}
+
+// A sound input that stops delivering never holds up the pictures, neither
+// the preview nor the recording; it is reported once, and the recording
+// keeps its full length (silence for the stalled stretch).
+TEST_F(SoundRecording, ASoundInputThatStallsIsReportedOnceAndThePicturesGoOn) {
+    if (AudioInputNames() != std::vector<std::string>{"Lumora Test Tone"})
+        GTEST_SKIP() << "this machine has sound inputs of its own";
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    std::atomic<int> notified{0};
+    std::vector<std::string> notices;
+    session.SetEventNotifier([&] { ++notified; });
+    session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+
+    ASSERT_TRUE(session.StartRecording());
+    Wait(1.0);
+    lumora::gst::StallTestTone(true);
+    const int before = owner.Frames();
+    Wait(4.0);
+    const int previewedWhileStalled = owner.Frames() - before;
+    lumora::gst::StallTestTone(false);
+    session.ProcessPendingEvents();
+    Wait(1.0);
+    session.ProcessPendingEvents();
+    EXPECT_TRUE(session.RecordingActive());
+    session.Stop();
+
+    // 4 s at 30 frames/s; a frozen preview shows a handful at most.
+    EXPECT_GT(previewedWhileStalled, 60);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("Lumora Test Tone"), std::string::npos) << notices[0];
+    EXPECT_TRUE(messages.empty()) << messages.front();
+
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_TRUE(avi.hasIndex);
+    EXPECT_NEAR(static_cast<double>(avi.totalFrames), 180.0, 30.0);
+    EXPECT_NEAR(SoundSeconds(avi), 6.0, 1.0);
+}
