@@ -19,76 +19,18 @@
 #include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"
 #include "tests/engine/FakePlatform.h"
+#include "tests/engine/GstSessionFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ListedNames : IComboBox {
-    void AddString(const std::string& text) override { names.push_back(text); }
-    int IndexOf(const std::string& name) const {
-        for (std::size_t i = 0; i < names.size(); ++i)
-            if (names[i] == name) return static_cast<int>(i);
-        return -1;
-    }
-    std::vector<std::string> names;
-};
-
-void Wait(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+using namespace gst_session;
 
 std::string Bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-class GstSession : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("LUMORA_TEST_SOURCES", "1", 1);
-        folder = fs::path(::testing::TempDir()) / ("lumora-gst-" + std::to_string(::getpid()) + "-" +
-                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-        appDirectory = folder.string();
-        StorePath(settings.videoFilePath, (folder / "capture.avi").string());
-        StorePath(settings.photoFolder, folder.string());
-        settings.photoFormat = 0;
-        session.SetMessageHandler([this](const std::string& text) { messages.push_back(text); });
-    }
-    void TearDown() override {
-        session.TearDown();
-        fs::remove_all(folder);
-    }
-
-    // Builds with the test pattern and the named compressors ("" = none).
-    HRESULT Build(const std::string& videoCompressor = "", const std::string& audioCompressor = "") {
-        ListedNames devices, videoCompressors, audioCompressors;
-        session.ListVideoDevices(&devices);
-        session.ListVideoCompressors(&videoCompressors);
-        session.ListAudioCompressors(&audioCompressors);
-        const int device = devices.IndexOf("Lumora Test Pattern");
-        const int video = videoCompressor.empty() ? -1 : videoCompressors.IndexOf(videoCompressor);
-        const int audio = audioCompressor.empty() ? -1 : audioCompressors.IndexOf(audioCompressor);
-        EXPECT_GE(device, 0);
-        if (!videoCompressor.empty()) {
-            EXPECT_GE(video, 0) << videoCompressor;
-        }
-        if (!audioCompressor.empty()) {
-            EXPECT_GE(audio, 0) << audioCompressor;
-        }
-        return session.BuildGraph(device, video, audio, &owner);
-    }
-
-    bool WaitForFrames(int count) {
-        for (int i = 0; i < 100 && owner.Frames() < count; ++i) Wait(0.05);
-        return owner.Frames() >= count;
-    }
-
-    fs::path folder;
-    FakeOwner owner;
-    std::vector<std::string> messages;
-    CCaptureSession session;
-};
 
 TEST_F(GstSession, TheTestSourcesAndTheAviCompressorsAreListed) {
     ListedNames devices, videoCompressors, audioCompressors;
