@@ -14,6 +14,14 @@ namespace {
 
 using namespace gst_session;
 
+// AddressSanitizer keeps freed memory in quarantine, so resident memory
+// grows there whatever the program does.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentMemoryTells = false;
+#else
+constexpr bool kResidentMemoryTells = true;
+#endif
+
 long OpenDescriptors() {
     return static_cast<long>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
@@ -49,7 +57,9 @@ TEST_F(GstSession, RecordStopStartCyclesKeepDescriptorsAndMemoryFlat) {
         if (HasFatalFailure()) return;
     }
     EXPECT_LE(OpenDescriptors(), descriptors + 2);
-    EXPECT_LE(ResidentKilobytes(), resident + 8 * 1024);
+    if (kResidentMemoryTells) {
+        EXPECT_LE(ResidentKilobytes(), resident + 8 * 1024);
+    }
     EXPECT_TRUE(messages.empty()) << messages.front();
 }
 
