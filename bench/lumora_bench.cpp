@@ -301,8 +301,9 @@ void BenchRecordingCycles(const fs::path& folder, const Options& options) {
     const long rssAfter = ResidentKiB(), fdsAfter = OpenDescriptors();
     session.TearDown();
     fs::remove(folder / "cycle.avi");
-    table.push_back({label + ": descriptors before / after", std::to_string(fdsBefore) + " / " + std::to_string(fdsAfter),
-                     "", Format("%+.0f", static_cast<double>(fdsAfter - fdsBefore))});
+    table.push_back({label + ": descriptors before / after",
+                     std::to_string(fdsBefore) + " / " + std::to_string(fdsAfter), "",
+                     Format("%+.0f", static_cast<double>(fdsAfter - fdsBefore))});
     table.push_back({label + ": resident memory before / after",
                      std::to_string(rssBefore) + " / " + std::to_string(rssAfter) + " KiB", "",
                      Format("%+.0f KiB", static_cast<double>(rssAfter - rssBefore))});

@@ -496,9 +496,8 @@ private:
             if (!Link(sourceLast, audioQueue, error) || !Link(audioQueue, audioConvert, error) ||
                 !Link(audioConvert, resample, error))
                 return false;
-            if (!CompressInto(bin, resample, recording->audioCompressor.get(),
-                              CapsPtr(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr)), mux,
-                              "audio", error))
+            CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
+            if (!CompressInto(bin, resample, recording->audioCompressor.get(), std::move(raw), mux, "audio", error))
                 return false;
             RememberEntryPad(sourceFirst);
         }

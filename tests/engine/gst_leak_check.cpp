@@ -17,7 +17,8 @@ public:
         const auto live = lumora::gst::LiveObjectsAtShutdown();
         if (!live) {
             const char* tracers = std::getenv("GST_TRACERS");
-            if (tracers && std::strstr(tracers, "leaks")) ADD_FAILURE() << "GST_TRACERS asks for the leaks tracer, but it is not active";
+            if (tracers && std::strstr(tracers, "leaks"))
+                ADD_FAILURE() << "GST_TRACERS asks for the leaks tracer, but it is not active";
             return;
         }
         for (const std::string& object : *live) ADD_FAILURE() << "still alive at the end: " << object;
