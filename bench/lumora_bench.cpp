@@ -1,7 +1,7 @@
 // Lumora's benchmarks: what a photo, the preview and a recording cost on this
 // machine, each beside a reference tool run on the same input in the same run.
 //
-//   lumora_bench [--record-seconds N] [--snapshots N]
+//   lumora_bench [--record-seconds N] [--snapshots N] [--cycles N]
 //
 // Prints one table. Nothing here is asserted; the tests check behaviour.
 
@@ -41,6 +41,7 @@ struct Options {
     int recordSeconds = 30;
     int snapshots = 1000;
     int repeats = 30;
+    int cycles = 300;  // Record / Stop / Start video
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -268,6 +269,46 @@ void BenchRecording(const fs::path& folder, const Options& options) {
     lumora::gst::SetTestPatternFormat(640, 480, 30);
 }
 
+// Record, Stop, Start video, again and again, as a user does: every cycle
+// builds two pipelines, and none may stay behind. Counted after a few
+// warm-up cycles (caches, thread pools), while the preview runs.
+void BenchRecordingCycles(const fs::path& folder, const Options& options) {
+    StorePath(settings.videoFilePath, (folder / "cycle.avi").string());
+    CCaptureSession session;
+    CountingOwner owner;
+    const auto waitForFrames = [&owner] {
+        const int target = owner.frames.load() + 2;
+        for (int i = 0; i < 400 && owner.frames.load() < target; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    const std::string label = std::to_string(options.cycles) + " record/stop/start cycles";
+    if (!BuildTestPattern(session, owner, "JPEG image encoder")) {
+        table.push_back({label, "build failed", "", ""});
+        return;
+    }
+    long rssBefore = 0, fdsBefore = 0;
+    constexpr int kWarmUp = 5;
+    for (int cycle = -kWarmUp; cycle < options.cycles; ++cycle) {
+        if (cycle == 0) rssBefore = ResidentKiB(), fdsBefore = OpenDescriptors();
+        if (!session.StartRecording()) {
+            table.push_back({label, "recording failed in cycle " + std::to_string(cycle), "", ""});
+            return;
+        }
+        session.Stop();
+        session.Run();
+        waitForFrames();
+    }
+    const long rssAfter = ResidentKiB(), fdsAfter = OpenDescriptors();
+    session.TearDown();
+    fs::remove(folder / "cycle.avi");
+    table.push_back({label + ": descriptors before / after",
+                     std::to_string(fdsBefore) + " / " + std::to_string(fdsAfter), "",
+                     Format("%+.0f", static_cast<double>(fdsAfter - fdsBefore))});
+    table.push_back({label + ": resident memory before / after",
+                     std::to_string(rssBefore) + " / " + std::to_string(rssAfter) + " KiB", "",
+                     Format("%+.0f KiB", static_cast<double>(rssAfter - rssBefore))});
+}
+
 void BenchMemory(const fs::path& folder, const Options& options) {
     grabberCallback.frameWidth.store(640);
     grabberCallback.frameHeight.store(480);
@@ -317,6 +358,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--record-seconds") == 0) options.recordSeconds = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--snapshots") == 0) options.snapshots = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--cycles") == 0) options.cycles = std::max(0, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--repeats") == 0) options.repeats = std::max(1, std::atoi(argv[i + 1]));
     }
     setenv("LUMORA_TEST_SOURCES", "1", 1);
@@ -335,6 +377,7 @@ int main(int argc, char** argv) {
     BenchPreview();
     BenchRecording(folder, options);
     BenchMemory(folder, options);
+    BenchRecordingCycles(folder, options);
     PrintTable();
     fs::remove_all(folder);
     return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/gst/GstFilters.h"
+#include "capture/gst/GstHandles.h"
 #include "capture/gst/GstTesting.h"
 
 namespace lumora::gst {
@@ -46,31 +47,36 @@ bool TestSourcesWanted() {
     return value && std::strcmp(value, "1") == 0;
 }
 
-// Adds the elements to `bin` and links them in order.
-bool AddLinked(GstBin* bin, const std::vector<GstElement*>& chain, std::string& error) {
-    for (GstElement* element : chain) gst_bin_add(bin, element);
+// Adds the elements to `bin` and links them in order; the chain's first and
+// last element are returned (the bin owns them).
+bool AddLinked(GstBin* bin, const std::vector<ElementPtr>& chain, GstElement*& first, GstElement*& last,
+               std::string& error) {
+    for (const ElementPtr& element : chain) gst_bin_add(bin, element.get());
     for (std::size_t i = 1; i < chain.size(); ++i) {
-        if (!gst_element_link(chain[i - 1], chain[i])) {
-            error = std::string("cannot link ") + GST_ELEMENT_NAME(chain[i - 1]) + " to " +
-                    GST_ELEMENT_NAME(chain[i]);
+        if (!gst_element_link(chain[i - 1].get(), chain[i].get())) {
+            error = std::string("cannot link ") + GST_ELEMENT_NAME(chain[i - 1].get()) + " to " +
+                    GST_ELEMENT_NAME(chain[i].get());
             return false;
         }
+    }
+    first = chain.front().get();
+    last = chain.back().get();
+    return true;
+}
+
+bool MakeAll(const std::vector<const char*>& factories, std::vector<ElementPtr>& out, std::string& error) {
+    for (const char* factory : factories) {
+        ElementPtr element = AdoptFloating(MakeElement(factory, error));
+        if (!element) {
+            out.clear();
+            return false;
+        }
+        out.push_back(std::move(element));
     }
     return true;
 }
 
-bool MakeAll(const std::vector<const char*>& factories, std::vector<GstElement*>& out, std::string& error) {
-    for (const char* factory : factories) {
-        GstElement* element = MakeElement(factory, error);
-        if (!element) {
-            for (GstElement* made : out) gst_object_unref(gst_object_ref_sink(made));
-            out.clear();
-            return false;
-        }
-        out.push_back(element);
-    }
-    return true;
-}
+void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "caps", caps.get(), nullptr); }
 
 bool CapsOfferRaw(GstCaps* caps, const char* mediaType) {
     if (!caps) return false;
@@ -81,71 +87,59 @@ bool CapsOfferRaw(GstCaps* caps, const char* mediaType) {
 
 class DeviceFilter : public GstFilter {
 public:
-    DeviceFilter(GstDevice* dev, SourceKind k) : device(GST_DEVICE(gst_object_ref(dev))), kind(k) {}
-    ~DeviceFilter() override { gst_object_unref(device); }
+    DeviceFilter(GstDevice* dev, SourceKind k) : device(Ref(dev)), kind(k) {}
 
     bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
-        GstElement* source = gst_device_create_element(device, nullptr);
+        ElementPtr source = AdoptFloating(gst_device_create_element(device.get(), nullptr));
         if (!source) {
             error = "the device \"" + Describe() + "\" cannot be opened";
             return false;
         }
-        std::vector<GstElement*> chain{source};
+        std::vector<ElementPtr> chain;
+        chain.push_back(std::move(source));
         if (kind == SourceKind::Video) {
             // Raw frames when the camera offers them; otherwise decode its MJPEG.
-            GstCaps* offered = gst_device_get_caps(device);
-            const bool raw = !offered || CapsOfferRaw(offered, "video/x-raw");
-            const bool jpeg = CapsOfferRaw(offered, "image/jpeg");
-            if (offered) gst_caps_unref(offered);
-            GstElement* filter = MakeElement("capsfilter", error);
+            const CapsPtr offered(gst_device_get_caps(device.get()));
+            const bool raw = !offered || CapsOfferRaw(offered.get(), "video/x-raw");
+            const bool jpeg = CapsOfferRaw(offered.get(), "image/jpeg");
+            ElementPtr filter = AdoptFloating(MakeElement("capsfilter", error));
             if (!filter) return false;
-            chain.push_back(filter);
             if (raw) {
-                GstCaps* caps = gst_caps_new_empty_simple("video/x-raw");
-                g_object_set(filter, "caps", caps, nullptr);
-                gst_caps_unref(caps);
+                SetCaps(filter.get(), CapsPtr(gst_caps_new_empty_simple("video/x-raw")));
+                chain.push_back(std::move(filter));
             } else if (jpeg) {
-                GstCaps* caps = gst_caps_new_empty_simple("image/jpeg");
-                g_object_set(filter, "caps", caps, nullptr);
-                gst_caps_unref(caps);
-                GstElement* decoder = MakeElement("jpegdec", error);
+                SetCaps(filter.get(), CapsPtr(gst_caps_new_empty_simple("image/jpeg")));
+                chain.push_back(std::move(filter));
+                ElementPtr decoder = AdoptFloating(MakeElement("jpegdec", error));
                 if (!decoder) return false;
-                chain.push_back(decoder);
+                chain.push_back(std::move(decoder));
+            } else {
+                chain.push_back(std::move(filter));
             }
         }
-        if (!AddLinked(bin, chain, error)) return false;
-        first = chain.front();
-        last = chain.back();
-        return true;
+        return AddLinked(bin, chain, first, last, error);
     }
     std::string Describe() const override {
-        gchar* name = gst_device_get_display_name(device);
-        std::string text = name ? name : "";
-        g_free(name);
-        return text;
+        const TextPtr name(gst_device_get_display_name(device.get()));
+        return name ? name.get() : "";
     }
 
 private:
-    GstDevice* device;
+    DevicePtr device;
     SourceKind kind;
 };
 
 class TestPatternFilter : public GstFilter {
 public:
     bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
-        std::vector<GstElement*> chain;
+        std::vector<ElementPtr> chain;
         if (!MakeAll({"videotestsrc", "capsfilter"}, chain, error)) return false;
-        g_object_set(chain[0], "is-live", TRUE, "horizontal-speed", 4, nullptr);
-        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
-                                            G_TYPE_INT, testPatternWidth.load(), "height", G_TYPE_INT,
-                                            testPatternHeight.load(), "framerate", GST_TYPE_FRACTION,
-                                            testPatternRate.load(), 1, nullptr);
-        g_object_set(chain[1], "caps", caps, nullptr);
-        gst_caps_unref(caps);
-        if (!AddLinked(bin, chain, error)) return false;
-        first = chain.front();
-        last = chain.back();
-        return true;
+        g_object_set(chain[0].get(), "is-live", TRUE, "horizontal-speed", 4, nullptr);
+        SetCaps(chain[1].get(),
+                CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
+                                            testPatternWidth.load(), "height", G_TYPE_INT, testPatternHeight.load(),
+                                            "framerate", GST_TYPE_FRACTION, testPatternRate.load(), 1, nullptr)));
+        return AddLinked(bin, chain, first, last, error);
     }
     std::string Describe() const override { return "Lumora Test Pattern"; }
 };
@@ -156,9 +150,8 @@ public:
         GstElement* source = MakeElement("audiotestsrc", error);
         if (!source) return false;
         g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, "samplesperbuffer", 441, nullptr);
-        GstPad* output = gst_element_get_static_pad(source, "src");
-        gst_pad_add_probe(output, GST_PAD_PROBE_TYPE_BUFFER, &SlowDownWhenStalled, nullptr, nullptr);
-        gst_object_unref(output);
+        const PadPtr output(gst_element_get_static_pad(source, "src"));
+        gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &SlowDownWhenStalled, nullptr, nullptr);
         gst_bin_add(bin, source);
         first = last = source;
         return true;
@@ -224,11 +217,9 @@ private:
 
 std::string DeviceSortKey(GstDevice* device) {
     std::string key;
-    if (GstStructure* properties = gst_device_get_properties(device)) {
-        gchar* text = gst_structure_to_string(properties);
-        key = text ? text : "";
-        g_free(text);
-        gst_structure_free(properties);
+    if (const StructurePtr properties{gst_device_get_properties(device)}) {
+        const TextPtr text(gst_structure_to_string(properties.get()));
+        key = text ? text.get() : "";
     }
     return key;
 }
@@ -239,33 +230,31 @@ std::string DeviceSortKey(GstDevice* device) {
 int InputRank(GstDevice* device, const std::string& name, SourceKind kind) {
     if (kind != SourceKind::Audio) return 0;
     bool isDefault = false, isMonitor = name.rfind("Monitor of ", 0) == 0;
-    if (GstStructure* properties = gst_device_get_properties(device)) {
+    if (const StructurePtr properties{gst_device_get_properties(device)}) {
         gboolean flag = FALSE;
-        if (gst_structure_get_boolean(properties, "is-default", &flag)) isDefault = flag;
-        const gchar* deviceClass = gst_structure_get_string(properties, "device.class");
+        if (gst_structure_get_boolean(properties.get(), "is-default", &flag)) isDefault = flag;
+        const gchar* deviceClass = gst_structure_get_string(properties.get(), "device.class");
         if (deviceClass && std::strcmp(deviceClass, "monitor") == 0) isMonitor = true;
-        gst_structure_free(properties);
     }
     return isDefault ? 0 : isMonitor ? 2 : 1;
 }
 
 std::vector<EntryData> ListDevices(const char* deviceClass, SourceKind kind) {
     std::vector<EntryData> entries;
-    GstDeviceMonitor* monitor = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor, deviceClass, nullptr);
-    if (gst_device_monitor_start(monitor)) {
-        GList* devices = gst_device_monitor_get_devices(monitor);
+    const DeviceMonitorPtr monitor = AdoptFloating(gst_device_monitor_new());
+    gst_device_monitor_add_filter(monitor.get(), deviceClass, nullptr);
+    if (gst_device_monitor_start(monitor.get())) {
+        const ObjectListPtr devices(gst_device_monitor_get_devices(monitor.get()));
         struct Found {
             int rank;
             std::string name, key;
             GstDevice* device;
         };
         std::vector<Found> found;
-        for (GList* item = devices; item; item = item->next) {
+        for (GList* item = devices.get(); item; item = item->next) {
             GstDevice* device = GST_DEVICE(item->data);
-            gchar* name = gst_device_get_display_name(device);
-            const std::string displayName = name ? name : "";
-            g_free(name);
+            const TextPtr name(gst_device_get_display_name(device));
+            const std::string displayName = name ? name.get() : "";
             found.push_back({InputRank(device, displayName, kind), displayName, DeviceSortKey(device), device});
         }
         // The monitor's order can change between calls; list indexes must not.
@@ -274,24 +263,21 @@ std::vector<EntryData> ListDevices(const char* deviceClass, SourceKind kind) {
             return a.name != b.name ? a.name < b.name : a.key < b.key;
         });
         for (const Found& f : found) entries.push_back({f.name, MakeDeviceFilter(f.device, kind)});
-        g_list_free_full(devices, gst_object_unref);
-        gst_device_monitor_stop(monitor);
+        gst_device_monitor_stop(monitor.get());
     }
-    gst_object_unref(monitor);
     return entries;
 }
 
 // The caps that the AVI multiplexer takes on its video or audio pads.
-GstCaps* MuxerSinkCaps(const char* padTemplateName) {
-    GstElementFactory* mux = gst_element_factory_find("avimux");
+CapsPtr MuxerSinkCaps(const char* padTemplateName) {
+    const ElementFactoryPtr mux(gst_element_factory_find("avimux"));
     if (!mux) return nullptr;
-    GstCaps* result = nullptr;
-    for (const GList* item = gst_element_factory_get_static_pad_templates(mux); item; item = item->next) {
+    CapsPtr result;
+    for (const GList* item = gst_element_factory_get_static_pad_templates(mux.get()); item; item = item->next) {
         auto* templ = static_cast<GstStaticPadTemplate*>(item->data);
         if (templ->direction == GST_PAD_SINK && std::strcmp(templ->name_template, padTemplateName) == 0)
-            result = gst_static_caps_get(&templ->static_caps);
+            result.reset(gst_static_caps_get(&templ->static_caps));
     }
-    gst_object_unref(mux);
     return result;
 }
 
@@ -299,21 +285,20 @@ bool FactoryOutputFits(GstElementFactory* factory, GstCaps* muxerCaps) {
     for (const GList* item = gst_element_factory_get_static_pad_templates(factory); item; item = item->next) {
         auto* templ = static_cast<GstStaticPadTemplate*>(item->data);
         if (templ->direction != GST_PAD_SRC) continue;
-        GstCaps* caps = gst_static_caps_get(&templ->static_caps);
-        const bool fits = gst_caps_can_intersect(caps, muxerCaps);
-        gst_caps_unref(caps);
-        if (fits) return true;
+        const CapsPtr caps(gst_static_caps_get(&templ->static_caps));
+        if (gst_caps_can_intersect(caps.get(), muxerCaps)) return true;
     }
     return false;
 }
 
 std::vector<EntryData> ListEncoders(bool video) {
     std::vector<EntryData> entries;
-    GstCaps* muxerCaps = MuxerSinkCaps(video ? "video_%u" : "audio_%u");
+    const CapsPtr muxerCaps = MuxerSinkCaps(video ? "video_%u" : "audio_%u");
     if (!muxerCaps) return entries;
-    GList* factories = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_ENCODER, GST_RANK_NONE);
+    const FeatureListPtr factories(
+        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_ENCODER, GST_RANK_NONE));
     std::vector<GstElementFactory*> chosen;
-    for (GList* item = factories; item; item = item->next) {
+    for (GList* item = factories.get(); item; item = item->next) {
         auto* factory = GST_ELEMENT_FACTORY(item->data);
         const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
         if (!klass || !std::strstr(klass, "Encoder")) continue;
@@ -321,7 +306,7 @@ std::vector<EntryData> ListEncoders(bool video) {
         const bool isVideo = std::strstr(klass, "Video") || std::strstr(klass, "Image");
         const bool isAudio = std::strstr(klass, "Audio");
         if (video ? !isVideo : !isAudio) continue;
-        if (FactoryOutputFits(factory, muxerCaps)) chosen.push_back(factory);
+        if (FactoryOutputFits(factory, muxerCaps.get())) chosen.push_back(factory);
     }
     std::sort(chosen.begin(), chosen.end(), [](GstElementFactory* a, GstElementFactory* b) {
         const guint ra = gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(a));
@@ -333,8 +318,6 @@ std::vector<EntryData> ListEncoders(bool video) {
         const char* longName = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
         entries.push_back({longName ? longName : GST_OBJECT_NAME(factory), MakeEncoderFilter(GST_OBJECT_NAME(factory))});
     }
-    gst_plugin_feature_list_free(factories);
-    gst_caps_unref(muxerCaps);
     return entries;
 }
 

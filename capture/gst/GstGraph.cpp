@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "capture/gst/GstFilters.h"
+#include "capture/gst/GstHandles.h"
 #include "capture/gst/GstTesting.h"
 #include "capture/gst/SoundGapFiller.h"
 
@@ -197,7 +198,7 @@ public:
             // End of stream through every branch: the multiplexer then writes
             // its index and rewrites the header, and the file sink reports EOS.
             if (SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) hr = E_FAIL;
-            for (GstPad* pad : eosEntryPads) gst_pad_send_event(pad, gst_event_new_eos());
+            for (const PadPtr& pad : eosEntryPads) gst_pad_send_event(pad.get(), gst_event_new_eos());
             std::unique_lock lock(busMutex);
             if (!busCv.wait_for(lock, kRecordingEndTimeout, [&] { return eosSeen || fileSinkFailed.load(); })) {
                 error = "the recording did not end in time; the file may lack its index";
@@ -255,7 +256,7 @@ public:
             }
         }
         GstState current = GST_STATE_NULL;
-        gst_element_get_state(pipeline, &current, nullptr, 0);
+        gst_element_get_state(pipeline.get(), &current, nullptr, 0);
         if (current <= GST_STATE_READY) {
             std::lock_guard lock(busMutex);
             eosSeen = false;
@@ -314,11 +315,10 @@ public:
     // Tests: a failure of the video source, as a camera that goes away gives.
     void SimulateSourceFailure() {
         if (!pipeline || !videoSourceElement) return;
-        GError* err = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
-                                          "The video device was disconnected.");
+        ErrorPtr err(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                                         "The video device was disconnected."));
         gst_element_post_message(videoSourceElement,
-                                 gst_message_new_error(GST_OBJECT(videoSourceElement), err, "simulated"));
-        g_error_free(err);
+                                 gst_message_new_error(GST_OBJECT(videoSourceElement), err.get(), "simulated"));
     }
 
 private:
@@ -331,7 +331,7 @@ private:
     // the caller, who reports the failed change itself.
     GstStateChangeReturn SetState(GstState state) {
         controllingThread.store(std::this_thread::get_id());
-        const GstStateChangeReturn result = gst_element_set_state(pipeline, state);
+        const GstStateChangeReturn result = gst_element_set_state(pipeline.get(), state);
         controllingThread.store(std::thread::id());
         return result;
     }
@@ -345,24 +345,23 @@ private:
         if (!pipeline) return;
         SetState(GST_STATE_NULL);
         soundWatch.reset();
-        for (GstPad* pad : eosEntryPads) gst_object_unref(pad);
+        // Nothing posts any more; a bus that someone still holds must not call into this graph.
+        BusPtr bus(gst_element_get_bus(pipeline.get()));
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
         eosEntryPads.clear();
-        gst_object_unref(pipeline);
-        pipeline = nullptr;
+        pipeline.reset();
         fileSink = nullptr;
         videoSourceElement = nullptr;
         recordingElements.clear();
-        if (cachedCaps) gst_caps_unref(cachedCaps);
-        cachedCaps = nullptr;
+        cachedCaps.reset();
     }
 
     // The first pad downstream of a source: where an end of stream is sent in,
     // which works whether or not the source itself still runs.
     void RememberEntryPad(GstElement* source) {
-        GstPad* src = gst_element_get_static_pad(source, "src");
+        PadPtr src(gst_element_get_static_pad(source, "src"));
         if (!src) return;
-        if (GstPad* peer = gst_pad_get_peer(src)) eosEntryPads.push_back(peer);
-        gst_object_unref(src);
+        if (PadPtr peer{gst_pad_get_peer(src.get())}) eosEntryPads.push_back(std::move(peer));
     }
 
     static std::set<GstElement*> Children(GstBin* bin) {
@@ -391,9 +390,8 @@ private:
         return false;
     }
 
-    static void SetCaps(GstElement* capsfilter, GstCaps* caps) {
-        g_object_set(capsfilter, "caps", caps, nullptr);
-        gst_caps_unref(caps);
+    static void SetCaps(GstElement* capsfilter, CapsPtr caps) {
+        g_object_set(capsfilter, "caps", caps.get(), nullptr);
     }
 
     bool BuildPipeline(std::string& error) {
@@ -419,17 +417,15 @@ private:
             error = "nothing to preview";
             return false;
         }
-        pipeline = gst_pipeline_new("lumora-capture");
+        pipeline = AdoptFloating(gst_pipeline_new("lumora-capture"));
         // One clock for pictures and sound, and not a sound card's: a sound
         // input's clock can stand still while the device stalls, which would
         // hold every picture that waits on it.
-        GstClock* systemClock = gst_system_clock_obtain();
-        gst_pipeline_use_clock(GST_PIPELINE(pipeline), systemClock);
-        gst_object_unref(systemClock);
-        GstBin* bin = GST_BIN(pipeline);
-        GstBus* bus = gst_element_get_bus(pipeline);
-        gst_bus_set_sync_handler(bus, &GstGraph::OnBusMessage, this, nullptr);
-        gst_object_unref(bus);
+        const ObjectPtr<GstClock> systemClock(gst_system_clock_obtain());
+        gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), systemClock.get());
+        GstBin* bin = GST_BIN(pipeline.get());
+        BusPtr bus(gst_element_get_bus(pipeline.get()));
+        gst_bus_set_sync_handler(bus.get(), &GstGraph::OnBusMessage, this, nullptr);
 
         GstElement *sourceFirst = nullptr, *sourceLast = nullptr;
         if (!previewSource->AddChain(bin, sourceFirst, sourceLast, error)) return false;
@@ -443,7 +439,7 @@ private:
 
         g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
                      "max-size-time", static_cast<guint64>(0), nullptr);
-        SetCaps(bgr, gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
+        SetCaps(bgr, CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr)));
         g_object_set(sink, "sync", FALSE, "max-buffers", 2, "drop", TRUE, nullptr);
         gst_app_sink_set_caps(GST_APP_SINK(sink), nullptr);
         GstAppSinkCallbacks callbacks{};
@@ -465,20 +461,16 @@ private:
         return true;
     }
 
-    // upstream -> (compressor, or a caps filter for `rawCaps`) -> mux. Takes `rawCaps`.
-    static bool CompressInto(GstBin* bin, GstElement* upstream, const GstFilter* compressor, GstCaps* rawCaps,
+    // upstream -> (compressor, or a caps filter for `rawCaps`) -> mux.
+    static bool CompressInto(GstBin* bin, GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps,
                              GstElement* mux, const char* kind, std::string& error) {
         GstElement *first = nullptr, *last = nullptr;
         if (compressor) {
-            gst_caps_unref(rawCaps);
             if (!compressor->AddChain(bin, first, last, error)) return false;
         } else {
             first = last = Add(bin, "capsfilter", error);
-            if (!first) {
-                gst_caps_unref(rawCaps);
-                return false;
-            }
-            SetCaps(first, rawCaps);
+            if (!first) return false;
+            SetCaps(first, std::move(rawCaps));
         }
         if (!Link(upstream, first, error)) return false;
         if (!gst_element_link(last, mux)) {
@@ -501,20 +493,17 @@ private:
         g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 0, "max-size-bytes", 0,
                      "max-size-time", static_cast<guint64>(3 * GST_SECOND), nullptr);
         fileSink = file;
-        GstPad* recordingInput = gst_element_get_static_pad(queue, "sink");
-        gst_pad_add_probe(recordingInput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordingFrame, this, nullptr);
-        gst_object_unref(recordingInput);
-        GstPad* recordingOutput = gst_element_get_static_pad(queue, "src");
-        gst_pad_add_probe(recordingOutput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordedFrame, this, nullptr);
-        gst_object_unref(recordingOutput);
-        GstPad* fileInput = gst_element_get_static_pad(file, "sink");
-        gst_pad_add_probe(fileInput, GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnFileData, this, nullptr);
-        gst_object_unref(fileInput);
+        PadPtr recordingInput(gst_element_get_static_pad(queue, "sink"));
+        gst_pad_add_probe(recordingInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordingFrame, this, nullptr);
+        PadPtr recordingOutput(gst_element_get_static_pad(queue, "src"));
+        gst_pad_add_probe(recordingOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordedFrame, this, nullptr);
+        PadPtr fileInput(gst_element_get_static_pad(file, "sink"));
+        gst_pad_add_probe(fileInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnFileData, this, nullptr);
 
         if (!Link(tee, queue, error) || !Link(queue, convert, error)) return false;
         // Uncompressed video: planar YUV, which every AVI player reads.
         if (!CompressInto(bin, convert, recording->videoCompressor.get(),
-                          gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr), mux,
+                          CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr)), mux,
                           "video", error))
             return false;
 
@@ -529,9 +518,8 @@ private:
                 !Link(audioConvert, resample, error))
                 return false;
             WatchSound(audioQueue, recording->audioSource->Describe());
-            if (!CompressInto(bin, resample, recording->audioCompressor.get(),
-                              gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr), mux,
-                              "audio", error))
+            CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
+            if (!CompressInto(bin, resample, recording->audioCompressor.get(), std::move(raw), mux, "audio", error))
                 return false;
             RememberEntryPad(sourceFirst);
         }
@@ -542,8 +530,8 @@ private:
     // silence stands in for it so that the pictures go on.
     void WatchSound(GstElement* audioQueue, const std::string& deviceName) {
         const std::string note = "声音输入“" + deviceName + "”超过 2 秒没有送来声音，录相继续，这一段没有声音";
-        GstPad* queueOutput = gst_element_get_static_pad(audioQueue, "src");
-        soundWatch = std::make_unique<SoundGapFiller>(pipeline, queueOutput, kSoundStallLimit, [this, note] {
+        const PadPtr queueOutput(gst_element_get_static_pad(audioQueue, "src"));
+        soundWatch = std::make_unique<SoundGapFiller>(pipeline.get(), queueOutput.get(), kSoundStallLimit, [this, note] {
             std::function<void(const GraphError&)> report;
             {
                 std::lock_guard lock(busMutex);
@@ -551,7 +539,6 @@ private:
             }
             if (report) report(GraphError{note, true, true});
         });
-        gst_object_unref(queueOutput);
     }
 
     // ------------------------------------------------------------ streaming threads
@@ -571,10 +558,8 @@ private:
 
     static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
         auto* self = static_cast<GstGraph*>(data);
-        GstSample* sample = gst_app_sink_pull_sample(sink);
-        if (!sample) return GST_FLOW_OK;
-        self->HandleFrame(sample);
-        gst_sample_unref(sample);
+        SamplePtr sample(gst_app_sink_pull_sample(sink));
+        if (sample) self->HandleFrame(sample.get());
         return GST_FLOW_OK;
     }
 
@@ -582,11 +567,10 @@ private:
         GstCaps* caps = gst_sample_get_caps(sample);
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         if (!caps || !buffer) return;
-        if (caps != cachedCaps) {
+        if (caps != cachedCaps.get()) {
             GstVideoInfo info;
             if (!gst_video_info_from_caps(&info, caps)) return;
-            if (cachedCaps) gst_caps_unref(cachedCaps);
-            cachedCaps = gst_caps_ref(caps);
+            cachedCaps.reset(gst_caps_ref(caps));
             frameInfo = info;
             std::lock_guard lock(busMutex);
             negotiated = {GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)};
@@ -625,7 +609,10 @@ private:
         return GST_PAD_PROBE_OK;
     }
 
+    // A sync handler that drops a message owns it; the message holds its
+    // source, and through that the whole pipeline.
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
+        const MessagePtr dropped(message);
         static_cast<GstGraph*>(data)->HandleBusMessage(message);
         return GST_BUS_DROP;
     }
@@ -639,10 +626,10 @@ private:
         }
         if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR) return;
 
-        GError* err = nullptr;
-        gst_message_parse_error(message, &err, nullptr);
+        GError* parsed = nullptr;
+        gst_message_parse_error(message, &parsed, nullptr);
+        const ErrorPtr err(parsed);
         std::string reason = err && err->message ? err->message : "unknown error";
-        if (err) g_error_free(err);
         const bool fromFile = fileSink && GST_MESSAGE_SRC(message) == GST_OBJECT(fileSink);
         if (fromFile) {
             reason = "writing \"" + (recording ? recording->path : std::string()) + "\" failed: " + reason;
@@ -672,16 +659,16 @@ private:
     bool recordingConfirmed = false;
 
     // The pipeline built from it (UI thread).
-    GstElement* pipeline = nullptr;
+    ElementPtr pipeline;
     bool pipelineStale = true;
     GstElement* fileSink = nullptr;
     GstElement* videoSourceElement = nullptr;
     std::set<GstElement*> recordingElements;
-    std::vector<GstPad*> eosEntryPads;
+    std::vector<PadPtr> eosEntryPads;
     std::atomic<std::thread::id> controllingThread{};
 
     // Preview streaming thread only (reset while nothing streams).
-    GstCaps* cachedCaps = nullptr;
+    CapsPtr cachedCaps;
     GstVideoInfo frameInfo{};
 
     // Shared between the streaming threads and the UI thread.

@@ -15,12 +15,12 @@ constexpr auto kTick = std::chrono::milliseconds(100);
 SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput, GstClockTime stallLimit,
                                std::function<void()> stalled)
     : pipeline(pipelineElement),
-      output(GST_PAD(gst_object_ref(queueOutput))),
+      output(Ref(queueOutput)),
       target(gst_pad_get_peer(queueOutput)),
       limit(stallLimit),
       onStall(std::move(stalled)) {
     gst_segment_init(&segment, GST_FORMAT_TIME);
-    probe = gst_pad_add_probe(output,
+    probe = gst_pad_add_probe(output.get(),
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                            GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                               &SoundGapFiller::OnSound, this, nullptr);
@@ -34,9 +34,7 @@ SoundGapFiller::~SoundGapFiller() {
     }
     wake.notify_all();
     thread.join();
-    gst_pad_remove_probe(output, probe);
-    gst_object_unref(output);
-    if (target) gst_object_unref(target);
+    gst_pad_remove_probe(output.get(), probe);
 }
 
 void SoundGapFiller::SetRunning(bool isRunning) {
@@ -74,10 +72,9 @@ GstPadProbeReturn SoundGapFiller::Pass(GstBuffer* buffer) {
 }
 
 GstClockTime SoundGapFiller::RunningTimeNow() const {
-    GstClock* clock = gst_element_get_clock(pipeline);
+    const ObjectPtr<GstClock> clock(gst_element_get_clock(pipeline));
     if (!clock) return GST_CLOCK_TIME_NONE;
-    const GstClockTime now = gst_clock_get_time(clock);
-    gst_object_unref(clock);
+    const GstClockTime now = gst_clock_get_time(clock.get());
     const GstClockTime base = gst_element_get_base_time(pipeline);
     return now > base ? now - base : GST_CLOCK_TIME_NONE;
 }
@@ -113,12 +110,9 @@ void SoundGapFiller::FillUpTo(GstClockTime runningTime) {
         currentSegment = segment;
     }
     if (!target || runningTime <= from) return;
-    GstCaps* caps = gst_pad_get_current_caps(output);
-    if (!caps) return;
+    const CapsPtr caps(gst_pad_get_current_caps(output.get()));
     GstAudioInfo info;
-    const bool known = gst_audio_info_from_caps(&info, caps);
-    gst_caps_unref(caps);
-    if (!known || GST_AUDIO_INFO_RATE(&info) <= 0) return;
+    if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_RATE(&info) <= 0) return;
 
     const guint64 frames = gst_util_uint64_scale(runningTime - from, GST_AUDIO_INFO_RATE(&info), GST_SECOND);
     if (frames == 0) return;
@@ -140,7 +134,7 @@ void SoundGapFiller::FillUpTo(GstClockTime runningTime) {
         soundEnd = from + duration;
     }
     // The pad's stream lock keeps this apart from the queue's own pushes.
-    gst_pad_chain(target, silence);
+    gst_pad_chain(target.get(), silence);
 }
 
 }  // namespace lumora::gst

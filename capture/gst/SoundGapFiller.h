@@ -11,6 +11,8 @@
 
 #include <gst/gst.h>
 
+#include "capture/gst/GstHandles.h"
+
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -38,8 +40,8 @@ private:
     GstClockTime RunningTimeNow() const;
 
     GstElement* pipeline;
-    GstPad* output;  // the queue's source pad (ref held)
-    GstPad* target;  // its peer, where silence is handed in (ref held)
+    const PadPtr output;  // the queue's source pad
+    const PadPtr target;  // its peer, where silence is handed in
     gulong probe = 0;
     const GstClockTime limit;
     const std::function<void()> onStall;

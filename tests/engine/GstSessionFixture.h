@@ -1,6 +1,6 @@
 #pragma once
-// A capture session on real GStreamer pipelines, fed by the built-in test
-// sources (LUMORA_TEST_SOURCES=1), with its files in a folder of its own.
+// A capture session on the GStreamer platform, fed by the built-in test
+// sources, in a folder of its own.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,8 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,11 +15,11 @@
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
 #include "settings/SettingsFile.h"
-#include "snapshot/GrabberCallback.h"
 #include "tests/engine/FakePlatform.h"
 
-namespace fs = std::filesystem;
+namespace gst_session {
 
+namespace fs = std::filesystem;
 
 struct ListedNames : IComboBox {
     void AddString(const std::string& text) override { names.push_back(text); }
@@ -34,11 +32,6 @@ struct ListedNames : IComboBox {
 };
 
 inline void Wait(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
-inline std::string Bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 class GstSession : public ::testing::Test {
 protected:
@@ -88,3 +81,5 @@ protected:
     std::vector<std::string> messages;
     CCaptureSession session;
 };
+
+}  // namespace gst_session

@@ -18,7 +18,19 @@
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"
+#include "tests/engine/FakePlatform.h"
 #include "tests/engine/GstSessionFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace gst_session;
+
+std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 TEST_F(GstSession, TheTestSourcesAndTheAviCompressorsAreListed) {
     ListedNames devices, videoCompressors, audioCompressors;
@@ -248,3 +260,5 @@ TEST_F(GstSession, AnArmedSnapshotWritesTheFrameAsABitmap) {
     // The test pattern is colourful: not a blank frame.
     EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
 }
+
+}  // namespace

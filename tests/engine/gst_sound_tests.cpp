@@ -11,6 +11,7 @@
 
 namespace {
 
+using namespace gst_session;
 using SoundRecording = GstSession;
 
 std::vector<std::string> AudioInputNames() {
