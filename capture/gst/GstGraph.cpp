@@ -138,9 +138,9 @@ public:
     HRESULT SetOutput(const std::string& path, FilterPtr& multiplexer) {
         if (path.empty()) return E_FAIL;
         // Opened here, not by the sink: never through a link planted at the
-        // name, never blocking on a FIFO.
+        // name, never blocking on a FIFO. Emptied when the branch is built.
         std::string reason;
-        UniqueFd file = OpenRecordingFile(path, true, reason);
+        UniqueFd file = OpenRecordingFile(path, false, reason);
         if (!file.Valid()) {
             RememberError("cannot record to \"" + path + "\": " + reason);
             return E_FAIL;

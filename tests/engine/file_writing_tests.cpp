@@ -62,12 +62,6 @@ TEST_F(FileWriting, AUsersFileRefusesALinkOrASpecialFileAndLeavesItAlone) {
     EXPECT_TRUE(IsLink(folder / "setting.ini"));
     EXPECT_EQ(Bytes(victim), kVictim);
 
-    // Dangling: nothing is made where it points.
-    fs::remove(folder / "setting.ini");
-    fs::create_symlink(elsewhere / "made-by-us", folder / "setting.ini");
-    EXPECT_FALSE(WriteText(folder / "setting.ini", "record", ExistingName::OnlyRegularFile, &error));
-    EXPECT_FALSE(fs::exists(elsewhere / "made-by-us"));
-
     fs::remove(folder / "setting.ini");
     ASSERT_EQ(::mkfifo((folder / "setting.ini").c_str(), 0644), 0);
     EXPECT_FALSE(WriteText(folder / "setting.ini", "record", ExistingName::OnlyRegularFile, &error));
@@ -90,17 +84,6 @@ TEST_F(FileWriting, ATakenTemporaryNameIsPassedOverNeverWrittenThrough) {
     EXPECT_EQ(Bytes(folder / "temp.jpg"), "jpeg");
     EXPECT_TRUE(IsLink(planted));
     EXPECT_EQ(Bytes(victim), kVictim);
-}
-
-TEST_F(FileWriting, OldSidecarNamesAreNeitherUsedNorFollowed) {
-    fs::create_symlink(victim, folder / "temp.jpg.part");
-    fs::create_symlink(victim, folder / "setting.ini.tmp");
-    FileError error;
-    ASSERT_TRUE(WriteText(folder / "temp.jpg", "jpeg", ExistingName::AnyEntry, &error));
-    ASSERT_TRUE(WriteText(folder / "setting.ini", "record", ExistingName::OnlyRegularFile, &error));
-    EXPECT_EQ(Bytes(victim), kVictim);
-    EXPECT_FALSE(IsLink(folder / "temp.jpg"));
-    EXPECT_FALSE(IsLink(folder / "setting.ini"));
 }
 
 TEST_F(FileWriting, AReplacedFileKeepsItsPermissionsANewOneFollowsTheUmask) {
@@ -180,24 +163,6 @@ TEST_F(FileWriting, ReadingRefusesSpecialFilesWithoutBlocking) {
     std::string bytes;
     ASSERT_TRUE(ReadUpTo(fd.Get(), 10, bytes));
     EXPECT_EQ(bytes, kVictim.substr(0, 10));
-}
-
-TEST_F(FileWriting, ACopyReplacesARegularTargetAndRefusesALink) {
-    Write(folder / "capture.avi", std::string(300000, 'r'));
-    Write(folder / "copy.avi", "an older copy");
-    AtomicWriteOptions options;
-    options.existing = ExistingName::OnlyRegularFile;
-    FileError error;
-    ASSERT_TRUE(CopyFileAtomically((folder / "capture.avi").string(), (folder / "copy.avi").string(), options,
-                                   &error));
-    EXPECT_EQ(Bytes(folder / "copy.avi"), std::string(300000, 'r'));
-
-    fs::create_symlink(victim, folder / "linked.avi");
-    EXPECT_FALSE(CopyFileAtomically((folder / "capture.avi").string(), (folder / "linked.avi").string(), options,
-                                    &error));
-    EXPECT_EQ(error.path, (folder / "linked.avi").string());
-    EXPECT_EQ(Bytes(victim), kVictim);
-    EXPECT_EQ(Names(folder.Path()), (std::vector<std::string>{"capture.avi", "copy.avi", "linked.avi"}));
 }
 
 }  // namespace

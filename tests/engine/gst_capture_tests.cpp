@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -240,6 +241,8 @@ TEST_F(GstSession, ADiskThatFillsUpWhileRecordingIsReportedAndThePreviewGoesOn) 
 
 TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    // A longer file at the name is emptied first: nothing of it stays behind the recording.
+    std::ofstream(folder / "cycle0.avi", std::ios::binary) << std::string(8 << 20, 'j');
     for (int cycle = 0; cycle < 20; ++cycle) {
         StorePath(settings.videoFilePath, (folder / ("cycle" + std::to_string(cycle % 3) + ".avi")).string());
         ASSERT_TRUE(session.StartRecording()) << cycle;
@@ -251,6 +254,12 @@ TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
         const AviInfo avi = ReadAvi(ReadPath(settings.videoFilePath));
         ASSERT_TRUE(avi.hasIndex) << cycle;
         EXPECT_GT(avi.totalFrames, 0u);
+        if (cycle == 0) {
+            const std::string bytes = Bytes(folder / "cycle0.avi");
+            uint32_t riffSize = 0;
+            std::memcpy(&riffSize, bytes.data() + 4, 4);
+            EXPECT_EQ(riffSize + 8u, bytes.size());
+        }
         session.Run();
         session.Pause();
         session.Stop();

@@ -217,6 +217,7 @@ TEST_F(SettingsFileTest, ALinkNamedSettingIniIsNeverWrittenThrough)
     const fs::path victim = dir / "elsewhere";
     WriteBytes(victim, std::vector<char>(100, 'v'));
     fs::create_symlink(victim, IniPath());
+    fs::create_symlink(victim, dir / "setting.ini.tmp");  // the old temporary's name
     const SettingsResult loaded = LoadSettings();
     EXPECT_FALSE(loaded.ok);
     EXPECT_EQ(settings.photoFormat, 1);  // defaults in memory
