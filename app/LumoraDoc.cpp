@@ -3,13 +3,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <cerrno>
 #include <mutex>
 
 #include "app/Messages.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsRecord.h"
 #include "settings/ui/VideoFileDialog.h"
+#include "snapshot/FileWriting.h"
 
 namespace {
 
@@ -33,9 +34,22 @@ QString Reason(QFileDevice::FileError error, const QString& systemText)
 
 RecordingCopyResult Failure(const QString& message) { return {false, message}; }
 
-QString WriteFailure(const QString& target, const QSaveFile& file)
+QString Reason(const FileError& error)
 {
-    return QStringLiteral("无法写入文件“%1”：%2。").arg(target, Reason(file.error(), file.errorString()));
+    if (error.code == 0)
+        return error.reason == kSymbolicLinkReason ? QStringLiteral("它是一个符号链接，不会被覆盖")
+                                                   : QStringLiteral("它不是普通文件");
+    QString reason;
+    switch (error.code) {
+    case ENOSPC:
+    case EDQUOT: reason = QStringLiteral("写入失败，磁盘可能已满"); break;
+    case EACCES:
+    case EPERM:
+    case EROFS: reason = QStringLiteral("没有访问权限"); break;
+    case EISDIR: reason = QStringLiteral("它是一个文件夹"); break;
+    default: reason = QStringLiteral("文件操作失败"); break;
+    }
+    return reason + QStringLiteral("（%1）").arg(QString::fromLocal8Bit(error.reason.c_str()));
 }
 
 }  // namespace
@@ -53,40 +67,27 @@ RecordingCopyResult CopyRecordingFile(const QString& source, const QString& targ
         return Failure(QStringLiteral("没有选择保存的文件。"));
     // Copying the recording onto itself would replace the file under a
     // writer that still holds it open; it already is the wanted content.
+    // A link is never taken for the file it names: it is refused below.
     const QFileInfo targetInfo(target);
-    if (targetInfo.exists() && targetInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
+    if (!targetInfo.isSymLink() && targetInfo.exists() &&
+        targetInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
         return {};
 
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        return Failure(QStringLiteral("无法读取录像文件“%1”：%2。")
-                           .arg(source, Reason(in.error(), in.errorString())));
-    }
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return Failure(WriteFailure(target, out));
-
-    constexpr qint64 kChunk = 1 << 20;
-    QByteArray buffer;
-    for (;;) {
-        buffer = in.read(kChunk);
-        if (in.error() != QFileDevice::NoError) {
-            out.cancelWriting();
-            return Failure(QStringLiteral("无法读取录像文件“%1”：%2。")
-                               .arg(source, Reason(in.error(), in.errorString())));
-        }
-        if (buffer.isEmpty())
-            break;
-        if (out.write(buffer) != buffer.size()) {
-            const QString message = WriteFailure(target, out);
-            out.cancelWriting();
-            return Failure(message);
-        }
-    }
-    // The target is replaced only here, once every byte is on disk.
-    if (!out.commit())
-        return Failure(WriteFailure(target, out));
-    return {};
+    // Through a fresh temporary beside the target, renamed over it once
+    // every byte is on disk. A link or a special file at the target is
+    // refused: the folder may be shared, and its target is not ours.
+    const std::string sourcePath = QFile::encodeName(source).toStdString();
+    const std::string targetPath = QFile::encodeName(target).toStdString();
+    AtomicWriteOptions options;
+    options.mode = 0666;
+    options.existing = ExistingName::OnlyRegularFile;
+    options.sync = true;
+    FileError error;
+    if (CopyFileAtomically(sourcePath, targetPath, options, &error))
+        return {};
+    if (error.path == sourcePath)
+        return Failure(QStringLiteral("无法读取录像文件“%1”：%2。").arg(source, Reason(error)));
+    return Failure(QStringLiteral("无法写入文件“%1”：%2。").arg(target, Reason(error)));
 }
 
 CLumoraDoc::CLumoraDoc(QObject* parent, const QString& recentFileStore)

@@ -17,7 +17,9 @@ struct RecordingCopyResult {
 
 // Copies `source` over `target` through a sibling temporary file, so that a
 // failed copy never leaves a half-written target and an existing target is
-// kept whole until the new copy is complete.
+// kept whole until the new copy is complete. A symbolic link or a special
+// file at `target` is refused and left alone; `source` may be reached
+// through a link but must be a regular file.
 RecordingCopyResult CopyRecordingFile(const QString& source, const QString& target);
 
 class CLumoraDoc : public QObject {

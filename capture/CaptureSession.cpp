@@ -1,15 +1,10 @@
 #include "capture/CaptureSession.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <iostream>
 
 #include "capture/CapturePlatform.h"
+#include "capture/RecordingFile.h"
 #include "capture/Utf8.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
@@ -26,25 +21,6 @@ constexpr std::size_t kMaxFriendlyNameBytes = 2047;
 std::string CurrentVideoFilePath() {
     std::lock_guard lock(SettingsMutex());
     return ReadPath(settings.videoFilePath);
-}
-
-// Whether a recording could be created at `path`, without truncating a file
-// that is already there. Leaves no new empty file behind.
-bool CheckRecordingPathWritable(const std::string& path, std::string& reason) {
-    struct stat before {};
-    const bool existed = ::stat(path.c_str(), &before) == 0;
-    if (existed && S_ISDIR(before.st_mode)) {
-        reason = "it is a folder";
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    ::close(fd);
-    if (!existed) ::unlink(path.c_str());
-    return true;
 }
 
 }  // namespace

@@ -2,12 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "capture/Utf8.h"
 #include "settings/SettingsFile.h"
+#include "snapshot/FileWriting.h"
 
 SettingsRecord settings{};
 std::string appDirectory;
@@ -26,14 +23,6 @@ std::function<void(const std::string&)>& ErrorHandler()
     return handler;
 }
 
-SettingsResult Failure(const std::string& what, const std::string& path, int error)
-{
-    SettingsResult result;
-    result.ok = false;
-    result.message = what + " \"" + path + "\": " + std::strerror(error);
-    return result;
-}
-
 void FillDefaults(SettingsRecord& record)
 {
     record = SettingsRecord{};
@@ -42,46 +31,25 @@ void FillDefaults(SettingsRecord& record)
     record.photoFormat = 1;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size)
+SettingsResult Failure(const std::string& what, const FileError& error)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return SettingsResult{false, what + " \"" + error.path + "\": " + error.reason};
 }
 
-// Writes `record` to `path` through a sibling temporary file, so that a
-// failure at any step leaves the old file as it was.
+// Writes `record` to `path` through a fresh temporary beside it, so that a
+// failure at any step leaves the old file as it was. The start folder may
+// be shared: a link or a special file at the name is refused, not written
+// through.
 SettingsResult WriteRecord(const SettingsRecord& record, const std::string& path,
                            const std::string& what = "Cannot save the settings to")
 {
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return Failure(what, path, errno);
-    if (!WriteAll(fd, reinterpret_cast<const char*>(&record), sizeof record) || ::fsync(fd) != 0) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return Failure(what, path, error);
-    }
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return Failure(what, path, error);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return Failure(what, path, error);
-    }
+    const WriteBlock block{&record, sizeof record};
+    AtomicWriteOptions options;
+    options.existing = ExistingName::OnlyRegularFile;
+    options.sync = true;
+    FileError error;
+    if (!WriteFileAtomically(path, &block, 1, options, &error))
+        return Failure(what, error);
     return {};
 }
 
@@ -111,15 +79,15 @@ SettingsResult LoadSettings()
     const std::string path = SettingsFilePath();
     SettingsRecord loaded{};
 
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) {
-            const SettingsResult result = Failure("Cannot read the settings file", path, errno);
-            FillDefaults(loaded);
-            std::lock_guard<std::mutex> lock(SettingsMutex());
-            settings = loaded;
-            return result;
-        }
+    // Never blocks on a FIFO or a device at the name, never reads through a link.
+    FileError error;
+    std::string bytes;
+    const UniqueFd fd = OpenRegularFileForReading(path, Links::Refuse, &error);
+    const bool read = fd.Valid() && ReadUpTo(fd.Get(), sizeof loaded, bytes);
+    if (fd.Valid() && !read)
+        error = FileError{"cannot read", path, std::strerror(errno), errno};
+
+    if (!read && error.code == ENOENT) {
         // First start in this directory: create the file with usable defaults.
         FillDefaults(loaded);
         {
@@ -128,33 +96,16 @@ SettingsResult LoadSettings()
         }
         return WriteRecord(loaded, path, "Cannot create the settings file");
     }
-
-    // A shorter file fills only its leading bytes; bytes past 524 are ignored.
-    char* target = reinterpret_cast<char*>(&loaded);
-    std::size_t filled = 0;
-    int readError = 0;
-    while (filled < sizeof loaded) {
-        const ssize_t got = ::read(fd, target + filled, sizeof loaded - filled);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            readError = errno;
-            break;
-        }
-        if (got == 0)
-            break;
-        filled += static_cast<std::size_t>(got);
-    }
-    ::close(fd);
-
-    if (readError != 0) {
-        // e.g. a directory named setting.ini: keep defaults, leave the file alone.
+    if (!read) {
+        // e.g. a folder or a FIFO named setting.ini: keep defaults, leave it alone.
         FillDefaults(loaded);
         std::lock_guard<std::mutex> lock(SettingsMutex());
         settings = loaded;
-        return Failure("Cannot read the settings file", path, readError);
+        return Failure("Cannot read the settings file", error);
     }
 
+    // A shorter file fills only its leading bytes; bytes past 524 are ignored.
+    std::memcpy(&loaded, bytes.data(), bytes.size());
     std::lock_guard<std::mutex> lock(SettingsMutex());
     settings = loaded;
     return {};

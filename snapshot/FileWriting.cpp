@@ -1,23 +1,167 @@
 #include "snapshot/FileWriting.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+const char* const kSymbolicLinkReason = "it is a symbolic link";
+const char* const kNotRegularReason = "it is not a regular file";
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+}
+
+int UniqueFd::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void UniqueFd::Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+int UniqueFd::Close() {
+    if (fd_ < 0) return 0;
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0 ? 0 : errno;
+}
+
+std::string FileError::Text() const { return action + " \"" + path + "\": " + reason; }
 
 namespace {
 
 constexpr int kMaxSameSecondPhotos = 100000;
+constexpr int kTemporaryNameAttempts = 100;
+// Room for the dot and the digits within the 255 bytes of a name.
+constexpr std::size_t kMaxNameInTemporary = 200;
+constexpr std::size_t kCopyChunk = 1 << 20;
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+std::atomic<TemporaryNameSource> temporaryNameSource{nullptr};
 
-bool SetError(std::string* error, const std::string& what, const std::string& path, int code) {
-    if (error) *error = what + " " + Quoted(path) + ": " + std::strerror(code);
+using Filler = std::function<bool(int fd, FileError* error)>;
+
+bool Fail(FileError* error, const char* action, const std::string& path, int code) {
+    if (error) *error = FileError{action, path, std::strerror(code), code};
     return false;
 }
+
+bool Refuse(FileError* error, const char* action, const std::string& path, const char* reason) {
+    if (error) *error = FileError{action, path, reason, 0};
+    return false;
+}
+
+uint64_t RandomBits() {
+    uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+    // No entropy yet: still distinct names, and O_EXCL settles any clash.
+    static std::atomic<uint64_t> counter{0};
+    return (static_cast<uint64_t>(::getpid()) << 40) ^ static_cast<uint64_t>(std::time(nullptr)) ^
+           (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+}
+
+std::string TemporaryNameFor(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const TemporaryNameSource source = temporaryNameSource.load();
+    const uint64_t bits = source ? source() : RandomBits();
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%012llx", static_cast<unsigned long long>(bits & 0xFFFFFFFFFFFFull));
+    return folder + "." + name.substr(0, kMaxNameInTemporary) + "." + digits;
+}
+
+// A file beside `path` that did not exist before: O_EXCL never opens an
+// existing entry, a link included.
+UniqueFd CreateTemporaryBeside(const std::string& path, mode_t mode, std::string& temporary, FileError* error) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        temporary = TemporaryNameFor(path);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) return UniqueFd(fd);
+        if (errno != EEXIST) {
+            Fail(error, "cannot create", path, errno);
+            return {};
+        }
+    }
+    Fail(error, "cannot create", path, EEXIST);
+    return {};
+}
+
+// Refuses a link or a special file at `path`; tells whether a regular file
+// is there and its permissions.
+bool CheckReplaceable(const std::string& path, bool& exists, mode_t& mode, FileError* error) {
+    struct stat status {};
+    exists = false;
+    if (::lstat(path.c_str(), &status) != 0)
+        return errno == ENOENT || Fail(error, "cannot write", path, errno);
+    if (S_ISLNK(status.st_mode)) return Refuse(error, "will not replace", path, kSymbolicLinkReason);
+    if (!S_ISREG(status.st_mode)) return Refuse(error, "will not replace", path, kNotRegularReason);
+    exists = true;
+    mode = status.st_mode & 0777;
+    return true;
+}
+
+bool ReplaceThroughTemporary(const std::string& path, const AtomicWriteOptions& options, const Filler& fill,
+                             FileError* error) {
+    bool exists = false;
+    mode_t keptMode = 0;
+    if (options.existing == ExistingName::OnlyRegularFile && !CheckReplaceable(path, exists, keptMode, error))
+        return false;
+    std::string temporary;
+    UniqueFd fd = CreateTemporaryBeside(path, options.mode, temporary, error);
+    if (!fd.Valid()) return false;
+
+    bool ok = true;
+    if (exists && ::fchmod(fd.Get(), keptMode) != 0) ok = Fail(error, "cannot write", path, errno);
+    if (ok) ok = fill(fd.Get(), error);
+    if (ok && options.sync && ::fsync(fd.Get()) != 0) ok = Fail(error, "cannot write", path, errno);
+    if (ok) {
+        const int code = fd.Close();
+        if (code != 0) ok = Fail(error, "cannot write", path, code);
+    }
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) ok = Fail(error, "cannot replace", path, errno);
+    if (!ok) ::unlink(temporary.c_str());  // the name is ours: created with O_EXCL
+    return ok;
+}
+
+bool CopyDescriptor(int in, int out, const std::string& source, const std::string& target, FileError* error) {
+    std::vector<char> buffer(kCopyChunk);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return Fail(error, "cannot read", source, errno);
+        if (got == 0) return true;
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(got)))
+            return Fail(error, "cannot write", target, errno);
+    }
+}
+
+// Why `path` cannot be read as a regular file, judged from the entry itself
+// (without opening it); true when nothing speaks against it.
+bool CheckReadable(const std::string& path, Links links, FileError* error) {
+    struct stat status {};
+    const int result = links == Links::Refuse ? ::lstat(path.c_str(), &status) : ::stat(path.c_str(), &status);
+    if (result != 0) return true;  // the open tells why
+    if (S_ISLNK(status.st_mode)) return Refuse(error, "cannot read", path, kSymbolicLinkReason);
+    if (S_ISDIR(status.st_mode)) return Fail(error, "cannot read", path, EISDIR);
+    if (!S_ISREG(status.st_mode)) return Refuse(error, "cannot read", path, kNotRegularReason);
+    return true;
+}
+
+}  // namespace
 
 bool WriteAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
@@ -33,89 +177,109 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
-bool WriteBlocksTo(int fd, const std::string& path, const WriteBlock* blocks, std::size_t count, std::string* error) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!WriteAll(fd, blocks[i].data, blocks[i].size)) {
+bool ReadUpTo(int fd, std::size_t limit, std::string& bytes) {
+    bytes.clear();
+    // Sized from the file's length where known: one read for the whole file.
+    struct stat status {};
+    std::size_t expected = 1 << 16;
+    if (::fstat(fd, &status) == 0 && status.st_size > 0) expected = static_cast<std::size_t>(status.st_size) + 1;
+    std::size_t filled = 0;
+    while (filled < limit) {
+        if (bytes.size() == filled) bytes.resize(std::min(limit, std::max(expected, filled * 2)));
+        const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
             const int code = errno;
-            ::close(fd);
-            return SetError(error, "cannot write", path, code);
+            bytes.resize(filled);
+            errno = code;
+            return false;
         }
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
     }
-    if (::close(fd) != 0) return SetError(error, "cannot write", path, errno);
+    bytes.resize(filled);
     return true;
 }
 
-}  // namespace
+void SetTemporaryNameSource(TemporaryNameSource source) { temporaryNameSource.store(source); }
 
-bool WriteWholeFile(const std::string& path, const WriteBlock* blocks, std::size_t count, std::string* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return SetError(error, "cannot create", path, errno);
-    return WriteBlocksTo(fd, path, blocks, count, error);
-}
-
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, std::string* error) {
-    const std::string temporary = path + ".part";
-    const WriteBlock block{data, size};
-    if (!WriteWholeFile(temporary, &block, 1, error)) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+UniqueFd OpenRegularFileForReading(const std::string& path, Links links, FileError* error) {
+    // A device or a FIFO is refused before it is opened: opening one may
+    // have effects of its own.
+    if (!CheckReadable(path, links, error)) return {};
+    int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (links == Links::Refuse) flags |= O_NOFOLLOW;
+    UniqueFd fd(::open(path.c_str(), flags));
+    if (!fd.Valid()) {
         const int code = errno;
-        ::unlink(temporary.c_str());
-        return SetError(error, "cannot replace", path, code);
+        // Swapped for a link or a special file since the look above.
+        if (!CheckReadable(path, links, error)) return {};
+        Fail(error, "cannot read", path, code);
+        return {};
     }
-    return true;
+    struct stat status {};
+    if (::fstat(fd.Get(), &status) != 0) {
+        Fail(error, "cannot read", path, errno);
+        return {};
+    }
+    if (S_ISDIR(status.st_mode)) {
+        Fail(error, "cannot read", path, EISDIR);
+        return {};
+    }
+    if (!S_ISREG(status.st_mode)) {
+        Refuse(error, "cannot read", path, kNotRegularReason);
+        return {};
+    }
+    const int statusFlags = ::fcntl(fd.Get(), F_GETFL);
+    if (statusFlags < 0 || ::fcntl(fd.Get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+        Fail(error, "cannot read", path, errno);
+        return {};
+    }
+    return fd;
+}
+
+bool WriteFileAtomically(const std::string& path, const WriteBlock* blocks, std::size_t count,
+                         const AtomicWriteOptions& options, FileError* error) {
+    return ReplaceThroughTemporary(
+        path, options,
+        [&](int fd, FileError* failure) {
+            for (std::size_t i = 0; i < count; ++i)
+                if (!WriteAll(fd, blocks[i].data, blocks[i].size)) return Fail(failure, "cannot write", path, errno);
+            return true;
+        },
+        error);
+}
+
+bool CopyFileAtomically(const std::string& source, const std::string& target, const AtomicWriteOptions& options,
+                        FileError* error) {
+    const UniqueFd in = OpenRegularFileForReading(source, Links::Follow, error);
+    if (!in.Valid()) return false;
+    return ReplaceThroughTemporary(
+        target, options, [&](int out, FileError* failure) { return CopyDescriptor(in.Get(), out, source, target, failure); },
+        error);
 }
 
 bool CopyToNewFile(const std::string& source, const std::string& stem, const std::string& extension,
-                   std::string* stored, std::string* error) {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return SetError(error, "cannot read", source, errno);
+                   std::string* stored, FileError* error) {
+    const UniqueFd in = OpenRegularFileForReading(source, Links::Refuse, error);
+    if (!in.Valid()) return false;
 
     std::string target;
-    int out = -1;
-    for (int number = 1; number <= kMaxSameSecondPhotos && out < 0; ++number) {
+    UniqueFd out;
+    for (int number = 1; number <= kMaxSameSecondPhotos && !out.Valid(); ++number) {
         target = number == 1 ? stem + extension : stem + "-" + std::to_string(number) + extension;
-        // Exclusive creation: an existing photo is never replaced.
-        out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (out < 0 && errno != EEXIST) {
-            const int code = errno;
-            ::close(in);
-            return SetError(error, "cannot create", target, code);
-        }
+        // Exclusive creation: an existing photo, or a link, is never written through.
+        out.Reset(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!out.Valid() && errno != EEXIST) return Fail(error, "cannot create", target, errno);
     }
-    if (out < 0) {
-        ::close(in);
-        return SetError(error, "cannot create", target, EEXIST);
-    }
+    if (!out.Valid()) return Fail(error, "cannot create", target, EEXIST);
 
-    char buffer[1 << 16];
-    bool ok = true;
-    int code = 0;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ok = false;
-            code = errno;
-            break;
-        }
-        if (got == 0) break;
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) {
-            ok = false;
-            code = errno;
-            break;
-        }
-    }
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        code = errno;
-    }
+    bool ok = CopyDescriptor(in.Get(), out.Get(), source, target, error);
+    const int closeCode = out.Close();
+    if (ok && closeCode != 0) ok = Fail(error, "cannot write", target, closeCode);
     if (!ok) {
         ::unlink(target.c_str());  // nothing half-made stays behind
-        return SetError(error, "cannot write", target, code);
+        return false;
     }
     if (stored) *stored = target;
     return true;

@@ -1,5 +1,6 @@
 #include "snapshot/GrabberCallback.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -110,9 +111,11 @@ int CGrabberCallback::WriteSnapshot(const uint8_t* frame, int32_t length) {
     const std::string jpegPath = appDirectory + "/temp.jpg";
     const WriteBlock blocks[] = {{fileHeader, sizeof fileHeader}, {infoHeader, sizeof infoHeader},
                                  {frame, static_cast<std::size_t>(length)}};
-    std::string error;
-    if (!WriteWholeFile(bitmapPath, blocks, 3, &error)) {
-        TellFailed("照片未保存：" + error);
+    // Through a fresh temporary renamed over the name: a link planted at
+    // "temp.bmp" in a shared start folder is replaced, not written through.
+    FileError error;
+    if (!WriteFileAtomically(bitmapPath, blocks, 3, AtomicWriteOptions{}, &error)) {
+        TellFailed("照片未保存：" + error.Text());
         return 0;
     }
 
@@ -144,7 +147,8 @@ int CGrabberCallback::WriteSnapshot(const uint8_t* frame, int32_t length) {
             converted = height > 0 && static_cast<int64_t>(stride) * height <= length &&
                         EncodeBitmapPixelsToJpeg(frame, width, height, stride, true, jpegPath, &why);
         }
-        if (converted && ::access(jpegPath.c_str(), R_OK) == 0) {
+        struct stat jpegStatus {};
+        if (converted && ::lstat(jpegPath.c_str(), &jpegStatus) == 0 && S_ISREG(jpegStatus.st_mode)) {
             source = jpegPath;
             extension = ".jpg";
         } else {
@@ -154,7 +158,7 @@ int CGrabberCallback::WriteSnapshot(const uint8_t* frame, int32_t length) {
 
     std::string stored;
     if (!CopyToNewFile(source, stem, extension, &stored, &error)) {
-        TellFailed("照片未保存：" + error);
+        TellFailed("照片未保存：" + error.Text());
         return 0;
     }
     TellStored(stored);

@@ -1,22 +1,20 @@
 #include "snapshot/JpegConversion.h"
 
-#include <fcntl.h>
 #include <turbojpeg.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <vector>
+#include <limits>
 
 #include "snapshot/FileWriting.h"
 
 namespace {
 
-uint32_t U32(const std::vector<uint8_t>& d, std::size_t at) {
-    return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
+uint8_t Byte(const std::string& d, std::size_t at) { return static_cast<uint8_t>(d[at]); }
+uint32_t U32(const std::string& d, std::size_t at) {
+    return Byte(d, at) | Byte(d, at + 1) << 8 | Byte(d, at + 2) << 16 | static_cast<uint32_t>(Byte(d, at + 3)) << 24;
 }
-uint16_t U16(const std::vector<uint8_t>& d, std::size_t at) { return static_cast<uint16_t>(d[at] | d[at + 1] << 8); }
+uint16_t U16(const std::string& d, std::size_t at) { return static_cast<uint16_t>(Byte(d, at) | Byte(d, at + 1) << 8); }
 
 bool Fail(std::string* error, const std::string& why) {
     if (error) *error = why;
@@ -40,22 +38,27 @@ bool EncodeBitmapPixelsToJpeg(const uint8_t* pixels, int32_t width, int32_t heig
     std::string why = ok ? "" : std::string("JPEG encoding failed: ") + tjGetErrorStr2(encoder);
     // Written beside the target and renamed over it, so a failure never
     // leaves a half-written (or an old) JPEG under the name.
-    if (ok) ok = WriteFileAtomically(jpegPath, jpeg, jpegSize, &why);
+    // A link planted at the name is replaced, never written through.
+    if (ok) {
+        const WriteBlock block{jpeg, jpegSize};
+        FileError failure;
+        ok = WriteFileAtomically(jpegPath, &block, 1, AtomicWriteOptions{}, &failure);
+        if (!ok) why = failure.Text();
+    }
     tjFree(jpeg);
     tjDestroy(encoder);
     return ok || Fail(error, why);
 }
 
 bool ConvertBitmapFileToJpeg(const std::string& bitmapPath, const std::string& jpegPath, std::string* error) {
-    std::ifstream in(bitmapPath, std::ios::binary | std::ios::ate);
-    if (!in) return Fail(error, "cannot read \"" + bitmapPath + "\": " + std::strerror(errno));
+    // Not through a link, and never blocking on a FIFO put at the name.
+    FileError failure;
+    const UniqueFd in = OpenRegularFileForReading(bitmapPath, Links::Refuse, &failure);
+    if (!in.Valid()) return Fail(error, failure.Text());
     // One read of the whole file: a photo is on the streaming thread's clock.
-    const std::streamoff size = in.tellg();
-    if (size < 0) return Fail(error, "cannot read \"" + bitmapPath + "\"");
-    std::vector<uint8_t> file(static_cast<std::size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(file.data()), size))
-        return Fail(error, "cannot read \"" + bitmapPath + "\"");
+    std::string file;
+    if (!ReadUpTo(in.Get(), std::numeric_limits<std::size_t>::max(), file))
+        return Fail(error, "cannot read \"" + bitmapPath + "\": " + std::strerror(errno));
     if (file.size() < 54 || file[0] != 'B' || file[1] != 'M')
         return Fail(error, "\"" + bitmapPath + "\" is not a bitmap");
     const uint32_t offset = U32(file, 10);
@@ -71,6 +74,6 @@ bool ConvertBitmapFileToJpeg(const std::string& bitmapPath, const std::string& j
     // Never read past the file: a short bitmap (a full disk) is refused.
     if (offset < 54 || offset > file.size() || stride * static_cast<uint64_t>(height) > file.size() - offset)
         return Fail(error, "\"" + bitmapPath + "\" is shorter than its picture");
-    return EncodeBitmapPixelsToJpeg(&file[offset], width, height, static_cast<int32_t>(stride), bottomUp,
+    return EncodeBitmapPixelsToJpeg(reinterpret_cast<const uint8_t*>(file.data()) + offset, width, height, static_cast<int32_t>(stride), bottomUp,
                                     jpegPath, error);
 }

@@ -3,7 +3,7 @@
 // GstPipeline from that when it is run:
 //
 //   source -> [decoder] -> tee -> queue -> convert -> BGR -> appsink (grabber, video window)
-//                              -> queue -> convert -> [compressor | I420] ---------> avimux -> filesink
+//                              -> queue -> convert -> [compressor | I420] ---------> avimux -> fdsink
 //   audio source -> queue -> convert -> resample -> [compressor | S16LE] --------------^
 //
 // The preview queue leaks, so a slow grabber (a photo being written) never
@@ -12,9 +12,11 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/RecordingFile.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/GstTesting.h"
@@ -82,6 +85,7 @@ public:
 
 struct RecordingBranch {
     std::string path;
+    UniqueFd file;  // what the file sink writes to; closed with the branch
     std::shared_ptr<GstFilter> videoSource, videoCompressor, audioSource, audioCompressor;
     bool videoRendered = false;
     bool audioRendered = false;
@@ -137,8 +141,17 @@ public:
 
     HRESULT SetOutput(const std::string& path, FilterPtr& multiplexer) {
         if (path.empty()) return E_FAIL;
+        // Opened here, not by the sink: never through a link planted at the
+        // name, never blocking on a FIFO. Emptied when the branch is built.
+        std::string reason;
+        UniqueFd file = OpenRecordingFile(path, false, reason);
+        if (!file.Valid()) {
+            RememberError("cannot record to \"" + path + "\": " + reason);
+            return E_FAIL;
+        }
         recording.emplace();
         recording->path = path;
+        recording->file = std::move(file);
         multiplexer = std::make_shared<MuxFilter>(path);
         pipelineStale = true;
         return S_OK;
@@ -482,11 +495,18 @@ private:
 
     bool BuildRecording(GstBin* bin, GstElement* tee, std::string& error) {
         GstElement* mux = Add(bin, "avimux", error);
-        GstElement* file = Add(bin, "filesink", error);
+        GstElement* file = Add(bin, "fdsink", error);
         GstElement* queue = Add(bin, "queue", error);
         GstElement* convert = Add(bin, "videoconvert", error);
         if (!mux || !file || !queue || !convert) return false;
-        g_object_set(file, "location", recording->path.c_str(), "async", FALSE, nullptr);
+        // Every build starts the file afresh, as opening it anew would. The
+        // sink seeks on the descriptor for the multiplexer's final header.
+        const int fd = recording->file.Get();
+        if (::lseek(fd, 0, SEEK_SET) != 0 || ::ftruncate(fd, 0) != 0) {
+            error = "cannot record to \"" + recording->path + "\": " + std::strerror(errno);
+            return false;
+        }
+        g_object_set(file, "fd", fd, "async", FALSE, nullptr);
         // Room for a few seconds of pictures while a compressor catches up.
         // Beyond that the recording loses pictures rather than ever holding
         // up the preview (the tee feeds both).

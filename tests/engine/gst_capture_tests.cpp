@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,6 +20,7 @@
 #include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"
 #include "tests/engine/FakePlatform.h"
+#include "tests/engine/FileTestHelpers.h"
 #include "tests/engine/GstSessionFixture.h"
 
 namespace fs = std::filesystem;
@@ -146,22 +148,34 @@ TEST_F(GstSession, ARecordingThatCannotBeWrittenIsReportedAndThePreviewGoesOn) {
     EXPECT_TRUE(WaitForFrames(before + 5));
 }
 
-TEST_F(GstSession, RecordingOntoAFullDiskIsReportedAndThePreviewGoesOn) {
+TEST_F(GstSession, ADeviceAsTheRecordingFileIsRefusedAtRecordAndThePreviewGoesOn) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    StorePath(settings.videoFilePath, "/dev/full");
+    EXPECT_FALSE(session.StartRecording());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Cannot record to \"/dev/full\": it is not a regular file.");
+    EXPECT_FALSE(session.RecordingActive());
+    const int before = owner.Frames();
+    EXPECT_TRUE(WaitForFrames(before + 5));
+}
+
+TEST_F(GstSession, ADiskThatFillsUpWhileRecordingIsReportedAndThePreviewGoesOn) {
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     int notified = 0, graphStopped = 0, recordingStopped = 0;
     session.SetEventNotifier([&] { ++notified; });
     session.SetGraphStoppedHandler([&] { ++graphStopped; });
     session.SetRecordingStoppedHandler([&] { ++recordingStopped; });
-    StorePath(settings.videoFilePath, "/dev/full");
-    // The failure shows either at once or as soon as the first write fails.
-    if (session.StartRecording()) {
-        for (int i = 0; i < 100 && notified == 0; ++i) Wait(0.05);
+    {
+        // Room for the header and some pictures, then every write fails.
+        file_tests::ScopedFileSizeLimit limit(1024 * 1024);
+        ASSERT_TRUE(session.StartRecording());
+        for (int i = 0; i < 200 && notified == 0; ++i) Wait(0.05);
         session.ProcessPendingEvents();
         EXPECT_EQ(recordingStopped, 1);
     }
     EXPECT_EQ(graphStopped, 0);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("/dev/full"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find((folder / "capture.avi").string()), std::string::npos) << messages[0];
     EXPECT_FALSE(session.RecordingActive());
     const int before = owner.Frames();
     EXPECT_TRUE(WaitForFrames(before + 5));
@@ -169,6 +183,8 @@ TEST_F(GstSession, RecordingOntoAFullDiskIsReportedAndThePreviewGoesOn) {
 
 TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    // A longer file at the name is emptied first: nothing of it stays behind the recording.
+    std::ofstream(folder / "cycle0.avi", std::ios::binary) << std::string(8 << 20, 'j');
     for (int cycle = 0; cycle < 20; ++cycle) {
         StorePath(settings.videoFilePath, (folder / ("cycle" + std::to_string(cycle % 3) + ".avi")).string());
         ASSERT_TRUE(session.StartRecording()) << cycle;
@@ -180,12 +196,23 @@ TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
         const AviInfo avi = ReadAvi(ReadPath(settings.videoFilePath));
         ASSERT_TRUE(avi.hasIndex) << cycle;
         EXPECT_GT(avi.totalFrames, 0u);
+        if (cycle == 0) {
+            const std::string bytes = Bytes(folder / "cycle0.avi");
+            uint32_t riffSize = 0;
+            std::memcpy(&riffSize, bytes.data() + 4, 4);
+            EXPECT_EQ(riffSize + 8u, bytes.size());
+        }
         session.Run();
         session.Pause();
         session.Stop();
         session.Run();
     }
     EXPECT_TRUE(messages.empty());
+    // A recording's file is closed when it ends.
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        EXPECT_NE(fs::read_symlink(entry.path(), ignored).extension(), ".avi") << entry.path();
+    }
 
     // Preview-only cycles, many of them, leave no descriptor behind.
     session.Run();

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "settings/SettingsFile.h"
+#include "snapshot/FileWriting.h"
 #include "tests/SettingsBytes.h"
+#include "tests/engine/FileTestHelpers.h"
 
 namespace fs = std::filesystem;
 
@@ -86,7 +88,7 @@ TEST_F(SettingsFileTest, LongFileUsesFirst524BytesAndSaveCutsIt)
     EXPECT_EQ(RecordBytes(), std::vector<char>(bytes.begin(), bytes.begin() + 524));
     ASSERT_TRUE(SaveSettings().ok);
     EXPECT_EQ(ReadBytes(IniPath()), std::vector<char>(bytes.begin(), bytes.begin() + 524));
-    EXPECT_FALSE(fs::exists(dir / "setting.ini.tmp"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no temporary left
 }
 
 TEST_F(SettingsFileTest, ShorterPathKeepsOldTailInMemoryAndFile)
@@ -184,7 +186,7 @@ TEST_F(SettingsFileTest, FailedSaveReportsKeepsValueAndOldFile)
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_EQ(reported[0], result.message);
     EXPECT_EQ(ReadPath(settings.photoFolder), "/new/folder");
-    EXPECT_FALSE(fs::exists(dir / "setting.ini.tmp"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no temporary left
 
     // A missing folder fails at the open, naming the path and the reason.
     appDirectory = (dir / "missing").string();
@@ -200,12 +202,62 @@ TEST_F(SettingsFileTest, FailedSaveLeavesOldContent)
     std::vector<char> old(524, 'o');
     WriteBytes(IniPath(), old);
     ASSERT_TRUE(LoadSettings().ok);
-    // Block the temporary file's name so the save fails before touching setting.ini.
-    fs::create_directory(dir / "setting.ini.tmp");
+    // Every temporary name taken, so the save fails before touching setting.ini.
+    SetTemporaryNameSource([]() -> uint64_t { return 7; });
+    fs::create_directory(dir / ".setting.ini.000000000007");
     StorePath(settings.videoFilePath, "/x.avi");
     EXPECT_FALSE(SaveSettings().ok);
+    SetTemporaryNameSource(nullptr);
     EXPECT_EQ(ReadBytes(IniPath()), old);
     EXPECT_EQ(ReadPath(settings.videoFilePath), "/x.avi");
+}
+
+TEST_F(SettingsFileTest, ALinkNamedSettingIniIsNeverWrittenThrough)
+{
+    const fs::path victim = dir / "elsewhere";
+    WriteBytes(victim, std::vector<char>(100, 'v'));
+    fs::create_symlink(victim, IniPath());
+    fs::create_symlink(victim, dir / "setting.ini.tmp");  // the old temporary's name
+    const SettingsResult loaded = LoadSettings();
+    EXPECT_FALSE(loaded.ok);
+    EXPECT_EQ(settings.photoFormat, 1);  // defaults in memory
+
+    StorePath(settings.photoFolder, "/chosen");
+    const SettingsResult saved = SaveSettings();
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.message.find(IniPath().string()), std::string::npos) << saved.message;
+    EXPECT_NE(saved.message.find("symbolic link"), std::string::npos) << saved.message;
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(IniPath())));
+    EXPECT_EQ(ReadBytes(victim), std::vector<char>(100, 'v'));
+
+    // Dangling: the first start creates nothing at its target.
+    fs::remove(victim);
+    EXPECT_FALSE(LoadSettings().ok);
+    EXPECT_FALSE(SaveSettings().ok);
+    EXPECT_FALSE(fs::exists(victim));
+}
+
+TEST_F(SettingsFileTest, AFifoOrSocketNamedSettingIniIsReportedAtOnce)
+{
+    ASSERT_EQ(::mkfifo(IniPath().c_str(), 0644), 0);
+    SettingsResult result;
+    EXPECT_TRUE(file_tests::FinishesPromptly([&] { result = LoadSettings(); },
+                                             [&] { file_tests::OpenOtherEnd(IniPath(), O_WRONLY); }));
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.message.find("Cannot read the settings file \"" + IniPath().string() + "\""),
+              std::string::npos)
+        << result.message;
+    EXPECT_EQ(settings.photoFormat, 1);
+    EXPECT_EQ(fs::status(IniPath()).type(), fs::file_type::fifo);  // not replaced
+
+    fs::remove(IniPath());
+    file_tests::BoundSocket socket(IniPath());
+    ASSERT_TRUE(socket.Bound());
+    result = LoadSettings();
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.message.find(IniPath().string()), std::string::npos);
+    EXPECT_EQ(fs::status(IniPath()).type(), fs::file_type::socket);
 }
 
 TEST(SettingsPathTest, StorePathCutsLongPathsOnUtf8Boundary)

@@ -2,6 +2,7 @@
 // failure leaves behind (nothing half-made, and a message).
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
@@ -253,6 +254,56 @@ TEST_F(Snapshot, SettingsAndHandlersChangeWhilePhotosAreTaken) {
     streaming.join();
     EXPECT_EQ(snapshotArmed.load(), 0);
     EXPECT_FALSE(Photos().empty());
+}
+
+// The start folder may be shared: links planted at the scratch names are
+// replaced by the new files, and what they point to stays as it was.
+TEST_F(Snapshot, LinksAtTheScratchNamesAreReplacedNotWrittenThrough) {
+    const fs::path victim = folder / "victim";
+    std::ofstream(victim, std::ios::binary) << "precious";
+    grabberCallback.frameWidth = 16;
+    grabberCallback.frameHeight = 8;
+    std::vector<uint8_t> frame = Frame(16, 8);
+    // BMP; JPEG from the pixels; JPEG by the view's conversion of temp.bmp.
+    for (int round = 0; round < 3; ++round) {
+        settings.photoFormat = round == 0 ? 0 : 1;
+        grabberCallback.SetJpegConverter(round == 2 ? std::function<bool()>([] {
+            return ConvertBitmapFileToJpeg(appDirectory + "/temp.bmp", appDirectory + "/temp.jpg");
+        })
+                                                    : nullptr);
+        for (const char* name : {"temp.bmp", "temp.jpg", "temp.jpg.part", "temp.bmp.part"}) {
+            fs::remove(folder / name);
+            fs::create_symlink(victim, folder / name);
+        }
+        Take(frame);
+        EXPECT_EQ(Bytes(victim), "precious") << round;
+        EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder / "temp.bmp"))) << round;
+        EXPECT_EQ(Bytes(folder / "temp.bmp").size(), 54u + frame.size());
+        if (round > 0) {
+            EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder / "temp.jpg"))) << round;
+        }
+    }
+    const auto photos = Photos();
+    ASSERT_EQ(photos.size(), 3u);
+    EXPECT_EQ(std::count_if(photos.begin(), photos.end(), [](const fs::path& p) { return p.extension() == ".jpg"; }),
+              2);
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST(JpegConversion, ReadsNoBitmapThroughALinkOrFromAFifo) {
+    const fs::path dir = fs::path(::testing::TempDir()) / ("lumora-jpeg-links-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string error;
+    fs::create_symlink("/dev/zero", dir / "temp.bmp");
+    EXPECT_FALSE(ConvertBitmapFileToJpeg((dir / "temp.bmp").string(), (dir / "temp.jpg").string(), &error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+
+    fs::remove(dir / "temp.bmp");
+    ASSERT_EQ(::mkfifo((dir / "temp.bmp").c_str(), 0644), 0);
+    EXPECT_FALSE(ConvertBitmapFileToJpeg((dir / "temp.bmp").string(), (dir / "temp.jpg").string(), &error));
+    EXPECT_FALSE(fs::exists(dir / "temp.jpg"));
+    fs::remove_all(dir);
 }
 
 TEST(JpegConversion, RefusesBitmapsThatAreNotWhatTheyClaim) {

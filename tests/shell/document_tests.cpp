@@ -1,0 +1,128 @@
+// Save / Save As of the recording onto what a shared folder may hold at the
+// chosen name: a link, a dangling link, a FIFO; and a source that is not a
+// regular file.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+
+#include "app/LumoraDoc.h"
+#include "app/Messages.h"
+#include "settings/SettingsFile.h"
+#include "settings/ui/VideoFileDialog.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Bytes(const QString& path) {
+    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void Write(const QString& path, const std::string& bytes) {
+    std::ofstream(QFile::encodeName(path).toStdString(), std::ios::binary) << bytes;
+}
+
+class DocumentSave : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Write(recording, std::string(200000, 'r'));
+        Write(victim, "the victim's own bytes");
+        StorePath(settings.videoFilePath, recording.toStdString());
+        previousHook = SetMessageBoxHook([this](const QString& text) { messages << text; });
+    }
+    void TearDown() override {
+        SetVideoSavePathHook(nullptr);
+        SetMessageBoxHook(previousHook);
+    }
+
+    void SaveAs(const QString& target) {
+        SetVideoSavePathHook([target] { return target; });
+        document.OnFileSaveAs();
+    }
+
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString recording = dir.filePath("capture.avi");
+    const QString victim = elsewhere.filePath("victim");
+    QStringList messages;
+    std::function<void(const QString&)> previousHook;
+    CLumoraDoc document;
+};
+
+TEST_F(DocumentSave, ALinkAtTheTargetIsRefusedByNameAndItsTargetKept) {
+    const QString target = dir.filePath("copy.avi");
+    ASSERT_TRUE(QFile::link(victim, target));
+    SaveAs(target);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(target)) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("符号链接"))) << messages[0].toStdString();
+    EXPECT_EQ(Bytes(victim), "the victim's own bytes");
+    EXPECT_TRUE(QFileInfo(target).isSymLink());
+
+    // A link to the recording itself is refused too, not taken for it.
+    const QString toRecording = dir.filePath("same.avi");
+    ASSERT_TRUE(QFile::link(recording, toRecording));
+    SaveAs(toRecording);
+    EXPECT_EQ(messages.size(), 2);
+
+    // Dangling: nothing is made where it points.
+    const QString dangling = dir.filePath("dangling.avi");
+    ASSERT_TRUE(QFile::link(elsewhere.filePath("not-yet.avi"), dangling));
+    SaveAs(dangling);
+    EXPECT_EQ(messages.size(), 3);
+    EXPECT_FALSE(QFile::exists(elsewhere.filePath("not-yet.avi")));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System).size(),
+              4);  // no temporary left beside the targets
+}
+
+TEST_F(DocumentSave, AFifoAtTheTargetOrAsTheRecordingIsRefusedWithoutBlocking) {
+    const QString fifo = dir.filePath("fifo.avi");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    auto save = std::async(std::launch::async, [&] { return CopyRecordingFile(recording, fifo); });
+    ASSERT_EQ(save.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const RecordingCopyResult onto = save.get();
+    EXPECT_FALSE(onto.ok);
+    EXPECT_TRUE(onto.message.contains(fifo));
+    EXPECT_EQ(fs::status(QFile::encodeName(fifo).toStdString()).type(), fs::file_type::fifo);
+
+    auto read = std::async(std::launch::async, [&] { return CopyRecordingFile(fifo, dir.filePath("out.avi")); });
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const RecordingCopyResult from = read.get();
+    EXPECT_FALSE(from.ok);
+    EXPECT_TRUE(from.message.contains(fifo));
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.avi")));
+}
+
+TEST_F(DocumentSave, ARegularTargetIsReplacedAndARecordingReachedThroughALinkIsCopied) {
+    const QString target = dir.filePath("copy.avi");
+    Write(target, "an older copy");
+    ::chmod(QFile::encodeName(target).constData(), 0600);
+    SaveAs(target);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_EQ(Bytes(target), Bytes(recording));
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);  // the replaced file's own permissions
+
+    // The user's own recording path may be a link: it is read through it.
+    const QString linked = elsewhere.filePath("recording-link.avi");
+    ASSERT_TRUE(QFile::link(recording, linked));
+    StorePath(settings.videoFilePath, linked.toStdString());
+    const QString second = dir.filePath("second.avi");
+    SaveAs(second);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(Bytes(second), Bytes(recording));
+}
+
+}  // namespace
