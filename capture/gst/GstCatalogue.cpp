@@ -159,22 +159,6 @@ public:
     std::string Describe() const override { return "Lumora Test Tone"; }
 };
 
-class EncoderFilter : public GstFilter {
-public:
-    explicit EncoderFilter(std::string factory) : factoryName(std::move(factory)) {}
-    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
-        GstElement* encoder = MakeElement(factoryName.c_str(), error);
-        if (!encoder) return false;
-        gst_bin_add(bin, encoder);
-        first = last = encoder;
-        return true;
-    }
-    std::string Describe() const override { return factoryName; }
-
-private:
-    std::string factoryName;
-};
-
 // ---------------------------------------------------------------- entries
 
 class Entry : public IMoniker {
@@ -306,7 +290,8 @@ std::vector<EntryData> ListEncoders(bool video) {
         const bool isVideo = std::strstr(klass, "Video") || std::strstr(klass, "Image");
         const bool isAudio = std::strstr(klass, "Audio");
         if (video ? !isVideo : !isAudio) continue;
-        if (FactoryOutputFits(factory, muxerCaps.get())) chosen.push_back(factory);
+        if (FactoryOutputFits(factory, muxerCaps.get()) && EncoderRecordsLive(GST_OBJECT_NAME(factory)))
+            chosen.push_back(factory);
     }
     std::sort(chosen.begin(), chosen.end(), [](GstElementFactory* a, GstElementFactory* b) {
         const guint ra = gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(a));
@@ -363,9 +348,6 @@ std::shared_ptr<GstFilter> MakeDeviceFilter(GstDevice* device, SourceKind kind) 
 }
 std::shared_ptr<GstFilter> MakeTestPatternFilter() { return std::make_shared<TestPatternFilter>(); }
 std::shared_ptr<GstFilter> MakeTestToneFilter() { return std::make_shared<TestToneFilter>(); }
-std::shared_ptr<GstFilter> MakeEncoderFilter(const std::string& factoryName) {
-    return std::make_shared<EncoderFilter>(factoryName);
-}
 
 std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator() {
     EnsureInitialised();

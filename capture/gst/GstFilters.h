@@ -34,6 +34,8 @@ std::shared_ptr<GstFilter> MakeTestPatternFilter();
 std::shared_ptr<GstFilter> MakeTestToneFilter();
 // An encoder element factory.
 std::shared_ptr<GstFilter> MakeEncoderFilter(const std::string& factoryName);
+// false for encoders that cannot record a live camera into an AVI file.
+bool EncoderRecordsLive(const char* factoryName);
 
 // Makes an element or says which one is missing.
 GstElement* MakeElement(const char* factory, std::string& error);
