@@ -1,68 +1,65 @@
 // Every compressor that the device dialog offers records a valid AVI: three
 // seconds of the test pattern (and its sound) with each one in turn.
 
+#include <optional>
+
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 
 namespace {
 
 using namespace gst_session;
-using CompressorRecording = GstSession;
 
-constexpr double kSeconds = 3.0;
+class CompressorRecording : public GstSession {
+protected:
+    // Records three seconds with the named compressors ("" = none); nothing
+    // when the recording did not start (a failure is added then).
+    std::optional<AviInfo> RecordWith(const std::string& videoCompressor, const std::string& audioCompressor) {
+        messages.clear();
+        std::optional<AviInfo> result;
+        if (Build(videoCompressor, audioCompressor) != S_OK || !session.StartRecording()) {
+            ADD_FAILURE() << "does not record: " << (messages.empty() ? "" : messages.front());
+        } else {
+            Wait(3.0);
+            session.Stop();
+            EXPECT_TRUE(messages.empty()) << messages.front();
+            result = ReadAvi((folder / "capture.avi").string());
+            EXPECT_TRUE(result->valid);
+            EXPECT_TRUE(result->hasIndex);
+            // 30 frames/s live; a compressor that cannot keep up loses some.
+            EXPECT_GT(result->totalFrames, 60u);
+        }
+        session.TearDown();
+        return result;
+    }
+
+    ListedNames Listed(int (CCaptureSession::*list)(IComboBox*)) {
+        ListedNames devices, compressors;
+        session.ListVideoDevices(&devices);  // opens the catalogue
+        EXPECT_GT((session.*list)(&compressors), 0);
+        return compressors;
+    }
+};
 
 }  // namespace
 
 TEST_F(CompressorRecording, EveryListedVideoCompressorRecordsAValidAvi) {
-    ListedNames devices, compressors;
-    session.ListVideoDevices(&devices);  // opens the catalogue
-    ASSERT_GT(session.ListVideoCompressors(&compressors), 0);
-    for (const std::string& name : compressors.names) {
+    for (const std::string& name : Listed(&CCaptureSession::ListVideoCompressors).names) {
         SCOPED_TRACE(name);
-        messages.clear();
-        ASSERT_EQ(Build(name), S_OK);
-        if (!session.StartRecording()) {
-            ADD_FAILURE() << "does not record: " << (messages.empty() ? "" : messages.front());
-            session.TearDown();
-            continue;
-        }
-        Wait(kSeconds);
-        session.Stop();
-        EXPECT_TRUE(messages.empty()) << messages.front();
-        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
-        ASSERT_TRUE(avi.valid);
-        EXPECT_TRUE(avi.hasIndex);
-        ASSERT_NE(avi.First("vids"), nullptr);
-        EXPECT_EQ(avi.First("vids")->width, 640);
-        // 30 frames/s live; a compressor that cannot keep up loses some.
-        EXPECT_GT(avi.totalFrames, 60u);
-        EXPECT_EQ(avi.videoChunks, avi.totalFrames);
-        session.TearDown();
+        const std::optional<AviInfo> avi = RecordWith(name, "");
+        if (!avi) continue;
+        ASSERT_NE(avi->First("vids"), nullptr);
+        EXPECT_EQ(avi->First("vids")->width, 640);
+        EXPECT_EQ(avi->videoChunks, avi->totalFrames);
     }
 }
 
 TEST_F(CompressorRecording, EveryListedAudioCompressorRecordsAValidAvi) {
-    ListedNames devices, compressors;
-    session.ListVideoDevices(&devices);
-    ASSERT_GT(session.ListAudioCompressors(&compressors), 0);
-    for (const std::string& name : compressors.names) {
+    for (const std::string& name : Listed(&CCaptureSession::ListAudioCompressors).names) {
         SCOPED_TRACE(name);
-        messages.clear();
-        ASSERT_EQ(Build("", name), S_OK);
-        if (!session.StartRecording()) {
-            ADD_FAILURE() << "does not record: " << (messages.empty() ? "" : messages.front());
-            session.TearDown();
-            continue;
-        }
-        Wait(kSeconds);
-        session.Stop();
-        EXPECT_TRUE(messages.empty()) << messages.front();
-        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
-        ASSERT_TRUE(avi.valid);
-        EXPECT_TRUE(avi.hasIndex);
-        ASSERT_NE(avi.First("auds"), nullptr);
-        EXPECT_NE(avi.First("auds")->audioFormat, 0);
-        EXPECT_GT(avi.totalFrames, 60u);
-        session.TearDown();
+        const std::optional<AviInfo> avi = RecordWith("", name);
+        if (!avi) continue;
+        ASSERT_NE(avi->First("auds"), nullptr);
+        EXPECT_NE(avi->First("auds")->audioFormat, 0);
     }
 }
