@@ -1,5 +1,7 @@
 // The main frame: start state, commands and their marks, window modes.
 #include <QAction>
+#include <QFile>
+#include <QFileInfo>
 #include <QApplication>
 #include <QStatusTipEvent>
 #include <QMenuBar>
@@ -11,6 +13,7 @@
 #include "frame_fixture.h"
 #include "capture/SoundPlayer.h"
 #include "res/Resources.h"
+#include "res/RuntimeFiles.h"
 
 using FrameTest = ShellTest;
 
@@ -212,11 +215,33 @@ TEST_F(FrameTest, MinimalInFullScreenKeepsTheFlagAndContextMenuRestores)
 
 TEST_F(FrameTest, HelpCommandsOpenReadmeAndHomepage)
 {
+    QFile readme(startDir.filePath("Readme.txt"));
+    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+    readme.close();
     frame->Action(ID_HELP_README)->trigger();
     frame->Action(ID_HELP_HOMEPAGE)->trigger();
     ASSERT_EQ(openedUrls.size(), 2);
     EXPECT_EQ(openedUrls[0], QUrl::fromLocalFile(startDir.path() + "/Readme.txt"));
     EXPECT_EQ(openedUrls[1], QUrl(HomepageUrl()));
+}
+
+TEST_F(FrameTest, ReadOnlyFilesMissingHereComeFromTheInstallation)
+{
+    // Started from the menu, the start directory has no shutter sound.
+    std::string played;
+    frame->soundHook = [&played](const std::string& path) { played = path; return true; };
+    frame->OnTakePhoto();
+    snapshotArmed.store(0);
+    const QString installed = InstalledDataDirectory() + "/CAMERA.WAV";
+    const QString expected = QFileInfo(installed).isFile() ? installed : startDir.filePath("CAMERA.WAV");
+    EXPECT_EQ(QString::fromStdString(played), expected);
+
+    QFile local(startDir.filePath("CAMERA.WAV"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.close();
+    frame->OnTakePhoto();
+    snapshotArmed.store(0);
+    EXPECT_EQ(QString::fromStdString(played), startDir.filePath("CAMERA.WAV"));
 }
 
 TEST_F(FrameTest, TakePhotoArmsEvenWhenTheSoundFails)
