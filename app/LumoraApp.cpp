@@ -1,5 +1,6 @@
 #include "app/LumoraApp.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QPointer>
@@ -10,6 +11,7 @@
 #include "capture/CaptureSession.h"
 #include "frame/AboutDialog.h"
 #include "frame/MainFrame.h"
+#include "res/CommandIds.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "view/LumoraView.h"
@@ -65,6 +67,9 @@ void CLumoraApp::WireEngine()
     session.SetRecordingStoppedHandler([target] {
         if (target) target->OnRecordingStopped();
     });
+    session.SetNoticeHandler([target](const std::string& notice) {
+        if (target && target->statusBar) target->statusBar->showMessage(QString::fromStdString(notice));
+    });
     SetSettingsErrorHandler([target](const std::string& message) {
         ShowMessageBox(QString::fromStdString(message), target);
     });
@@ -85,6 +90,17 @@ void CLumoraApp::OnAppAbout()
     dialog.exec();
 }
 
+void CLumoraApp::OnQuitSignal()
+{
+    if (frame) {
+        if (QAction* exit = frame->Action(ID_APP_EXIT))
+            exit->trigger();
+        else
+            frame->close();
+    }
+    QCoreApplication::quit();
+}
+
 void CLumoraApp::ExitInstance()
 {
     if (!frame) return;
@@ -94,6 +110,7 @@ void CLumoraApp::ExitInstance()
     session.SetEventNotifier(nullptr);
     session.SetGraphStoppedHandler(nullptr);
     session.SetRecordingStoppedHandler(nullptr);
+    session.SetNoticeHandler(nullptr);
     SetSettingsErrorHandler(nullptr);
     grabberCallback.SetPhotoHandlers(nullptr, nullptr);
     grabberCallback.SetJpegConverter(nullptr);

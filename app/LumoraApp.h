@@ -21,6 +21,9 @@ public:
     void OnAppAbout();
     // Stops the graph (finishing a recording) before the windows go away.
     void ExitInstance();
+    // SIGTERM, SIGINT, SIGHUP: what File > Exit does, then the event loop
+    // ends (also from inside a modal dialog).
+    void OnQuitSignal();
 
     CMainFrame* Frame() const { return frame.get(); }
     CLumoraView* View() const { return view; }

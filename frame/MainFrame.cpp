@@ -5,12 +5,10 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPageSetupDialog>
 #include <QPrinter>
-#include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
@@ -21,7 +19,9 @@
 #include "capture/CaptureSession.h"
 #include "capture/SoundPlayer.h"
 #include "frame/AboutDialog.h"
+#include "frame/RecordingStatusField.h"
 #include "res/Resources.h"
+#include "res/RuntimeFiles.h"
 #include "settings/ui/OptionsDialog.h"
 #include "view/LumoraView.h"
 
@@ -50,6 +50,10 @@ CMainFrame::CMainFrame(QWidget* parent)
     statusBar = QMainWindow::statusBar();
     statusBar->setSizeGripEnabled(false);
     statusBar->showMessage(IdleMessage());
+    recordingField = new CRecordingStatusField(
+        [](RecordingProgress& progress) { return TheCaptureSession().GetRecordingProgress(progress); },
+        [this] { return !previewing; }, statusBar);
+    statusBar->addPermanentWidget(recordingField);
 
     SetOuterSize(kMinimalSize, kMinimalSize);
     UpdateCommandUI();
@@ -133,11 +137,37 @@ void CMainFrame::BuildAccelerators()
 {
     std::map<int, QList<QKeySequence>> keys;
     for (const AcceleratorEntry& entry : AcceleratorResource()) keys[entry.id].append(entry.keys);
-    for (auto& [id, list] : keys)
-        if (QAction* action = Action(id)) {
-            action->setShortcuts(list);
-            action->setShortcutContext(Qt::WindowShortcut);
+    for (auto& [id, list] : keys) {
+        QAction* action = Action(id);
+        if (!action) continue;
+        QAction* carrier = action;
+        if (LabelSpellsKeys(action->text(), list)) {
+            // A menu would print the key a second time beside the label, so a
+            // hidden companion takes the key and follows the command's state.
+            carrier = new QAction(this);
+            carrier->setEnabled(action->isEnabled());
+            connect(action, &QAction::enabledChanged, carrier, &QAction::setEnabled);
+            connect(carrier, &QAction::triggered, action, &QAction::trigger);
+            addAction(carrier);
+            shortcutActions[id] = carrier;
         }
+        carrier->setShortcuts(list);
+        carrier->setShortcutContext(Qt::WindowShortcut);
+    }
+}
+
+bool CMainFrame::LabelSpellsKeys(const QString& label, const QList<QKeySequence>& keys)
+{
+    if (label.contains('\t')) return false;  // the menu's own column
+    for (const QKeySequence& key : keys)
+        if (!label.endsWith(key.toString(QKeySequence::NativeText))) return false;
+    return !keys.isEmpty();
+}
+
+QAction* CMainFrame::ShortcutAction(int id) const
+{
+    auto it = shortcutActions.find(id);
+    return it == shortcutActions.end() ? Action(id) : it->second;
 }
 
 void CMainFrame::Dispatch(int id)
@@ -218,6 +248,7 @@ void CMainFrame::OnStartVideo()
     // A recording that went on through Pause keeps its check mark.
     recording = TheCaptureSession().RecordingActive();
     UpdateCommandUI();
+    recordingField->Refresh();
 }
 
 void CMainFrame::OnRecordVideo()
@@ -226,6 +257,7 @@ void CMainFrame::OnRecordVideo()
     // Checked only when a recording really runs.
     recording = view->RecordVideo();
     UpdateCommandUI();
+    recordingField->Refresh();
 }
 
 void CMainFrame::OnPauseVideo()
@@ -234,6 +266,7 @@ void CMainFrame::OnPauseVideo()
     recording = false;
     previewing = false;
     UpdateCommandUI();
+    recordingField->Refresh();
 }
 
 void CMainFrame::OnStopVideo()
@@ -242,11 +275,12 @@ void CMainFrame::OnStopVideo()
     recording = false;
     previewing = false;
     UpdateCommandUI();
+    recordingField->Refresh();
 }
 
 void CMainFrame::OnTakePhoto()
 {
-    const std::string sound = appDirectory + "/CAMERA.WAV";
+    const std::string sound = RuntimeFilePath("CAMERA.WAV").toStdString();
     const bool played = soundHook ? soundHook(sound) : PlaySoundFileAsync(sound);
     if (!played) QApplication::beep();
     if (view) view->TakeSnapshot();
@@ -267,7 +301,7 @@ void CMainFrame::OpenUrl(const QUrl& url)
 
 void CMainFrame::OnHelpReadme()
 {
-    OpenUrl(QUrl::fromLocalFile(QString::fromStdString(appDirectory) + "/Readme.txt"));
+    OpenUrl(QUrl::fromLocalFile(RuntimeFilePath("Readme.txt")));
 }
 
 void CMainFrame::OnHelpHomepage()
@@ -275,99 +309,19 @@ void CMainFrame::OnHelpHomepage()
     OpenUrl(QUrl(HomepageUrl()));
 }
 
-void CMainFrame::SetOuterSize(int width, int height)
-{
-    // Outer size = client size + the window manager's decorations.
-    const int extraWidth = frameGeometry().width() - geometry().width();
-    const int extraHeight = frameGeometry().height() - geometry().height();
-    setFixedSize(std::max(1, width - extraWidth), std::max(1, height - extraHeight));
-}
-
-void CMainFrame::CentreOnWorkArea()
-{
-    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (!where) return;
-    const QRect area = where->availableGeometry();
-    const QRect outer = frameGeometry();
-    int x = area.left() + (area.width() - outer.width()) / 2;
-    int y = area.top() + (area.height() - outer.height()) / 2;
-    if (outer.width() > area.width()) x = area.left();
-    if (outer.height() > area.height()) y = area.top();
-    move(x, y);
-}
-
-void CMainFrame::OnWindowMinimal()
-{
-    SetOuterSize(kMinimalSize, kMinimalSize);
-    show();
-    CentreOnWorkArea();
-    if (view) view->FitPreview();
-}
-
-void CMainFrame::OnWindowCompatible()
-{
-    if (videoWidth <= 0 || videoHeight <= 0) return;
-    ResizeToVideo(videoWidth, videoHeight);
-    if (view) view->FitPreview();
-}
-
-void CMainFrame::OnWindowFullScreen()
-{
-    EnterFullScreen();
-    if (view) view->FitPreview();
-    UpdateCommandUI();
-}
-
-void CMainFrame::ResizeToVideo(int width, int height)
-{
-    SetOuterSize(width, height + kVideoExtraHeight);
-    show();
-    CentreOnWorkArea();
-}
-
-void CMainFrame::EnterFullScreen()
-{
-    savedPlacement = geometry();
-    if (layout()) layout()->activate();  // the bars that are visible right now
-    const QRect outer = frameGeometry();
-    QRect client = view ? QRect(view->mapToGlobal(QPoint(0, 0)), view->size()) : geometry();
-    if (!isVisible() && view) client.translate(geometry().topLeft() - mapToGlobal(QPoint(0, 0)));
-    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
-    const QRect screenRect = where ? where->geometry() : QRect(0, 0, 1024, 768);
-
-    const int left = client.left() - outer.left();
-    const int top = client.top() - outer.top();
-    const int right = (outer.left() + outer.width()) - (client.left() + client.width());
-    const int bottom = (outer.top() + outer.height()) - (client.top() + client.height());
-    fullScreenRect = QRect(screenRect.left() - left, screenRect.top() - top,
-                           screenRect.width() + left + right, screenRect.height() + top + bottom);
-    fullScreen = 1;
-
-    SetOuterSize(fullScreenRect.width(), fullScreenRect.height());
-    move(fullScreenRect.topLeft());
-    show();
-}
-
-void CMainFrame::LeaveFullScreen()
-{
-    if (fullScreen == 0) return;
-    setFixedSize(savedPlacement.size());
-    setGeometry(savedPlacement);
-    show();
-    fullScreen = 0;
-}
-
 void CMainFrame::OnGraphStopped()
 {
     previewing = false;
     recording = false;
     UpdateCommandUI();
+    recordingField->Refresh();
 }
 
 void CMainFrame::OnRecordingStopped()
 {
     recording = false;
     UpdateCommandUI();
+    recordingField->Refresh();
 }
 
 bool CMainFrame::event(QEvent* event)
@@ -378,7 +332,17 @@ bool CMainFrame::event(QEvent* event)
         if (statusBar) statusBar->showMessage(tip.isEmpty() ? IdleMessage() : tip);
         return true;
     }
-    return QMainWindow::event(event);
+    const bool handled = QMainWindow::event(event);
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+        KeepOuterSize();
+        break;
+    default:
+        break;
+    }
+    return handled;
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -387,5 +351,6 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     TheCaptureSession().TearDown();
     previewing = false;
     recording = false;
+    recordingField->Refresh();
     QMainWindow::closeEvent(event);
 }

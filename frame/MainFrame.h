@@ -3,7 +3,10 @@
 // capture commands and the three window modes.
 
 #include <QMainWindow>
+#include <QKeySequence>
+#include <QList>
 #include <QRect>
+#include <QSize>
 
 #include <functional>
 #include <map>
@@ -12,6 +15,7 @@
 
 class CLumoraDoc;
 class CLumoraView;
+class CRecordingStatusField;
 class QAction;
 class QStatusBar;
 class QToolBar;
@@ -64,6 +68,12 @@ public:
 
     QStatusBar* statusBar = nullptr;
     QToolBar* toolBar = nullptr;
+    // Time and size of the running recording, at the right of the status bar.
+    CRecordingStatusField* recordingField = nullptr;
+
+    // The action that carries `id`'s keys: the command's own, or a hidden
+    // companion when the menu label already spells the key.
+    QAction* ShortcutAction(int id) const;
 
     // Replaceable actions (tests, the application object).
     std::function<void()> aboutHandler;
@@ -79,12 +89,19 @@ private:
     void BuildMenus();
     void BuildToolBar();
     void BuildAccelerators();
+    static bool LabelSpellsKeys(const QString& label, const QList<QKeySequence>& keys);
     void Dispatch(int id);
     void SetOuterSize(int width, int height);
+    void ApplyOuterSize();
+    void KeepOuterSize();
     void CentreOnWorkArea();
     void OpenUrl(const QUrl& url);
 
     std::map<int, QAction*> actions;
+    std::map<int, QAction*> shortcutActions;
+    QSize wantedOuterSize;  // outer size of the current mode; invalid: none
+    bool centreOuterSize = true;
+    bool keepingOuterSize = false;
     CLumoraView* view = nullptr;
     CLumoraDoc* document = nullptr;
 };

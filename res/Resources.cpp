@@ -130,6 +130,8 @@ CommandString CommandStringFor(int id)
 
 QString IdleMessage() { return QStringLiteral("就绪"); }
 QString ApplicationTitle() { return QStringLiteral("Lumora"); }
+QString NoVideoDeviceMessage() { return QStringLiteral("没有找到视频输入设备"); }
+
 QString HomepageUrl() { return QStringLiteral("https://lumora.example.org/"); }
 
 // ---------------------------------------------------------------------------
@@ -321,6 +323,11 @@ QIcon ApplicationIcon()
         return result;
     }();
     return icon;
+}
+
+QImage ApplicationIconPicture(int size)
+{
+    return LensPicture(size);
 }
 
 QImage BackgroundBitmap()

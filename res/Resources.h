@@ -40,11 +40,13 @@ const std::vector<AcceleratorEntry>& AcceleratorResource();  // 13 entries, in t
 const std::vector<int>& ToolbarResource();                 // 7 button ids, left to right
 CommandString CommandStringFor(int id);
 QString IdleMessage();       // "就绪"
+QString NoVideoDeviceMessage();  // "没有找到视频输入设备"
 QString ApplicationTitle();  // "Lumora"
 
 QImage ToolbarBitmap();            // 140 x 20, seven 20 x 20 pictures
 QIcon ToolbarIcon(int buttonIndex);
 QIcon ApplicationIcon();           // icon 128
+QImage ApplicationIconPicture(int size);  // icon 128 drawn at size x size (desktop icons)
 QImage BackgroundBitmap();         // bitmap 130, 300 x 246, 24 bits
 
 // The maker's web page opened by the help command.

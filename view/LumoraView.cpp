@@ -1,6 +1,10 @@
 #include "view/LumoraView.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPainter>
@@ -51,6 +55,13 @@ CLumoraView::CLumoraView(CMainFrame* owner, QWidget* parent) : QWidget(parent), 
             break;
         }
     }
+    // A popup menu is a window of its own, so its prompts would stop there:
+    // they go to the frame's status bar, and the idle text comes back after.
+    contextMenu->installEventFilter(this);
+    connect(contextMenu, &QMenu::aboutToHide, this, [this] {
+        QStatusTipEvent idle{QString()};
+        QApplication::sendEvent(frame, &idle);
+    });
     // The check mark follows fullScreen each time the menu opens.
     connect(contextMenu, &QMenu::aboutToShow, this, [this] {
         for (QAction* action : contextMenu->actions())
@@ -79,7 +90,8 @@ DeviceChoice CLumoraView::RunDeviceDialog()
     if (deviceDialogHook) return deviceDialogHook();
     CDeviceDialog dialog(TheCaptureSession());
     dialog.exec();
-    return DeviceChoice{dialog.videoDeviceIndex, dialog.videoCompressorIndex, dialog.audioCompressorIndex};
+    return DeviceChoice{dialog.videoDeviceIndex, dialog.videoCompressorIndex, dialog.audioCompressorIndex,
+                        static_cast<int32_t>(dialog.VideoDeviceList()->count())};
 }
 
 bool CLumoraView::StartVideo()
@@ -91,7 +103,12 @@ bool CLumoraView::StartVideo()
         return true;
     }
     const DeviceChoice choice = RunDeviceDialog();
-    if (choice.videoDeviceIndex < 0) return false;
+    if (choice.videoDeviceIndex < 0) {
+        // The empty list alone is easy to miss.
+        if (choice.videoDeviceCount == 0 && frame->statusBar)
+            frame->statusBar->showMessage(NoVideoDeviceMessage());
+        return false;
+    }
     if (TheCaptureSession().BuildGraph(choice.videoDeviceIndex, choice.videoCompressorIndex,
                                        choice.audioCompressorIndex, this) < 0)
         return false;
@@ -216,6 +233,15 @@ void CLumoraView::OnDraw(QPainter& painter, const QRect& clientRect)
     paintRect = clientRect;
     painter.setBrushOrigin(clientRect.topLeft());
     painter.fillRect(paintRect, backgroundBrush);
+}
+
+bool CLumoraView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == contextMenu && event->type() == QEvent::StatusTip) {
+        QApplication::sendEvent(frame, event);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CLumoraView::paintEvent(QPaintEvent*)

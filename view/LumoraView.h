@@ -23,6 +23,7 @@ struct DeviceChoice {
     int32_t videoDeviceIndex = -1;
     int32_t videoCompressorIndex = -1;
     int32_t audioCompressorIndex = -1;
+    int32_t videoDeviceCount = -1;  // devices the dialog listed; -1 = not known
 };
 
 class CLumoraView : public QWidget, public IOwnerWindow {
@@ -74,6 +75,7 @@ public:
     QBrush backgroundBrush;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;

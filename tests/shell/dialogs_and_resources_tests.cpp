@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QTranslator>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -15,6 +17,7 @@
 
 #include "app/LumoraDoc.h"
 #include "app/Messages.h"
+#include "app/QtTranslations.h"
 #include "capture/CaptureSession.h"
 #include "capture/ui/DeviceDialog.h"
 #include "frame/AboutDialog.h"
@@ -144,3 +147,19 @@ TEST(Resources, TablesAndPictures) {
 }
 
 }  // namespace
+
+TEST(QtTranslations, StandardDialogsSpeakChinese)
+{
+    QTranslator* translator = InstallQtChineseTranslations();
+    ASSERT_NE(translator, nullptr) << "qtbase_zh_CN.qm is not installed";
+    {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Lumora"), QStringLiteral("?"),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+        EXPECT_TRUE(box.button(QMessageBox::Yes)->text().startsWith(QStringLiteral("是")))
+            << box.button(QMessageBox::Yes)->text().toStdString();
+        EXPECT_TRUE(box.button(QMessageBox::No)->text().startsWith(QStringLiteral("否")));
+        EXPECT_TRUE(box.button(QMessageBox::Ok)->text().startsWith(QStringLiteral("确定")));
+    }
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+}

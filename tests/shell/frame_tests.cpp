@@ -1,15 +1,19 @@
 // The main frame: start state, commands and their marks, window modes.
 #include <QAction>
+#include <QFile>
+#include <QFileInfo>
 #include <QApplication>
 #include <QStatusTipEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QtTest/QTest>
 
 #include "frame_fixture.h"
 #include "capture/SoundPlayer.h"
 #include "res/Resources.h"
+#include "res/RuntimeFiles.h"
 
 using FrameTest = ShellTest;
 
@@ -65,9 +69,10 @@ TEST_F(FrameTest, MenusAndToolbarShareOneActionPerCommand)
     }
     // Every accelerator reaches an action with that key.
     for (const AcceleratorEntry& entry : AcceleratorResource()) {
-        QAction* action = frame->Action(entry.id);
+        QAction* action = frame->ShortcutAction(entry.id);
         ASSERT_NE(action, nullptr);
         EXPECT_TRUE(action->shortcuts().contains(entry.keys));
+        EXPECT_TRUE(static_cast<QWidget*>(frame)->actions().contains(action));
     }
 }
 
@@ -83,13 +88,58 @@ TEST_F(FrameTest, StatusPaneShowsPromptThenIdleText)
 
 TEST_F(FrameTest, SpaceDoesNothingWhileNotPreviewing)
 {
-    // Space belongs to the disabled action, so the key has no handler.
-    QAction* snapshot = frame->Action(ID_VIDEO_SNAPSHOT);
-    EXPECT_FALSE(snapshot->isEnabled());
-    EXPECT_TRUE(snapshot->shortcuts().contains(QKeySequence(Qt::Key_Space)));
+    // Space belongs to a disabled action, so the key has no handler.
+    QAction* key = frame->ShortcutAction(ID_VIDEO_SNAPSHOT);
+    EXPECT_FALSE(frame->Action(ID_VIDEO_SNAPSHOT)->isEnabled());
+    EXPECT_FALSE(key->isEnabled());
+    EXPECT_TRUE(key->shortcuts().contains(QKeySequence(Qt::Key_Space)));
+    key->trigger();
     frame->Action(ID_VIDEO_SNAPSHOT)->trigger();  // disabled: ignored
     EXPECT_EQ(snapshotArmed.load(), 0);
     EXPECT_EQ(soundsPlayed, 0);
+}
+
+TEST_F(FrameTest, SnapshotItemSpellsSpaceOnceAndSpaceStillTakesAPhoto)
+{
+    QAction* snapshot = frame->Action(ID_VIDEO_SNAPSHOT);
+    EXPECT_EQ(snapshot->text(), QStringLiteral("拍照        Space"));
+    // The menu prints an action's own key in its shortcut column.
+    EXPECT_TRUE(snapshot->shortcut().isEmpty()) << snapshot->shortcut().toString().toStdString();
+    for (QAction* title : frame->menuBar()->actions())
+        for (QAction* item : title->menu()->actions())
+            EXPECT_NE(item, frame->ShortcutAction(ID_VIDEO_SNAPSHOT));
+
+    ChooseTestPattern();
+    frame->Action(ID_VIDEO_START)->trigger();
+    ASSERT_TRUE(frame->previewing) << messages.join("\n").toStdString();
+    EXPECT_TRUE(frame->ShortcutAction(ID_VIDEO_SNAPSHOT)->isEnabled());
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    QTest::keyClick(frame, Qt::Key_Space);
+    EXPECT_EQ(soundsPlayed, 1);
+    EXPECT_TRUE(WaitFor([] { return snapshotArmed.load() == 0; }));  // taken by the grabber
+    frame->Action(ID_VIDEO_STOP)->trigger();
+    QTest::keyClick(frame, Qt::Key_Space);
+    EXPECT_EQ(soundsPlayed, 1);
+}
+
+TEST_F(FrameTest, OuterSizeIsKeptWhenDecorationsArriveAfterShowing)
+{
+    // A window manager frames the window only after it is shown: the client
+    // size asked for before comes out too big by the decorations.
+    const QSize decorations = frame->frameGeometry().size() - frame->geometry().size();
+    ASSERT_FALSE(decorations.isEmpty()) << "the platform draws no frame";
+    frame->move(5, 5);
+    frame->setFixedSize(280, 280);  // the client alone at the outer size
+    EXPECT_TRUE(WaitFor([&] { return frame->frameGeometry().size() == QSize(280, 280); }, 2000))
+        << frame->frameGeometry().width() << "x" << frame->frameGeometry().height();
+    const QRect area = frame->screen()->availableGeometry();
+    EXPECT_LE((frame->frameGeometry().center() - area.center()).manhattanLength(), 2);
+
+    // A window of the right size stays where the user puts it.
+    frame->move(10, 20);
+    Pump(50);
+    EXPECT_EQ(frame->frameGeometry().topLeft(), QPoint(10, 20));
 }
 
 TEST_F(FrameTest, StartWithoutDeviceChangesNothing)
@@ -165,11 +215,33 @@ TEST_F(FrameTest, MinimalInFullScreenKeepsTheFlagAndContextMenuRestores)
 
 TEST_F(FrameTest, HelpCommandsOpenReadmeAndHomepage)
 {
+    QFile readme(startDir.filePath("Readme.txt"));
+    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+    readme.close();
     frame->Action(ID_HELP_README)->trigger();
     frame->Action(ID_HELP_HOMEPAGE)->trigger();
     ASSERT_EQ(openedUrls.size(), 2);
     EXPECT_EQ(openedUrls[0], QUrl::fromLocalFile(startDir.path() + "/Readme.txt"));
     EXPECT_EQ(openedUrls[1], QUrl(HomepageUrl()));
+}
+
+TEST_F(FrameTest, ReadOnlyFilesMissingHereComeFromTheInstallation)
+{
+    // Started from the menu, the start directory has no shutter sound.
+    std::string played;
+    frame->soundHook = [&played](const std::string& path) { played = path; return true; };
+    frame->OnTakePhoto();
+    snapshotArmed.store(0);
+    const QString installed = InstalledDataDirectory() + "/CAMERA.WAV";
+    const QString expected = QFileInfo(installed).isFile() ? installed : startDir.filePath("CAMERA.WAV");
+    EXPECT_EQ(QString::fromStdString(played), expected);
+
+    QFile local(startDir.filePath("CAMERA.WAV"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.close();
+    frame->OnTakePhoto();
+    snapshotArmed.store(0);
+    EXPECT_EQ(QString::fromStdString(played), startDir.filePath("CAMERA.WAV"));
 }
 
 TEST_F(FrameTest, TakePhotoArmsEvenWhenTheSoundFails)

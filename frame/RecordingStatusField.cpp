@@ -1,0 +1,48 @@
+#include "frame/RecordingStatusField.h"
+
+#include <cmath>
+
+#include "capture/CapturePlatform.h"
+
+QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused)
+{
+    const long long whole = seconds > 0 ? static_cast<long long>(std::floor(seconds)) : 0;
+    const QString time = QStringLiteral("%1:%2:%3")
+                             .arg(whole / 3600, 2, 10, QLatin1Char('0'))
+                             .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(whole % 60, 2, 10, QLatin1Char('0'));
+    constexpr uint64_t kKiB = 1024;
+    constexpr uint64_t kMiB = 1024 * 1024;
+    const QString size = bytes >= kMiB ? QStringLiteral("%1 MB").arg(bytes / kMiB)
+                                       : QStringLiteral("%1 KB").arg(bytes / kKiB);
+    return QStringLiteral("%1 %2  %3").arg(paused ? QStringLiteral("暂停") : QStringLiteral("录相"), time, size);
+}
+
+CRecordingStatusField::CRecordingStatusField(std::function<bool(RecordingProgress&)> source,
+                                             std::function<bool()> isPaused, QWidget* parent)
+    : QLabel(parent), progress(std::move(source)), paused(std::move(isPaused))
+{
+    setObjectName(QStringLiteral("recordingField"));
+    timer.setInterval(kRefreshMs);
+    connect(&timer, &QTimer::timeout, this, &CRecordingStatusField::Refresh);
+    hide();
+}
+
+void CRecordingStatusField::Refresh()
+{
+    RecordingProgress figures;
+    if (!progress || !progress(figures)) {
+        timer.stop();
+        clear();
+        hide();
+        return;
+    }
+    const bool isPaused = paused && paused();
+    setText(FormatRecordingProgress(figures.seconds, figures.bytes, isPaused));
+    show();
+    // A paused recording does not grow; Start refreshes it again.
+    if (isPaused)
+        timer.stop();
+    else if (!timer.isActive())
+        timer.start();
+}

@@ -1,0 +1,121 @@
+#include "frame/MainFrame.h"
+
+// The three window modes and the outer size they ask for.
+
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+
+#include <algorithm>
+
+#include "capture/CaptureSession.h"
+#include "view/LumoraView.h"
+
+void CMainFrame::SetOuterSize(int width, int height)
+{
+    wantedOuterSize = QSize(width, height);
+    ApplyOuterSize();
+}
+
+void CMainFrame::ApplyOuterSize()
+{
+    // Outer size = client size + the window manager's decorations.
+    const int extraWidth = frameGeometry().width() - geometry().width();
+    const int extraHeight = frameGeometry().height() - geometry().height();
+    setFixedSize(std::max(1, wantedOuterSize.width() - extraWidth),
+                 std::max(1, wantedOuterSize.height() - extraHeight));
+}
+
+void CMainFrame::KeepOuterSize()
+{
+    // The window manager adds its decorations only after the window is
+    // shown: the size asked for before is corrected once they are known.
+    if (keepingOuterSize || !wantedOuterSize.isValid() || !isVisible()) return;
+    const QSize before = frameGeometry().size();
+    if (before == wantedOuterSize) return;
+    keepingOuterSize = true;
+    ApplyOuterSize();
+    // Only a window that really changed size moves back to the centre, so a
+    // window the user moves stays where it was put.
+    if (centreOuterSize && frameGeometry().size() != before) CentreOnWorkArea();
+    keepingOuterSize = false;
+}
+
+void CMainFrame::CentreOnWorkArea()
+{
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!where) return;
+    const QRect area = where->availableGeometry();
+    const QRect outer = frameGeometry();
+    int x = area.left() + (area.width() - outer.width()) / 2;
+    int y = area.top() + (area.height() - outer.height()) / 2;
+    if (outer.width() > area.width()) x = area.left();
+    if (outer.height() > area.height()) y = area.top();
+    move(x, y);
+}
+
+void CMainFrame::OnWindowMinimal()
+{
+    SetOuterSize(kMinimalSize, kMinimalSize);
+    centreOuterSize = true;
+    show();
+    CentreOnWorkArea();
+    if (view) view->FitPreview();
+}
+
+void CMainFrame::OnWindowCompatible()
+{
+    if (videoWidth <= 0 || videoHeight <= 0) return;
+    ResizeToVideo(videoWidth, videoHeight);
+    if (view) view->FitPreview();
+}
+
+void CMainFrame::OnWindowFullScreen()
+{
+    EnterFullScreen();
+    if (view) view->FitPreview();
+    UpdateCommandUI();
+}
+
+void CMainFrame::ResizeToVideo(int width, int height)
+{
+    SetOuterSize(width, height + kVideoExtraHeight);
+    centreOuterSize = true;
+    show();
+    CentreOnWorkArea();
+}
+
+void CMainFrame::EnterFullScreen()
+{
+    savedPlacement = geometry();
+    if (layout()) layout()->activate();  // the bars that are visible right now
+    const QRect outer = frameGeometry();
+    QRect client = view ? QRect(view->mapToGlobal(QPoint(0, 0)), view->size()) : geometry();
+    if (!isVisible() && view) client.translate(geometry().topLeft() - mapToGlobal(QPoint(0, 0)));
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect screenRect = where ? where->geometry() : QRect(0, 0, 1024, 768);
+
+    const int left = client.left() - outer.left();
+    const int top = client.top() - outer.top();
+    const int right = (outer.left() + outer.width()) - (client.left() + client.width());
+    const int bottom = (outer.top() + outer.height()) - (client.top() + client.height());
+    fullScreenRect = QRect(screenRect.left() - left, screenRect.top() - top,
+                           screenRect.width() + left + right, screenRect.height() + top + bottom);
+    fullScreen = 1;
+
+    SetOuterSize(fullScreenRect.width(), fullScreenRect.height());
+    centreOuterSize = false;
+    move(fullScreenRect.topLeft());
+    show();
+}
+
+void CMainFrame::LeaveFullScreen()
+{
+    if (fullScreen == 0) return;
+    wantedOuterSize = QSize();
+    setFixedSize(savedPlacement.size());
+    setGeometry(savedPlacement);
+    show();
+    fullScreen = 0;
+}
+

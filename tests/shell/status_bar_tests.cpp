@@ -1,0 +1,130 @@
+// The status bar: prompts of the context menu, the no-camera hint and the
+// recording field with its time and size.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "frame_fixture.h"
+#include "capture/ui/DeviceDialog.h"
+#include "frame/RecordingStatusField.h"
+#include "res/Resources.h"
+
+using StatusBarTest = ShellTest;
+
+TEST(RecordingProgressText, TimeAndWholeMegabytesOrKilobytes)
+{
+    EXPECT_EQ(FormatRecordingProgress(207.9, 412ull * 1024 * 1024 + 1023, false), "录相 00:03:27  412 MB");
+    EXPECT_EQ(FormatRecordingProgress(0, 0, false), "录相 00:00:00  0 KB");
+    EXPECT_EQ(FormatRecordingProgress(1, 1024 * 1024 - 1, false), "录相 00:00:01  1023 KB");
+    EXPECT_EQ(FormatRecordingProgress(1, 1024 * 1024, false), "录相 00:00:01  1 MB");
+    EXPECT_EQ(FormatRecordingProgress(100 * 3600 + 61, 5ull << 40, false), "录相 100:01:01  5242880 MB");
+    EXPECT_EQ(FormatRecordingProgress(-3, 2048, true), "暂停 00:00:00  2 KB");
+}
+
+TEST_F(StatusBarTest, ContextMenuItemsShowTheirOwnPrompts)
+{
+    QMenu* menu = view->ContextMenu();
+    menu->popup(frame->mapToGlobal(QPoint(20, 60)));
+    ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }));
+    for (QAction* item : menu->actions()) {
+        if (item->isSeparator()) continue;
+        menu->setActiveAction(item);
+        EXPECT_EQ(frame->statusBar->currentMessage(), item->statusTip());
+        EXPECT_EQ(item->statusTip(), item->text());  // each item's prompt is its label
+    }
+    menu->hide();
+    EXPECT_EQ(frame->statusBar->currentMessage(), IdleMessage());
+}
+
+TEST_F(StatusBarTest, NoCameraIsSaidAndStartCanBeChosenAgain)
+{
+    // The real dialog over a catalogue without the test inputs.
+    const QByteArray saved = qgetenv("LUMORA_TEST_SOURCES");
+    qunsetenv("LUMORA_TEST_SOURCES");
+    CLumoraView::deviceDialogHook = nullptr;
+    int listed = -1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<CDeviceDialog*>(top); dialog && dialog->isVisible()) {
+                listed = dialog->VideoDeviceList()->count();
+                // A machine with a camera: close without choosing it.
+                if (listed > 0)
+                    dialog->reject();
+                else
+                    dialog->accept();
+            }
+    });
+    poll.start(20);
+    for (int attempt = 0; attempt < 2 && listed <= 0; ++attempt) {
+        frame->Action(ID_VIDEO_START)->trigger();
+        if (listed != 0) break;
+        EXPECT_EQ(frame->statusBar->currentMessage(), "没有找到视频输入设备");
+        EXPECT_FALSE(frame->previewing);
+        EXPECT_FALSE(view->graphBuilt);
+        EXPECT_TRUE(frame->Action(ID_VIDEO_START)->isEnabled());
+        EXPECT_FALSE(frame->Action(ID_VIDEO_START)->isChecked());
+        frame->statusBar->showMessage(IdleMessage());
+    }
+    poll.stop();
+    if (!saved.isNull()) qputenv("LUMORA_TEST_SOURCES", saved);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("\n").toStdString();
+    if (listed > 0) GTEST_SKIP() << "this machine has a camera";
+    EXPECT_EQ(listed, 0);
+}
+
+TEST_F(StatusBarTest, ClosingTheDialogOverCamerasSaysNothing)
+{
+    nextDeviceChoice = DeviceChoice{-1, -1, -1, 2};
+    frame->Action(ID_VIDEO_START)->trigger();
+    EXPECT_EQ(frame->statusBar->currentMessage(), IdleMessage());
+}
+
+TEST_F(StatusBarTest, RecordingFieldFollowsRecordPauseAndStop)
+{
+    const QString recordingPath = startDir.filePath("capture.avi");
+    {
+        std::lock_guard lock(SettingsMutex());
+        StorePath(settings.videoFilePath, recordingPath.toStdString());
+    }
+    CRecordingStatusField* field = frame->recordingField;
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->isHidden());
+
+    ChooseTestPattern();
+    frame->Action(ID_VIDEO_START)->trigger();
+    ASSERT_TRUE(frame->previewing) << messages.join("\n").toStdString();
+    EXPECT_TRUE(field->isHidden());  // a preview alone records nothing
+
+    frame->Action(ID_VIDEO_RECORD)->trigger();
+    ASSERT_TRUE(frame->recording) << messages.join("\n").toStdString();
+    EXPECT_FALSE(field->isHidden());
+    EXPECT_TRUE(field->text().startsWith("录相 ")) << field->text().toStdString();
+    // The size grows as the file does, through the timer alone.
+    const QString first = field->text();
+    EXPECT_TRUE(WaitFor([&] { return field->text() != first && QFileInfo(recordingPath).size() > 0; }, 8000))
+        << first.toStdString();
+
+    frame->Action(ID_VIDEO_PAUSE)->trigger();
+    EXPECT_FALSE(field->isHidden());
+    EXPECT_TRUE(field->text().startsWith("暂停 ")) << field->text().toStdString();
+    const QString paused = field->text();
+    Pump(1200);
+    EXPECT_EQ(field->text(), paused);  // a paused recording does not count
+
+    frame->Action(ID_VIDEO_START)->trigger();
+    if (frame->recording) {
+        EXPECT_TRUE(field->text().startsWith("录相 "));
+    }
+
+    frame->Action(ID_VIDEO_STOP)->trigger();
+    EXPECT_TRUE(field->isHidden());
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("\n").toStdString();
+}
