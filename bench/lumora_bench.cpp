@@ -240,7 +240,8 @@ void BenchPreview() {
                      reference < 0 ? "n/a" : Format("%.3f s", reference), Ratio(ours, reference)});
 }
 
-void BenchRecording(const fs::path& folder, const Options& options) {
+// `compressor`: as the device dialog lists it; `shortName` for the table.
+void BenchRecording(const fs::path& folder, const Options& options, const char* compressor, const char* shortName) {
     lumora::gst::SetTestPatternFormat(1280, 720, 30);
     const fs::path file = folder / "bench.avi";
     StorePath(settings.videoFilePath, file.string());
@@ -248,8 +249,9 @@ void BenchRecording(const fs::path& folder, const Options& options) {
     CountingOwner owner;
     std::string message;
     session.SetMessageHandler([&](const std::string& text) { message = text; });
-    const std::string label = "record " + std::to_string(options.recordSeconds) + " s 1280x720@30 MJPEG + sound";
-    if (!BuildTestPattern(session, owner, "JPEG image encoder") || !session.StartRecording()) {
+    const std::string label =
+        "record " + std::to_string(options.recordSeconds) + " s 1280x720@30 " + shortName + " + sound";
+    if (!BuildTestPattern(session, owner, compressor) || !session.StartRecording()) {
         table.push_back({label, "failed: " + message, "", ""});
         return;
     }
@@ -375,7 +377,8 @@ int main(int argc, char** argv) {
         [] { return ConvertBitmapFileToJpeg(appDirectory + "/temp.bmp", appDirectory + "/temp.jpg"); });
     BenchSnapshots(folder, options);
     BenchPreview();
-    BenchRecording(folder, options);
+    BenchRecording(folder, options, "JPEG image encoder", "MJPEG");
+    BenchRecording(folder, options, "x264 H.264 Encoder", "H.264");
     BenchMemory(folder, options);
     BenchRecordingCycles(folder, options);
     PrintTable();
