@@ -1,11 +1,15 @@
+// The capture session: building the capture graph, running it, recording
+// and the video window. Its device catalogue is in DeviceCatalogue.cpp, its
+// event handling in CaptureSessionEvents.cpp.
+
 #include "capture/CaptureSession.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
 #include "capture/CapturePlatform.h"
 #include "capture/RecordingFile.h"
-#include "capture/Utf8.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 
@@ -13,10 +17,6 @@ int32_t videoWidth = 0;
 int32_t videoHeight = 0;
 
 namespace {
-
-// A display name longer than this is cut (on a character boundary) so that it
-// fits the 2048-byte name buffer of the lists with its terminator.
-constexpr std::size_t kMaxFriendlyNameBytes = 2047;
 
 std::string CurrentVideoFilePath() {
     std::lock_guard lock(SettingsMutex());
@@ -299,171 +299,6 @@ bool CCaptureSession::GetRecordingProgress(RecordingProgress& progress) const {
 }
 
 void CCaptureSession::ArmSnapshot(int value) { snapshotArmed.store(value); }
-
-// ------------------------------------------------------- events and messages
-
-void CCaptureSession::SetMessageHandler(std::function<void(const std::string&)> handler) {
-    messageHandler = std::move(handler);
-}
-
-void CCaptureSession::SetEventNotifier(std::function<void()> notifier) {
-    std::lock_guard lock(eventMutex);
-    eventNotifier = std::move(notifier);
-}
-
-void CCaptureSession::SetGraphStoppedHandler(std::function<void()> handler) {
-    graphStoppedHandler = std::move(handler);
-}
-
-void CCaptureSession::SetRecordingStoppedHandler(std::function<void()> handler) {
-    recordingStoppedHandler = std::move(handler);
-}
-
-void CCaptureSession::SetNoticeHandler(std::function<void(const std::string&)> handler) {
-    noticeHandler = std::move(handler);
-}
-
-// Failures are tagged with the current generation; handling one starts a new
-// generation, so whatever the same failure still reports is dropped.
-void CCaptureSession::WatchGraphErrors() {
-    uint64_t generation;
-    {
-        std::lock_guard lock(eventMutex);
-        generation = ++graphGeneration;
-        pendingFailures.clear();
-    }
-    graphBuilder->SetErrorHandler(
-        [this, generation](const GraphError& error) { OnGraphError(generation, error); });
-}
-
-// Streaming thread.
-void CCaptureSession::OnGraphError(uint64_t generation, const GraphError& error) {
-    std::function<void()> notify;
-    {
-        std::lock_guard lock(eventMutex);
-        if (generation != graphGeneration) return;
-        pendingFailures.push_back({generation, error});
-        notify = eventNotifier;
-    }
-    if (notify) notify();
-}
-
-void CCaptureSession::ProcessPendingEvents() {
-    std::deque<GraphFailure> failures;
-    uint64_t current;
-    {
-        std::lock_guard lock(eventMutex);
-        failures.swap(pendingFailures);
-        current = graphGeneration;
-    }
-    for (const GraphFailure& failure : failures) {
-        if (failure.generation != current || !mediaControl || !graphBuilder) continue;
-        if (failure.error.noticeOnly) {
-            if (noticeHandler) noticeHandler(failure.error.reason);
-            continue;
-        }
-        const bool wasRecording = RecordingActive();
-        const std::string path = CurrentVideoFilePath();
-        std::string finishError;
-        if (wasRecording) captureBuilder->FinishRecording(finishError);
-        mediaControl->Stop();
-        WatchGraphErrors();
-
-        const bool previewGoesOn = failure.error.recordingOnly;
-        std::string message = (previewGoesOn ? "The recording stopped: " : "Capture stopped: ") + failure.error.reason;
-        if (wasRecording) {
-            message += finishError.empty()
-                           ? "\nThe recording up to this point was kept in \"" + path + "\"."
-                           : "\nThe recording in \"" + path + "\" could not be finished: " + finishError;
-        }
-        if (previewGoesOn) mediaControl->Run();
-        ShowMessage(message);
-        if (previewGoesOn) {
-            if (recordingStoppedHandler) recordingStoppedHandler();
-        } else if (graphStoppedHandler) {
-            graphStoppedHandler();
-        }
-        break;  // one failure often arrives as several reports
-    }
-}
-
-// ------------------------------------------------------------- the catalogue
-
-int CCaptureSession::ListVideoDevices(IComboBox* combo) {
-    return ListCategory(combo, DeviceCategory::VideoInputDevice, true);
-}
-
-int CCaptureSession::ListVideoCompressors(IComboBox* combo) {
-    return ListCategory(combo, DeviceCategory::VideoCompressor, false);
-}
-
-int CCaptureSession::ListAudioCompressors(IComboBox* combo) {
-    return ListCategory(combo, DeviceCategory::AudioCompressor, false);
-}
-
-int CCaptureSession::ListCategory(IComboBox* combo, DeviceCategory category, bool createEnumerator) {
-    if (!combo) return -1;
-    if (createEnumerator) {
-        deviceEnumerator.reset();
-        if (!platform || platform->CreateDeviceEnumerator(deviceEnumerator) != S_OK) {
-            deviceEnumerator.reset();
-            return -1;
-        }
-    }
-    if (!deviceEnumerator) return -1;
-
-    std::unique_ptr<IEnumMoniker> entries;
-    if (deviceEnumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return -1;
-    entries->Reset();
-    int count = 0;
-    std::unique_ptr<IMoniker> entry;
-    while (entries->Next(entry) == S_OK && entry) {
-        std::string name;
-        if (SUCCEEDED(entry->ReadFriendlyName(name))) {
-            combo->AddString(CutUtf8(name, kMaxFriendlyNameBytes));
-            ++count;
-        }
-        entry.reset();
-    }
-    return count;
-}
-
-bool CCaptureSession::BindVideoDevice(int32_t index, std::shared_ptr<IBaseFilter>& target) {
-    return BindCategory(DeviceCategory::VideoInputDevice, index, target);
-}
-
-bool CCaptureSession::BindVideoCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target) {
-    return BindCategory(DeviceCategory::VideoCompressor, index, target);
-}
-
-bool CCaptureSession::BindAudioCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target) {
-    return BindCategory(DeviceCategory::AudioCompressor, index, target);
-}
-
-bool CCaptureSession::BindCategory(DeviceCategory category, int32_t index,
-                                   std::shared_ptr<IBaseFilter>& target) {
-    if (index < 0 || !platform) return false;
-    std::unique_ptr<ICreateDevEnum> enumerator;
-    if (platform->CreateDeviceEnumerator(enumerator) != S_OK || !enumerator) return false;
-    std::unique_ptr<IEnumMoniker> entries;
-    if (enumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return false;
-
-    entries->Reset();
-    int32_t counted = 0;
-    std::unique_ptr<IMoniker> entry;
-    while (entries->Next(entry) == S_OK && entry) {
-        std::string name;
-        if (SUCCEEDED(entry->ReadFriendlyName(name))) {
-            if (counted == index) {
-                entry->BindToObject(target);
-                break;
-            }
-            ++counted;
-        }
-        entry.reset();
-    }
-    return true;
-}
 
 CCaptureSession& TheCaptureSession() {
     static CCaptureSession session;

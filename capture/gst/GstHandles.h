@@ -29,9 +29,19 @@ using DevicePtr = ObjectPtr<GstDevice>;
 using DeviceMonitorPtr = ObjectPtr<GstDeviceMonitor>;
 using ElementFactoryPtr = ObjectPtr<GstElementFactory>;
 
-using CapsPtr = std::unique_ptr<GstCaps, Releaser<gst_caps_unref>>;
-using MessagePtr = std::unique_ptr<GstMessage, Releaser<gst_message_unref>>;
-using SamplePtr = std::unique_ptr<GstSample, Releaser<gst_sample_unref>>;
+// Caps, messages and samples. Their own unref functions are static inline,
+// so a handle naming one would be a type local to each file, unfit for a
+// member of a class declared in a header; this one gives back the same way.
+struct MiniObjectReleaser {
+    template <typename T>
+    void operator()(T* object) const {
+        gst_mini_object_unref(GST_MINI_OBJECT_CAST(object));
+    }
+};
+
+using CapsPtr = std::unique_ptr<GstCaps, MiniObjectReleaser>;
+using MessagePtr = std::unique_ptr<GstMessage, MiniObjectReleaser>;
+using SamplePtr = std::unique_ptr<GstSample, MiniObjectReleaser>;
 using StructurePtr = std::unique_ptr<GstStructure, Releaser<gst_structure_free>>;
 using ErrorPtr = std::unique_ptr<GError, Releaser<g_error_free>>;
 using TextPtr = std::unique_ptr<gchar, Releaser<g_free>>;

@@ -1,0 +1,103 @@
+// The capture session's events: failures the graph reports from its
+// streaming threads, queued and handled later on the UI thread, and the
+// handlers through which the session tells the shell.
+
+#include <string>
+
+#include "capture/CaptureSession.h"
+#include "settings/SettingsFile.h"
+
+namespace {
+
+// A failure handled during a recording names the file it was kept in.
+std::string CurrentVideoFilePath() {
+    std::lock_guard lock(SettingsMutex());
+    return ReadPath(settings.videoFilePath);
+}
+
+}  // namespace
+
+void CCaptureSession::SetMessageHandler(std::function<void(const std::string&)> handler) {
+    messageHandler = std::move(handler);
+}
+
+void CCaptureSession::SetEventNotifier(std::function<void()> notifier) {
+    std::lock_guard lock(eventMutex);
+    eventNotifier = std::move(notifier);
+}
+
+void CCaptureSession::SetGraphStoppedHandler(std::function<void()> handler) {
+    graphStoppedHandler = std::move(handler);
+}
+
+void CCaptureSession::SetRecordingStoppedHandler(std::function<void()> handler) {
+    recordingStoppedHandler = std::move(handler);
+}
+
+void CCaptureSession::SetNoticeHandler(std::function<void(const std::string&)> handler) {
+    noticeHandler = std::move(handler);
+}
+
+// Failures are tagged with the current generation; handling one starts a new
+// generation, so whatever the same failure still reports is dropped.
+void CCaptureSession::WatchGraphErrors() {
+    uint64_t generation;
+    {
+        std::lock_guard lock(eventMutex);
+        generation = ++graphGeneration;
+        pendingFailures.clear();
+    }
+    graphBuilder->SetErrorHandler(
+        [this, generation](const GraphError& error) { OnGraphError(generation, error); });
+}
+
+// Streaming thread.
+void CCaptureSession::OnGraphError(uint64_t generation, const GraphError& error) {
+    std::function<void()> notify;
+    {
+        std::lock_guard lock(eventMutex);
+        if (generation != graphGeneration) return;
+        pendingFailures.push_back({generation, error});
+        notify = eventNotifier;
+    }
+    if (notify) notify();
+}
+
+void CCaptureSession::ProcessPendingEvents() {
+    std::deque<GraphFailure> failures;
+    uint64_t current;
+    {
+        std::lock_guard lock(eventMutex);
+        failures.swap(pendingFailures);
+        current = graphGeneration;
+    }
+    for (const GraphFailure& failure : failures) {
+        if (failure.generation != current || !mediaControl || !graphBuilder) continue;
+        if (failure.error.noticeOnly) {
+            if (noticeHandler) noticeHandler(failure.error.reason);
+            continue;
+        }
+        const bool wasRecording = RecordingActive();
+        const std::string path = CurrentVideoFilePath();
+        std::string finishError;
+        if (wasRecording) captureBuilder->FinishRecording(finishError);
+        mediaControl->Stop();
+        WatchGraphErrors();
+
+        const bool previewGoesOn = failure.error.recordingOnly;
+        std::string message = (previewGoesOn ? "The recording stopped: " : "Capture stopped: ") + failure.error.reason;
+        if (wasRecording) {
+            message += finishError.empty()
+                           ? "\nThe recording up to this point was kept in \"" + path + "\"."
+                           : "\nThe recording in \"" + path + "\" could not be finished: " + finishError;
+        }
+        if (previewGoesOn) mediaControl->Run();
+        ShowMessage(message);
+        if (previewGoesOn) {
+            if (recordingStoppedHandler) recordingStoppedHandler();
+        } else if (graphStoppedHandler) {
+            graphStoppedHandler();
+        }
+        break;  // one failure often arrives as several reports
+    }
+}

@@ -1,0 +1,91 @@
+// The capture session's device catalogue: the video inputs and the
+// compressors it lists for the options, and binds by their place in a list.
+
+#include <string>
+
+#include "capture/CaptureSession.h"
+#include "capture/Utf8.h"
+
+namespace {
+
+// A display name longer than this is cut (on a character boundary) so that it
+// fits the 2048-byte name buffer of the lists with its terminator.
+constexpr std::size_t kMaxFriendlyNameBytes = 2047;
+
+}  // namespace
+
+int CCaptureSession::ListVideoDevices(IComboBox* combo) {
+    return ListCategory(combo, DeviceCategory::VideoInputDevice, true);
+}
+
+int CCaptureSession::ListVideoCompressors(IComboBox* combo) {
+    return ListCategory(combo, DeviceCategory::VideoCompressor, false);
+}
+
+int CCaptureSession::ListAudioCompressors(IComboBox* combo) {
+    return ListCategory(combo, DeviceCategory::AudioCompressor, false);
+}
+
+int CCaptureSession::ListCategory(IComboBox* combo, DeviceCategory category, bool createEnumerator) {
+    if (!combo) return -1;
+    if (createEnumerator) {
+        deviceEnumerator.reset();
+        if (!platform || platform->CreateDeviceEnumerator(deviceEnumerator) != S_OK) {
+            deviceEnumerator.reset();
+            return -1;
+        }
+    }
+    if (!deviceEnumerator) return -1;
+
+    std::unique_ptr<IEnumMoniker> entries;
+    if (deviceEnumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return -1;
+    entries->Reset();
+    int count = 0;
+    std::unique_ptr<IMoniker> entry;
+    while (entries->Next(entry) == S_OK && entry) {
+        std::string name;
+        if (SUCCEEDED(entry->ReadFriendlyName(name))) {
+            combo->AddString(CutUtf8(name, kMaxFriendlyNameBytes));
+            ++count;
+        }
+        entry.reset();
+    }
+    return count;
+}
+
+bool CCaptureSession::BindVideoDevice(int32_t index, std::shared_ptr<IBaseFilter>& target) {
+    return BindCategory(DeviceCategory::VideoInputDevice, index, target);
+}
+
+bool CCaptureSession::BindVideoCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target) {
+    return BindCategory(DeviceCategory::VideoCompressor, index, target);
+}
+
+bool CCaptureSession::BindAudioCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target) {
+    return BindCategory(DeviceCategory::AudioCompressor, index, target);
+}
+
+bool CCaptureSession::BindCategory(DeviceCategory category, int32_t index,
+                                   std::shared_ptr<IBaseFilter>& target) {
+    if (index < 0 || !platform) return false;
+    std::unique_ptr<ICreateDevEnum> enumerator;
+    if (platform->CreateDeviceEnumerator(enumerator) != S_OK || !enumerator) return false;
+    std::unique_ptr<IEnumMoniker> entries;
+    if (enumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return false;
+
+    entries->Reset();
+    int32_t counted = 0;
+    std::unique_ptr<IMoniker> entry;
+    while (entries->Next(entry) == S_OK && entry) {
+        std::string name;
+        if (SUCCEEDED(entry->ReadFriendlyName(name))) {
+            if (counted == index) {
+                entry->BindToObject(target);
+                break;
+            }
+            ++counted;
+        }
+        entry.reset();
+    }
+    return true;
+}

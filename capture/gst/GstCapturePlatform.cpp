@@ -1,0 +1,100 @@
+// The capture platform on GStreamer: the objects it makes (device
+// enumerator, filter graph, capture graph builder, sample grabber), and the
+// graphs alive, which the test hooks reach.
+
+#include <mutex>
+#include <set>
+
+#include "capture/gst/GstGraph.h"
+#include "capture/gst/GstTesting.h"
+
+namespace lumora::gst {
+
+std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator();
+
+namespace {
+
+std::mutex liveGraphsMutex;
+std::set<GstGraph*> liveGraphs;
+
+class GstCaptureBuilder : public ICaptureGraphBuilder2 {
+public:
+    HRESULT SetFiltergraph(IGraphBuilder* g) override {
+        graph = dynamic_cast<GstGraph*>(g);
+        return graph ? S_OK : E_NOINTERFACE;
+    }
+    HRESULT RenderStream(PinCategory category, MediaType type, const FilterPtr& source,
+                         const FilterPtr& intermediate, const FilterPtr& sink) override {
+        if (!graph) return E_FAIL;
+        if (category == PinCategory::Preview)
+            return type == MediaType::Video && !sink ? graph->RenderPreview(source, intermediate) : E_FAIL;
+        return graph->RenderCapture(type, source, intermediate, sink);
+    }
+    HRESULT SetOutputFileName(const std::string& path, FilterPtr& multiplexer) override {
+        return graph ? graph->SetOutput(path, multiplexer) : E_FAIL;
+    }
+    HRESULT ConfirmRecordingStarted(std::string& error) override {
+        return graph ? graph->ConfirmRecordingStarted(error) : E_FAIL;
+    }
+    HRESULT FinishRecording(std::string& error) override {
+        return graph ? graph->FinishRecording(error) : S_OK;
+    }
+    bool HasRecording() const override { return graph && graph->HasRecording(); }
+    bool GetRecordingProgress(RecordingProgress& progress) const override {
+        return graph && graph->GetRecordingProgress(progress);
+    }
+
+private:
+    GstGraph* graph = nullptr;
+};
+
+class GstCapturePlatform : public ICapturePlatform {
+public:
+    HRESULT CreateDeviceEnumerator(std::unique_ptr<ICreateDevEnum>& enumerator) override {
+        enumerator = MakeDeviceEnumerator();
+        return S_OK;
+    }
+    HRESULT CreateFilterGraph(std::unique_ptr<IGraphBuilder>& graph) override {
+        graph = std::make_unique<GstGraph>();
+        return S_OK;
+    }
+    HRESULT CreateCaptureGraphBuilder(std::unique_ptr<ICaptureGraphBuilder2>& builder) override {
+        builder = std::make_unique<GstCaptureBuilder>();
+        return S_OK;
+    }
+    HRESULT CreateSampleGrabber(std::shared_ptr<ISampleGrabber>& grabber) override {
+        grabber = std::make_shared<GstGrabber>();
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+void AddLiveGraph(GstGraph* graph) {
+    std::lock_guard lock(liveGraphsMutex);
+    liveGraphs.insert(graph);
+}
+
+void RemoveLiveGraph(GstGraph* graph) {
+    std::lock_guard lock(liveGraphsMutex);
+    liveGraphs.erase(graph);
+}
+
+unsigned long long FramesOfferedToRecording() {
+    std::lock_guard lock(liveGraphsMutex);
+    unsigned long long total = 0;
+    for (GstGraph* graph : liveGraphs) total += graph->framesOffered.load();
+    return total;
+}
+
+void SimulateSourceFailure() {
+    std::lock_guard lock(liveGraphsMutex);
+    for (GstGraph* graph : liveGraphs) graph->SimulateSourceFailure();
+}
+
+}  // namespace lumora::gst
+
+std::unique_ptr<ICapturePlatform> CreateDefaultCapturePlatform() {
+    lumora::gst::EnsureInitialised();
+    return std::make_unique<lumora::gst::GstCapturePlatform>();
+}
