@@ -111,11 +111,7 @@ void CLumoraDoc::SaveRecordingCopy()
     if (target.isEmpty())
         return;
     // Read at the moment of the copy: a path just changed in Options counts.
-    std::string source;
-    {
-        std::lock_guard<std::mutex> lock(SettingsMutex());
-        source = ReadPath(settings.videoFilePath);
-    }
+    const std::string source = CurrentVideoFilePath();
     const RecordingCopyResult result = CopyRecordingFile(QString::fromStdString(source), target);
     if (!result.ok)
         ShowMessageBox(result.message);

@@ -16,15 +16,6 @@
 int32_t videoWidth = 0;
 int32_t videoHeight = 0;
 
-namespace {
-
-std::string CurrentVideoFilePath() {
-    std::lock_guard lock(SettingsMutex());
-    return ReadPath(settings.videoFilePath);
-}
-
-}  // namespace
-
 CCaptureSession::CCaptureSession(std::unique_ptr<ICapturePlatform> platformToUse)
     : platform(platformToUse ? std::move(platformToUse) : CreateDefaultCapturePlatform()) {
     ownerWindow = nullptr;

@@ -7,16 +7,6 @@
 #include "capture/CaptureSession.h"
 #include "settings/SettingsFile.h"
 
-namespace {
-
-// A failure handled during a recording names the file it was kept in.
-std::string CurrentVideoFilePath() {
-    std::lock_guard lock(SettingsMutex());
-    return ReadPath(settings.videoFilePath);
-}
-
-}  // namespace
-
 void CCaptureSession::SetMessageHandler(std::function<void(const std::string&)> handler) {
     messageHandler = std::move(handler);
 }

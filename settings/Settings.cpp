@@ -74,6 +74,12 @@ std::string ReadPath(const char (&field)[kPathBufferSize])
     return std::string(field, length);
 }
 
+std::string CurrentVideoFilePath()
+{
+    std::lock_guard<std::mutex> lock(SettingsMutex());
+    return ReadPath(settings.videoFilePath);
+}
+
 SettingsResult LoadSettings()
 {
     const std::string path = SettingsFilePath();
