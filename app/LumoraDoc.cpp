@@ -16,22 +16,6 @@ namespace {
 
 const QString kUntitled = QStringLiteral("无标题");
 
-QString Reason(QFileDevice::FileError error, const QString& systemText)
-{
-    QString reason;
-    switch (error) {
-    case QFileDevice::ReadError: reason = QStringLiteral("读取失败"); break;
-    case QFileDevice::WriteError: reason = QStringLiteral("写入失败，磁盘可能已满"); break;
-    case QFileDevice::ResourceError: reason = QStringLiteral("磁盘空间或系统资源不足"); break;
-    case QFileDevice::PermissionsError: reason = QStringLiteral("没有访问权限"); break;
-    case QFileDevice::OpenError: reason = QStringLiteral("无法打开"); break;
-    default: reason = QStringLiteral("文件操作失败"); break;
-    }
-    if (!systemText.isEmpty())
-        reason += QStringLiteral("（%1）").arg(systemText);
-    return reason;
-}
-
 RecordingCopyResult Failure(const QString& message) { return {false, message}; }
 
 QString Reason(const FileError& error)
@@ -132,17 +116,17 @@ void CLumoraDoc::OnFileOpen()
 
 bool CLumoraDoc::OnOpenDocument(const QString& path)
 {
-    QFile file(path);
     if (QFileInfo(path).isDir()) {
         ShowMessageBox(QStringLiteral("无法打开“%1”：它是一个文件夹。").arg(path));
         return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessageBox(QStringLiteral("无法打开文件“%1”：%2。")
-                           .arg(path, Reason(file.error(), file.errorString())));
+    // Opened only to be sure it can be read (the document holds no data);
+    // a FIFO or a device is refused rather than waited on.
+    FileError error;
+    if (!OpenRegularFileForReading(QFile::encodeName(path).toStdString(), Links::Follow, &error).Valid()) {
+        ShowMessageBox(QStringLiteral("无法打开文件“%1”：%2。").arg(path, Reason(error)));
         return false;
     }
-    file.close();  // nothing is read: the document holds no data
     SetPathName(QFileInfo(path).absoluteFilePath());
     recentFiles.Add(pathName);
     if (reinitialiseViews)

@@ -65,8 +65,7 @@ UniqueFd OpenRecordingFile(const std::string& path, bool truncate, std::string& 
     struct stat status {};
     if (::fstat(fd.Get(), &status) != 0) return fail(std::strerror(errno));
     if (!S_ISREG(status.st_mode)) return fail(kNotRegularReason);
-    const int flags = ::fcntl(fd.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(std::strerror(errno));
+    if (!SetBlocking(fd.Get())) return fail(std::strerror(errno));
     if (truncate && ::ftruncate(fd.Get(), 0) != 0) return fail(std::strerror(errno));
     if (created) *created = made;
     return fd;

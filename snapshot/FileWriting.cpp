@@ -177,6 +177,11 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+bool SetBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 bool ReadUpTo(int fd, std::size_t limit, std::string& bytes) {
     bytes.clear();
     // Sized from the file's length where known: one read for the whole file.
@@ -230,8 +235,7 @@ UniqueFd OpenRegularFileForReading(const std::string& path, Links links, FileErr
         Refuse(error, "cannot read", path, kNotRegularReason);
         return {};
     }
-    const int statusFlags = ::fcntl(fd.Get(), F_GETFL);
-    if (statusFlags < 0 || ::fcntl(fd.Get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+    if (!SetBlocking(fd.Get())) {
         Fail(error, "cannot read", path, errno);
         return {};
     }

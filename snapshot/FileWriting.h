@@ -89,6 +89,10 @@ enum class Links { Follow, Refuse };
 // descriptor is in blocking mode when returned. Invalid on failure.
 UniqueFd OpenRegularFileForReading(const std::string& path, Links links, FileError* error);
 
+// Takes O_NONBLOCK off `fd` (opened so that a FIFO could not block the
+// open itself). false with errno set.
+bool SetBlocking(int fd);
+
 // Reads up to `limit` bytes from the start of `fd` into `bytes`. false with
 // errno set on a read error.
 bool ReadUpTo(int fd, std::size_t limit, std::string& bytes);

@@ -3,6 +3,7 @@
 // regular file.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +103,18 @@ TEST_F(DocumentSave, AFifoAtTheTargetOrAsTheRecordingIsRefusedWithoutBlocking) {
     EXPECT_FALSE(from.ok);
     EXPECT_TRUE(from.message.contains(fifo));
     EXPECT_FALSE(QFile::exists(dir.filePath("out.avi")));
+
+    // File > Open of a FIFO: refused with a message, never waited on.
+    auto open = std::async(std::launch::async, [&] { return document.OnOpenDocument(fifo); });
+    if (open.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);  // frees the reader
+        open.wait();
+        if (writer >= 0) ::close(writer);
+        FAIL() << "opening a FIFO as a document blocked";
+    }
+    EXPECT_FALSE(open.get());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().contains(fifo)) << messages.front().toStdString();
 }
 
 TEST_F(DocumentSave, ARegularTargetIsReplacedAndARecordingReachedThroughALinkIsCopied) {
