@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "capture/CaptureSession.h"
+#include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
@@ -215,7 +216,7 @@ bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std:
 
 void BenchPreview() {
     lumora::gst::SetTestPatternFormat(640, 480, 30);
-    CCaptureSession session;
+    CCaptureSession session{CreateGstCapturePlatform()};
     CountingOwner owner;
     snapshotArmed.store(0);
     if (!BuildTestPattern(session, owner, "")) {
@@ -245,7 +246,7 @@ void BenchRecording(const fs::path& folder, const Options& options, const char* 
     lumora::gst::SetTestPatternFormat(1280, 720, 30);
     const fs::path file = folder / "bench.avi";
     StorePath(settings.videoFilePath, file.string());
-    CCaptureSession session;
+    CCaptureSession session{CreateGstCapturePlatform()};
     CountingOwner owner;
     std::string message;
     session.SetMessageHandler([&](const std::string& text) { message = text; });
@@ -276,7 +277,7 @@ void BenchRecording(const fs::path& folder, const Options& options, const char* 
 // warm-up cycles (caches, thread pools), while the preview runs.
 void BenchRecordingCycles(const fs::path& folder, const Options& options) {
     StorePath(settings.videoFilePath, (folder / "cycle.avi").string());
-    CCaptureSession session;
+    CCaptureSession session{CreateGstCapturePlatform()};
     CountingOwner owner;
     const auto waitForFrames = [&owner] {
         const int target = owner.frames.load() + 2;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/SampleGrabber.h"
 #include "capture/VideoWindow.h"
@@ -23,11 +24,40 @@ enum class DeviceCategory {
     AudioInputDevice,
 };
 
+// One picture mode a camera offers: size, frame rate and the form of its
+// frames ("MJPEG" for JPEG frames, else the raw layout: "YUY2", "NV12"...).
+struct VideoMode {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t rateNumerator = 0;  // frames per second, as a fraction
+    int32_t rateDenominator = 1;
+    std::string format;
+
+    double FramesPerSecond() const {
+        return rateDenominator > 0 ? static_cast<double>(rateNumerator) / rateDenominator : 0.0;
+    }
+    bool IsMjpeg() const { return format == "MJPEG"; }
+    bool operator==(const VideoMode&) const = default;
+};
+
+// The stream configuration of a video input device: the modes it offers,
+// and the one it is to run in.
+class IAMStreamConfig {
+public:
+    virtual ~IAMStreamConfig() = default;
+    // The offered modes, without repeats, in the platform's order.
+    virtual HRESULT GetModes(std::vector<VideoMode>& modes) = 0;
+    // From the next build of a graph on; the mode must be one of GetModes.
+    virtual HRESULT SetFormat(const VideoMode& mode) = 0;
+};
+
 // A filter bound from a catalogue entry (or made by the platform). Only the
 // platform that made it knows what it holds.
 class IBaseFilter {
 public:
     virtual ~IBaseFilter() = default;
+    // Video input devices answer with their stream configuration.
+    virtual IAMStreamConfig* QueryStreamConfig() { return nullptr; }
 };
 using FilterPtr = std::shared_ptr<IBaseFilter>;
 
@@ -38,6 +68,13 @@ public:
     // Opens the entry's properties and reads its display name (UTF-8).
     // A failure means the entry has no readable name.
     virtual HRESULT ReadFriendlyName(std::string& name) = 0;
+    // A stable identity of a device, the same each time it is listed (also
+    // after it was plugged out and in again where the system can tell).
+    // Compressors have none.
+    virtual HRESULT ReadDevicePath(std::string& path) {
+        path.clear();
+        return E_NOTIMPL;
+    }
     virtual HRESULT BindToObject(FilterPtr& filter) = 0;
 };
 
@@ -157,7 +194,11 @@ public:
     virtual HRESULT CreateFilterGraph(std::unique_ptr<IGraphBuilder>& graph) = 0;
     virtual HRESULT CreateCaptureGraphBuilder(std::unique_ptr<ICaptureGraphBuilder2>& builder) = 0;
     virtual HRESULT CreateSampleGrabber(std::shared_ptr<ISampleGrabber>& grabber) = 0;
-};
 
-// The platform of this build (GStreamer on Linux).
-std::unique_ptr<ICapturePlatform> CreateDefaultCapturePlatform();
+    // Called on the waiting (UI) thread every few tens of milliseconds
+    // while an operation waits for a device (a camera starting, say), so
+    // the window keeps painting. No operation waits on a device unbounded.
+    virtual void SetWaitHook(std::function<void()> hook) = 0;
+    // Called from any thread when a capture device is plugged in or out.
+    virtual void SetDeviceChangeHandler(std::function<void()> handler) = 0;
+};

@@ -10,14 +10,25 @@
 
 #include "capture/CapturePlatform.h"
 #include "capture/RecordingFile.h"
+#include "capture/VideoModes.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 
 int32_t videoWidth = 0;
 int32_t videoHeight = 0;
 
+CCaptureSession::BusyScope::~BusyScope() {
+    if (--session.busyDepth > 0) return;
+    std::function<void()> notify;
+    {
+        std::lock_guard lock(session.eventMutex);
+        if (!session.pendingFailures.empty()) notify = session.eventNotifier;
+    }
+    if (notify) notify();
+}
+
 CCaptureSession::CCaptureSession(std::unique_ptr<ICapturePlatform> platformToUse)
-    : platform(platformToUse ? std::move(platformToUse) : CreateDefaultCapturePlatform()) {
+    : platform(std::move(platformToUse)) {
     ownerWindow = nullptr;
     videoWindow = nullptr;
     mediaControl = nullptr;
@@ -28,7 +39,31 @@ CCaptureSession::CCaptureSession(std::unique_ptr<ICapturePlatform> platformToUse
 
 CCaptureSession::~CCaptureSession() { TearDown(); }
 
+void CCaptureSession::UsePlatform(std::unique_ptr<ICapturePlatform> newPlatform) {
+    TearDown();
+    if (platform) {
+        platform->SetWaitHook(nullptr);
+        platform->SetDeviceChangeHandler(nullptr);
+    }
+    platform = std::move(newPlatform);
+    if (platform) {
+        platform->SetWaitHook(waitHook);
+        platform->SetDeviceChangeHandler(deviceChangeHandler);
+    }
+}
+
+void CCaptureSession::SetWaitHook(std::function<void()> hook) {
+    waitHook = std::move(hook);
+    if (platform) platform->SetWaitHook(waitHook);
+}
+
+void CCaptureSession::SetDeviceChangeHandler(std::function<void()> handler) {
+    deviceChangeHandler = std::move(handler);
+    if (platform) platform->SetDeviceChangeHandler(deviceChangeHandler);
+}
+
 void CCaptureSession::TearDown() {
+    BusyScope busy(*this);
     ReleaseGraph();
     videoCaptureFilter.reset();
     audioCaptureFilter.reset();
@@ -99,9 +134,11 @@ void CCaptureSession::ReleaseGraph() {
 
 HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor,
                                     int32_t audioCompressor, IOwnerWindow* owner) {
+    BusyScope busy(*this);
     // A new build starts from new objects; the graph of an earlier build is
     // stopped and released first so that it leaves nothing running.
     ReleaseGraph();
+    currentVideoMode.reset();
 
     HRESULT hr = CreateGraph();
     if (FAILED(hr)) return Fail("Failed to get video interfaces!", hr);
@@ -109,6 +146,7 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     videoCaptureFilter.reset();
     if (!BindVideoDevice(videoDevice, videoCaptureFilter) || !videoCaptureFilter)
         return Fail("Couldn't bind the chosen video device!", E_FAIL);
+    ChooseVideoMode();
     graphBuilder->AddFilter(videoCaptureFilter, "Capture Filter");
 
     videoCompressorFilter.reset();
@@ -135,18 +173,9 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     hr = graphBuilder->AddFilter(grabberFilter, "Grabber");
     if (FAILED(hr)) return Fail("Fail to put sample grabber in graph", hr);
 
-    // The first audio input device is the one recorded. Without one the
-    // preview and the recording go on without sound.
-    audioCaptureFilter.reset();
-    if (deviceEnumerator) {
-        std::unique_ptr<IEnumMoniker> audioInputs;
-        if (deviceEnumerator->CreateClassEnumerator(DeviceCategory::AudioInputDevice, audioInputs) ==
-                S_OK &&
-            audioInputs) {
-            std::unique_ptr<IMoniker> first;
-            if (audioInputs->Next(first) == S_OK && first) first->BindToObject(audioCaptureFilter);
-        }
-    }
+    // The chosen audio input (the system's default unless another was
+    // chosen). Without one the preview and the recording go on without sound.
+    BindAudioInput();
     if (audioCaptureFilter) {
         hr = graphBuilder->AddFilter(audioCaptureFilter, "audio Capture");
         if (FAILED(hr)) return hr;
@@ -174,6 +203,37 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     hr = mediaControl->Run();
     if (FAILED(hr)) return Fail("Couldn't run the graph!", hr);
     return S_OK;
+}
+
+// The chosen mode when the camera still offers it, else its default mode.
+void CCaptureSession::ChooseVideoMode() {
+    IAMStreamConfig* config = videoCaptureFilter->QueryStreamConfig();
+    std::vector<VideoMode> modes;
+    if (!config || FAILED(config->GetModes(modes)) || modes.empty()) return;
+    const std::optional<VideoMode>& chosen = captureChoice.videoMode;
+    if (chosen && std::find(modes.begin(), modes.end(), *chosen) != modes.end())
+        currentVideoMode = chosen;
+    else
+        currentVideoMode = ChooseDefaultMode(modes);
+    if (currentVideoMode && FAILED(config->SetFormat(*currentVideoMode))) currentVideoMode.reset();
+}
+
+void CCaptureSession::BindAudioInput() {
+    audioCaptureFilter.reset();
+    if (captureChoice.sound == CaptureChoice::Sound::None) return;
+    bool bound = false;
+    if (captureChoice.sound == CaptureChoice::Sound::Device) {
+        WalkCategory(DeviceCategory::AudioInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
+            std::string path;
+            if (FAILED(entry.ReadDevicePath(path)) || path.empty()) path = name;
+            if (path != captureChoice.audioDevicePath) return false;
+            entry.BindToObject(audioCaptureFilter);
+            bound = true;
+            return true;
+        });
+    }
+    // The system's default input is listed first.
+    if (!bound) BindCategory(DeviceCategory::AudioInputDevice, 0, audioCaptureFilter);
 }
 
 void CCaptureSession::SetupVideoWindow() {
@@ -215,11 +275,18 @@ WindowRect CCaptureSession::LetterboxRect(const WindowRect& source, const Window
     return WindowRect{x, y, x + w, y + h};
 }
 
-HRESULT CCaptureSession::Run() { return mediaControl ? mediaControl->Run() : S_OK; }
+HRESULT CCaptureSession::Run() {
+    BusyScope busy(*this);
+    return mediaControl ? mediaControl->Run() : S_OK;
+}
 
-HRESULT CCaptureSession::Pause() { return mediaControl ? mediaControl->Pause() : S_OK; }
+HRESULT CCaptureSession::Pause() {
+    BusyScope busy(*this);
+    return mediaControl ? mediaControl->Pause() : S_OK;
+}
 
 HRESULT CCaptureSession::Stop() {
+    BusyScope busy(*this);
     if (!mediaControl) return S_OK;
     // Stop ends the recording: the file gets its index and the branch leaves
     // the graph, so a later Start video previews without touching the file.
@@ -237,6 +304,7 @@ void CCaptureSession::DiscardRecording() {
 }
 
 bool CCaptureSession::StartRecording() {
+    BusyScope busy(*this);
     if (!mediaControl || !captureBuilder) return false;
 
     // Record while recording (or paused in one) keeps that recording going.

@@ -13,7 +13,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/CapturePlatform.h"
 #include "capture/ComboBox.h"
@@ -26,9 +28,19 @@
 extern int32_t videoWidth;
 extern int32_t videoHeight;
 
+// What the device dialog chose besides its three indexes. BuildGraph takes
+// it as it is when the build starts.
+struct CaptureChoice {
+    std::optional<VideoMode> videoMode;  // nullopt: the camera's default mode
+    enum class Sound { SystemDefault, Device, None };
+    Sound sound = Sound::SystemDefault;
+    std::string audioDevicePath;  // with Sound::Device (falls back to the default when gone)
+};
+
 class CCaptureSession {
 public:
-    // Uses the GStreamer platform unless another one is given (tests: a fake).
+    // Without a platform nothing can be listed or built until UsePlatform;
+    // the application hands in the platform of this build.
     explicit CCaptureSession(std::unique_ptr<ICapturePlatform> platform = nullptr);
     ~CCaptureSession();
     CCaptureSession(const CCaptureSession&) = delete;
@@ -57,10 +69,34 @@ public:
     // Time and size written by the recording; false when nothing records.
     bool GetRecordingProgress(RecordingProgress& progress) const;
 
+    // Tears down what the old platform made, then works on `platform`
+    // (nullptr: none, as at exit).
+    void UsePlatform(std::unique_ptr<ICapturePlatform> platform);
+
     // Device catalogue (the device dialog). Return the number of names added, or -1.
     int ListVideoDevices(IComboBox* combo);
     int ListVideoCompressors(IComboBox* combo);
     int ListAudioCompressors(IComboBox* combo);
+    // The audio inputs, the system's default first; `devicePaths` gets the
+    // identity of each listed name, in the same order.
+    int ListAudioInputs(IComboBox* combo, std::vector<std::string>& devicePaths);
+    // Video input device `index` as the listing counts it: its identity,
+    // and the modes it offers (count, or -1 when it offers none readable).
+    bool ReadVideoDevicePath(int32_t index, std::string& path);
+    int ListVideoModes(int32_t index, std::vector<VideoMode>& modes);
+
+    void SetCaptureChoice(const CaptureChoice& choice) { captureChoice = choice; }
+    const CaptureChoice& GetCaptureChoice() const { return captureChoice; }
+    // The mode the latest build asked the camera for (nullopt: the device
+    // offered no modes to choose from, or nothing was built).
+    std::optional<VideoMode> CurrentVideoMode() const { return currentVideoMode; }
+
+    // See ICapturePlatform; kept across UsePlatform.
+    void SetWaitHook(std::function<void()> hook);
+    void SetDeviceChangeHandler(std::function<void()> handler);
+    // true while an operation of the session is under way (it may be
+    // waiting for a device, with the wait hook running the UI meanwhile).
+    bool Busy() const { return busyDepth > 0; }
 
     // Where messages go: a message box with OK only, in the shell. Called on
     // the UI thread. The default writes to stderr.
@@ -95,8 +131,26 @@ public:
     void TearDown();
 
 private:
+    // Marks an operation under way. Graph failures that arrive meanwhile (the
+    // wait hook lets the UI thread run) are handled once the outermost ends.
+    class BusyScope {
+    public:
+        explicit BusyScope(CCaptureSession& s) : session(s) { ++session.busyDepth; }
+        ~BusyScope();
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+
+    private:
+        CCaptureSession& session;
+    };
     int ListCategory(IComboBox* combo, DeviceCategory category, bool createEnumerator);
+    // Calls `visit` with each entry whose name is readable, counted from 0,
+    // until it returns true. false: the category could not be enumerated.
+    bool WalkCategory(DeviceCategory category,
+                      const std::function<bool(int32_t index, IMoniker& entry, const std::string& name)>& visit);
     bool BindCategory(DeviceCategory category, int32_t index, std::shared_ptr<IBaseFilter>& target);
+    void ChooseVideoMode();
+    void BindAudioInput();
     HRESULT Fail(const std::string& message, HRESULT status);
     void ShowMessage(const std::string& message);
     void ReleaseGraph();
@@ -122,6 +176,12 @@ private:
     std::function<void()> graphStoppedHandler;
     std::function<void()> recordingStoppedHandler;
     std::function<void(const std::string&)> noticeHandler;
+    std::function<void()> waitHook;
+    std::function<void()> deviceChangeHandler;
+
+    CaptureChoice captureChoice;
+    std::optional<VideoMode> currentVideoMode;
+    int busyDepth = 0;  // UI thread only
 
     // Failures reported by the streaming threads, waiting for the UI thread.
     // Each carries the build it came from, so a late report of a graph that

@@ -54,6 +54,8 @@ void CCaptureSession::OnGraphError(uint64_t generation, const GraphError& error)
 }
 
 void CCaptureSession::ProcessPendingEvents() {
+    if (Busy()) return;  // taken up when the operation under way ends
+    BusyScope busy(*this);
     std::deque<GraphFailure> failures;
     uint64_t current;
     {

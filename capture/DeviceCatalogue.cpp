@@ -65,9 +65,10 @@ bool CCaptureSession::BindAudioCompressor(int32_t index, std::shared_ptr<IBaseFi
     return BindCategory(DeviceCategory::AudioCompressor, index, target);
 }
 
-bool CCaptureSession::BindCategory(DeviceCategory category, int32_t index,
-                                   std::shared_ptr<IBaseFilter>& target) {
-    if (index < 0 || !platform) return false;
+bool CCaptureSession::WalkCategory(
+    DeviceCategory category,
+    const std::function<bool(int32_t index, IMoniker& entry, const std::string& name)>& visit) {
+    if (!platform) return false;
     std::unique_ptr<ICreateDevEnum> enumerator;
     if (platform->CreateDeviceEnumerator(enumerator) != S_OK || !enumerator) return false;
     std::unique_ptr<IEnumMoniker> entries;
@@ -79,13 +80,60 @@ bool CCaptureSession::BindCategory(DeviceCategory category, int32_t index,
     while (entries->Next(entry) == S_OK && entry) {
         std::string name;
         if (SUCCEEDED(entry->ReadFriendlyName(name))) {
-            if (counted == index) {
-                entry->BindToObject(target);
-                break;
-            }
+            if (visit(counted, *entry, name)) break;
             ++counted;
         }
         entry.reset();
     }
     return true;
+}
+
+bool CCaptureSession::BindCategory(DeviceCategory category, int32_t index,
+                                   std::shared_ptr<IBaseFilter>& target) {
+    if (index < 0) return false;
+    return WalkCategory(category, [&](int32_t counted, IMoniker& entry, const std::string&) {
+        if (counted != index) return false;
+        entry.BindToObject(target);
+        return true;
+    });
+}
+
+int CCaptureSession::ListAudioInputs(IComboBox* combo, std::vector<std::string>& devicePaths) {
+    devicePaths.clear();
+    if (!combo) return -1;
+    int count = 0;
+    const bool listed = WalkCategory(DeviceCategory::AudioInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
+        std::string path;
+        if (FAILED(entry.ReadDevicePath(path)) || path.empty()) path = name;
+        combo->AddString(CutUtf8(name, kMaxFriendlyNameBytes));
+        devicePaths.push_back(path);
+        ++count;
+        return false;
+    });
+    return listed ? count : -1;
+}
+
+bool CCaptureSession::ReadVideoDevicePath(int32_t index, std::string& path) {
+    path.clear();
+    if (index < 0) return false;
+    bool found = false;
+    WalkCategory(DeviceCategory::VideoInputDevice, [&](int32_t counted, IMoniker& entry, const std::string& name) {
+        if (counted != index) return false;
+        if (FAILED(entry.ReadDevicePath(path)) || path.empty()) path = name;
+        found = true;
+        return true;
+    });
+    return found;
+}
+
+int CCaptureSession::ListVideoModes(int32_t index, std::vector<VideoMode>& modes) {
+    modes.clear();
+    FilterPtr device;
+    if (!BindVideoDevice(index, device) || !device) return -1;
+    IAMStreamConfig* config = device->QueryStreamConfig();
+    if (!config || FAILED(config->GetModes(modes))) {
+        modes.clear();
+        return -1;
+    }
+    return static_cast<int>(modes.size());
 }

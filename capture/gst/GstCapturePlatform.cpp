@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 
+#include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/GstGraph.h"
 #include "capture/gst/GstTesting.h"
 
@@ -66,6 +67,12 @@ public:
         grabber = std::make_shared<GstGrabber>();
         return S_OK;
     }
+    void SetWaitHook(std::function<void()> hook) override { waitHook = std::move(hook); }
+    void SetDeviceChangeHandler(std::function<void()> handler) override { deviceChangeHandler = std::move(handler); }
+
+private:
+    std::function<void()> waitHook;
+    std::function<void()> deviceChangeHandler;
 };
 
 }  // namespace
@@ -94,7 +101,7 @@ void SimulateSourceFailure() {
 
 }  // namespace lumora::gst
 
-std::unique_ptr<ICapturePlatform> CreateDefaultCapturePlatform() {
+std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform() {
     lumora::gst::EnsureInitialised();
     return std::make_unique<lumora::gst::GstCapturePlatform>();
 }

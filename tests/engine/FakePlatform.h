@@ -12,14 +12,30 @@
 
 #include "capture/CapturePlatform.h"
 
-struct FakeFilter : IBaseFilter {
-    explicit FakeFilter(std::string n) : name(std::move(n)) {}
-    std::string name;
-};
-
 struct FakeEntry {
+    FakeEntry(std::string n, bool r = true, std::string p = "", std::vector<VideoMode> m = {})
+        : name(std::move(n)), readable(r), path(std::move(p)), modes(std::move(m)) {}
     std::string name;
     bool readable = true;
+    std::string path;               // the device's identity ("" = none)
+    std::vector<VideoMode> modes;   // a camera's modes (none: no stream configuration)
+};
+
+struct FakeFilter : IBaseFilter, IAMStreamConfig {
+    explicit FakeFilter(std::string n, std::vector<VideoMode> m = {}, std::vector<VideoMode>* set = nullptr)
+        : name(std::move(n)), modes(std::move(m)), formatsSet(set) {}
+    IAMStreamConfig* QueryStreamConfig() override { return modes.empty() ? nullptr : this; }
+    HRESULT GetModes(std::vector<VideoMode>& out) override {
+        out = modes;
+        return S_OK;
+    }
+    HRESULT SetFormat(const VideoMode& mode) override {
+        if (formatsSet) formatsSet->push_back(mode);
+        return S_OK;
+    }
+    std::string name;
+    std::vector<VideoMode> modes;
+    std::vector<VideoMode>* formatsSet;
 };
 
 // Everything a fake graph did, shared with the test that made the platform.
@@ -42,37 +58,46 @@ struct FakeScript {
     bool recording = false;
     RecordingProgress progress;
     int finishedRecordings = 0;
+    std::function<void()> waitHook;
+    std::function<void()> deviceChangeHandler;
+    std::vector<VideoMode> formatsSet;  // every SetFormat on a camera
 };
 
 class FakeMoniker : public IMoniker {
 public:
-    explicit FakeMoniker(FakeEntry e) : entry(std::move(e)) {}
+    FakeMoniker(FakeEntry e, std::vector<VideoMode>* set) : entry(std::move(e)), formatsSet(set) {}
     HRESULT ReadFriendlyName(std::string& name) override {
         if (!entry.readable) return E_FAIL;
         name = entry.name;
         return S_OK;
     }
+    HRESULT ReadDevicePath(std::string& path) override {
+        path = entry.path;
+        return entry.path.empty() ? E_NOTIMPL : S_OK;
+    }
     HRESULT BindToObject(FilterPtr& filter) override {
-        filter = std::make_shared<FakeFilter>(entry.name.empty() ? "<unnamed>" : entry.name);
+        filter = std::make_shared<FakeFilter>(entry.name.empty() ? "<unnamed>" : entry.name, entry.modes, formatsSet);
         return S_OK;
     }
 
 private:
     FakeEntry entry;
+    std::vector<VideoMode>* formatsSet;
 };
 
 class FakeEnum : public IEnumMoniker {
 public:
-    explicit FakeEnum(std::vector<FakeEntry> e) : entries(std::move(e)) {}
+    FakeEnum(std::vector<FakeEntry> e, std::vector<VideoMode>* set) : entries(std::move(e)), formatsSet(set) {}
     void Reset() override { next = 0; }
     HRESULT Next(std::unique_ptr<IMoniker>& out) override {
         if (next >= entries.size()) return S_FALSE;
-        out = std::make_unique<FakeMoniker>(entries[next++]);
+        out = std::make_unique<FakeMoniker>(entries[next++], formatsSet);
         return S_OK;
     }
 
 private:
     std::vector<FakeEntry> entries;
+    std::vector<VideoMode>* formatsSet;
     std::size_t next = 0;
 };
 
@@ -82,7 +107,7 @@ public:
     HRESULT CreateClassEnumerator(DeviceCategory category, std::unique_ptr<IEnumMoniker>& out) override {
         auto found = script->entries.find(category);
         if (found == script->entries.end() || found->second.empty()) return S_FALSE;
-        out = std::make_unique<FakeEnum>(found->second);
+        out = std::make_unique<FakeEnum>(found->second, &script->formatsSet);
         return S_OK;
     }
 
@@ -127,6 +152,7 @@ public:
     }
     HRESULT Run() override {
         script->calls.push_back("Run");
+        if (script->waitHook) script->waitHook();
         return script->runFails ? E_FAIL : S_OK;
     }
     HRESULT Pause() override {
@@ -223,6 +249,10 @@ public:
         if (script->grabberCreateFails) return E_OUTOFMEMORY;
         grabber = std::make_shared<FakeGrabber>(script);
         return S_OK;
+    }
+    void SetWaitHook(std::function<void()> hook) override { script->waitHook = std::move(hook); }
+    void SetDeviceChangeHandler(std::function<void()> handler) override {
+        script->deviceChangeHandler = std::move(handler);
     }
 
 private:

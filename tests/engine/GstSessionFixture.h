@@ -14,6 +14,7 @@
 
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
+#include "capture/gst/GstCapturePlatform.h"
 #include "settings/SettingsFile.h"
 #include "tests/engine/FakePlatform.h"
 
@@ -79,7 +80,7 @@ protected:
     fs::path folder;
     FakeOwner owner;
     std::vector<std::string> messages;
-    CCaptureSession session;
+    CCaptureSession session{CreateGstCapturePlatform()};
 };
 
 }  // namespace gst_session

@@ -18,7 +18,7 @@ std::vector<std::string> AudioInputNames() {
     std::unique_ptr<ICreateDevEnum> enumerator;
     std::unique_ptr<IEnumMoniker> entries;
     std::vector<std::string> names;
-    if (CreateDefaultCapturePlatform()->CreateDeviceEnumerator(enumerator) != S_OK ||
+    if (CreateGstCapturePlatform()->CreateDeviceEnumerator(enumerator) != S_OK ||
         enumerator->CreateClassEnumerator(DeviceCategory::AudioInputDevice, entries) != S_OK)
         return names;
     std::unique_ptr<IMoniker> entry;

@@ -19,6 +19,7 @@
 #include "app/Messages.h"
 #include "app/QtTranslations.h"
 #include "capture/CaptureSession.h"
+#include "capture/gst/GstCapturePlatform.h"
 #include "capture/ui/DeviceDialog.h"
 #include "frame/AboutDialog.h"
 #include "res/Resources.h"
@@ -28,7 +29,7 @@
 namespace {
 
 TEST(DeviceDialog, ListsTheDevicesWithNoCompressionFirstAndOkGivesTheIndexes) {
-    CCaptureSession session;
+    CCaptureSession session{CreateGstCapturePlatform()};
     {
         CDeviceDialog dialog(session, nullptr);
         dialog.show();
