@@ -23,6 +23,23 @@ public:
     // false with `error` set when an element cannot be made.
     virtual bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const = 0;
     virtual std::string Describe() const = 0;
+
+    // Capture devices. With `keepJpeg`, a camera in a JPEG mode ends its
+    // chain with the camera's JPEG frames rather than decoded pictures (the
+    // graph then decodes them for the preview and can record them as they
+    // are); `deliversJpeg` tells which came out. AddChain is the same
+    // without `keepJpeg`.
+    virtual bool AddSourceChain(GstBin* bin, GstElement*& first, GstElement*& last, bool keepJpeg,
+                                bool& deliversJpeg, std::string& error) const {
+        deliversJpeg = false;
+        (void)keepJpeg;
+        return AddChain(bin, first, last, error);
+    }
+    // The device behind a capture device filter (nullptr for other filters),
+    // so that a graph notices when it goes away.
+    virtual GstDevice* Device() const { return nullptr; }
+    // Encoders: the element factory's name ("jpegenc"...); "" for others.
+    virtual std::string FactoryName() const { return ""; }
 };
 
 enum class SourceKind { Video, Audio };
