@@ -13,6 +13,7 @@ struct AviStream {
     std::string type;     // "vids" or "auds"
     std::string handler;  // fourcc of the compressor ("MJPG", "I420", ...)
     uint32_t length = 0;  // frames (video) or blocks (audio)
+    uint32_t scale = 0, rate = 0;  // rate / scale: frames (blocks) per second
     int32_t width = 0, height = 0;  // video
     uint16_t audioFormat = 0;       // WAVE format tag (1 = PCM)
     uint16_t channels = 0;          // audio
@@ -90,6 +91,8 @@ inline void Walk(const std::vector<uint8_t>& d, std::size_t begin, std::size_t e
         } else if (id == "strh" && stream) {
             stream->type = Tag(d, body);
             stream->handler = Tag(d, body + 4);
+            stream->scale = U32(d, body + 20);
+            stream->rate = U32(d, body + 24);
             stream->length = U32(d, body + 32);
         } else if (id == "strf" && stream) {
             if (stream->type == "vids") {

@@ -1,0 +1,108 @@
+// A camera that comes through PipeWire, as on desktops whose cameras do:
+// scripts/with-pipewire starts a private daemon publishing "PipeWire Test
+// Camera" (MJPEG 1280x720 at 30 frames/s) and runs these tests beside it.
+// Without that daemon they are skipped.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "tests/AviReader.h"
+#include "tests/engine/GstSessionFixture.h"
+
+namespace gst_session {
+namespace {
+
+std::string PublishedCamera() {
+    const char* name = std::getenv("LUMORA_PIPEWIRE_CAMERA");
+    return name ? name : "";
+}
+
+bool SessionManagerRuns() {
+    const char* flag = std::getenv("LUMORA_PIPEWIRE_SESSION_MANAGER");
+    return flag && std::string(flag) == "1";
+}
+
+class PipeWireCamera : public GstSession {
+protected:
+    void SetUp() override {
+        if (PublishedCamera().empty()) GTEST_SKIP() << "no PipeWire daemon (run through scripts/with-pipewire)";
+        GstSession::SetUp();
+    }
+    int CameraIndex() {
+        ListedNames devices;
+        session.ListVideoDevices(&devices);
+        EXPECT_EQ(std::count(devices.names.begin(), devices.names.end(), PublishedCamera()), 1)
+            << "the camera is listed once";
+        return devices.IndexOf(PublishedCamera());
+    }
+    HRESULT BuildCamera(const std::string& videoCompressor = "") {
+        const int camera = CameraIndex();
+        ListedNames compressors, audioCompressors;
+        session.ListVideoCompressors(&compressors);
+        session.ListAudioCompressors(&audioCompressors);
+        const int video = videoCompressor.empty() ? -1 : compressors.IndexOf(videoCompressor);
+        return session.BuildGraph(camera, video, -1, &owner);
+    }
+};
+
+TEST_F(PipeWireCamera, IsListedOncePreviewsAndRecordsInItsOwnMode) {
+    if (!SessionManagerRuns()) GTEST_SKIP() << "needs the session manager";
+    const int camera = CameraIndex();
+    ASSERT_GE(camera, 0);
+    std::vector<VideoMode> modes;
+    ASSERT_GE(session.ListVideoModes(camera, modes), 1);
+    EXPECT_NE(std::find(modes.begin(), modes.end(), VideoMode{1280, 720, 30, 1, "MJPEG"}), modes.end());
+
+    ASSERT_EQ(BuildCamera("JPEG image encoder"), S_OK) << (messages.empty() ? "" : messages.front());
+    EXPECT_EQ(videoWidth, 1280);
+    EXPECT_EQ(videoHeight, 720);
+    ASSERT_TRUE(WaitForFrames(10));
+    EXPECT_EQ(owner.lastWidth, 1280);
+
+    ASSERT_TRUE(session.StartRecording());
+    Wait(3.0);
+    session.Stop();
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_TRUE(avi.valid);
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_EQ(avi.width, 1280u);
+    EXPECT_EQ(avi.height, 720u);
+    EXPECT_EQ(avi.First("vids")->handler, "MJPG");
+    EXPECT_NEAR(static_cast<double>(avi.totalFrames), 90.0, 15.0);
+    EXPECT_EQ(avi.videoChunks, avi.totalFrames);
+}
+
+// Nothing links the camera without a session manager: it never starts.
+// The window must not freeze meanwhile (the wait hook stands for its
+// repainting), and the user learns which camera failed.
+TEST_F(PipeWireCamera, ACameraThatNeverStartsIsReportedWhileTheWindowGoesOn) {
+    if (SessionManagerRuns()) GTEST_SKIP() << "needs a daemon without a session manager";
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastCall = Clock::now();
+    Clock::duration longestGap{};
+    int calls = 0;
+    session.SetWaitHook([&] {
+        const Clock::time_point now = Clock::now();
+        longestGap = std::max(longestGap, now - lastCall);
+        lastCall = now;
+        ++calls;
+    });
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        messages.clear();
+        const Clock::time_point start = Clock::now();
+        lastCall = start;
+        EXPECT_LT(BuildCamera(), 0);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_LT(seconds, 10.0) << "the message must come within 10 s";
+        ASSERT_FALSE(messages.empty());
+        EXPECT_NE(messages.back().find(PublishedCamera()), std::string::npos) << messages.back();
+    }
+    EXPECT_GT(calls, 50);
+    EXPECT_LT(std::chrono::duration<double>(longestGap).count(), 0.5);
+    session.SetWaitHook(nullptr);
+}
+
+}  // namespace
+}  // namespace gst_session
