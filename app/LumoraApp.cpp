@@ -67,6 +67,11 @@ void CLumoraApp::WireEngine()
     session.SetRecordingStoppedHandler([target] {
         if (target) target->OnRecordingStopped();
     });
+    // While a device is slow to start the window still repaints; input waits,
+    // and so do the quit signals (their socket), until the session is done.
+    session.SetWaitHook([] {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    });
     session.SetNoticeHandler([target](const std::string& notice) {
         if (target && target->statusBar) target->statusBar->showMessage(QString::fromStdString(notice));
     });
@@ -104,8 +109,11 @@ void CLumoraApp::OnQuitSignal()
 void CLumoraApp::ExitInstance()
 {
     if (!frame) return;
-    TheCaptureSession().TearDown();
     CCaptureSession& session = TheCaptureSession();
+    // Nothing may run in between while the windows are taken down.
+    session.SetWaitHook(nullptr);
+    session.SetDeviceChangeHandler(nullptr);
+    session.TearDown();
     session.SetMessageHandler(nullptr);
     session.SetEventNotifier(nullptr);
     session.SetGraphStoppedHandler(nullptr);

@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
@@ -24,6 +25,13 @@
 #include "res/RuntimeFiles.h"
 #include "settings/ui/OptionsDialog.h"
 #include "view/LumoraView.h"
+
+namespace {
+
+// How soon a close that came while the session was busy is tried again.
+constexpr int kBusyCloseRetryMs = 50;
+
+}  // namespace
 
 int fullScreen = 0;
 
@@ -347,6 +355,13 @@ bool CMainFrame::event(QEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // A close that arrives while the session waits for a device (the wait
+    // lets the window run) comes back once the session is done.
+    if (TheCaptureSession().Busy()) {
+        event->ignore();
+        QTimer::singleShot(kBusyCloseRetryMs, this, [this] { close(); });
+        return;
+    }
     // Finish a recording while the view and its video window still exist.
     TheCaptureSession().TearDown();
     previewing = false;

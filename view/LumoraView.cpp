@@ -91,7 +91,7 @@ DeviceChoice CLumoraView::RunDeviceDialog()
     CDeviceDialog dialog(TheCaptureSession());
     dialog.exec();
     return DeviceChoice{dialog.videoDeviceIndex, dialog.videoCompressorIndex, dialog.audioCompressorIndex,
-                        static_cast<int32_t>(dialog.VideoDeviceList()->count())};
+                        static_cast<int32_t>(dialog.VideoDeviceList()->count()), dialog.captureChoice};
 }
 
 bool CLumoraView::StartVideo()
@@ -109,6 +109,7 @@ bool CLumoraView::StartVideo()
             frame->statusBar->showMessage(NoVideoDeviceMessage());
         return false;
     }
+    TheCaptureSession().SetCaptureChoice(choice.captureChoice);
     if (TheCaptureSession().BuildGraph(choice.videoDeviceIndex, choice.videoCompressorIndex,
                                        choice.audioCompressorIndex, this) < 0)
         return false;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "capture/CaptureSession.h"
 #include "capture/VideoWindow.h"
 
 class CMainFrame;
@@ -24,6 +25,7 @@ struct DeviceChoice {
     int32_t videoCompressorIndex = -1;
     int32_t audioCompressorIndex = -1;
     int32_t videoDeviceCount = -1;  // devices the dialog listed; -1 = not known
+    CaptureChoice captureChoice{};  // the picture mode and sound input
 };
 
 class CLumoraView : public QWidget, public IOwnerWindow {

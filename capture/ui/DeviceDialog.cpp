@@ -1,16 +1,24 @@
 #include "capture/ui/DeviceDialog.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 
-#include "capture/CaptureSession.h"
+#include <algorithm>
+
+#include "capture/VideoModes.h"
+#include "capture/ui/CaptureChoiceProfile.h"
 #include "capture/ui/QtComboBox.h"
 #include "res/DialogUnits.h"
 
 namespace {
 
 const QString kNoCompression = QStringLiteral("不压缩");
+const QString kAutomaticMode = QStringLiteral("自动");
+const QString kNoSound = QStringLiteral("无声音");
 
 // A combo box of the template: (x, y, width) in dialog units; `dropped` is the
 // template height, which counts the opened list. The closed box keeps the
@@ -52,7 +60,10 @@ CDeviceDialog::CDeviceDialog(CCaptureSession& session, QWidget* parent)
 
 CDeviceDialog::CDeviceDialog(QWidget* parent) : CDeviceDialog(TheCaptureSession(), parent) {}
 
-CDeviceDialog::~CDeviceDialog() = default;
+CDeviceDialog::~CDeviceDialog()
+{
+    StopWatchingDevices();
+}
 
 void CDeviceDialog::CreateControls()
 {
@@ -60,13 +71,15 @@ void CDeviceDialog::CreateControls()
     setFont(font);
     setWindowTitle(QStringLiteral("视频设备"));
     const DialogUnits units(font);
-    setFixedSize(units.Size(181, 127));
+    // Two rows more than the template, each 32 units below the one above;
+    // OK keeps its distance below the last list.
+    setFixedSize(units.Size(181, 190));
 
     // Template order, which is also the tab order.
     okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setDefault(true);
     okButton->setAutoDefault(true);
-    units.Place(okButton, 124, 106, 50, 14);
+    units.Place(okButton, 124, 169, 50, 14);
     connect(okButton, &QPushButton::clicked, this, &CDeviceDialog::accept);
 
     videoDeviceList = MakeList(this, units, "IDC_VIDEO_DEVICE", 7, 21, 167, 196);
@@ -75,20 +88,28 @@ void CDeviceDialog::CreateControls()
     videoCompressorList = MakeList(this, units, "IDC_VIDEO_COMPRESSOR", 7, 53, 167, 157);
     MakeLabel(this, units, QStringLiteral("请从下面列表中选择一个音频压缩器"), 7, 74, 129, 8);
     audioCompressorList = MakeList(this, units, "IDC_AUDIO_COMPRESSOR", 7, 86, 167, 203);
+    MakeLabel(this, units, QStringLiteral("请从下面列表中选择视频格式"), 7, 106, 129, 8);
+    videoModeList = MakeList(this, units, "IDC_VIDEO_MODE", 7, 117, 167, 160);
+    MakeLabel(this, units, QStringLiteral("请从下面列表中选择一个音频输入设备"), 7, 138, 153, 8);
+    audioInputList = MakeList(this, units, "IDC_AUDIO_INPUT", 7, 149, 167, 100);
 
     setTabOrder(okButton, videoDeviceList);
     setTabOrder(videoDeviceList, videoCompressorList);
     setTabOrder(videoCompressorList, audioCompressorList);
+    setTabOrder(audioCompressorList, videoModeList);
+    setTabOrder(videoModeList, audioInputList);
+
+    // Only the user's choice of camera arrives here: refills block signals.
+    connect(videoDeviceList, &QComboBox::currentIndexChanged, this, [this] { FillVideoModes(); });
+    connect(audioInputList, &QComboBox::currentIndexChanged, this,
+            [this](int index) { microphoneChoice = MicrophoneAt(index); });
 }
 
 void CDeviceDialog::OnInitDialog()
 {
     // The device listing comes first: it creates the enumerator that the
     // compressor listings use.
-    CQtComboBox devices(videoDeviceList);
-    session.ListVideoDevices(&devices);
-    // An empty list has nothing to select and stays at -1.
-    videoDeviceList->setCurrentIndex(videoDeviceList->count() > 0 ? 0 : -1);
+    FillVideoDevices();
 
     videoCompressorList->addItem(kNoCompression);
     audioCompressorList->addItem(kNoCompression);
@@ -99,7 +120,118 @@ void CDeviceDialog::OnInitDialog()
     videoCompressorList->setCurrentIndex(0);
     audioCompressorList->setCurrentIndex(0);
 
+    FillVideoModes();
+    microphoneChoice = CaptureChoiceProfile::Microphone();
+    FillAudioInputs();
+
+    // The platform reports from any thread; the lists are refilled here.
+    QPointer<CDeviceDialog> self(this);
+    session.SetDeviceChangeHandler([self] {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self] {
+            if (self) self->OnDevicesChanged();
+        }, Qt::QueuedConnection);
+    });
+    watchingDevices = true;
+
     videoDeviceList->setFocus();
+}
+
+void CDeviceDialog::FillVideoDevices()
+{
+    const std::string previous = SelectedCameraPath();
+    const QSignalBlocker quiet(videoDeviceList);
+    videoDeviceList->clear();
+    cameraPaths.clear();
+    CQtComboBox devices(videoDeviceList);
+    session.ListVideoDevices(&devices);
+    for (int i = 0; i < videoDeviceList->count(); ++i) {
+        std::string path;
+        session.ReadVideoDevicePath(i, path);
+        cameraPaths.push_back(path);
+    }
+    // An empty list has nothing to select and stays at -1.
+    int selected = videoDeviceList->count() > 0 ? 0 : -1;
+    const auto kept = std::find(cameraPaths.begin(), cameraPaths.end(), previous);
+    if (!previous.empty() && kept != cameraPaths.end())
+        selected = static_cast<int>(kept - cameraPaths.begin());
+    videoDeviceList->setCurrentIndex(selected);
+}
+
+void CDeviceDialog::FillVideoModes()
+{
+    const QSignalBlocker quiet(videoModeList);
+    const std::string camera = SelectedCameraPath();
+    const std::optional<VideoMode> wanted = CaptureChoiceProfile::VideoModeFor(camera);
+    videoModeList->clear();
+    offeredModes.clear();
+    videoModeList->addItem(kAutomaticMode);
+    if (videoDeviceList->currentIndex() >= 0)
+        session.ListVideoModes(videoDeviceList->currentIndex(), offeredModes);
+    for (const VideoMode& mode : offeredModes)
+        videoModeList->addItem(QString::fromStdString(DescribeVideoMode(mode)));
+    // A remembered mode the camera no longer offers falls back to 自动.
+    int selected = 0;
+    const auto found = wanted ? std::find(offeredModes.begin(), offeredModes.end(), *wanted) : offeredModes.end();
+    if (found != offeredModes.end()) selected = 1 + static_cast<int>(found - offeredModes.begin());
+    videoModeList->setCurrentIndex(selected);
+    modesCameraPath = camera;
+}
+
+void CDeviceDialog::FillAudioInputs()
+{
+    const QString wanted = microphoneChoice;
+    const QSignalBlocker quiet(audioInputList);
+    audioInputList->clear();
+    CQtComboBox inputs(audioInputList);
+    session.ListAudioInputs(&inputs, microphonePaths);
+    audioInputList->addItem(kNoSound);
+
+    int selected = 0;  // the system's default, or 无声音 alone
+    QString choice = CaptureChoiceProfile::kDefaultMicrophone;
+    if (microphonePaths.empty()) {
+        choice = wanted;  // nothing to choose from: the preference waits for an input
+    } else if (wanted == CaptureChoiceProfile::kNoMicrophone) {
+        selected = audioInputList->count() - 1;
+        choice = wanted;
+    } else if (wanted != CaptureChoiceProfile::kDefaultMicrophone) {
+        const auto found = std::find(microphonePaths.begin(), microphonePaths.end(), wanted.toStdString());
+        if (found != microphonePaths.end()) {
+            selected = static_cast<int>(found - microphonePaths.begin());
+            choice = wanted;  // even when it is listed first, as the default
+        }
+    }
+    audioInputList->setCurrentIndex(selected);
+    microphoneChoice = choice;
+}
+
+void CDeviceDialog::OnDevicesChanged()
+{
+    if (!watchingDevices) return;
+    FillVideoDevices();
+    if (SelectedCameraPath() != modesCameraPath) FillVideoModes();
+    FillAudioInputs();
+}
+
+void CDeviceDialog::StopWatchingDevices()
+{
+    if (!watchingDevices) return;
+    watchingDevices = false;
+    session.SetDeviceChangeHandler(nullptr);
+}
+
+std::string CDeviceDialog::SelectedCameraPath() const
+{
+    const int index = videoDeviceList->currentIndex();
+    return index >= 0 && index < static_cast<int>(cameraPaths.size()) ? cameraPaths[index] : std::string();
+}
+
+QString CDeviceDialog::MicrophoneAt(int index) const
+{
+    if (microphonePaths.empty()) return microphoneChoice;
+    if (index >= static_cast<int>(microphonePaths.size())) return CaptureChoiceProfile::kNoMicrophone;
+    // Entry 0 is whatever the system takes as its default.
+    if (index <= 0) return CaptureChoiceProfile::kDefaultMicrophone;
+    return QString::fromStdString(microphonePaths[index]);
 }
 
 void CDeviceDialog::accept()
@@ -108,5 +240,34 @@ void CDeviceDialog::accept()
     // Entry 0 is "不压缩", so list position k names the catalogue's entry k - 1.
     videoCompressorIndex = qMax(-1, videoCompressorList->currentIndex() - 1);
     audioCompressorIndex = qMax(-1, audioCompressorList->currentIndex() - 1);
+
+    const int mode = videoModeList->currentIndex();
+    captureChoice.videoMode.reset();
+    if (mode > 0 && mode <= static_cast<int>(offeredModes.size())) captureChoice.videoMode = offeredModes[mode - 1];
+    // A camera that offered no modes had nothing to choose: its memory stays.
+    if (videoDeviceIndex >= 0 && !offeredModes.empty())
+        CaptureChoiceProfile::RememberVideoMode(SelectedCameraPath(), captureChoice.videoMode);
+
+    const QString microphone = microphoneChoice;
+    captureChoice.audioDevicePath.clear();
+    if (microphonePaths.empty()) {
+        captureChoice.sound = CaptureChoice::Sound::None;  // as the list shows
+    } else {
+        CaptureChoiceProfile::RememberMicrophone(microphone);
+        if (microphone == CaptureChoiceProfile::kNoMicrophone) {
+            captureChoice.sound = CaptureChoice::Sound::None;
+        } else if (microphone == CaptureChoiceProfile::kDefaultMicrophone) {
+            captureChoice.sound = CaptureChoice::Sound::SystemDefault;
+        } else {
+            captureChoice.sound = CaptureChoice::Sound::Device;
+            captureChoice.audioDevicePath = microphone.toStdString();
+        }
+    }
     QDialog::accept();
+}
+
+void CDeviceDialog::done(int result)
+{
+    StopWatchingDevices();
+    QDialog::done(result);
 }

@@ -1,11 +1,16 @@
 #pragma once
-// The device dialog (template 131): choose the video input device, the video
-// compressor and the audio compressor before the first preview is built.
+// The device dialog (template 131, grown by two rows): choose the video input
+// device, the video compressor, the audio compressor, the camera's picture
+// mode and the sound input before the first preview is built.
 
 #include <QDialog>
+#include <QString>
 #include <cstdint>
+#include <string>
+#include <vector>
 
-class CCaptureSession;
+#include "capture/CaptureSession.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -22,22 +27,48 @@ public:
     int32_t videoDeviceIndex = -1;
     int32_t videoCompressorIndex = -1;
     int32_t audioCompressorIndex = -1;
+    // The mode and sound input, also written only by OK (and then remembered).
+    CaptureChoice captureChoice;
 
     QComboBox* VideoDeviceList() const { return videoDeviceList; }
     QComboBox* VideoCompressorList() const { return videoCompressorList; }
     QComboBox* AudioCompressorList() const { return audioCompressorList; }
+    QComboBox* VideoModeList() const { return videoModeList; }
+    QComboBox* AudioInputList() const { return audioInputList; }
     QPushButton* OkButton() const { return okButton; }
 
 public slots:
     void accept() override;  // OnOK
+    void done(int result) override;
 
 private:
     void CreateControls();
     void OnInitDialog();
+    // Each refill keeps the entry chosen before by its identity where it is
+    // still listed.
+    void FillVideoDevices();
+    void FillVideoModes();
+    void FillAudioInputs();
+    void OnDevicesChanged();
+    void StopWatchingDevices();
+    std::string SelectedCameraPath() const;
+    // The sound input that entry `index` of audioInputList stands for.
+    QString MicrophoneAt(int index) const;
 
     CCaptureSession& session;
     QComboBox* audioCompressorList = nullptr;  // IDC_AUDIO_COMPRESSOR (1008)
     QComboBox* videoCompressorList = nullptr;  // IDC_VIDEO_COMPRESSOR (1007)
     QComboBox* videoDeviceList = nullptr;      // IDC_VIDEO_DEVICE (1000)
+    QComboBox* videoModeList = nullptr;        // IDC_VIDEO_MODE
+    QComboBox* audioInputList = nullptr;       // IDC_AUDIO_INPUT
     QPushButton* okButton = nullptr;
+
+    std::vector<std::string> cameraPaths;      // per entry of videoDeviceList
+    std::string modesCameraPath;               // whose modes videoModeList shows
+    std::vector<VideoMode> offeredModes;       // entry k + 1 of videoModeList
+    std::vector<std::string> microphonePaths;  // the inputs before "无声音"
+    // "default", "none" or a device identity: what OK stores. Kept by identity
+    // across refills, and while no input is listed at all.
+    QString microphoneChoice;
+    bool watchingDevices = false;
 };

@@ -1,5 +1,8 @@
 // Shell tests run under an offscreen QApplication unless a display is chosen.
 #include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "capture/CaptureSession.h"
@@ -9,7 +12,12 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The program's profile goes to a scratch place, never the user's own.
+    QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
+    QTemporaryDir profileDir;
+    for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, profileDir.path());
     ::testing::InitGoogleTest(&argc, argv);
     TheCaptureSession().UsePlatform(CreateGstCapturePlatform());
     const int result = RUN_ALL_TESTS();

@@ -1,0 +1,62 @@
+#include "capture/ui/CaptureChoiceProfile.h"
+
+#include <QSettings>
+#include <QUrl>
+
+#include "capture/VideoModes.h"
+
+namespace CaptureChoiceProfile {
+
+namespace {
+
+const QString kModeGroup = QStringLiteral("Video Modes");
+const QString kSoundKey = QStringLiteral("Sound Input/Device");
+const QString kAutoMode = QStringLiteral("auto");
+
+QSettings OpenProfile()
+{
+    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Lumora"));
+}
+
+}  // namespace
+
+QString KeyOf(const std::string& devicePath)
+{
+    const QByteArray raw(devicePath.data(), static_cast<qsizetype>(devicePath.size()));
+    return QString::fromLatin1(QUrl::toPercentEncoding(QString::fromUtf8(raw)));
+}
+
+std::optional<VideoMode> VideoModeFor(const std::string& cameraPath)
+{
+    if (cameraPath.empty()) return std::nullopt;
+    QSettings profile = OpenProfile();
+    profile.beginGroup(kModeGroup);
+    const QString text = profile.value(KeyOf(cameraPath)).toString();
+    if (text.isEmpty() || text == kAutoMode) return std::nullopt;
+    return VideoModeFromText(text.toStdString());
+}
+
+void RememberVideoMode(const std::string& cameraPath, const std::optional<VideoMode>& mode)
+{
+    if (cameraPath.empty()) return;
+    QSettings profile = OpenProfile();
+    profile.beginGroup(kModeGroup);
+    profile.setValue(KeyOf(cameraPath), mode ? QString::fromStdString(VideoModeToText(*mode)) : kAutoMode);
+    profile.endGroup();
+    profile.sync();
+}
+
+QString Microphone()
+{
+    const QString value = OpenProfile().value(kSoundKey).toString();
+    return value.isEmpty() ? kDefaultMicrophone : value;
+}
+
+void RememberMicrophone(const QString& microphone)
+{
+    QSettings profile = OpenProfile();
+    profile.setValue(kSoundKey, microphone.isEmpty() ? kDefaultMicrophone : microphone);
+    profile.sync();
+}
+
+}  // namespace CaptureChoiceProfile

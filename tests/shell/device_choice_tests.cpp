@@ -1,0 +1,157 @@
+// The device dialog's picture mode and sound input (listed, remembered,
+// refilled when devices come and go, handed to the session), and a close
+// that arrives while the session waits for a slow device.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
+#include <thread>
+
+#include "frame_fixture.h"
+#include "capture/gst/GstCapturePlatform.h"
+#include "capture/ui/CaptureChoiceProfile.h"
+#include "capture/ui/DeviceDialog.h"
+#include "tests/engine/FakePlatform.h"
+
+namespace {
+
+const VideoMode kVga{640, 480, 30, 1, "YUY2"};
+const VideoMode kHd60{1280, 720, 60, 1, "NV12"};
+const std::string kUsbMic = "alsa_input.usb/mic";
+
+QStringList Items(const QComboBox* list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
+    return items;
+}
+
+class DeviceChoiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSettings profile("Local AppWizard-Generated Applications", "Lumora");
+        ASSERT_FALSE(profile.fileName().startsWith(QDir::homePath() + "/.config"));  // never the user's
+        profile.clear();
+        // Identities holding what QSettings would read as group separators.
+        script->entries[DeviceCategory::VideoInputDevice] = {
+            FakeEntry("Camera A", true, "/dev/v4l/by-id/cam-a", {VideoMode{1920, 1080, 30, 1, "MJPEG"}, kVga}),
+            FakeEntry("Camera B", true, "usb-0:2\\1.0", {kHd60}),
+        };
+        script->entries[DeviceCategory::AudioInputDevice] = {FakeEntry("Built-in", true, "alsa_input.pci"),
+                                                             FakeEntry("USB Mic", true, kUsbMic)};
+    }
+
+    std::shared_ptr<FakeScript> script = std::make_shared<FakeScript>();
+    CCaptureSession session{std::make_unique<FakePlatform>(script)};
+};
+
+TEST_F(DeviceChoiceTest, ListsTheCamerasModesAndTheInputsAndOkSitsBelowThem)
+{
+    CDeviceDialog dialog(session);
+    EXPECT_EQ(Items(dialog.VideoModeList()),
+              QStringList({"自动", "1920 x 1080  30 帧/秒  MJPEG", "640 x 480  30 帧/秒  YUY2"}));
+    EXPECT_EQ(Items(dialog.AudioInputList()), QStringList({"Built-in", "USB Mic", "无声音"}));
+    dialog.VideoDeviceList()->setCurrentIndex(1);
+    EXPECT_EQ(Items(dialog.VideoModeList()), QStringList({"自动", "1280 x 720  60 帧/秒  NV12"}));
+
+    const QRect ok = dialog.OkButton()->geometry();
+    EXPECT_GT(dialog.VideoModeList()->geometry().top(), dialog.AudioCompressorList()->geometry().bottom());
+    EXPECT_GT(ok.top(), dialog.AudioInputList()->geometry().bottom());
+    EXPECT_TRUE(dialog.rect().contains(ok));
+}
+
+TEST_F(DeviceChoiceTest, OkRemembersTheChoiceForTheNextDialogAndWhatIsGoneFallsBack)
+{
+    {
+        CDeviceDialog dialog(session);
+        dialog.VideoDeviceList()->setCurrentIndex(1);
+        dialog.VideoModeList()->setCurrentIndex(1);
+        dialog.AudioInputList()->setCurrentIndex(1);
+        dialog.OkButton()->click();
+        EXPECT_EQ(dialog.captureChoice.videoMode, kHd60);
+        EXPECT_EQ(dialog.captureChoice.sound, CaptureChoice::Sound::Device);
+        EXPECT_EQ(dialog.captureChoice.audioDevicePath, kUsbMic);
+    }
+    {
+        QSettings profile("Local AppWizard-Generated Applications", "Lumora");
+        profile.beginGroup("Video Modes");
+        EXPECT_TRUE(profile.childGroups().isEmpty());  // no identity was split into groups
+    }
+    CDeviceDialog dialog(session);
+    EXPECT_EQ(dialog.AudioInputList()->currentText(), "USB Mic");
+    dialog.VideoDeviceList()->setCurrentIndex(1);
+    EXPECT_EQ(dialog.VideoModeList()->currentIndex(), 1);
+
+    // A mode the camera no longer offers, an input that is gone: 自动, the default.
+    script->entries[DeviceCategory::VideoInputDevice][1].modes = {kVga};
+    script->entries[DeviceCategory::AudioInputDevice].pop_back();
+    CDeviceDialog later(session);
+    later.VideoDeviceList()->setCurrentIndex(1);
+    EXPECT_EQ(later.VideoModeList()->currentIndex(), 0);
+    EXPECT_EQ(later.AudioInputList()->currentIndex(), 0);
+}
+
+TEST_F(DeviceChoiceTest, DevicesThatComeAndGoRefillTheListsKeepingTheChoiceByIdentity)
+{
+    CDeviceDialog dialog(session);
+    dialog.show();
+    dialog.VideoDeviceList()->setCurrentIndex(1);
+    dialog.VideoModeList()->setCurrentIndex(1);
+    dialog.AudioInputList()->setCurrentIndex(1);
+    auto& cameras = script->entries[DeviceCategory::VideoInputDevice];
+    cameras.insert(cameras.begin(), FakeEntry("Camera New", true, "cam-new", {kVga}));
+    auto& inputs = script->entries[DeviceCategory::AudioInputDevice];
+    inputs.erase(inputs.begin());
+    ASSERT_TRUE(script->deviceChangeHandler);
+    std::thread(script->deviceChangeHandler).join();  // the platform reports on a thread of its own
+
+    ASSERT_TRUE(WaitFor([&] { return dialog.VideoDeviceList()->count() == 3; }));
+    EXPECT_EQ(dialog.VideoDeviceList()->currentText(), "Camera B");
+    EXPECT_EQ(dialog.VideoModeList()->currentIndex(), 1);
+    EXPECT_EQ(Items(dialog.AudioInputList()), QStringList({"USB Mic", "无声音"}));
+    // Listed first now, the chosen input is still that device, not "the default".
+    dialog.OkButton()->click();
+    EXPECT_EQ(dialog.captureChoice.audioDevicePath, kUsbMic);
+    EXPECT_FALSE(script->deviceChangeHandler);  // closing stops the watch
+}
+
+using BusySessionTest = ShellTest;
+
+TEST_F(BusySessionTest, ACloseWhileADeviceIsSlowToStartWaitsForTheSessionWhichGetsTheChoice)
+{
+    auto script = std::make_shared<FakeScript>();
+    script->entries[DeviceCategory::VideoInputDevice] = {FakeEntry("Camera", true, "cam-0")};
+    TheCaptureSession().UsePlatform(std::make_unique<FakePlatform>(script));
+    struct Restore {
+        ~Restore()
+        {
+            TheCaptureSession().UsePlatform(CreateGstCapturePlatform());
+            QGuiApplication::setQuitOnLastWindowClosed(true);
+        }
+    } restore;
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    // The fake graph's Run waits once through the wait hook: File > 退出 comes then.
+    bool stayedOpen = false;
+    QTimer::singleShot(0, frame, [&] {
+        frame->Action(ID_APP_EXIT)->trigger();
+        stayedOpen = frame->isVisible();
+    });
+    nextDeviceChoice = DeviceChoice{0, -1, -1};
+    nextDeviceChoice.captureChoice.sound = CaptureChoice::Sound::None;
+    frame->Action(ID_VIDEO_START)->trigger();
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_TRUE(frame->previewing);
+    EXPECT_EQ(TheCaptureSession().GetCaptureChoice().sound, CaptureChoice::Sound::None);
+    EXPECT_EQ(std::count(script->calls.begin(), script->calls.end(), "Stop"), 0);
+
+    ASSERT_TRUE(WaitFor([&] { return !frame->isVisible(); }));
+    EXPECT_EQ(std::count(script->calls.begin(), script->calls.end(), "Stop"), 1);
+}
+
+}  // namespace
