@@ -215,8 +215,9 @@ bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std:
 }
 
 void BenchPreview() {
-    lumora::gst::SetTestPatternFormat(640, 480, 30);
     CCaptureSession session{CreateGstCapturePlatform()};
+    // The same frames as the gst-launch reference below.
+    lumora::gst::SetTestCameraModes({"640x480@30/1:I420"});
     CountingOwner owner;
     snapshotArmed.store(0);
     if (!BuildTestPattern(session, owner, "")) {
@@ -229,6 +230,7 @@ void BenchPreview() {
     while (owner.frames.load() < startFrames + 300) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const double ours = OwnCpuSeconds() - startCpu;
     session.TearDown();
+    lumora::gst::ResetTestCameraModes();
 
     double reference = -1;
     const double wall = RunCommand({"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "num-buffers=300",
@@ -243,10 +245,10 @@ void BenchPreview() {
 
 // `compressor`: as the device dialog lists it; `shortName` for the table.
 void BenchRecording(const fs::path& folder, const Options& options, const char* compressor, const char* shortName) {
-    lumora::gst::SetTestPatternFormat(1280, 720, 30);
     const fs::path file = folder / "bench.avi";
     StorePath(settings.videoFilePath, file.string());
     CCaptureSession session{CreateGstCapturePlatform()};
+    lumora::gst::SetTestCameraModes({"1280x720@30/1:I420"});
     CountingOwner owner;
     std::string message;
     session.SetMessageHandler([&](const std::string& text) { message = text; });
@@ -269,7 +271,7 @@ void BenchRecording(const fs::path& folder, const Options& options, const char* 
                      "expected " + std::to_string(options.recordSeconds * 30), "dropped " + std::to_string(std::max(0LL, dropped))});
     table.push_back({label + ": CPU", Format("%.2f s", cpu), Format("%.1f MB file", avi.fileSize / 1e6), ""});
     fs::remove(file);
-    lumora::gst::SetTestPatternFormat(640, 480, 30);
+    lumora::gst::ResetTestCameraModes();
 }
 
 // Record, Stop, Start video, again and again, as a user does: every cycle
@@ -278,6 +280,7 @@ void BenchRecording(const fs::path& folder, const Options& options, const char* 
 void BenchRecordingCycles(const fs::path& folder, const Options& options) {
     StorePath(settings.videoFilePath, (folder / "cycle.avi").string());
     CCaptureSession session{CreateGstCapturePlatform()};
+    lumora::gst::SetTestCameraModes({"640x480@30/1:I420"});
     CountingOwner owner;
     const auto waitForFrames = [&owner] {
         const int target = owner.frames.load() + 2;
@@ -303,6 +306,7 @@ void BenchRecordingCycles(const fs::path& folder, const Options& options) {
     }
     const long rssAfter = ResidentKiB(), fdsAfter = OpenDescriptors();
     session.TearDown();
+    lumora::gst::ResetTestCameraModes();
     fs::remove(folder / "cycle.avi");
     table.push_back({label + ": descriptors before / after",
                      std::to_string(fdsBefore) + " / " + std::to_string(fdsAfter), "",

@@ -1,17 +1,20 @@
 // The capture platform on GStreamer: the objects it makes (device
-// enumerator, filter graph, capture graph builder, sample grabber), and the
-// graphs alive, which the test hooks reach.
+// enumerator, filter graph, capture graph builder, sample grabber), the
+// device watch it tells the application's handler about, and the graphs
+// alive, which the test hooks reach.
 
 #include <mutex>
 #include <set>
 
 #include "capture/gst/GstCapturePlatform.h"
+#include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstGraph.h"
 #include "capture/gst/GstTesting.h"
+#include "capture/gst/PlatformHooks.h"
 
 namespace lumora::gst {
 
-std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator();
+std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator(std::shared_ptr<DeviceWatch> watch);
 
 namespace {
 
@@ -51,11 +54,19 @@ private:
 
 class GstCapturePlatform : public ICapturePlatform {
 public:
+    GstCapturePlatform() : watch(DeviceWatch::Acquire()), hooks(std::make_shared<PlatformHooks>()) {
+        listener = watch->AddListener([hooks = hooks](GstDevice*, bool) { hooks->NotifyDeviceChange(); });
+    }
+    ~GstCapturePlatform() override { watch->RemoveListener(listener); }
+    GstCapturePlatform(const GstCapturePlatform&) = delete;
+    GstCapturePlatform& operator=(const GstCapturePlatform&) = delete;
+
     HRESULT CreateDeviceEnumerator(std::unique_ptr<ICreateDevEnum>& enumerator) override {
-        enumerator = MakeDeviceEnumerator();
+        enumerator = MakeDeviceEnumerator(watch);
         return S_OK;
     }
     HRESULT CreateFilterGraph(std::unique_ptr<IGraphBuilder>& graph) override {
+        // The graph is to run the wait hook through `hooks` while it waits for a device.
         graph = std::make_unique<GstGraph>();
         return S_OK;
     }
@@ -67,12 +78,16 @@ public:
         grabber = std::make_shared<GstGrabber>();
         return S_OK;
     }
-    void SetWaitHook(std::function<void()> hook) override { waitHook = std::move(hook); }
-    void SetDeviceChangeHandler(std::function<void()> handler) override { deviceChangeHandler = std::move(handler); }
+    void SetWaitHook(std::function<void()> hook) override { hooks->SetWaitHook(std::move(hook)); }
+    void SetDeviceChangeHandler(std::function<void()> handler) override {
+        hooks->SetDeviceChangeHandler(std::move(handler));
+    }
 
 private:
-    std::function<void()> waitHook;
-    std::function<void()> deviceChangeHandler;
+    std::shared_ptr<DeviceWatch> watch;
+    // Shared with the watch's listener and the graphs, which may outlive a call.
+    std::shared_ptr<PlatformHooks> hooks;
+    int listener = 0;
 };
 
 }  // namespace

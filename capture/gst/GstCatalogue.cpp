@@ -1,25 +1,36 @@
-// The device catalogue on GStreamer: capture devices from the device
-// monitor, compressors from the installed encoders that the AVI multiplexer
-// takes, and the built-in test sources when LUMORA_TEST_SOURCES=1.
+// The device catalogue on GStreamer: capture devices from the device watch
+// (with the simulated ones when LUMORA_TEST_SOURCES=1), compressors from the
+// installed encoders that the AVI multiplexer takes.
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
-#include "capture/gst/GstTesting.h"
+#include "capture/gst/TestDevices.h"
 
 namespace lumora::gst {
 
+namespace {
+
+bool TestSourcesWanted() {
+    const char* value = std::getenv("LUMORA_TEST_SOURCES");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+}  // namespace
+
 void EnsureInitialised() {
     static std::once_flag once;
-    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+    std::call_once(once, [] {
+        gst_init(nullptr, nullptr);
+        // Before any device monitor starts, so it finds the simulated devices.
+        if (TestSourcesWanted()) RegisterTestDevices();
+    });
 }
 
 GstElement* MakeElement(const char* factory, std::string& error) {
@@ -30,157 +41,32 @@ GstElement* MakeElement(const char* factory, std::string& error) {
 
 namespace {
 
-std::atomic<int> testPatternWidth{640};
-std::atomic<int> testPatternHeight{480};
-std::atomic<int> testPatternRate{30};
-std::atomic<bool> testToneStalled{false};
-
-// A stalled tone hands on a buffer of 10 ms only every 400 ms, as a sound
-// device that hangs does; it never blocks longer, so a stop still ends it.
-GstPadProbeReturn SlowDownWhenStalled(GstPad*, GstPadProbeInfo*, gpointer) {
-    if (testToneStalled.load()) std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    return GST_PAD_PROBE_OK;
-}
-
-bool TestSourcesWanted() {
-    const char* value = std::getenv("LUMORA_TEST_SOURCES");
-    return value && std::strcmp(value, "1") == 0;
-}
-
-// Adds the elements to `bin` and links them in order; the chain's first and
-// last element are returned (the bin owns them).
-bool AddLinked(GstBin* bin, const std::vector<ElementPtr>& chain, GstElement*& first, GstElement*& last,
-               std::string& error) {
-    for (const ElementPtr& element : chain) gst_bin_add(bin, element.get());
-    for (std::size_t i = 1; i < chain.size(); ++i) {
-        if (!gst_element_link(chain[i - 1].get(), chain[i].get())) {
-            error = std::string("cannot link ") + GST_ELEMENT_NAME(chain[i - 1].get()) + " to " +
-                    GST_ELEMENT_NAME(chain[i].get());
-            return false;
-        }
-    }
-    first = chain.front().get();
-    last = chain.back().get();
-    return true;
-}
-
-bool MakeAll(const std::vector<const char*>& factories, std::vector<ElementPtr>& out, std::string& error) {
-    for (const char* factory : factories) {
-        ElementPtr element = AdoptFloating(MakeElement(factory, error));
-        if (!element) {
-            out.clear();
-            return false;
-        }
-        out.push_back(std::move(element));
-    }
-    return true;
-}
-
-void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "caps", caps.get(), nullptr); }
-
-bool CapsOfferRaw(GstCaps* caps, const char* mediaType) {
-    if (!caps) return false;
-    for (guint i = 0; i < gst_caps_get_size(caps); ++i)
-        if (gst_structure_has_name(gst_caps_get_structure(caps, i), mediaType)) return true;
-    return false;
-}
-
-class DeviceFilter : public GstFilter {
-public:
-    DeviceFilter(GstDevice* dev, SourceKind k) : device(Ref(dev)), kind(k) {}
-
-    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
-        ElementPtr source = AdoptFloating(gst_device_create_element(device.get(), nullptr));
-        if (!source) {
-            error = "the device \"" + Describe() + "\" cannot be opened";
-            return false;
-        }
-        std::vector<ElementPtr> chain;
-        chain.push_back(std::move(source));
-        if (kind == SourceKind::Video) {
-            // Raw frames when the camera offers them; otherwise decode its MJPEG.
-            const CapsPtr offered(gst_device_get_caps(device.get()));
-            const bool raw = !offered || CapsOfferRaw(offered.get(), "video/x-raw");
-            const bool jpeg = CapsOfferRaw(offered.get(), "image/jpeg");
-            ElementPtr filter = AdoptFloating(MakeElement("capsfilter", error));
-            if (!filter) return false;
-            if (raw) {
-                SetCaps(filter.get(), CapsPtr(gst_caps_new_empty_simple("video/x-raw")));
-                chain.push_back(std::move(filter));
-            } else if (jpeg) {
-                SetCaps(filter.get(), CapsPtr(gst_caps_new_empty_simple("image/jpeg")));
-                chain.push_back(std::move(filter));
-                ElementPtr decoder = AdoptFloating(MakeElement("jpegdec", error));
-                if (!decoder) return false;
-                chain.push_back(std::move(decoder));
-            } else {
-                chain.push_back(std::move(filter));
-            }
-        }
-        return AddLinked(bin, chain, first, last, error);
-    }
-    std::string Describe() const override {
-        const TextPtr name(gst_device_get_display_name(device.get()));
-        return name ? name.get() : "";
-    }
-
-private:
-    DevicePtr device;
-    SourceKind kind;
-};
-
-class TestPatternFilter : public GstFilter {
-public:
-    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
-        std::vector<ElementPtr> chain;
-        if (!MakeAll({"videotestsrc", "capsfilter"}, chain, error)) return false;
-        g_object_set(chain[0].get(), "is-live", TRUE, "horizontal-speed", 4, nullptr);
-        SetCaps(chain[1].get(),
-                CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
-                                            testPatternWidth.load(), "height", G_TYPE_INT, testPatternHeight.load(),
-                                            "framerate", GST_TYPE_FRACTION, testPatternRate.load(), 1, nullptr)));
-        return AddLinked(bin, chain, first, last, error);
-    }
-    std::string Describe() const override { return "Lumora Test Pattern"; }
-};
-
-class TestToneFilter : public GstFilter {
-public:
-    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
-        GstElement* source = MakeElement("audiotestsrc", error);
-        if (!source) return false;
-        g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, "samplesperbuffer", 441, nullptr);
-        const PadPtr output(gst_element_get_static_pad(source, "src"));
-        gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &SlowDownWhenStalled, nullptr, nullptr);
-        gst_bin_add(bin, source);
-        first = last = source;
-        return true;
-    }
-    std::string Describe() const override { return "Lumora Test Tone"; }
-};
-
 // ---------------------------------------------------------------- entries
-
-class Entry : public IMoniker {
-public:
-    Entry(std::string n, std::shared_ptr<GstFilter> f) : name(std::move(n)), filter(std::move(f)) {}
-    HRESULT ReadFriendlyName(std::string& out) override {
-        out = name;
-        return S_OK;
-    }
-    HRESULT BindToObject(FilterPtr& target) override {
-        target = filter;
-        return S_OK;
-    }
-
-private:
-    std::string name;
-    std::shared_ptr<GstFilter> filter;
-};
 
 struct EntryData {
     std::string name;
     std::shared_ptr<GstFilter> filter;
+    std::string path;  // devices only
+};
+
+class Entry : public IMoniker {
+public:
+    explicit Entry(EntryData d) : data(std::move(d)) {}
+    HRESULT ReadFriendlyName(std::string& out) override {
+        out = data.name;
+        return S_OK;
+    }
+    HRESULT ReadDevicePath(std::string& out) override {
+        out = data.path;
+        return data.path.empty() ? E_NOTIMPL : S_OK;
+    }
+    HRESULT BindToObject(FilterPtr& target) override {
+        target = data.filter;
+        return S_OK;
+    }
+
+private:
+    EntryData data;
 };
 
 class EntryEnumerator : public IEnumMoniker {
@@ -189,8 +75,7 @@ public:
     void Reset() override { position = 0; }
     HRESULT Next(std::unique_ptr<IMoniker>& entry) override {
         if (position >= entries.size()) return S_FALSE;
-        const EntryData& data = entries[position++];
-        entry = std::make_unique<Entry>(data.name, data.filter);
+        entry = std::make_unique<Entry>(entries[position++]);
         return S_OK;
     }
 
@@ -208,47 +93,70 @@ std::string DeviceSortKey(GstDevice* device) {
     return key;
 }
 
-// Sound inputs in the order the system means them: its default input, then
-// the other microphones, and the monitors of outputs (loopbacks of what the
-// speakers play) last. Cameras keep the order of their names.
+bool IsSimulated(const GstStructure* properties) {
+    gboolean flag = FALSE;
+    return properties && gst_structure_get_boolean(properties, "lumora.simulated", &flag) && flag;
+}
+
+// Inputs in the order the system means them: its default sound input, then
+// the simulated devices of the tests, then the other microphones, and the
+// monitors of outputs (loopbacks of what the speakers play) last. Cameras
+// keep the order of their names, simulated ones after real ones.
 int InputRank(GstDevice* device, const std::string& name, SourceKind kind) {
-    if (kind != SourceKind::Audio) return 0;
+    const StructurePtr properties{gst_device_get_properties(device)};
+    const bool simulated = IsSimulated(properties.get());
+    if (kind != SourceKind::Audio) return simulated ? 1 : 0;
+    if (simulated) return 1;
     bool isDefault = false, isMonitor = name.rfind("Monitor of ", 0) == 0;
-    if (const StructurePtr properties{gst_device_get_properties(device)}) {
+    if (properties) {
         gboolean flag = FALSE;
         if (gst_structure_get_boolean(properties.get(), "is-default", &flag)) isDefault = flag;
         const gchar* deviceClass = gst_structure_get_string(properties.get(), "device.class");
         if (deviceClass && std::strcmp(deviceClass, "monitor") == 0) isMonitor = true;
     }
-    return isDefault ? 0 : isMonitor ? 2 : 1;
+    return isDefault ? 0 : isMonitor ? 3 : 2;
 }
 
-std::vector<EntryData> ListDevices(const char* deviceClass, SourceKind kind) {
-    std::vector<EntryData> entries;
-    const DeviceMonitorPtr monitor = AdoptFloating(gst_device_monitor_new());
-    gst_device_monitor_add_filter(monitor.get(), deviceClass, nullptr);
-    if (gst_device_monitor_start(monitor.get())) {
-        const ObjectListPtr devices(gst_device_monitor_get_devices(monitor.get()));
-        struct Found {
-            int rank;
-            std::string name, key;
-            GstDevice* device;
-        };
-        std::vector<Found> found;
-        for (GList* item = devices.get(); item; item = item->next) {
-            GstDevice* device = GST_DEVICE(item->data);
-            const TextPtr name(gst_device_get_display_name(device));
-            const std::string displayName = name ? name.get() : "";
-            found.push_back({InputRank(device, displayName, kind), displayName, DeviceSortKey(device), device});
+// The same for a device each time it is listed: its name and the system's
+// name of its node, where it has one.
+std::string DevicePath(GstDevice* device, const std::string& name) {
+    const StructurePtr properties{gst_device_get_properties(device)};
+    if (properties) {
+        for (const char* key : {"node.name", "device.bus_path", "api.v4l2.cap.bus_info", "device.path", "object.path"}) {
+            const gchar* value = gst_structure_get_string(properties.get(), key);
+            if (value && *value) return name + "|" + value;
         }
-        // The monitor's order can change between calls; list indexes must not.
-        std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-            if (a.rank != b.rank) return a.rank < b.rank;
-            return a.name != b.name ? a.name < b.name : a.key < b.key;
-        });
-        for (const Found& f : found) entries.push_back({f.name, MakeDeviceFilter(f.device, kind)});
-        gst_device_monitor_stop(monitor.get());
     }
+    return name;
+}
+
+std::vector<EntryData> ListDevices(DeviceWatch& watch, const char* deviceClass, SourceKind kind) {
+    struct Found {
+        int rank;
+        std::string name, key;
+        GstDevice* device;
+    };
+    const bool withSimulated = TestSourcesWanted();
+    const std::vector<DevicePtr> devices = watch.Devices(deviceClass);
+    std::vector<Found> found;
+    for (const DevicePtr& device : devices) {
+        if (!withSimulated) {
+            const StructurePtr properties{gst_device_get_properties(device.get())};
+            if (IsSimulated(properties.get())) continue;
+        }
+        const TextPtr name(gst_device_get_display_name(device.get()));
+        const std::string displayName = name ? name.get() : "";
+        found.push_back({InputRank(device.get(), displayName, kind), displayName, DeviceSortKey(device.get()),
+                         device.get()});
+    }
+    // The monitor's order can change between calls; list indexes must not.
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        if (a.rank != b.rank) return a.rank < b.rank;
+        return a.name != b.name ? a.name < b.name : a.key < b.key;
+    });
+    std::vector<EntryData> entries;
+    for (const Found& f : found)
+        entries.push_back({f.name, MakeDeviceFilter(f.device, kind), DevicePath(f.device, f.name)});
     return entries;
 }
 
@@ -301,25 +209,23 @@ std::vector<EntryData> ListEncoders(bool video) {
     });
     for (GstElementFactory* factory : chosen) {
         const char* longName = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
-        entries.push_back({longName ? longName : GST_OBJECT_NAME(factory), MakeEncoderFilter(GST_OBJECT_NAME(factory))});
+        entries.push_back(
+            {longName ? longName : GST_OBJECT_NAME(factory), MakeEncoderFilter(GST_OBJECT_NAME(factory)), ""});
     }
     return entries;
 }
 
 class DeviceEnumerator : public ICreateDevEnum {
 public:
+    explicit DeviceEnumerator(std::shared_ptr<DeviceWatch> w) : watch(std::move(w)) {}
     HRESULT CreateClassEnumerator(DeviceCategory category, std::unique_ptr<IEnumMoniker>& out) override {
         std::vector<EntryData> entries;
         switch (category) {
         case DeviceCategory::VideoInputDevice:
-            entries = ListDevices("Video/Source", SourceKind::Video);
-            if (TestSourcesWanted()) entries.push_back({"Lumora Test Pattern", MakeTestPatternFilter()});
+            entries = ListDevices(*watch, "Video/Source", SourceKind::Video);
             break;
         case DeviceCategory::AudioInputDevice:
-            entries = ListDevices("Audio/Source", SourceKind::Audio);
-            // The tone stands in for a microphone only where there is none.
-            if (TestSourcesWanted() && entries.empty())
-                entries.push_back({"Lumora Test Tone", MakeTestToneFilter()});
+            entries = ListDevices(*watch, "Audio/Source", SourceKind::Audio);
             break;
         case DeviceCategory::VideoCompressor: entries = ListEncoders(true); break;
         case DeviceCategory::AudioCompressor: entries = ListEncoders(false); break;
@@ -331,27 +237,15 @@ public:
         out = std::make_unique<EntryEnumerator>(std::move(entries));
         return S_OK;
     }
+
+private:
+    std::shared_ptr<DeviceWatch> watch;
 };
 
 }  // namespace
 
-void StallTestTone(bool stalled) { testToneStalled.store(stalled); }
-
-void SetTestPatternFormat(int width, int height, int framesPerSecond) {
-    testPatternWidth.store(width);
-    testPatternHeight.store(height);
-    testPatternRate.store(framesPerSecond);
-}
-
-std::shared_ptr<GstFilter> MakeDeviceFilter(GstDevice* device, SourceKind kind) {
-    return std::make_shared<DeviceFilter>(device, kind);
-}
-std::shared_ptr<GstFilter> MakeTestPatternFilter() { return std::make_shared<TestPatternFilter>(); }
-std::shared_ptr<GstFilter> MakeTestToneFilter() { return std::make_shared<TestToneFilter>(); }
-
-std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator() {
-    EnsureInitialised();
-    return std::make_unique<DeviceEnumerator>();
+std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator(std::shared_ptr<DeviceWatch> watch) {
+    return std::make_unique<DeviceEnumerator>(std::move(watch));
 }
 
 }  // namespace lumora::gst

@@ -46,9 +46,7 @@ enum class SourceKind { Video, Audio };
 
 // A capture device of the device monitor.
 std::shared_ptr<GstFilter> MakeDeviceFilter(GstDevice* device, SourceKind kind);
-// The built-in test sources.
-std::shared_ptr<GstFilter> MakeTestPatternFilter();
-std::shared_ptr<GstFilter> MakeTestToneFilter();
+
 // An encoder element factory.
 std::shared_ptr<GstFilter> MakeEncoderFilter(const std::string& factoryName);
 // false for encoders that cannot record a live camera into an AVI file.

@@ -12,9 +12,21 @@ namespace lumora::gst {
 // camera that is unplugged does.
 void SimulateSourceFailure();
 
-// The picture of "Lumora Test Pattern" from the next build on (640 x 480 at
-// 30 frames/s unless changed).
-void SetTestPatternFormat(int width, int height, int framesPerSecond);
+// "Lumora Test Pattern" goes away as an unplugged camera does: it leaves
+// the listings, device-change handlers hear of it, and a camera running
+// fails with a read error. Replugging brings it back.
+void UnplugTestCamera();
+void ReplugTestCamera();
+
+// While set, "Lumora Test Pattern" delivers no first frame, as a camera
+// that never starts; a graph waiting for it can still be stopped.
+void StallTestCameraStart(bool stalled);
+
+// The modes "Lumora Test Pattern" offers ("1920x1080@30/1:I420", as
+// VideoModeToText writes them; raw layouts YUY2, NV12, I420 or MJPEG) from
+// the next listing on; Reset brings back the webcam's list.
+void SetTestCameraModes(const std::vector<std::string>& modes);
+void ResetTestCameraModes();
 
 // "Lumora Test Tone" delivers far slower than real time while stalled, as
 // a sound device that hangs.

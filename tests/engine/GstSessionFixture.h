@@ -14,6 +14,7 @@
 
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
+#include "capture/VideoModes.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "settings/SettingsFile.h"
 #include "tests/engine/FakePlatform.h"
@@ -47,6 +48,11 @@ protected:
         StorePath(settings.photoFolder, folder.string());
         settings.photoFormat = 0;
         session.SetMessageHandler([this](const std::string& text) { messages.push_back(text); });
+        // The test camera's smallest raw mode keeps the tests light; its
+        // default mode is tested on its own.
+        CaptureChoice choice;
+        choice.videoMode = VideoModeFromText("640x480@30/1:YUY2");
+        session.SetCaptureChoice(choice);
     }
     void TearDown() override {
         session.TearDown();

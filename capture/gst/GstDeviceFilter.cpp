@@ -1,0 +1,193 @@
+// A capture device of the device monitor as a filter: its picture modes
+// read from the caps it offers, and the chain that makes the camera run in
+// the chosen one.
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "capture/gst/GstFilters.h"
+#include "capture/gst/GstHandles.h"
+
+namespace lumora::gst {
+
+namespace {
+
+// Adds the elements to `bin` and links them in order; the chain's first and
+// last element are returned (the bin owns them).
+bool AddLinked(GstBin* bin, const std::vector<ElementPtr>& chain, GstElement*& first, GstElement*& last,
+               std::string& error) {
+    for (const ElementPtr& element : chain) gst_bin_add(bin, element.get());
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        if (!gst_element_link(chain[i - 1].get(), chain[i].get())) {
+            error = std::string("cannot link ") + GST_ELEMENT_NAME(chain[i - 1].get()) + " to " +
+                    GST_ELEMENT_NAME(chain[i].get());
+            return false;
+        }
+    }
+    first = chain.front().get();
+    last = chain.back().get();
+    return true;
+}
+
+bool CapsOffer(GstCaps* caps, const char* mediaType) {
+    if (!caps) return false;
+    for (guint i = 0; i < gst_caps_get_size(caps); ++i)
+        if (gst_structure_has_name(gst_caps_get_structure(caps, i), mediaType)) return true;
+    return false;
+}
+
+// The largest of an int or an int range; 0 when neither.
+int32_t LargestInt(const GValue* value) {
+    if (!value) return 0;
+    if (G_VALUE_HOLDS_INT(value)) return g_value_get_int(value);
+    if (GST_VALUE_HOLDS_INT_RANGE(value)) return gst_value_get_int_range_max(value);
+    return 0;
+}
+
+// Each rate a field offers: a fraction, each of a list, or a range's highest.
+std::vector<std::pair<int32_t, int32_t>> Rates(const GValue* value) {
+    std::vector<std::pair<int32_t, int32_t>> rates;
+    if (!value) return rates;
+    if (GST_VALUE_HOLDS_FRACTION(value)) {
+        rates.emplace_back(gst_value_get_fraction_numerator(value), gst_value_get_fraction_denominator(value));
+    } else if (GST_VALUE_HOLDS_FRACTION_RANGE(value)) {
+        const GValue* max = gst_value_get_fraction_range_max(value);
+        rates.emplace_back(gst_value_get_fraction_numerator(max), gst_value_get_fraction_denominator(max));
+    } else if (GST_VALUE_HOLDS_LIST(value)) {
+        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
+            for (const auto& rate : Rates(gst_value_list_get_value(value, i))) rates.push_back(rate);
+    }
+    return rates;
+}
+
+std::vector<std::string> Formats(const GstStructure* s) {
+    if (gst_structure_has_name(s, "image/jpeg")) return {"MJPEG"};
+    std::vector<std::string> formats;
+    const GValue* value = gst_structure_get_value(s, "format");
+    if (value && G_VALUE_HOLDS_STRING(value)) {
+        formats.push_back(g_value_get_string(value));
+    } else if (value && GST_VALUE_HOLDS_LIST(value)) {
+        for (guint i = 0; i < gst_value_list_get_size(value); ++i) {
+            const GValue* item = gst_value_list_get_value(value, i);
+            if (G_VALUE_HOLDS_STRING(item)) formats.push_back(g_value_get_string(item));
+        }
+    }
+    return formats;
+}
+
+std::vector<VideoMode> ModesOfCaps(GstCaps* caps) {
+    std::vector<VideoMode> modes;
+    if (!caps || gst_caps_is_any(caps)) return modes;
+    for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
+        const GstStructure* s = gst_caps_get_structure(caps, i);
+        if (!gst_structure_has_name(s, "video/x-raw") && !gst_structure_has_name(s, "image/jpeg")) continue;
+        const int32_t width = LargestInt(gst_structure_get_value(s, "width"));
+        const int32_t height = LargestInt(gst_structure_get_value(s, "height"));
+        if (width <= 0 || height <= 0) continue;
+        for (const std::string& format : Formats(s)) {
+            for (const auto& [numerator, denominator] : Rates(gst_structure_get_value(s, "framerate"))) {
+                const VideoMode mode{width, height, numerator, denominator, format};
+                if (numerator <= 0 || denominator <= 0) continue;
+                if (std::find(modes.begin(), modes.end(), mode) == modes.end()) modes.push_back(mode);
+            }
+        }
+    }
+    return modes;
+}
+
+GstCaps* CapsOfMode(const VideoMode& mode) {
+    GstCaps* caps = mode.IsMjpeg() ? gst_caps_new_empty_simple("image/jpeg")
+                                   : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, mode.format.c_str(),
+                                                         nullptr);
+    gst_caps_set_simple(caps, "width", G_TYPE_INT, mode.width, "height", G_TYPE_INT, mode.height, "framerate",
+                        GST_TYPE_FRACTION, mode.rateNumerator, mode.rateDenominator, nullptr);
+    return caps;
+}
+
+class DeviceFilter : public GstFilter, public IAMStreamConfig {
+public:
+    DeviceFilter(GstDevice* dev, SourceKind k) : device(Ref(dev)), kind(k) {}
+
+    IAMStreamConfig* QueryStreamConfig() override { return kind == SourceKind::Video ? this : nullptr; }
+
+    HRESULT GetModes(std::vector<VideoMode>& modes) override {
+        const CapsPtr offered(gst_device_get_caps(device.get()));
+        modes = ModesOfCaps(offered.get());
+        return S_OK;
+    }
+    HRESULT SetFormat(const VideoMode& mode) override {
+        std::vector<VideoMode> modes;
+        GetModes(modes);
+        if (std::find(modes.begin(), modes.end(), mode) == modes.end()) return E_FAIL;
+        std::lock_guard lock(mutex);
+        chosen = mode;
+        return S_OK;
+    }
+
+    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
+        bool deliversJpeg = false;
+        return AddSourceChain(bin, first, last, false, deliversJpeg, error);
+    }
+    bool AddSourceChain(GstBin* bin, GstElement*& first, GstElement*& last, bool keepJpeg, bool& deliversJpeg,
+                        std::string& error) const override {
+        deliversJpeg = false;
+        ElementPtr source = AdoptFloating(gst_device_create_element(device.get(), nullptr));
+        if (!source) {
+            error = "the device \"" + Describe() + "\" cannot be opened";
+            return false;
+        }
+        std::vector<ElementPtr> chain;
+        chain.push_back(std::move(source));
+        if (kind == SourceKind::Video) {
+            ElementPtr filter = AdoptFloating(MakeElement("capsfilter", error));
+            if (!filter) return false;
+            const CapsPtr caps(WantedCaps());
+            g_object_set(filter.get(), "caps", caps.get(), nullptr);
+            chain.push_back(std::move(filter));
+            if (gst_structure_has_name(gst_caps_get_structure(caps.get(), 0), "image/jpeg")) {
+                if (keepJpeg) {
+                    deliversJpeg = true;
+                } else {
+                    ElementPtr decoder = AdoptFloating(MakeElement("jpegdec", error));
+                    if (!decoder) return false;
+                    chain.push_back(std::move(decoder));
+                }
+            }
+        }
+        return AddLinked(bin, chain, first, last, error);
+    }
+    std::string Describe() const override {
+        const TextPtr name(gst_device_get_display_name(device.get()));
+        return name ? name.get() : "";
+    }
+    GstDevice* Device() const override { return device.get(); }
+
+private:
+    // The chosen mode's caps; without one, raw frames when the camera offers
+    // them, else its JPEG.
+    GstCaps* WantedCaps() const {
+        {
+            std::lock_guard lock(mutex);
+            if (chosen) return CapsOfMode(*chosen);
+        }
+        const CapsPtr offered(gst_device_get_caps(device.get()));
+        const bool raw = !offered || CapsOffer(offered.get(), "video/x-raw");
+        if (!raw && CapsOffer(offered.get(), "image/jpeg")) return gst_caps_new_empty_simple("image/jpeg");
+        return gst_caps_new_empty_simple("video/x-raw");
+    }
+
+    DevicePtr device;
+    SourceKind kind;
+    mutable std::mutex mutex;
+    std::optional<VideoMode> chosen;
+};
+
+}  // namespace
+
+std::shared_ptr<GstFilter> MakeDeviceFilter(GstDevice* device, SourceKind kind) {
+    return std::make_shared<DeviceFilter>(device, kind);
+}
+
+}  // namespace lumora::gst

@@ -1,0 +1,278 @@
+#include "capture/gst/TestCameraSource.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/base/gstpushsrc.h>
+#include <gst/video/video.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture/gst/GstHandles.h"
+
+namespace lumora::gst {
+
+namespace {
+
+std::atomic<unsigned> unplugCount{0};
+std::atomic<bool> startStalled{false};
+
+// Frames made in advance are kept below this many bytes per mode.
+constexpr gsize kFrameBudget = 64u * 1024 * 1024;
+constexpr int kMostFrames = 30;
+constexpr int kFewestFrames = 4;
+
+int FramesToMake(const GstCaps* caps) {
+    GstVideoInfo info;
+    gsize size = 0;
+    if (gst_video_info_from_caps(&info, caps)) size = GST_VIDEO_INFO_SIZE(&info);
+    if (size == 0) return kMostFrames;
+    return static_cast<int>(std::clamp<gsize>(kFrameBudget / size, kFewestFrames, kMostFrames));
+}
+
+// A moving pattern in the layout of `caps`, rendered once by a private
+// pipeline (JPEG frames by jpegenc from I420).
+std::vector<GstBuffer*> RenderFrames(const GstCaps* caps) {
+    std::vector<GstBuffer*> frames;
+    const GstStructure* wanted = gst_caps_get_structure(caps, 0);
+    const bool jpeg = gst_structure_has_name(wanted, "image/jpeg");
+    CapsPtr raw(gst_caps_copy(caps));
+    if (jpeg) {
+        GstStructure* s = gst_caps_get_structure(raw.get(), 0);
+        gst_structure_set_name(s, "video/x-raw");
+        gst_structure_set(s, "format", G_TYPE_STRING, "I420", nullptr);
+    }
+    const int count = FramesToMake(raw.get());
+    const std::string description = "videotestsrc pattern=ball num-buffers=" + std::to_string(count) +
+                                    " ! capsfilter name=layout" + (jpeg ? " ! jpegenc" : "") +
+                                    " ! appsink name=out sync=false";
+    GError* parseError = nullptr;
+    ElementPtr pipeline = AdoptFloating(gst_parse_launch(description.c_str(), &parseError));
+    if (parseError) g_error_free(parseError);
+    if (!pipeline) return frames;
+    const ElementPtr layout(gst_bin_get_by_name(GST_BIN(pipeline.get()), "layout"));
+    const ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
+    if (!layout || !sink) return frames;
+    g_object_set(layout.get(), "caps", raw.get(), nullptr);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    for (int i = 0; i < count; ++i) {
+        const SamplePtr sample(gst_app_sink_pull_sample(GST_APP_SINK(sink.get())));
+        if (!sample) break;
+        // A copy of its own, so no buffer of the private pipeline's pool stays held.
+        frames.push_back(gst_buffer_copy_deep(gst_sample_get_buffer(sample.get())));
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return frames;
+}
+
+struct CameraState {
+    std::vector<GstBuffer*> frames;
+    GstClockTime frameDuration = GST_CLOCK_TIME_NONE;
+    guint64 index = 0;
+    bool firstFrame = true;
+    unsigned unplugsAtStart = 0;
+
+    // Guards the rest, which unlock reaches from another thread.
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool flushing = false;
+    GstClockID waiting = nullptr;
+
+    void DropFrames() {
+        for (GstBuffer* frame : frames) gst_buffer_unref(frame);
+        frames.clear();
+    }
+    ~CameraState() { DropFrames(); }
+};
+
+}  // namespace
+
+}  // namespace lumora::gst
+
+struct LumoraTestCameraSrc {
+    GstPushSrc parent;
+    lumora::gst::CameraState* state;
+};
+struct LumoraTestCameraSrcClass {
+    GstPushSrcClass parent_class;
+};
+
+G_DEFINE_TYPE(LumoraTestCameraSrc, lumora_test_camera_src, GST_TYPE_PUSH_SRC)
+
+namespace lumora::gst {
+
+namespace {
+
+CameraState& StateOf(gpointer element) { return *reinterpret_cast<LumoraTestCameraSrc*>(element)->state; }
+
+GstStaticPadTemplate sourceTemplate = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("video/x-raw, format=(string){ YUY2, NV12, I420 }, width=(int)[1,8192], height=(int)[1,8192], "
+                    "framerate=(fraction)[1/1,240/1]; "
+                    "image/jpeg, width=(int)[1,8192], height=(int)[1,8192], framerate=(fraction)[1/1,240/1]"));
+
+gboolean Start(GstBaseSrc* source) {
+    CameraState& state = StateOf(source);
+    state.firstFrame = true;
+    state.index = 0;
+    state.unplugsAtStart = unplugCount.load();
+    return TRUE;
+}
+
+gboolean Stop(GstBaseSrc* source) {
+    StateOf(source).DropFrames();
+    return TRUE;
+}
+
+GstCaps* Fixate(GstBaseSrc* source, GstCaps* caps) {
+    caps = gst_caps_make_writable(caps);
+    caps = gst_caps_truncate(caps);
+    GstStructure* s = gst_caps_get_structure(caps, 0);
+    gst_structure_fixate_field_nearest_int(s, "width", 640);
+    gst_structure_fixate_field_nearest_int(s, "height", 480);
+    gst_structure_fixate_field_nearest_fraction(s, "framerate", 30, 1);
+    return GST_BASE_SRC_CLASS(lumora_test_camera_src_parent_class)->fixate(source, caps);
+}
+
+gboolean SetCaps(GstBaseSrc* source, GstCaps* caps) {
+    CameraState& state = StateOf(source);
+    gint numerator = 0, denominator = 1;
+    if (!gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator, &denominator) ||
+        numerator <= 0)
+        return FALSE;
+    state.DropFrames();
+    state.frames = RenderFrames(caps);
+    state.frameDuration = gst_util_uint64_scale_int(GST_SECOND, denominator, numerator);
+    return !state.frames.empty();
+}
+
+gboolean Query(GstBaseSrc* source, GstQuery* query) {
+    const CameraState& state = StateOf(source);
+    // One frame of latency, as a camera that hands on each frame when complete.
+    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && GST_CLOCK_TIME_IS_VALID(state.frameDuration)) {
+        gst_query_set_latency(query, TRUE, state.frameDuration, state.frameDuration);
+        return TRUE;
+    }
+    return GST_BASE_SRC_CLASS(lumora_test_camera_src_parent_class)->query(source, query);
+}
+
+gboolean Unlock(GstBaseSrc* source) {
+    CameraState& state = StateOf(source);
+    std::lock_guard lock(state.mutex);
+    state.flushing = true;
+    if (state.waiting) gst_clock_id_unschedule(state.waiting);
+    state.wake.notify_all();
+    return TRUE;
+}
+
+gboolean UnlockStop(GstBaseSrc* source) {
+    CameraState& state = StateOf(source);
+    std::lock_guard lock(state.mutex);
+    state.flushing = false;
+    return TRUE;
+}
+
+// Waits for the running time of the next frame; false when unlocked.
+bool WaitForFrameTime(GstElement* element, CameraState& state) {
+    GstClock* clock = gst_element_get_clock(element);
+    if (!clock) return true;
+    const GstClockTime base = gst_element_get_base_time(element);
+    if (state.firstFrame) {
+        // A camera that starts late goes on from the time it started.
+        const GstClockTime now = gst_clock_get_time(clock);
+        const GstClockTime running = now > base ? now - base : 0;
+        state.index = (running + state.frameDuration - 1) / state.frameDuration;
+        state.firstFrame = false;
+    }
+    GstClockID id = gst_clock_new_single_shot_id(clock, base + state.index * state.frameDuration);
+    gst_object_unref(clock);
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.flushing) {
+            gst_clock_id_unref(id);
+            return false;
+        }
+        state.waiting = id;
+    }
+    const GstClockReturn result = gst_clock_id_wait(id, nullptr);
+    {
+        std::lock_guard lock(state.mutex);
+        state.waiting = nullptr;
+    }
+    gst_clock_id_unref(id);
+    return result != GST_CLOCK_UNSCHEDULED;
+}
+
+GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
+    CameraState& state = StateOf(source);
+    {
+        std::unique_lock lock(state.mutex);
+        while (state.firstFrame && startStalled.load() && !state.flushing)
+            state.wake.wait_for(lock, std::chrono::milliseconds(20));
+        if (state.flushing) return GST_FLOW_FLUSHING;
+    }
+    if (unplugCount.load() != state.unplugsAtStart) {
+        GST_ELEMENT_ERROR(source, RESOURCE, READ, ("The camera was unplugged."), (nullptr));
+        return GST_FLOW_ERROR;
+    }
+    if (state.frames.empty()) return GST_FLOW_NOT_NEGOTIATED;
+    if (!WaitForFrameTime(GST_ELEMENT(source), state)) return GST_FLOW_FLUSHING;
+
+    GstBuffer* frame = gst_buffer_copy(state.frames[state.index % state.frames.size()]);
+    GST_BUFFER_PTS(frame) = state.index * state.frameDuration;
+    GST_BUFFER_DTS(frame) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(frame) = state.frameDuration;
+    GST_BUFFER_OFFSET(frame) = state.index;
+    ++state.index;
+    *out = frame;
+    return GST_FLOW_OK;
+}
+
+}  // namespace
+
+}  // namespace lumora::gst
+
+static void lumora_test_camera_src_finalize(GObject* object) {
+    delete reinterpret_cast<LumoraTestCameraSrc*>(object)->state;
+    G_OBJECT_CLASS(lumora_test_camera_src_parent_class)->finalize(object);
+}
+
+static void lumora_test_camera_src_class_init(LumoraTestCameraSrcClass* klass) {
+    using namespace lumora::gst;
+    G_OBJECT_CLASS(klass)->finalize = lumora_test_camera_src_finalize;
+    GstElementClass* element = GST_ELEMENT_CLASS(klass);
+    gst_element_class_set_static_metadata(element, "Lumora test camera", "Source/Video",
+                                          "A simulated camera with a webcam's modes", "Lumora");
+    gst_element_class_add_static_pad_template(element, &sourceTemplate);
+    GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
+    base->start = Start;
+    base->stop = Stop;
+    base->fixate = Fixate;
+    base->set_caps = SetCaps;
+    base->query = Query;
+    base->unlock = Unlock;
+    base->unlock_stop = UnlockStop;
+    GST_PUSH_SRC_CLASS(klass)->create = Create;
+}
+
+static void lumora_test_camera_src_init(LumoraTestCameraSrc* self) {
+    self->state = new lumora::gst::CameraState();
+    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
+    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+}
+
+namespace lumora::gst {
+
+bool RegisterTestCameraSource(GstPlugin* plugin) {
+    return gst_element_register(plugin, "lumoratestcamerasrc", GST_RANK_NONE, lumora_test_camera_src_get_type());
+}
+
+void FailRunningTestCameras() { ++unplugCount; }
+
+void SetTestCameraStartStalled(bool stalled) { startStalled.store(stalled); }
+
+}  // namespace lumora::gst

@@ -1,0 +1,277 @@
+#include "capture/gst/TestDevices.h"
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/VideoModes.h"
+#include "capture/gst/GstHandles.h"
+#include "capture/gst/GstTesting.h"
+#include "capture/gst/TestCameraSource.h"
+
+namespace lumora::gst {
+
+namespace {
+
+// What a real webcam offers: raw frames slow at large sizes, JPEG fast.
+const std::vector<std::string> kWebcamModes = {
+    "640x480@30/1:YUY2",    "1280x720@10/1:YUY2",   "1920x1080@5/1:YUY2",
+    "640x480@30/1:MJPEG",   "640x480@15/1:MJPEG",   "1280x720@30/1:MJPEG",
+    "1280x720@15/1:MJPEG",  "1920x1080@30/1:MJPEG", "1920x1080@15/1:MJPEG",
+};
+
+std::atomic<bool> testToneStalled{false};
+
+// What the provider publishes; providers running take their devices from it.
+struct Published {
+    std::mutex mutex;
+    bool cameraPlugged = true;
+    std::vector<VideoMode> cameraModes;
+    // The camera each running provider has published (the provider owns it).
+    std::map<GstDeviceProvider*, GstDevice*> cameras;
+};
+
+Published& published() {
+    static Published* instance = [] {
+        auto* p = new Published();
+        for (const std::string& text : kWebcamModes) p->cameraModes.push_back(*VideoModeFromText(text));
+        return p;
+    }();
+    return *instance;
+}
+
+// A stalled tone hands on a buffer of 10 ms only every 400 ms, as a sound
+// device that hangs does; it never blocks longer, so a stop still ends it.
+GstPadProbeReturn SlowDownWhenStalled(GstPad*, GstPadProbeInfo*, gpointer) {
+    if (testToneStalled.load()) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    return GST_PAD_PROBE_OK;
+}
+
+GstCaps* CapsOfModes(const std::vector<VideoMode>& modes) {
+    GstCaps* caps = gst_caps_new_empty();
+    for (const VideoMode& mode : modes) {
+        GstStructure* s = mode.IsMjpeg() ? gst_structure_new_empty("image/jpeg")
+                                         : gst_structure_new("video/x-raw", "format", G_TYPE_STRING,
+                                                             mode.format.c_str(), nullptr);
+        gst_structure_set(s, "width", G_TYPE_INT, mode.width, "height", G_TYPE_INT, mode.height, "framerate",
+                          GST_TYPE_FRACTION, mode.rateNumerator, mode.rateDenominator, nullptr);
+        gst_caps_append_structure(caps, s);
+    }
+    return caps;
+}
+
+}  // namespace
+
+}  // namespace lumora::gst
+
+// ------------------------------------------------------------ the devices
+
+struct LumoraTestDevice {
+    GstDevice parent;
+    gboolean camera;
+};
+struct LumoraTestDeviceClass {
+    GstDeviceClass parent_class;
+};
+G_DEFINE_TYPE(LumoraTestDevice, lumora_test_device, GST_TYPE_DEVICE)
+
+static GstElement* lumora_test_device_create_element(GstDevice* device, const gchar* name) {
+    if (reinterpret_cast<LumoraTestDevice*>(device)->camera)
+        return gst_element_factory_make("lumoratestcamerasrc", name);
+    GstElement* source = gst_element_factory_make("audiotestsrc", name);
+    if (!source) return nullptr;
+    g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, "samplesperbuffer", 441, nullptr);
+    const lumora::gst::PadPtr output(gst_element_get_static_pad(source, "src"));
+    gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SlowDownWhenStalled, nullptr, nullptr);
+    return source;
+}
+
+static void lumora_test_device_class_init(LumoraTestDeviceClass* klass) {
+    GST_DEVICE_CLASS(klass)->create_element = lumora_test_device_create_element;
+}
+static void lumora_test_device_init(LumoraTestDevice* self) { self->camera = FALSE; }
+
+namespace lumora::gst {
+namespace {
+
+// A new (floating) device.
+GstDevice* NewCamera(const std::vector<VideoMode>& modes) {
+    const CapsPtr caps(CapsOfModes(modes));
+    const StructurePtr properties(gst_structure_new("lumora-test-device", "lumora.simulated", G_TYPE_BOOLEAN, TRUE,
+                                                    "device.path", G_TYPE_STRING, "lumora-test-camera", nullptr));
+    auto* device = static_cast<LumoraTestDevice*>(
+        g_object_new(lumora_test_device_get_type(), "display-name", "Lumora Test Pattern", "device-class",
+                     "Video/Source", "caps", caps.get(), "properties", properties.get(), nullptr));
+    device->camera = TRUE;
+    return GST_DEVICE(device);
+}
+
+GstDevice* NewTone() {
+    const CapsPtr caps(gst_caps_new_empty_simple("audio/x-raw"));
+    const StructurePtr properties(gst_structure_new("lumora-test-device", "lumora.simulated", G_TYPE_BOOLEAN, TRUE,
+                                                    "is-default", G_TYPE_BOOLEAN, TRUE, "node.name", G_TYPE_STRING,
+                                                    "lumora-test-tone", nullptr));
+    return GST_DEVICE(g_object_new(lumora_test_device_get_type(), "display-name", "Lumora Test Tone", "device-class",
+                                   "Audio/Source", "caps", caps.get(), "properties", properties.get(), nullptr));
+}
+
+std::vector<ObjectPtr<GstDeviceProvider>> RunningProviders() {
+    std::vector<ObjectPtr<GstDeviceProvider>> providers;
+    for (const auto& [provider, camera] : published().cameras) providers.push_back(Ref(provider));
+    return providers;
+}
+
+// Takes the camera off every running provider (under the lock), handing
+// back what to announce as removed.
+std::vector<std::pair<ObjectPtr<GstDeviceProvider>, DevicePtr>> TakeCameras() {
+    std::vector<std::pair<ObjectPtr<GstDeviceProvider>, DevicePtr>> taken;
+    for (auto& [provider, camera] : published().cameras) {
+        if (camera) taken.emplace_back(Ref(provider), Ref(camera));
+        camera = nullptr;
+    }
+    return taken;
+}
+
+// Messages are posted outside the lock: listeners may list devices.
+void AnnounceRemoved(std::vector<std::pair<ObjectPtr<GstDeviceProvider>, DevicePtr>> taken) {
+    for (auto& [provider, camera] : taken) gst_device_provider_device_remove(provider.get(), camera.get());
+}
+
+void PlugCamera() {
+    std::vector<std::pair<ObjectPtr<GstDeviceProvider>, GstDevice*>> added;
+    {
+        std::lock_guard lock(published().mutex);
+        for (const ObjectPtr<GstDeviceProvider>& provider : RunningProviders()) {
+            GstDevice* camera = NewCamera(published().cameraModes);
+            published().cameras[provider.get()] = camera;
+            added.emplace_back(Ref(provider.get()), camera);
+        }
+    }
+    for (auto& [provider, camera] : added) gst_device_provider_device_add(provider.get(), camera);
+}
+
+}  // namespace
+}  // namespace lumora::gst
+
+// ----------------------------------------------------------- the provider
+
+struct LumoraTestDeviceProvider {
+    GstDeviceProvider parent;
+};
+struct LumoraTestDeviceProviderClass {
+    GstDeviceProviderClass parent_class;
+};
+G_DEFINE_TYPE(LumoraTestDeviceProvider, lumora_test_device_provider, GST_TYPE_DEVICE_PROVIDER)
+
+static GList* lumora_test_device_provider_probe(GstDeviceProvider*) {
+    using namespace lumora::gst;
+    std::lock_guard lock(published().mutex);
+    GList* devices = g_list_append(nullptr, NewTone());
+    if (published().cameraPlugged) devices = g_list_append(devices, NewCamera(published().cameraModes));
+    return devices;
+}
+
+static gboolean lumora_test_device_provider_start(GstDeviceProvider* provider) {
+    using namespace lumora::gst;
+    GstDevice* camera = nullptr;
+    {
+        std::lock_guard lock(published().mutex);
+        if (published().cameraPlugged) camera = NewCamera(published().cameraModes);
+        published().cameras[provider] = camera;
+    }
+    gst_device_provider_device_add(provider, NewTone());
+    if (camera) gst_device_provider_device_add(provider, camera);
+    return TRUE;
+}
+
+static void lumora_test_device_provider_stop(GstDeviceProvider* provider) {
+    using namespace lumora::gst;
+    std::lock_guard lock(published().mutex);
+    published().cameras.erase(provider);
+}
+
+static void lumora_test_device_provider_class_init(LumoraTestDeviceProviderClass* klass) {
+    GstDeviceProviderClass* provider = GST_DEVICE_PROVIDER_CLASS(klass);
+    provider->probe = lumora_test_device_provider_probe;
+    provider->start = lumora_test_device_provider_start;
+    provider->stop = lumora_test_device_provider_stop;
+    gst_device_provider_class_set_static_metadata(provider, "Lumora test devices", "Source/Audio/Video",
+                                                  "The simulated camera and sound input of the tests", "Lumora");
+}
+static void lumora_test_device_provider_init(LumoraTestDeviceProvider*) {}
+
+namespace lumora::gst {
+
+namespace {
+
+gboolean InitTestPlugin(GstPlugin* plugin) {
+    return gst_device_provider_register(plugin, "lumoratestdeviceprovider", GST_RANK_PRIMARY,
+                                        lumora_test_device_provider_get_type()) &&
+           RegisterTestCameraSource(plugin);
+}
+
+}  // namespace
+
+void RegisterTestDevices() {
+    gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "lumoratest",
+                               "Simulated devices for tests and benchmarks", InitTestPlugin, "1.0", "LGPL",
+                               "lumora", "Lumora", "https://example.org/lumora");
+}
+
+void StallTestTone(bool stalled) { testToneStalled.store(stalled); }
+
+void UnplugTestCamera() {
+    std::vector<std::pair<ObjectPtr<GstDeviceProvider>, DevicePtr>> taken;
+    {
+        std::lock_guard lock(published().mutex);
+        published().cameraPlugged = false;
+        taken = TakeCameras();
+    }
+    FailRunningTestCameras();
+    AnnounceRemoved(std::move(taken));
+}
+
+void ReplugTestCamera() {
+    {
+        std::lock_guard lock(published().mutex);
+        if (published().cameraPlugged) return;
+        published().cameraPlugged = true;
+    }
+    PlugCamera();
+}
+
+void StallTestCameraStart(bool stalled) { SetTestCameraStartStalled(stalled); }
+
+namespace {
+
+// The camera offers `modes` from now on: while plugged, it is replaced.
+void OfferCameraModes(std::vector<VideoMode> modes) {
+    std::vector<std::pair<ObjectPtr<GstDeviceProvider>, DevicePtr>> taken;
+    {
+        std::lock_guard lock(published().mutex);
+        published().cameraModes = std::move(modes);
+        if (!published().cameraPlugged) return;
+        taken = TakeCameras();
+    }
+    AnnounceRemoved(std::move(taken));
+    PlugCamera();
+}
+
+}  // namespace
+
+void SetTestCameraModes(const std::vector<std::string>& modes) {
+    std::vector<VideoMode> parsed;
+    for (const std::string& text : modes)
+        if (const std::optional<VideoMode> mode = VideoModeFromText(text)) parsed.push_back(*mode);
+    OfferCameraModes(std::move(parsed));
+}
+
+void ResetTestCameraModes() { SetTestCameraModes(kWebcamModes); }
+
+}  // namespace lumora::gst
