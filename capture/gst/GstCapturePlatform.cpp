@@ -1,22 +1,16 @@
 // The capture platform on GStreamer: the objects it makes (device
 // enumerator, filter graph, capture graph builder, sample grabber), and the
-// graphs alive, which the test hooks reach.
-
-#include <mutex>
-#include <set>
+// hooks it shares with its graphs.
 
 #include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/GstGraph.h"
-#include "capture/gst/GstTesting.h"
+#include "capture/gst/PlatformHooks.h"
 
 namespace lumora::gst {
 
 std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator();
 
 namespace {
-
-std::mutex liveGraphsMutex;
-std::set<GstGraph*> liveGraphs;
 
 class GstCaptureBuilder : public ICaptureGraphBuilder2 {
 public:
@@ -56,7 +50,9 @@ public:
         return S_OK;
     }
     HRESULT CreateFilterGraph(std::unique_ptr<IGraphBuilder>& graph) override {
-        graph = std::make_unique<GstGraph>();
+        auto made = std::make_unique<GstGraph>();
+        made->UseHooks(hooks);
+        graph = std::move(made);
         return S_OK;
     }
     HRESULT CreateCaptureGraphBuilder(std::unique_ptr<ICaptureGraphBuilder2>& builder) override {
@@ -67,37 +63,16 @@ public:
         grabber = std::make_shared<GstGrabber>();
         return S_OK;
     }
-    void SetWaitHook(std::function<void()> hook) override { waitHook = std::move(hook); }
-    void SetDeviceChangeHandler(std::function<void()> handler) override { deviceChangeHandler = std::move(handler); }
+    void SetWaitHook(std::function<void()> hook) override { hooks->SetWaitHook(std::move(hook)); }
+    void SetDeviceChangeHandler(std::function<void()> handler) override {
+        hooks->SetDeviceChangeHandler(std::move(handler));
+    }
 
 private:
-    std::function<void()> waitHook;
-    std::function<void()> deviceChangeHandler;
+    std::shared_ptr<PlatformHooks> hooks = std::make_shared<PlatformHooks>();
 };
 
 }  // namespace
-
-void AddLiveGraph(GstGraph* graph) {
-    std::lock_guard lock(liveGraphsMutex);
-    liveGraphs.insert(graph);
-}
-
-void RemoveLiveGraph(GstGraph* graph) {
-    std::lock_guard lock(liveGraphsMutex);
-    liveGraphs.erase(graph);
-}
-
-unsigned long long FramesOfferedToRecording() {
-    std::lock_guard lock(liveGraphsMutex);
-    unsigned long long total = 0;
-    for (GstGraph* graph : liveGraphs) total += graph->framesOffered.load();
-    return total;
-}
-
-void SimulateSourceFailure() {
-    std::lock_guard lock(liveGraphsMutex);
-    for (GstGraph* graph : liveGraphs) graph->SimulateSourceFailure();
-}
 
 }  // namespace lumora::gst
 
