@@ -61,6 +61,33 @@ TEST_F(GstSession, AGraphWithAHungCameraIsReleasedWithoutWaitingForIt) {
     EXPECT_TRUE(AbandonedPipelinesGone());
 }
 
+// The recording branch's pipeline hangs as it starts: the recording is
+// refused with the reason, and the preview comes back on a fresh pipeline
+// while the hung one (holding the file) is still being given up.
+TEST_F(GstSession, ARecordingWhoseCameraHangsIsRefusedAndThePreviewComesBack) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    lumora::gst::DelayPipelineStart(9.0);
+    EXPECT_FALSE(session.StartRecording());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0],
+              "The recording could not start: The camera \"Lumora Test Pattern\" did not start within 8 seconds.");
+    EXPECT_FALSE(session.RecordingActive());
+    EXPECT_TRUE(WaitForFrames(owner.Frames() + 5));
+    EXPECT_EQ(lumora::gst::PipelinesBeingAbandoned(), 1);
+    EXPECT_TRUE(AbandonedPipelinesGone());
+
+    // The same file records normally afterwards.
+    messages.clear();
+    ASSERT_TRUE(session.StartRecording());
+    Wait(1.0);
+    session.Stop();
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_GT(avi.totalFrames, 15u);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
 TEST_F(GstSession, AnUnpluggedCameraEndsTheRecordingReadableAndIsNamed) {
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     int notified = 0, stopped = 0;
