@@ -160,6 +160,9 @@ public:
     // follows from the first failure is not reported again. The receiver
     // stops the graph from the UI thread.
     virtual void SetErrorHandler(std::function<void(const GraphError&)> handler) = 0;
+    // Why the latest build, run or state change failed, naming the device
+    // where one was at fault ("" when the platform cannot tell).
+    virtual std::string LastFailureReason() { return {}; }
 };
 
 enum class PinCategory { Preview, Capture };

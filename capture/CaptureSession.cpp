@@ -84,6 +84,13 @@ HRESULT CCaptureSession::Fail(const std::string& message, HRESULT status) {
     return FAILED(status) ? status : E_FAIL;
 }
 
+// The message of a failed step, with the platform's reason on a line of
+// its own: which camera did not start, say.
+std::string CCaptureSession::WithReason(const std::string& message) {
+    const std::string reason = graphBuilder ? graphBuilder->LastFailureReason() : std::string();
+    return reason.empty() ? message : message + "\n" + reason;
+}
+
 // ---------------------------------------------------------------- the graph
 
 HRESULT CCaptureSession::CreateGraph() {
@@ -183,11 +190,11 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
 
     hr = captureBuilder->RenderStream(PinCategory::Preview, MediaType::Video, videoCaptureFilter,
                                       grabberFilter, nullptr);
-    if (FAILED(hr)) return Fail("Can't build the graph", hr);
+    if (FAILED(hr)) return Fail(WithReason("Can't build the graph"), hr);
 
     ConnectedVideoFormat format;
     hr = sampleGrabber->GetConnectedMediaType(format);
-    if (FAILED(hr)) return Fail("Failt to read the connected media type", hr);
+    if (FAILED(hr)) return Fail(WithReason("Failt to read the connected media type"), hr);
     videoWidth = format.width;
     videoHeight = format.height;
     grabberCallback.frameWidth.store(format.width);
@@ -201,7 +208,7 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     SetupVideoWindow();
 
     hr = mediaControl->Run();
-    if (FAILED(hr)) return Fail("Couldn't run the graph!", hr);
+    if (FAILED(hr)) return Fail(WithReason("Couldn't run the graph!"), hr);
     return S_OK;
 }
 

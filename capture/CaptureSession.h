@@ -152,6 +152,7 @@ private:
     void ChooseVideoMode();
     void BindAudioInput();
     HRESULT Fail(const std::string& message, HRESULT status);
+    std::string WithReason(const std::string& message);
     void ShowMessage(const std::string& message);
     void ReleaseGraph();
     void DiscardRecording();

@@ -1,15 +1,11 @@
 // The capture platform on GStreamer: the objects it makes (device
 // enumerator, filter graph, capture graph builder, sample grabber), the
-// device watch it tells the application's handler about, and the graphs
-// alive, which the test hooks reach.
-
-#include <mutex>
-#include <set>
+// device watch it tells the application's handler about, and the hooks it
+// shares with its graphs.
 
 #include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstGraph.h"
-#include "capture/gst/GstTesting.h"
 #include "capture/gst/PlatformHooks.h"
 
 namespace lumora::gst {
@@ -17,9 +13,6 @@ namespace lumora::gst {
 std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator(std::shared_ptr<DeviceWatch> watch);
 
 namespace {
-
-std::mutex liveGraphsMutex;
-std::set<GstGraph*> liveGraphs;
 
 class GstCaptureBuilder : public ICaptureGraphBuilder2 {
 public:
@@ -66,8 +59,9 @@ public:
         return S_OK;
     }
     HRESULT CreateFilterGraph(std::unique_ptr<IGraphBuilder>& graph) override {
-        // The graph is to run the wait hook through `hooks` while it waits for a device.
-        graph = std::make_unique<GstGraph>();
+        auto made = std::make_unique<GstGraph>();
+        made->UseHooks(hooks);
+        graph = std::move(made);
         return S_OK;
     }
     HRESULT CreateCaptureGraphBuilder(std::unique_ptr<ICaptureGraphBuilder2>& builder) override {
@@ -91,28 +85,6 @@ private:
 };
 
 }  // namespace
-
-void AddLiveGraph(GstGraph* graph) {
-    std::lock_guard lock(liveGraphsMutex);
-    liveGraphs.insert(graph);
-}
-
-void RemoveLiveGraph(GstGraph* graph) {
-    std::lock_guard lock(liveGraphsMutex);
-    liveGraphs.erase(graph);
-}
-
-unsigned long long FramesOfferedToRecording() {
-    std::lock_guard lock(liveGraphsMutex);
-    unsigned long long total = 0;
-    for (GstGraph* graph : liveGraphs) total += graph->framesOffered.load();
-    return total;
-}
-
-void SimulateSourceFailure() {
-    std::lock_guard lock(liveGraphsMutex);
-    for (GstGraph* graph : liveGraphs) graph->SimulateSourceFailure();
-}
 
 }  // namespace lumora::gst
 

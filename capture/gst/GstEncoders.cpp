@@ -88,6 +88,7 @@ public:
         return true;
     }
     std::string Describe() const override { return factoryName; }
+    std::string FactoryName() const override { return factoryName; }
 
 private:
     std::string factoryName;

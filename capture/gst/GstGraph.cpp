@@ -1,6 +1,6 @@
 // The filter graph on GStreamer: its construction, what is rendered into
-// it, and running and stopping the pipeline built from that (see GstGraph.h
-// for the other parts).
+// it, the recording, and running and stopping (see GstGraph.h for the
+// other parts).
 
 #include "capture/gst/GstGraph.h"
 
@@ -26,7 +26,7 @@ GstGraph::GstGraph() {
 GstGraph::~GstGraph() {
     RemoveLiveGraph(this);
     DestroyPipeline();
-    PutOwner(nullptr);
+    frames.PutOwner(nullptr);
 }
 
 // ------------------------------------------------------------ IGraphBuilder
@@ -38,8 +38,7 @@ HRESULT GstGraph::AddFilter(const FilterPtr& filter, const std::string&) {
 }
 
 void GstGraph::SetErrorHandler(std::function<void(const GraphError&)> handler) {
-    std::lock_guard lock(busMutex);
-    errorHandler = std::move(handler);
+    bus.SetErrorHandler(std::move(handler));
 }
 
 // ------------------------------------------------------------ rendering
@@ -48,12 +47,13 @@ HRESULT GstGraph::RenderPreview(const FilterPtr& source, const FilterPtr& grabbe
     auto videoSource = std::dynamic_pointer_cast<GstFilter>(source);
     auto grabberObject = std::dynamic_pointer_cast<GstGrabber>(grabberFilter);
     if (!videoSource || !grabberObject) return E_POINTER;
+    DestroyPipeline();  // its streaming threads use the grabber
     previewSource = videoSource;
     grabber = grabberObject;
     grabber->graph = this;
     std::string error;
     if (!BuildPipeline(error)) {
-        RememberError(error);
+        bus.RememberError(error);
         return E_FAIL;
     }
     return S_OK;
@@ -66,12 +66,12 @@ HRESULT GstGraph::SetOutput(const std::string& path, FilterPtr& multiplexer) {
     std::string reason;
     UniqueFd file = OpenRecordingFile(path, false, reason);
     if (!file.Valid()) {
-        RememberError("cannot record to \"" + path + "\": " + reason);
+        bus.RememberError("cannot record to \"" + path + "\": " + reason);
         return E_FAIL;
     }
     recording.emplace();
     recording->path = path;
-    recording->file = std::move(file);
+    recording->file = std::make_shared<UniqueFd>(std::move(file));
     multiplexer = std::make_shared<MuxFilter>(path);
     pipelineStale = true;
     return S_OK;
@@ -94,154 +94,124 @@ HRESULT GstGraph::RenderCapture(MediaType type, const FilterPtr& source, const F
         recording->audioRendered = true;
     }
     pipelineStale = true;
-    {
-        std::lock_guard lock(busMutex);
-        awaitingRecording = true;  // failures until it runs are the starter's to report
-        recordingError.clear();
-    }
+    bus.AwaitRecording();  // failures until it runs are the starter's to report
     return S_OK;
 }
 
 HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
     if (!recording) return E_FAIL;
-    std::unique_lock lock(busMutex);
-    if (!pipeline || runFailed) {
-        awaitingRecording = false;
-        error = lastError.empty() ? "the capture graph could not run" : lastError;
+    if (!built || bus.Read([](const BusState& s) { return s.runFailed; })) {
+        bus.StopAwaitingRecording();
+        error = LastError();
+        if (error.empty()) error = "the capture graph could not run";
         return E_FAIL;
     }
-    const bool started = busCv.wait_for(lock, kRecordingStartTimeout, [&] {
-        return bytesToFile.load() > 0 || !recordingError.empty();
-    });
-    awaitingRecording = false;
-    if (bytesToFile.load() > 0 && recordingError.empty()) {
+    const bool started = bus.WaitUntil(
+        [this](const BusState& s) { return meter.bytesToFile.load() > 0 || !s.recordingError.empty(); },
+        kRecordingStartTimeout, [this] { WaitingForDevice(); });
+    bus.StopAwaitingRecording();
+    const std::string failure = bus.Read([](const BusState& s) { return s.recordingError; });
+    if (meter.bytesToFile.load() > 0 && failure.empty()) {
         recordingConfirmed = true;
         return S_OK;
     }
-    error = !recordingError.empty() ? recordingError
-            : started ? "unknown failure"
-                      : "no data reached the file (a compressor that does not fit the picture?)";
+    error = !failure.empty() ? failure
+            : started        ? "unknown failure"
+                             : "no data reached the file (a compressor that does not fit the picture?)";
     return E_FAIL;
 }
 
 HRESULT GstGraph::FinishRecording(std::string& error) {
     if (!recording) return S_OK;
     HRESULT hr = S_OK;
-    if (pipeline && recordingConfirmed && !fileSinkFailed.load()) {
+    if (built && recordingConfirmed && !meter.fileSinkFailed.load()) {
         // End of stream through every branch: the multiplexer then writes
         // its index and rewrites the header, and the file sink reports EOS.
         if (SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) hr = E_FAIL;
-        for (const PadPtr& pad : eosEntryPads) gst_pad_send_event(pad.get(), gst_event_new_eos());
-        std::unique_lock lock(busMutex);
-        if (!busCv.wait_for(lock, kRecordingEndTimeout, [&] { return eosSeen || fileSinkFailed.load(); })) {
-            error = "the recording did not end in time; the file may lack its index";
-            hr = E_FAIL;
-        } else if (fileSinkFailed.load()) {
-            error = lastError;
-            hr = E_FAIL;
+        if (built) {
+            for (const PadPtr& pad : built->eosEntryPads) gst_pad_send_event(pad.get(), gst_event_new_eos());
+            const bool ended = bus.WaitUntil(
+                [this](const BusState& s) { return s.eosSeen || meter.fileSinkFailed.load(); },
+                kRecordingEndTimeout, [this] { WaitingForDevice(); });
+            if (!ended) {
+                error = "the recording did not end in time; the file may lack its index";
+                hr = E_FAIL;
+            } else if (meter.fileSinkFailed.load()) {
+                error = LastError();
+                hr = E_FAIL;
+            }
+        } else {
+            error = LastError();  // abandoned: the file keeps what was written
         }
-    } else if (fileSinkFailed.load()) {
-        std::lock_guard lock(busMutex);
-        error = lastError;
+    } else if (meter.fileSinkFailed.load()) {
+        error = LastError();
         hr = E_FAIL;
     }
     DestroyPipeline();
     recording.reset();
     recordingConfirmed = false;
     pipelineStale = true;
-    {
-        std::lock_guard lock(busMutex);
-        awaitingRecording = false;
-    }
+    bus.StopAwaitingRecording();
     return hr;
 }
 
 bool GstGraph::GetRecordingProgress(RecordingProgress& progress) const {
     if (!HasRecording()) return false;
-    progress.bytes = bytesToFile.load();
-    const int64_t first = firstRecordedTime.load(), last = lastRecordedTime.load();
-    progress.seconds = first >= 0 && last > first ? static_cast<double>(last - first) / GST_SECOND : 0.0;
+    progress.bytes = meter.bytesToFile.load();
+    progress.seconds = meter.Seconds();
     return true;
 }
 
 // Brings the preview up to the point where its format is known.
 HRESULT GstGraph::WaitForFormat(ConnectedVideoFormat& format) {
-    if (!pipeline) return E_FAIL;
+    if (!built) return E_FAIL;
     if (SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
-    std::unique_lock lock(busMutex);
-    busCv.wait_for(lock, kFormatTimeout, [&] { return formatKnown || pipelineFailed; });
-    if (!formatKnown) return E_FAIL;
-    format = negotiated;
-    return S_OK;
+    bus.WaitUntil([](const BusState& s) { return s.formatKnown || s.pipelineFailed; }, kFormatTimeout,
+                  [this] { WaitingForDevice(); });
+    return bus.Read([&](const BusState& s) {
+        if (!s.formatKnown) return E_FAIL;
+        format = s.negotiated;
+        return S_OK;
+    });
 }
 
 // ------------------------------------------------------------ IMediaControl
 
 HRESULT GstGraph::Run() {
-    if (!pipeline || pipelineStale) {
+    if (!built || pipelineStale) {
         std::string error;
         if (!BuildPipeline(error)) {
-            RememberError(error);
-            std::lock_guard lock(busMutex);
-            runFailed = true;
+            bus.RememberError(error);
+            bus.SetRunFailed(true);
             return E_FAIL;
         }
     }
     GstState current = GST_STATE_NULL;
-    gst_element_get_state(pipeline.get(), &current, nullptr, 0);
-    if (current <= GST_STATE_READY) {
-        std::lock_guard lock(busMutex);
-        eosSeen = false;
-        pipelineFailed = false;
-        errorReported = false;
-    }
+    gst_element_get_state(built->pipeline.get(), &current, nullptr, 0);
+    if (current <= GST_STATE_READY) bus.ResetForRun();
     const bool failed = SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE;
-    if (soundWatch) soundWatch->SetRunning(!failed);
-    std::lock_guard lock(busMutex);
-    runFailed = failed;
+    SetSoundRunning(!failed);
+    running.store(!failed && built);
+    bus.SetRunFailed(failed);
     return failed ? E_FAIL : S_OK;
 }
 
 HRESULT GstGraph::Pause() {
-    if (!pipeline) return S_OK;
-    if (soundWatch) soundWatch->SetRunning(false);
+    if (!built) return S_OK;
+    SetSoundRunning(false);
     return SetState(GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
 }
 
 HRESULT GstGraph::Stop() {
-    if (!pipeline) return S_OK;
-    if (soundWatch) soundWatch->SetRunning(false);
+    if (!built) return S_OK;
+    SetSoundRunning(false);
+    running.store(false);
     // NULL rather than READY: the camera is let go while stopped.
     return SetState(GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
 }
 
-// Messages posted by this thread while it changes the state belong to
-// the caller, who reports the failed change itself.
-GstStateChangeReturn GstGraph::SetState(GstState state) {
-    controllingThread.store(std::this_thread::get_id());
-    const GstStateChangeReturn result = gst_element_set_state(pipeline.get(), state);
-    controllingThread.store(std::thread::id());
-    return result;
-}
-
-void GstGraph::RememberError(const std::string& error) {
-    std::lock_guard lock(busMutex);
-    lastError = error;
-}
-
-void GstGraph::DestroyPipeline() {
-    if (!pipeline) return;
-    SetState(GST_STATE_NULL);
-    soundWatch.reset();
-    // Nothing posts any more; a bus that someone still holds must not call into this graph.
-    BusPtr bus(gst_element_get_bus(pipeline.get()));
-    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-    eosEntryPads.clear();
-    pipeline.reset();
-    fileSink = nullptr;
-    videoSourceElement = nullptr;
-    recordingElements.clear();
-    cachedCaps.reset();
+void GstGraph::SetSoundRunning(bool isRunning) {
+    if (built && built->soundWatch) built->soundWatch->SetRunning(isRunning);
 }
 
 }  // namespace lumora::gst

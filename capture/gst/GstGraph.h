@@ -2,73 +2,47 @@
 // The filter graph on GStreamer. The graph keeps what was rendered into it
 // (preview source and grabber, and the recording branch) and builds one
 // GstPipeline from that when it is run. Its parts:
-//   GstGraph.cpp             construction, rendering, running and stopping
-//   GstPipelineBuilding.cpp  the pipeline built from what was rendered
-//   GstGraphStreaming.cpp    streaming-thread callbacks, bus messages, the video window
-//   GstCapturePlatform.cpp   the platform's objects and the graphs alive
-
-#include <gst/app/gstappsink.h>
-#include <gst/video/video.h>
+//   GstGraph.cpp             rendering, running and stopping, recording
+//   GstGraphStreaming.cpp    what the streaming threads tell the graph
+//   GstPipelineBuilding.cpp  the pipeline built from what was rendered (PipelineBuilder)
+//   GraphBus                 failures, end of stream, the format, and the waits for them
+//   FrameDelivery            pictures to the grabber and the video window
+//   PipelineWorker           state changes off the caller's thread
+//   GstCapturePlatform.cpp   the platform's objects
+//   GstGraphRegistry.cpp     the graphs alive, for the test hooks
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "capture/RecordingFile.h"
+#include "capture/gst/CallbackGate.h"
+#include "capture/gst/FrameDelivery.h"
+#include "capture/gst/GraphBus.h"
 #include "capture/gst/GstFilters.h"
-#include "capture/gst/GstHandles.h"
-#include "capture/gst/SoundGapFiller.h"
+#include "capture/gst/PipelineBuilder.h"
+#include "capture/gst/PipelineWorker.h"
+#include "capture/gst/PlatformHooks.h"
+#include "capture/gst/RecordingMeter.h"
 
 namespace lumora::gst {
 
-class GstGraph;
+class DeviceWatch;
 
-class GstGrabber : public ISampleGrabber {
-public:
-    HRESULT SetMediaTypeRGB24() override { return S_OK; }  // the only type this grabber gives
-    HRESULT GetConnectedMediaType(ConnectedVideoFormat& format) override;
-    HRESULT SetBufferSamples(bool) override { return S_OK; }  // never keeps a copy
-    HRESULT SetOneShot(bool oneShot) override { return oneShot ? E_FAIL : S_OK; }
-    HRESULT SetCallback(ISampleGrabberCB* cb, int selector) override {
-        callback.store(selector == 1 ? cb : nullptr);
-        return S_OK;
-    }
-
-    void Deliver(double time, const uint8_t* topDown, int32_t stride, int32_t height);
-
-    GstGraph* graph = nullptr;  // set when added to a graph
-
-private:
-    std::atomic<ISampleGrabberCB*> callback{nullptr};
-    std::vector<uint8_t> bitmap;  // streaming thread only
-};
-
-// The multiplexer and file writer of a recording.
-class MuxFilter : public IBaseFilter {
-public:
-    explicit MuxFilter(std::string p) : path(std::move(p)) {}
-    std::string path;
-};
-
-struct RecordingBranch {
-    std::string path;
-    UniqueFd file;  // what the file sink writes to; closed with the branch
-    std::shared_ptr<GstFilter> videoSource, videoCompressor, audioSource, audioCompressor;
-    bool videoRendered = false;
-    bool audioRendered = false;
-};
-
-class GstGraph : public IGraphBuilder, public IMediaControl, public IGraphVideoWindow {
+class GstGraph : public IGraphBuilder,
+                 public IMediaControl,
+                 public IGraphVideoWindow,
+                 private StreamingReceiver {
 public:
     GstGraph();
     ~GstGraph() override;
+    GstGraph(const GstGraph&) = delete;
+    GstGraph& operator=(const GstGraph&) = delete;
+
+    // The hook run while this graph waits for a device.
+    void UseHooks(std::shared_ptr<PlatformHooks> platformHooks) { hooks = std::move(platformHooks); }
 
     // ------------------------------------------------------------ IGraphBuilder
     HRESULT AddFilter(const FilterPtr& filter, const std::string&) override;
@@ -86,6 +60,9 @@ public:
     bool HasRecording() const { return recording.has_value() && recording->videoRendered; }
     bool GetRecordingProgress(RecordingProgress& progress) const;
     HRESULT WaitForFormat(ConnectedVideoFormat& format);
+    // Why the latest operation or run failed ("" when nothing did).
+    std::string LastError() { return bus.LastError(); }
+    std::string LastFailureReason() override { return LastError(); }
 
     // ------------------------------------------------------------ IMediaControl
     HRESULT Run() override;
@@ -93,42 +70,36 @@ public:
     HRESULT Stop() override;
 
     // ------------------------------------------------------------ IGraphVideoWindow
-    HRESULT PutOwner(IOwnerWindow* newOwner) override;
-    HRESULT PutVisible(bool visible) override;
-    HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override;
+    HRESULT PutOwner(IOwnerWindow* newOwner) override { return frames.PutOwner(newOwner); }
+    HRESULT PutVisible(bool visible) override { return frames.PutVisible(visible); }
+    HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override {
+        return frames.SetWindowPosition(left, top, width, height);
+    }
 
+    // ------------------------------------------------------------ test hooks (UI thread)
     void SimulateSourceFailure();
+    void SimulateSourceRemoval() { SourceRemoved(); }
+    std::vector<std::string> ElementFactories() const;
+    uint64_t FramesOffered() const { return meter.framesOffered.load(); }
 
 private:
-    IVideoWindow* CurrentWindow();
-    GstStateChangeReturn SetState(GstState state);
-    void RememberError(const std::string& error);
-    void DestroyPipeline();
-
-    // ------------------------------------------------------------ building the pipeline
-    void RememberEntryPad(GstElement* source);
-    static std::set<GstElement*> Children(GstBin* bin);
-    // Streaming threads; the set is only changed while nothing streams.
-    bool IsRecordingElement(GstObject* object) const {
-        return object && recordingElements.count(reinterpret_cast<GstElement*>(object)) > 0;
-    }
-    static GstElement* Add(GstBin* bin, const char* factory, std::string& error);
-    static bool Link(GstElement* a, GstElement* b, std::string& error);
-    static void SetCaps(GstElement* capsfilter, CapsPtr caps);
     bool BuildPipeline(std::string& error);
-    static bool CompressInto(GstBin* bin, GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps,
-                             GstElement* mux, const char* kind, std::string& error);
-    bool BuildRecording(GstBin* bin, GstElement* tee, std::string& error);
-    void WatchSound(GstElement* audioQueue, const std::string& deviceName);
+    // Changes the pipeline's state on its worker, bounded; a pipeline that
+    // does not get there in time is abandoned (FAILURE, reason remembered).
+    GstStateChangeReturn SetState(GstState state);
+    void WaitingForDevice();
+    void DestroyPipeline();
+    void AbandonPipeline(const std::string& reason);
+    void ReleasePipeline();
+    void WatchDevice();
+    void SetSoundRunning(bool running);
 
-    // ------------------------------------------------------------ streaming threads
-    static GstPadProbeReturn OnRecordedFrame(GstPad*, GstPadProbeInfo* info, gpointer data);
-    static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data);
-    void HandleFrame(GstSample* sample);
-    static GstPadProbeReturn OnRecordingFrame(GstPad*, GstPadProbeInfo*, gpointer data);
-    static GstPadProbeReturn OnFileData(GstPad*, GstPadProbeInfo* info, gpointer data);
-    static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data);
-    void HandleBusMessage(GstMessage* message);
+    // ------------------------------------------------------------ StreamingReceiver
+    void BusMessage(GstMessage* message) override;
+    void Sample(GstSample* sample) override;
+    void RecordingBuffer(ProbeKind kind, GstBuffer* buffer) override;
+    void SoundStalled(const std::string& note) override { bus.Notice(note); }
+    void SourceRemoved() override;
 
     // What was rendered into the graph.
     std::shared_ptr<GstFilter> previewSource;
@@ -136,48 +107,19 @@ private:
     std::optional<RecordingBranch> recording;
     bool recordingConfirmed = false;
 
-    // The pipeline built from it (UI thread).
-    ElementPtr pipeline;
+    GraphBus bus;
+    FrameDelivery frames;
+    RecordingMeter meter;
+    std::shared_ptr<PlatformHooks> hooks;
+
+    // The pipeline built from it (UI thread), and what runs it.
+    std::optional<BuiltPipeline> built;
+    std::unique_ptr<PipelineWorker> worker;
+    GatePtr gate;
     bool pipelineStale = true;
-    GstElement* fileSink = nullptr;
-    GstElement* videoSourceElement = nullptr;
-    std::set<GstElement*> recordingElements;
-    std::vector<PadPtr> eosEntryPads;
-    std::atomic<std::thread::id> controllingThread{};
-
-    // Preview streaming thread only (reset while nothing streams).
-    CapsPtr cachedCaps;
-    GstVideoInfo frameInfo{};
-
-    // Shared between the streaming threads and the UI thread.
-    std::atomic<uint64_t> bytesToFile{0};
-    // Running time of the first recorded picture and the end of the latest (ns, -1: none yet).
-    std::atomic<int64_t> firstRecordedTime{-1};
-    std::atomic<int64_t> lastRecordedTime{-1};
-    // Made and dropped by the UI thread while nothing streams.
-    std::unique_ptr<SoundGapFiller> soundWatch;
-
-public:
-    std::atomic<uint64_t> framesOffered{0};
-
-private:
-    std::atomic<bool> fileSinkFailed{false};
-    std::mutex busMutex;
-    std::condition_variable busCv;
-    std::function<void(const GraphError&)> errorHandler;
-    bool errorReported = false;  // only the first failure of a run is reported
-    std::string lastError;
-    std::string recordingError;
-    bool awaitingRecording = false;
-    bool eosSeen = false;
-    bool pipelineFailed = false;
-    bool runFailed = false;
-    bool formatKnown = false;
-    ConnectedVideoFormat negotiated;
-
-    std::mutex windowMutex;
-    IOwnerWindow* owner = nullptr;
-    IVideoWindow* window = nullptr;
+    std::atomic<bool> running{false};  // a removed camera is reported only then
+    std::shared_ptr<DeviceWatch> deviceWatch;
+    int deviceListener = -1;
 };
 
 // The graphs alive, for the test hooks: each one from its construction to

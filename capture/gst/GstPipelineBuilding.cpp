@@ -1,19 +1,26 @@
-// How the graph builds its GstPipeline from what was rendered into it:
+// How a graph's GstPipeline is built from what was rendered into it:
 //
-//   source -> [decoder] -> tee -> queue -> convert -> BGR -> appsink (grabber, video window)
+//   source -> [jpegdec] -> tee -> queue -> convert -> BGR -> appsink (grabber, video window)
 //                              -> queue -> convert -> [compressor | I420] ---------> avimux -> fdsink
 //   audio source -> queue -> convert -> resample -> [compressor | S16LE] --------------^
+//
+// A camera that sends JPEG frames, recorded with the JPEG encoder, has its
+// frames stored as they come rather than decoded and encoded again:
+//
+//   source -> tee -> queue -> jpegdec -> convert -> BGR -> appsink
+//              -> queue -> jpegparse -> avimux
 //
 // The preview queue leaks, so a slow grabber (a photo being written) never
 // holds up the recording. The bus is handled synchronously on the posting
 // thread; nothing needs a GLib main loop.
 
+#include <gst/app/gstappsink.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "capture/gst/GstGraph.h"
+#include "capture/gst/PipelineBuilder.h"
 
 namespace lumora::gst {
 
@@ -22,116 +29,186 @@ namespace {
 // A sound input that sends nothing for longer than this is reported.
 constexpr GstClockTime kSoundStallLimit = 2 * GST_SECOND;
 
+void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "caps", caps.get(), nullptr); }
+
+bool RecordsCameraJpeg(const RecordingBranch* recording) {
+    return recording && recording->videoCompressor && recording->videoCompressor->FactoryName() == "jpegenc";
+}
+
 }  // namespace
 
-// The first pad downstream of a source: where an end of stream is sent in,
-// which works whether or not the source itself still runs.
-void GstGraph::RememberEntryPad(GstElement* source) {
-    PadPtr src(gst_element_get_static_pad(source, "src"));
-    if (!src) return;
-    if (PadPtr peer{gst_pad_get_peer(src.get())}) eosEntryPads.push_back(std::move(peer));
+void BuiltPipeline::Detach() {
+    for (auto& [pad, id] : probes) gst_pad_remove_probe(pad.get(), id);
+    probes.clear();
+    if (appSink) DetachAppSink(appSink);
+    if (pipeline) DetachBus(pipeline.get());
 }
 
-std::set<GstElement*> GstGraph::Children(GstBin* bin) {
-    std::set<GstElement*> children;
-    GST_OBJECT_LOCK(bin);
-    for (GList* item = GST_BIN_CHILDREN(bin); item; item = item->next)
-        children.insert(GST_ELEMENT(item->data));
-    GST_OBJECT_UNLOCK(bin);
-    return children;
+std::vector<std::string> BuiltPipeline::ElementFactories() const {
+    std::vector<std::string> names;
+    if (!pipeline) return names;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline.get()));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        if (GstElementFactory* factory = gst_element_get_factory(element))
+            names.emplace_back(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return names;
 }
 
-GstElement* GstGraph::Add(GstBin* bin, const char* factory, std::string& error) {
+GstElement* PipelineBuilder::Add(const char* factory, std::string& error) {
     GstElement* element = MakeElement(factory, error);
     if (element) gst_bin_add(bin, element);
     return element;
 }
 
-bool GstGraph::Link(GstElement* a, GstElement* b, std::string& error) {
+bool PipelineBuilder::Link(GstElement* a, GstElement* b, std::string& error) {
     if (gst_element_link(a, b)) return true;
     error = std::string("cannot connect ") + GST_ELEMENT_NAME(a) + " to " + GST_ELEMENT_NAME(b);
     return false;
 }
 
-void GstGraph::SetCaps(GstElement* capsfilter, CapsPtr caps) {
-    g_object_set(capsfilter, "caps", caps.get(), nullptr);
+std::set<GstElement*> PipelineBuilder::Children() const {
+    std::set<GstElement*> children;
+    GST_OBJECT_LOCK(bin);
+    for (GList* item = GST_BIN_CHILDREN(bin); item; item = item->next) children.insert(GST_ELEMENT(item->data));
+    GST_OBJECT_UNLOCK(bin);
+    return children;
 }
 
-bool GstGraph::BuildPipeline(std::string& error) {
-    DestroyPipeline();
-    {
-        std::lock_guard lock(busMutex);
-        formatKnown = false;
-        pipelineFailed = false;
-        errorReported = false;
-        runFailed = false;
-        eosSeen = false;
-        lastError.clear();
-    }
-    bytesToFile.store(0);
-    if (HasRecording()) {
-        framesOffered.store(0);
-        firstRecordedTime.store(-1);
-        lastRecordedTime.store(-1);
-    }
-    fileSinkFailed.store(false);
-    pipelineStale = false;
-    if (!previewSource || !grabber) {
-        error = "nothing to preview";
-        return false;
-    }
-    pipeline = AdoptFloating(gst_pipeline_new("lumora-capture"));
+// The first pad downstream of a source: where an end of stream is sent in,
+// which works whether or not the source itself still runs.
+void PipelineBuilder::RememberEntryPad(GstElement* source) {
+    PadPtr src(gst_element_get_static_pad(source, "src"));
+    if (!src) return;
+    if (PadPtr peer{gst_pad_get_peer(src.get())}) built.eosEntryPads.push_back(std::move(peer));
+}
+
+void PipelineBuilder::Probe(GstElement* element, const char* padName, ProbeKind kind) {
+    PadPtr pad(gst_element_get_static_pad(element, padName));
+    const gulong id = AttachProbe(pad.get(), kind, gate);
+    built.probes.emplace_back(std::move(pad), id);
+}
+
+bool PipelineBuilder::Build(const GstFilter& videoSource, const RecordingBranch* recording, std::string& error) {
+    built.pipeline = AdoptFloating(gst_pipeline_new("lumora-capture"));
+    built.cameraName = videoSource.Describe();
     // One clock for pictures and sound, and not a sound card's: a sound
     // input's clock can stand still while the device stalls, which would
     // hold every picture that waits on it.
     const ObjectPtr<GstClock> systemClock(gst_system_clock_obtain());
-    gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), systemClock.get());
-    GstBin* bin = GST_BIN(pipeline.get());
-    BusPtr bus(gst_element_get_bus(pipeline.get()));
-    gst_bus_set_sync_handler(bus.get(), &GstGraph::OnBusMessage, this, nullptr);
+    gst_pipeline_use_clock(GST_PIPELINE(built.pipeline.get()), systemClock.get());
+    bin = GST_BIN(built.pipeline.get());
+    AttachBus(built.pipeline.get(), gate);
 
-    GstElement *sourceFirst = nullptr, *sourceLast = nullptr;
-    if (!previewSource->AddChain(bin, sourceFirst, sourceLast, error)) return false;
-    videoSourceElement = sourceFirst;
-    GstElement* tee = Add(bin, "tee", error);
-    GstElement* queue = Add(bin, "queue", error);
-    GstElement* convert = Add(bin, "videoconvert", error);
-    GstElement* bgr = Add(bin, "capsfilter", error);
-    GstElement* sink = Add(bin, "appsink", error);
-    if (!tee || !queue || !convert || !bgr || !sink) return false;
+    const bool wantJpeg = RecordsCameraJpeg(recording);
+    bool deliversJpeg = false;
+    GstElement *first = nullptr, *last = nullptr;
+    if (!videoSource.AddSourceChain(bin, first, last, wantJpeg, deliversJpeg, error)) return false;
+    built.videoSource = first;
+    built.sourceElements = Children();
+    built.jpegPassThrough = wantJpeg && deliversJpeg;
+    if (deliversJpeg && !built.jpegPassThrough) {
+        // Decoded once, for the preview and the recording alike.
+        GstElement* decoder = Add("jpegdec", error);
+        if (!decoder || !Link(last, decoder, error)) return false;
+        last = decoder;
+    }
+    GstElement* tee = Add("tee", error);
+    if (!tee || !Link(last, tee, error)) return false;
+    RememberEntryPad(first);
+    if (!AddPreview(tee, built.jpegPassThrough, error)) return false;
+    if (!recording) return true;
+
+    const std::set<GstElement*> previewElements = Children();
+    const bool added = AddRecording(tee, *recording, error);
+    for (GstElement* element : Children())
+        if (!previewElements.count(element)) built.recordingElements.insert(element);
+    return added;
+}
+
+bool PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg, std::string& error) {
+    GstElement* queue = Add("queue", error);
+    GstElement* decoder = decodeJpeg ? Add("jpegdec", error) : nullptr;
+    GstElement* convert = Add("videoconvert", error);
+    GstElement* bgr = Add("capsfilter", error);
+    GstElement* sink = Add("appsink", error);
+    if (!queue || (decodeJpeg && !decoder) || !convert || !bgr || !sink) return false;
 
     g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
                  "max-size-time", static_cast<guint64>(0), nullptr);
     SetCaps(bgr, CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr)));
     g_object_set(sink, "sync", FALSE, "max-buffers", 2, "drop", TRUE, nullptr);
     gst_app_sink_set_caps(GST_APP_SINK(sink), nullptr);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = &GstGraph::OnNewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    AttachAppSink(sink, gate);
+    built.appSink = sink;
 
-    if (!Link(sourceLast, tee, error) || !Link(tee, queue, error) || !Link(queue, convert, error) ||
-        !Link(convert, bgr, error) || !Link(bgr, sink, error))
-        return false;
-    RememberEntryPad(sourceFirst);
-
-    if (HasRecording()) {
-        std::set<GstElement*> previewElements = Children(bin);
-        const bool built = BuildRecording(bin, tee, error);
-        for (GstElement* element : Children(bin))
-            if (!previewElements.count(element)) recordingElements.insert(element);
-        if (!built) return false;
+    if (!Link(tee, queue, error)) return false;
+    GstElement* upstream = queue;
+    if (decoder) {
+        if (!Link(queue, decoder, error)) return false;
+        upstream = decoder;
     }
-    return true;
+    return Link(upstream, convert, error) && Link(convert, bgr, error) && Link(bgr, sink, error);
+}
+
+bool PipelineBuilder::AddRecording(GstElement* tee, const RecordingBranch& recording, std::string& error) {
+    GstElement* mux = Add("avimux", error);
+    GstElement* file = Add("fdsink", error);
+    GstElement* queue = Add("queue", error);
+    if (!mux || !file || !queue) return false;
+    // Every build starts the file afresh, as opening it anew would. The
+    // sink seeks on the descriptor for the multiplexer's final header.
+    const int fd = recording.file ? recording.file->Get() : -1;
+    if (::lseek(fd, 0, SEEK_SET) != 0 || ::ftruncate(fd, 0) != 0) {
+        error = "cannot record to \"" + recording.path + "\": " + std::strerror(errno);
+        return false;
+    }
+    g_object_set(file, "fd", fd, "async", FALSE, nullptr);
+    // Room for a few seconds of pictures while a compressor catches up.
+    // Beyond that the recording loses pictures rather than ever holding
+    // up the preview (the tee feeds both).
+    g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 0, "max-size-bytes", 0,
+                 "max-size-time", static_cast<guint64>(3 * GST_SECOND), nullptr);
+    built.fileSink = file;
+    built.recordingPath = recording.path;
+    Probe(queue, "sink", ProbeKind::RecordingInput);
+    Probe(queue, "src", ProbeKind::RecordingOutput);
+    Probe(file, "sink", ProbeKind::FileInput);
+
+    if (!Link(tee, queue, error)) return false;
+    if (built.jpegPassThrough) {
+        GstElement* parse = Add("jpegparse", error);
+        if (!parse || !Link(queue, parse, error)) return false;
+        if (!gst_element_link(parse, mux)) {
+            error = "the camera's JPEG frames cannot go into an AVI file";
+            return false;
+        }
+    } else {
+        GstElement* convert = Add("videoconvert", error);
+        if (!convert || !Link(queue, convert, error)) return false;
+        // Uncompressed video: planar YUV, which every AVI player reads.
+        if (!CompressInto(convert, recording.videoCompressor.get(),
+                          CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr)),
+                          mux, "video", error))
+            return false;
+    }
+    if (recording.audioRendered && recording.audioSource && !AddSound(mux, recording, error)) return false;
+    return Link(mux, file, error);
 }
 
 // upstream -> (compressor, or a caps filter for `rawCaps`) -> mux.
-bool GstGraph::CompressInto(GstBin* bin, GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps,
-                            GstElement* mux, const char* kind, std::string& error) {
+bool PipelineBuilder::CompressInto(GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps,
+                                   GstElement* mux, const char* kind, std::string& error) {
     GstElement *first = nullptr, *last = nullptr;
     if (compressor) {
         if (!compressor->AddChain(bin, first, last, error)) return false;
     } else {
-        first = last = Add(bin, "capsfilter", error);
+        first = last = Add("capsfilter", error);
         if (!first) return false;
         SetCaps(first, std::move(rawCaps));
     }
@@ -143,72 +220,28 @@ bool GstGraph::CompressInto(GstBin* bin, GstElement* upstream, const GstFilter* 
     return true;
 }
 
-bool GstGraph::BuildRecording(GstBin* bin, GstElement* tee, std::string& error) {
-    GstElement* mux = Add(bin, "avimux", error);
-    GstElement* file = Add(bin, "fdsink", error);
-    GstElement* queue = Add(bin, "queue", error);
-    GstElement* convert = Add(bin, "videoconvert", error);
-    if (!mux || !file || !queue || !convert) return false;
-    // Every build starts the file afresh, as opening it anew would. The
-    // sink seeks on the descriptor for the multiplexer's final header.
-    const int fd = recording->file.Get();
-    if (::lseek(fd, 0, SEEK_SET) != 0 || ::ftruncate(fd, 0) != 0) {
-        error = "cannot record to \"" + recording->path + "\": " + std::strerror(errno);
-        return false;
-    }
-    g_object_set(file, "fd", fd, "async", FALSE, nullptr);
-    // Room for a few seconds of pictures while a compressor catches up.
-    // Beyond that the recording loses pictures rather than ever holding
-    // up the preview (the tee feeds both).
-    g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 0, "max-size-bytes", 0,
-                 "max-size-time", static_cast<guint64>(3 * GST_SECOND), nullptr);
-    fileSink = file;
-    PadPtr recordingInput(gst_element_get_static_pad(queue, "sink"));
-    gst_pad_add_probe(recordingInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordingFrame, this, nullptr);
-    PadPtr recordingOutput(gst_element_get_static_pad(queue, "src"));
-    gst_pad_add_probe(recordingOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnRecordedFrame, this, nullptr);
-    PadPtr fileInput(gst_element_get_static_pad(file, "sink"));
-    gst_pad_add_probe(fileInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GstGraph::OnFileData, this, nullptr);
-
-    if (!Link(tee, queue, error) || !Link(queue, convert, error)) return false;
-    // Uncompressed video: planar YUV, which every AVI player reads.
-    if (!CompressInto(bin, convert, recording->videoCompressor.get(),
-                      CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr)), mux,
-                      "video", error))
-        return false;
-
-    if (recording->audioRendered && recording->audioSource) {
-        GstElement *sourceFirst = nullptr, *sourceLast = nullptr;
-        if (!recording->audioSource->AddChain(bin, sourceFirst, sourceLast, error)) return false;
-        GstElement* audioQueue = Add(bin, "queue", error);
-        GstElement* audioConvert = Add(bin, "audioconvert", error);
-        GstElement* resample = Add(bin, "audioresample", error);
-        if (!audioQueue || !audioConvert || !resample) return false;
-        if (!Link(sourceLast, audioQueue, error) || !Link(audioQueue, audioConvert, error) ||
-            !Link(audioConvert, resample, error))
-            return false;
-        WatchSound(audioQueue, recording->audioSource->Describe());
-        CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
-        if (!CompressInto(bin, resample, recording->audioCompressor.get(), std::move(raw), mux, "audio", error))
-            return false;
-        RememberEntryPad(sourceFirst);
-    }
-    return Link(mux, file, error);
-}
-
 // A sound input that stalls is reported once, in the status bar, and
 // silence stands in for it so that the pictures go on.
-void GstGraph::WatchSound(GstElement* audioQueue, const std::string& deviceName) {
-    const std::string note = "声音输入“" + deviceName + "”超过 2 秒没有送来声音，录相继续，这一段没有声音";
-    const PadPtr queueOutput(gst_element_get_static_pad(audioQueue, "src"));
-    soundWatch = std::make_unique<SoundGapFiller>(pipeline.get(), queueOutput.get(), kSoundStallLimit, [this, note] {
-        std::function<void(const GraphError&)> report;
-        {
-            std::lock_guard lock(busMutex);
-            report = errorHandler;
-        }
-        if (report) report(GraphError{note, true, true});
-    });
+bool PipelineBuilder::AddSound(GstElement* mux, const RecordingBranch& recording, std::string& error) {
+    GstElement *first = nullptr, *last = nullptr;
+    if (!recording.audioSource->AddChain(bin, first, last, error)) return false;
+    GstElement* queue = Add("queue", error);
+    GstElement* convert = Add("audioconvert", error);
+    GstElement* resample = Add("audioresample", error);
+    if (!queue || !convert || !resample) return false;
+    if (!Link(last, queue, error) || !Link(queue, convert, error) || !Link(convert, resample, error)) return false;
+
+    const std::string note =
+        "声音输入“" + recording.audioSource->Describe() + "”超过 2 秒没有送来声音，录相继续，这一段没有声音";
+    const PadPtr queueOutput(gst_element_get_static_pad(queue, "src"));
+    built.soundWatch = std::make_shared<SoundGapFiller>(
+        built.pipeline.get(), queueOutput.get(), kSoundStallLimit,
+        [gate = gate, note] { gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); }); });
+
+    CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
+    if (!CompressInto(resample, recording.audioCompressor.get(), std::move(raw), mux, "audio", error)) return false;
+    RememberEntryPad(first);
+    return true;
 }
 
 }  // namespace lumora::gst

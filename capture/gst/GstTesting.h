@@ -28,6 +28,24 @@ void StallTestCameraStart(bool stalled);
 void SetTestCameraModes(const std::vector<std::string>& modes);
 void ResetTestCameraModes();
 
+// Makes every running graph hear that the device of its video source was
+// unplugged (as the device watch tells it).
+void SimulateCameraRemoval();
+
+// The next start of a pipeline blocks this long on the thread that changes
+// its state, as a camera that hangs while it opens.
+void DelayPipelineStart(double seconds);
+
+// Pipelines given up because their device hung, not yet taken down.
+int PipelinesBeingAbandoned();
+
+// The element factories ("videotestsrc", "jpegenc"...) of the latest
+// graph's pipeline; empty when it has none.
+std::vector<std::string> RunningGraphElementFactories();
+
+// Why the latest graph's latest operation or run failed ("" if none did).
+std::string LatestGraphError();
+
 // "Lumora Test Tone" delivers far slower than real time while stalled, as
 // a sound device that hangs.
 void StallTestTone(bool stalled);

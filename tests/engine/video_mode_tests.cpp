@@ -5,6 +5,7 @@
 
 #include "capture/CaptureSession.h"
 #include "capture/VideoModes.h"
+#include "settings/SettingsFile.h"
 #include "tests/engine/FakePlatform.h"
 
 namespace {
@@ -62,6 +63,7 @@ protected:
         script->entries[DeviceCategory::AudioInputDevice] = {{"Default mic", true, "mic-default"},
                                                              {"Headset", true, "mic-headset"}};
         session.SetMessageHandler([](const std::string&) {});
+        StorePath(settings.videoFilePath, ::testing::TempDir() + "lumora-choice.avi");
     }
     std::string BuiltAudioInput() {
         for (const std::string& name : script->addedFilters)

@@ -1,0 +1,61 @@
+#pragma once
+// The one way GStreamer's threads call into a graph: through a gate that
+// the graph closes before it lets go of a pipeline. Closing waits for the
+// calls under way, and none gets through after it -- also from a pipeline
+// that was abandoned while it still streams.
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+namespace lumora::gst {
+
+enum class ProbeKind { RecordingInput, RecordingOutput, FileInput };
+
+// What the streaming threads tell the graph.
+class StreamingReceiver {
+public:
+    virtual void BusMessage(GstMessage* message) = 0;
+    virtual void Sample(GstSample* sample) = 0;
+    virtual void RecordingBuffer(ProbeKind kind, GstBuffer* buffer) = 0;
+    virtual void SoundStalled(const std::string& note) = 0;
+    virtual void SourceRemoved() = 0;
+
+protected:
+    ~StreamingReceiver() = default;
+};
+
+class CallbackGate {
+public:
+    void Open(StreamingReceiver* target) {
+        std::unique_lock lock(mutex);
+        receiver = target;
+    }
+    void Close() {
+        std::unique_lock lock(mutex);
+        receiver = nullptr;
+    }
+    template <typename F>
+    void Enter(F&& call) {
+        std::shared_lock lock(mutex);
+        if (receiver) call(*receiver);
+    }
+
+private:
+    std::shared_mutex mutex;
+    StreamingReceiver* receiver = nullptr;
+};
+
+using GatePtr = std::shared_ptr<CallbackGate>;
+
+// Each registration holds the gate until GStreamer lets go of it.
+void AttachBus(GstElement* pipeline, const GatePtr& gate);
+void DetachBus(GstElement* pipeline);
+void AttachAppSink(GstElement* appSink, const GatePtr& gate);
+void DetachAppSink(GstElement* appSink);
+gulong AttachProbe(GstPad* pad, ProbeKind kind, const GatePtr& gate);
+
+}  // namespace lumora::gst

@@ -1,0 +1,128 @@
+// The graph's pipeline over its life: built from what was rendered, its
+// states changed on its worker, let go of -- or abandoned when its device
+// hangs -- and the camera behind it watched for going away.
+
+#include <chrono>
+
+#include "capture/gst/DeviceWatch.h"
+#include "capture/gst/GstGraph.h"
+
+namespace lumora::gst {
+
+namespace {
+
+// A device that takes longer than this to start or stop is given up.
+constexpr auto kStateChangeLimit = std::chrono::seconds(8);
+
+const char* Doing(GstState state) {
+    switch (state) {
+        case GST_STATE_PLAYING: return "start";
+        case GST_STATE_PAUSED: return "pause";
+        default: return "stop";
+    }
+}
+
+}  // namespace
+
+bool GstGraph::BuildPipeline(std::string& error) {
+    DestroyPipeline();
+    bus.ResetForBuild();
+    meter.Restart(HasRecording());
+    pipelineStale = false;
+    if (!previewSource || !grabber) {
+        error = "nothing to preview";
+        return false;
+    }
+    auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
+    BuiltPipeline fresh;
+    if (!PipelineBuilder(fresh, newGate).Build(*previewSource, HasRecording() ? &*recording : nullptr, error)) {
+        fresh.Detach();  // never started: dropped right here
+        return false;
+    }
+    ElementPtr workerRef = Ref(fresh.pipeline.get());
+    built.emplace(std::move(fresh));
+    worker = std::make_unique<PipelineWorker>(std::move(workerRef));
+    gate = std::move(newGate);
+    gate->Open(this);
+    WatchDevice();
+    return true;
+}
+
+GstStateChangeReturn GstGraph::SetState(GstState state) {
+    if (!built || !worker) return GST_STATE_CHANGE_FAILURE;
+    const auto result = worker->ChangeState(state, kStateChangeLimit, [this] { WaitingForDevice(); });
+    if (result) return *result;
+    AbandonPipeline("The camera \"" + built->cameraName + "\" did not " + Doing(state) + " within " +
+                    std::to_string(kStateChangeLimit.count()) + " seconds.");
+    return GST_STATE_CHANGE_FAILURE;
+}
+
+void GstGraph::WaitingForDevice() {
+    if (hooks) hooks->RunWaitHook();
+}
+
+void GstGraph::DestroyPipeline() {
+    if (!built) return;
+    running.store(false);
+    SetSoundRunning(false);
+    SetState(GST_STATE_NULL);  // may abandon it
+    if (built) ReleasePipeline();
+}
+
+// Nothing streams any more: every callback into the graph is taken off
+// before the pipeline goes.
+void GstGraph::ReleasePipeline() {
+    if (deviceListener >= 0) deviceWatch->RemoveListener(deviceListener);
+    deviceListener = -1;
+    built->Detach();
+    gate->Close();
+    built->soundWatch.reset();
+    worker->Finish();
+    worker.reset();
+    built.reset();
+    gate.reset();
+    frames.Reset();
+}
+
+// The pipeline stays with its worker, which takes it down when the stuck
+// change returns. Nothing of it calls into this graph again, and the
+// graph never touches it again.
+void GstGraph::AbandonPipeline(const std::string& reason) {
+    if (deviceListener >= 0) deviceWatch->RemoveListener(deviceListener);
+    deviceListener = -1;
+    running.store(false);
+    built->Detach();
+    gate->Close();
+    std::vector<std::shared_ptr<void>> keep{built->soundWatch};
+    if (recording && recording->file && built->fileSink) {
+        // Its file sink may still write: the descriptor goes with it, and
+        // this recording can be finished but not built again.
+        keep.push_back(std::move(recording->file));
+        recording->file.reset();
+    }
+    built->soundWatch.reset();
+    worker->Abandon(std::move(keep));
+    worker.reset();
+    built.reset();
+    gate.reset();
+    frames.Reset();
+    pipelineStale = true;
+    bus.RememberError(reason);
+    bus.SetRunFailed(true);
+}
+
+// A camera unplugged while it runs is reported like a failing one.
+void GstGraph::WatchDevice() {
+    GstDevice* device = previewSource ? previewSource->Device() : nullptr;
+    if (!device) return;
+    if (!deviceWatch) deviceWatch = DeviceWatch::Acquire();
+    if (!deviceWatch) return;
+    std::shared_ptr<GstDevice> camera(static_cast<GstDevice*>(gst_object_ref(device)),
+                                      [](GstDevice* d) { gst_object_unref(d); });
+    deviceListener = deviceWatch->AddListener([gate = gate, camera](GstDevice* changed, bool added) {
+        if (!added && changed == camera.get())
+            gate->Enter([](StreamingReceiver& graph) { graph.SourceRemoved(); });
+    });
+}
+
+}  // namespace lumora::gst
