@@ -166,8 +166,13 @@ bool GstGraph::GetRecordingProgress(RecordingProgress& progress) const {
 HRESULT GstGraph::WaitForFormat(ConnectedVideoFormat& format) {
     if (!built) return E_FAIL;
     if (SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
-    bus.WaitUntil([](const BusState& s) { return s.formatKnown || s.pipelineFailed; }, kFormatTimeout,
-                  [this] { WaitingForDevice(); });
+    const bool settled = bus.WaitUntil([](const BusState& s) { return s.formatKnown || s.pipelineFailed; },
+                                       kFormatTimeout, [this] { WaitingForDevice(); });
+    // A camera that runs but sends nothing, as one that never starts.
+    if (!settled && built)
+        bus.RememberError("The camera \"" + built->cameraName + "\" sent no picture within " +
+                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kFormatTimeout).count()) +
+                          " seconds.");
     return bus.Read([&](const BusState& s) {
         if (!s.formatKnown) return E_FAIL;
         format = s.negotiated;

@@ -81,6 +81,7 @@ public:
     void SimulateSourceRemoval() { SourceRemoved(); }
     std::vector<std::string> ElementFactories() const;
     uint64_t FramesOffered() const { return meter.framesOffered.load(); }
+    double RecordedSeconds() const { return meter.Seconds(); }
 
 private:
     bool BuildPipeline(std::string& error);

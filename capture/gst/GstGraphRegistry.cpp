@@ -52,6 +52,11 @@ std::string LatestGraphError() {
     return liveGraphs.empty() ? std::string() : liveGraphs.back()->LastError();
 }
 
+double LatestRecordingSeconds() {
+    std::lock_guard lock(liveGraphsMutex);
+    return liveGraphs.empty() ? 0.0 : liveGraphs.back()->RecordedSeconds();
+}
+
 int PipelinesBeingAbandoned() { return AbandonedPipelinesAlive(); }
 
 }  // namespace lumora::gst

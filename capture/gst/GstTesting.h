@@ -43,6 +43,10 @@ int PipelinesBeingAbandoned();
 // graph's pipeline; empty when it has none.
 std::vector<std::string> RunningGraphElementFactories();
 
+// The time span of the pictures the latest graph's latest recording got,
+// by their timestamps (also after the recording was finished).
+double LatestRecordingSeconds();
+
 // Why the latest graph's latest operation or run failed ("" if none did).
 std::string LatestGraphError();
 
