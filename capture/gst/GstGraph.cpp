@@ -5,6 +5,7 @@
 #include "capture/gst/GstGraph.h"
 
 #include <chrono>
+#include <thread>
 
 #include "capture/RecordingFile.h"
 
@@ -121,6 +122,18 @@ HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
     return E_FAIL;
 }
 
+// Sending an end of stream into a branch waits for the branch's streaming
+// thread, which can hang behind a device that stopped delivering. So the
+// events go from a thread of their own; the caller's wait for the end is
+// bounded, and taking the pipeline down releases a sender that still hangs.
+void GstGraph::SendEndOfStream(const std::vector<PadPtr>& entryPads) {
+    std::vector<PadPtr> pads;
+    for (const PadPtr& pad : entryPads) pads.push_back(Ref(pad.get()));
+    std::thread([pads = std::move(pads)] {
+        for (const PadPtr& pad : pads) gst_pad_send_event(pad.get(), gst_event_new_eos());
+    }).detach();
+}
+
 HRESULT GstGraph::FinishRecording(std::string& error) {
     if (!recording) return S_OK;
     HRESULT hr = S_OK;
@@ -129,7 +142,7 @@ HRESULT GstGraph::FinishRecording(std::string& error) {
         // its index and rewrites the header, and the file sink reports EOS.
         if (SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) hr = E_FAIL;
         if (built) {
-            for (const PadPtr& pad : built->eosEntryPads) gst_pad_send_event(pad.get(), gst_event_new_eos());
+            SendEndOfStream(built->eosEntryPads);
             const bool ended = bus.WaitUntil(
                 [this](const BusState& s) { return s.eosSeen || meter.fileSinkFailed.load(); },
                 kRecordingEndTimeout, [this] { WaitingForDevice(); });

@@ -57,6 +57,7 @@ public:
                           const FilterPtr& sink);
     HRESULT ConfirmRecordingStarted(std::string& error);
     HRESULT FinishRecording(std::string& error);
+    static void SendEndOfStream(const std::vector<PadPtr>& entryPads);
     bool HasRecording() const { return recording.has_value() && recording->videoRendered; }
     bool GetRecordingProgress(RecordingProgress& progress) const;
     HRESULT WaitForFormat(ConnectedVideoFormat& format);

@@ -1,6 +1,6 @@
 // A camera that comes through PipeWire, as on desktops whose cameras do:
 // scripts/with-pipewire starts a private daemon publishing "PipeWire Test
-// Camera" (MJPEG 1280x720 at 30 frames/s) and runs these tests beside it.
+// Camera" (YUY2 1280x720 at 30 frames/s) and runs these tests beside it.
 // Without that daemon they are skipped.
 
 #include <algorithm>
@@ -52,7 +52,7 @@ TEST_F(PipeWireCamera, IsListedOncePreviewsAndRecordsInItsOwnMode) {
     ASSERT_GE(camera, 0);
     std::vector<VideoMode> modes;
     ASSERT_GE(session.ListVideoModes(camera, modes), 1);
-    EXPECT_NE(std::find(modes.begin(), modes.end(), VideoMode{1280, 720, 30, 1, "MJPEG"}), modes.end());
+    EXPECT_NE(std::find(modes.begin(), modes.end(), VideoMode{1280, 720, 30, 1, "YUY2"}), modes.end());
 
     ASSERT_EQ(BuildCamera("JPEG image encoder"), S_OK) << (messages.empty() ? "" : messages.front());
     EXPECT_EQ(videoWidth, 1280);

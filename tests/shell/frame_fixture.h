@@ -96,9 +96,11 @@ protected:
     }
 
     // Chooses the test pattern in the device dialog (no compressors).
+    // The camera's small raw mode keeps the shell tests light.
     void ChooseTestPattern()
     {
         nextDeviceChoice = DeviceChoice{TestPatternIndex(), -1, -1};
+        nextDeviceChoice.captureChoice.videoMode = VideoMode{640, 480, 30, 1, "YUY2"};
     }
 
     void SetPhotoFolder(const QString& folder)
