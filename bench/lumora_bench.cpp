@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "capture/CaptureSession.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/GstTesting.h"
@@ -34,7 +35,8 @@
 
 extern char** environ;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+
+using namespace bench;
 
 namespace {
 
@@ -45,17 +47,8 @@ struct Options {
     int cycles = 300;  // Record / Stop / Start video
 };
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-double CpuSeconds(const rusage& usage) {
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-}
 
-double OwnCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return CpuSeconds(usage);
-}
 
 double Median(std::vector<double> values) {
     if (values.empty()) return 0;
@@ -131,21 +124,8 @@ double TakeOnePhoto(std::vector<uint8_t>& frame) {
     return Seconds(Clock::now() - start);
 }
 
-struct Row {
-    std::string what, ours, reference, ratio;
-};
-std::vector<Row> table;
 
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
-std::string Ms(double seconds) { return seconds < 0 ? "n/a" : Format("%.2f ms", seconds * 1000); }
-std::string Ratio(double ours, double reference) {
-    return ours < 0 || reference <= 0 ? "n/a" : Format("%.2fx", ours / reference);
-}
 
 void BenchSnapshots(const fs::path& folder, const Options& options) {
     for (auto [width, height] : {std::pair{640, 480}, std::pair{1920, 1080}}) {
@@ -183,27 +163,6 @@ void BenchSnapshots(const fs::path& folder, const Options& options) {
                          Ratio(jpeg, convertTime)});
     }
 }
-
-// Counts the frames the preview hands to its video window.
-class CountingOwner : public IOwnerWindow, public IVideoWindow {
-public:
-    WindowRect ClientRect() const override { return {0, 0, 640, 480}; }
-    IVideoWindow* AttachVideoWindow() override { return this; }
-    void DetachVideoWindow() override {}
-    void SetWindowPosition(int32_t, int32_t, int32_t, int32_t) override {}
-    void SetVisible(bool) override {}
-    void PresentFrame(const VideoFrame&) override { frames.fetch_add(1); }
-    std::atomic<int> frames{0};
-};
-
-struct ListedNames : IComboBox {
-    void AddString(const std::string& text) override { names.push_back(text); }
-    int IndexOf(const std::string& name) const {
-        auto found = std::find(names.begin(), names.end(), name);
-        return found == names.end() ? -1 : static_cast<int>(found - names.begin());
-    }
-    std::vector<std::string> names;
-};
 
 bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std::string& compressor) {
     ListedNames devices, compressors, audio;
@@ -386,6 +345,7 @@ int main(int argc, char** argv) {
     BenchRecording(folder, options, "x264 H.264 Encoder", "H.264");
     BenchMemory(folder, options);
     BenchRecordingCycles(folder, options);
+    BenchSimulatedCamera(folder);
     PrintTable();
     fs::remove_all(folder);
     return 0;

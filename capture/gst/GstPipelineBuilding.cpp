@@ -17,6 +17,7 @@
 #include <gst/app/gstappsink.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -31,11 +32,16 @@ constexpr GstClockTime kSoundStallLimit = 2 * GST_SECOND;
 
 void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "caps", caps.get(), nullptr); }
 
+std::atomic<bool> jpegPassThrough{true};  // off only for benchmarks that compare
+
 bool RecordsCameraJpeg(const RecordingBranch* recording) {
-    return recording && recording->videoCompressor && recording->videoCompressor->FactoryName() == "jpegenc";
+    return jpegPassThrough.load() && recording && recording->videoCompressor &&
+           recording->videoCompressor->FactoryName() == "jpegenc";
 }
 
 }  // namespace
+
+void SetJpegPassThrough(bool enabled) { jpegPassThrough.store(enabled); }
 
 void BuiltPipeline::Detach() {
     for (auto& [pad, id] : probes) gst_pad_remove_probe(pad.get(), id);

@@ -50,6 +50,10 @@ double LatestRecordingSeconds();
 // Why the latest graph's latest operation or run failed ("" if none did).
 std::string LatestGraphError();
 
+// Whether a JPEG camera's frames are recorded as they come when the JPEG
+// compressor is chosen (on unless a benchmark compares).
+void SetJpegPassThrough(bool enabled);
+
 // "Lumora Test Tone" delivers far slower than real time while stalled, as
 // a sound device that hangs.
 void StallTestTone(bool stalled);

@@ -19,7 +19,8 @@ int main(int argc, char** argv)
     for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
         QSettings::setPath(format, QSettings::UserScope, profileDir.path());
     ::testing::InitGoogleTest(&argc, argv);
-    TheCaptureSession().UsePlatform(CreateGstCapturePlatform());
+    // Listing the tests (at build time) starts no media platform.
+    if (!::testing::GTEST_FLAG(list_tests)) TheCaptureSession().UsePlatform(CreateGstCapturePlatform());
     const int result = RUN_ALL_TESTS();
     TheCaptureSession().UsePlatform(nullptr);
     return result;
