@@ -68,6 +68,17 @@ struct ListedNames : IComboBox {
     std::vector<std::string> names;
 };
 
+// Builds the preview of "Lumora Test Pattern" with the named compressor
+// ("" = none), as the device dialog's lists name them.
+inline bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std::string& compressor) {
+    ListedNames devices, compressors, audio;
+    session.ListVideoDevices(&devices);
+    session.ListVideoCompressors(&compressors);
+    session.ListAudioCompressors(&audio);
+    const int video = compressor.empty() ? -1 : compressors.IndexOf(compressor);
+    return session.BuildGraph(devices.IndexOf("Lumora Test Pattern"), video, -1, &owner) >= 0;
+}
+
 // The simulated camera's rows: preview, and preview while recording, with
 // the camera's JPEG frames kept or decoded and compressed again.
 void BenchSimulatedCamera(const std::filesystem::path& folder);

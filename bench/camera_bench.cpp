@@ -25,12 +25,7 @@ bool BuildCamera(CCaptureSession& session, CountingOwner& owner, const std::stri
     choice.videoMode = kMode;
     choice.sound = CaptureChoice::Sound::None;  // the picture's cost alone
     session.SetCaptureChoice(choice);
-    ListedNames devices, compressors, audio;
-    session.ListVideoDevices(&devices);
-    session.ListVideoCompressors(&compressors);
-    session.ListAudioCompressors(&audio);
-    const int video = compressor.empty() ? -1 : compressors.IndexOf(compressor);
-    return session.BuildGraph(devices.IndexOf("Lumora Test Pattern"), video, -1, &owner) >= 0;
+    return BuildTestPattern(session, owner, compressor);
 }
 
 bool WaitForFrames(const CountingOwner& owner, int target, double limitSeconds) {

@@ -164,15 +164,6 @@ void BenchSnapshots(const fs::path& folder, const Options& options) {
     }
 }
 
-bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std::string& compressor) {
-    ListedNames devices, compressors, audio;
-    session.ListVideoDevices(&devices);
-    session.ListVideoCompressors(&compressors);
-    session.ListAudioCompressors(&audio);
-    const int video = compressor.empty() ? -1 : compressors.IndexOf(compressor);
-    return session.BuildGraph(devices.IndexOf("Lumora Test Pattern"), video, -1, &owner) >= 0;
-}
-
 void BenchPreview() {
     CCaptureSession session{CreateGstCapturePlatform()};
     // The same frames as the gst-launch reference below.

@@ -99,9 +99,11 @@ private:
 bool EncoderRecordsLive(const char* factoryName) {
     // Encoders that take only a few fixed picture sizes (DV, H.263), that
     // need hardware (OpenMAX), or whose timestamps an AVI of a live camera
-    // cannot hold (MPEG-1/2 with reordered pictures).
-    static const char* const unsuitable[] = {"avenc_dvvideo", "avenc_h263",       "avenc_h264_omx",
-                                             "avenc_mpeg4_omx", "avenc_mpeg1video", "avenc_mpeg2video"};
+    // cannot hold (MPEG-1/2 with reordered pictures; mjpegtools' MPEG-2
+    // encoder also keeps about 30 MB for good each time it is used).
+    static const char* const unsuitable[] = {"avenc_dvvideo",    "avenc_h263",       "avenc_h264_omx",
+                                             "avenc_mpeg4_omx",  "avenc_mpeg1video", "avenc_mpeg2video",
+                                             "mpeg2enc"};
     for (const char* name : unsuitable)
         if (std::strcmp(name, factoryName) == 0) return false;
     return true;

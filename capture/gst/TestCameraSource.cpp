@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,8 +70,38 @@ std::vector<GstBuffer*> RenderFrames(const GstCaps* caps) {
     return frames;
 }
 
-struct CameraState {
+// Frames made for one layout; they are never written to, so every camera
+// element in that layout shares them.
+struct FrameSet {
     std::vector<GstBuffer*> frames;
+    ~FrameSet() {
+        for (GstBuffer* frame : frames) gst_buffer_unref(frame);
+    }
+};
+
+// The frames of the layout used last are kept for the next element: a
+// camera that starts again (each Record and Stop does) costs no rendering,
+// and memory does not grow with the starts.
+std::shared_ptr<const FrameSet> FramesFor(const GstCaps* caps) {
+    static std::mutex cacheMutex;
+    static std::string cachedLayout;
+    static std::shared_ptr<const FrameSet> cached;
+    const TextPtr text(gst_caps_to_string(caps));
+    const std::string layout = text ? text.get() : "";
+    {
+        std::lock_guard lock(cacheMutex);
+        if (cached && layout == cachedLayout) return cached;
+    }
+    auto made = std::make_shared<FrameSet>();
+    made->frames = RenderFrames(caps);
+    std::lock_guard lock(cacheMutex);
+    cachedLayout = layout;
+    cached = made;
+    return made;
+}
+
+struct CameraState {
+    std::shared_ptr<const FrameSet> frames;
     GstClockTime frameDuration = GST_CLOCK_TIME_NONE;
     guint64 index = 0;
     bool firstFrame = true;
@@ -82,11 +113,7 @@ struct CameraState {
     bool flushing = false;
     GstClockID waiting = nullptr;
 
-    void DropFrames() {
-        for (GstBuffer* frame : frames) gst_buffer_unref(frame);
-        frames.clear();
-    }
-    ~CameraState() { DropFrames(); }
+    void DropFrames() { frames.reset(); }
 };
 
 }  // namespace
@@ -144,10 +171,9 @@ gboolean SetCaps(GstBaseSrc* source, GstCaps* caps) {
     if (!gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator, &denominator) ||
         numerator <= 0)
         return FALSE;
-    state.DropFrames();
-    state.frames = RenderFrames(caps);
+    state.frames = FramesFor(caps);
     state.frameDuration = gst_util_uint64_scale_int(GST_SECOND, denominator, numerator);
-    return !state.frames.empty();
+    return !state.frames->frames.empty();
 }
 
 gboolean Query(GstBaseSrc* source, GstQuery* query) {
@@ -219,10 +245,11 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
         GST_ELEMENT_ERROR(source, RESOURCE, READ, ("The camera was unplugged."), (nullptr));
         return GST_FLOW_ERROR;
     }
-    if (state.frames.empty()) return GST_FLOW_NOT_NEGOTIATED;
+    if (!state.frames || state.frames->frames.empty()) return GST_FLOW_NOT_NEGOTIATED;
     if (!WaitForFrameTime(GST_ELEMENT(source), state)) return GST_FLOW_FLUSHING;
 
-    GstBuffer* frame = gst_buffer_copy(state.frames[state.index % state.frames.size()]);
+    const std::vector<GstBuffer*>& frames = state.frames->frames;
+    GstBuffer* frame = gst_buffer_copy(frames[state.index % frames.size()]);
     GST_BUFFER_PTS(frame) = state.index * state.frameDuration;
     GST_BUFFER_DTS(frame) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(frame) = state.frameDuration;

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "capture/VideoModes.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "settings/SettingsFile.h"
+#include "tests/AviReader.h"
 #include "tests/engine/FakePlatform.h"
 
 namespace gst_session {
@@ -76,6 +79,32 @@ protected:
             EXPECT_GE(audio, 0) << audioCompressor;
         }
         return session.BuildGraph(device, video, audio, &owner);
+    }
+
+    // A camera lost one second into a recording with the JPEG compressor,
+    // handled as the UI thread handles it: the graph stops once, with one
+    // message, and the recording up to then is a finished file.
+    void LoseTheCameraWhileRecording(const std::function<void()>& loseCamera) {
+        ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+        std::atomic<int> notified{0};  // from a streaming thread
+        int stopped = 0;
+        session.SetEventNotifier([&] { ++notified; });
+        session.SetGraphStoppedHandler([&] { ++stopped; });
+        ASSERT_TRUE(session.StartRecording());
+        Wait(1.0);
+        loseCamera();
+        for (int i = 0; i < 40 && notified.load() == 0; ++i) Wait(0.05);
+        ASSERT_GT(notified.load(), 0);
+        session.ProcessPendingEvents();
+        session.SetEventNotifier(nullptr);
+        session.SetGraphStoppedHandler(nullptr);
+        EXPECT_EQ(stopped, 1);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_FALSE(session.RecordingActive());
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        EXPECT_TRUE(avi.hasIndex);
+        EXPECT_GT(avi.totalFrames, 15u);
+        EXPECT_EQ(avi.videoChunks, avi.totalFrames);
     }
 
     bool WaitForFrames(int count) {

@@ -33,9 +33,9 @@ TEST_F(GstSession, ACameraThatHangsWhileStartingFailsTheBuildWhileTheWindowKeeps
     // Waited in short slices, not in one block: about 400 over 8 seconds.
     EXPECT_GT(waits.load(), 100);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "Failt to read the connected media type");
-    EXPECT_EQ(lumora::gst::LatestGraphError(),
-              "The camera \"Lumora Test Pattern\" did not start within 8 seconds.");
+    const std::string reason = "The camera \"Lumora Test Pattern\" did not start within 8 seconds.";
+    EXPECT_EQ(messages[0], "Failt to read the connected media type\n" + reason);
+    EXPECT_EQ(lumora::gst::LatestGraphError(), reason);
     EXPECT_TRUE(lumora::gst::RunningGraphElementFactories().empty());  // the graph let go of it
 
     // Building again does not wait for the one given up on.
@@ -89,48 +89,20 @@ TEST_F(GstSession, ARecordingWhoseCameraHangsIsRefusedAndThePreviewComesBack) {
 }
 
 TEST_F(GstSession, AnUnpluggedCameraEndsTheRecordingReadableAndIsNamed) {
-    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
-    int notified = 0, stopped = 0;
-    session.SetEventNotifier([&] { ++notified; });
-    session.SetGraphStoppedHandler([&] { ++stopped; });
-    ASSERT_TRUE(session.StartRecording());
-    Wait(1.0);
-
-    lumora::gst::SimulateCameraRemoval();
-    for (int i = 0; i < 40 && notified == 0; ++i) Wait(0.05);
-    ASSERT_GT(notified, 0);
-    session.ProcessPendingEvents();
-    EXPECT_EQ(stopped, 1);
-    ASSERT_EQ(messages.size(), 1u);
+    ASSERT_NO_FATAL_FAILURE(LoseTheCameraWhileRecording([] { lumora::gst::SimulateCameraRemoval(); }));
     EXPECT_NE(messages[0].find("The camera \"Lumora Test Pattern\" was disconnected."), std::string::npos)
         << messages[0];
-    EXPECT_FALSE(session.RecordingActive());
-
-    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
-    EXPECT_TRUE(avi.hasIndex);
-    EXPECT_GT(avi.totalFrames, 15u);
 }
 
 TEST_F(GstSession, ACameraUnpluggedWhileStoppedIsNotReported) {
     ASSERT_EQ(Build(), S_OK);
-    int notified = 0;
+    std::atomic<int> notified{0};  // from a streaming thread
     session.SetEventNotifier([&] { ++notified; });
     session.Stop();
     lumora::gst::SimulateCameraRemoval();
     Wait(0.2);
     EXPECT_EQ(notified, 0);
     EXPECT_TRUE(messages.empty());
-}
-
-TEST_F(GstSession, AFailingCameraIsNamedInTheReport) {
-    ASSERT_EQ(Build(), S_OK);
-    int notified = 0;
-    session.SetEventNotifier([&] { ++notified; });
-    lumora::gst::SimulateSourceFailure();
-    for (int i = 0; i < 40 && notified == 0; ++i) Wait(0.05);
-    session.ProcessPendingEvents();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "Capture stopped: The camera \"Lumora Test Pattern\" failed: The video device was disconnected.");
 }
 
 // The test pattern sends raw pictures: the JPEG encoder compresses them,
