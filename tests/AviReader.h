@@ -27,6 +27,7 @@ struct AviInfo {
     std::vector<AviStream> streams;
     bool hasIndex = false;
     uint32_t videoChunks = 0;  // "00dc"/"00db" chunks in the movie list
+    std::vector<std::vector<uint8_t>> firstPictures;  // the bytes of the first few of them
     std::vector<int16_t> sound;  // the "01wb" chunks, read as 16-bit PCM
     uint64_t fileSize = 0;
 
@@ -73,7 +74,11 @@ inline void Walk(const std::vector<uint8_t>& d, std::size_t begin, std::size_t e
                         c += 12;
                         continue;
                     }
-                    if (chunk.size() == 4 && chunk[0] == '0' && chunk[1] == '0' && chunk[2] == 'd') ++info.videoChunks;
+                    if (chunk.size() == 4 && chunk[0] == '0' && chunk[1] == '0' && chunk[2] == 'd') {
+                        ++info.videoChunks;
+                        const std::size_t from = c + 8, to = std::min<std::size_t>(bodyEnd, from + U32(d, c + 4));
+                        if (info.firstPictures.size() < 5) info.firstPictures.emplace_back(d.begin() + from, d.begin() + to);
+                    }
                     if (chunk == "01wb") {
                         const std::size_t from = c + 8, to = std::min<std::size_t>(bodyEnd, from + U32(d, c + 4));
                         for (std::size_t at = from; at + 2 <= to; at += 2)

@@ -2,6 +2,7 @@
 // Test and benchmark hooks of the GStreamer platform (no GStreamer types, so tests need
 // not include GStreamer).
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ void StallTestCameraStart(bool stalled);
 // VideoModeToText writes them; raw layouts YUY2, NV12, I420 or MJPEG) from
 // the next listing on; Reset brings back the webcam's list.
 void SetTestCameraModes(const std::vector<std::string>& modes);
+
+// The frames "Lumora Test Pattern" sends in the mode it ran in last (it
+// cycles through them), as bytes: JPEG files in its MJPEG modes.
+std::vector<std::vector<uint8_t>> TestCameraFrames();
 void ResetTestCameraModes();
 
 // Makes every running graph hear that the device of its video source was

@@ -82,10 +82,11 @@ struct FrameSet {
 // The frames of the layout used last are kept for the next element: a
 // camera that starts again (each Record and Stop does) costs no rendering,
 // and memory does not grow with the starts.
+std::mutex cacheMutex;
+std::string cachedLayout;
+std::shared_ptr<const FrameSet> cached;
+
 std::shared_ptr<const FrameSet> FramesFor(const GstCaps* caps) {
-    static std::mutex cacheMutex;
-    static std::string cachedLayout;
-    static std::shared_ptr<const FrameSet> cached;
     const TextPtr text(gst_caps_to_string(caps));
     const std::string layout = text ? text.get() : "";
     {
@@ -98,6 +99,15 @@ std::shared_ptr<const FrameSet> FramesFor(const GstCaps* caps) {
     cachedLayout = layout;
     cached = made;
     return made;
+}
+
+std::vector<std::vector<uint8_t>> CopyOf(const FrameSet& set) {
+    std::vector<std::vector<uint8_t>> copies;
+    for (GstBuffer* frame : set.frames) {
+        std::vector<uint8_t>& bytes = copies.emplace_back(gst_buffer_get_size(frame));
+        gst_buffer_extract(frame, 0, bytes.data(), bytes.size());
+    }
+    return copies;
 }
 
 struct CameraState {
@@ -301,5 +311,10 @@ bool RegisterTestCameraSource(GstPlugin* plugin) {
 void FailRunningTestCameras() { ++unplugCount; }
 
 void SetTestCameraStartStalled(bool stalled) { startStalled.store(stalled); }
+
+std::vector<std::vector<uint8_t>> TestCameraFrames() {
+    std::lock_guard lock(cacheMutex);
+    return cached ? CopyOf(*cached) : std::vector<std::vector<uint8_t>>{};
+}
 
 }  // namespace lumora::gst

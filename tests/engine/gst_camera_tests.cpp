@@ -96,6 +96,11 @@ TEST_F(SimulatedCamera, TheCamerasJpegFramesAreRecordedAsSent) {
     ASSERT_TRUE(avi.valid);
     EXPECT_EQ(avi.First("vids")->handler, "MJPG");
     EXPECT_EQ(avi.width, 1280u);
+    // Byte for byte the camera's own frames.
+    const std::vector<std::vector<uint8_t>> sent = lumora::gst::TestCameraFrames();
+    ASSERT_FALSE(avi.firstPictures.empty());
+    for (const std::vector<uint8_t>& picture : avi.firstPictures)
+        EXPECT_NE(std::find(sent.begin(), sent.end(), picture), sent.end());
 
     // Raw frames are compressed as chosen.
     session.SetCaptureChoice(WithMode({640, 480, 30, 1, "YUY2"}));
