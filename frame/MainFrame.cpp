@@ -319,6 +319,7 @@ void CMainFrame::OnHelpHomepage()
 
 void CMainFrame::OnGraphStopped()
 {
+    if (view) view->OnGraphLost();
     previewing = false;
     recording = false;
     UpdateCommandUI();

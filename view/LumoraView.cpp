@@ -119,6 +119,13 @@ bool CLumoraView::StartVideo()
     return true;
 }
 
+void CLumoraView::OnGraphLost()
+{
+    graphBuilt = false;
+    showBackground = true;
+    update();
+}
+
 void CLumoraView::FitPreview()
 {
     TheCaptureSession().FitVideoWindow();

@@ -43,6 +43,9 @@ public:
     void PauseVideo();
     void StopVideo();
     void TakeSnapshot();
+    // The graph was stopped by a failure (a camera that went away): the
+    // next Start video asks for the devices again, as after a failed build.
+    void OnGraphLost();
 
     // Streaming thread: temp.bmp -> temp.jpg in appDirectory. No window access.
     bool ConvertBitmapToJpeg();

@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QPrinter>
 
+#include "capture/gst/GstTesting.h"
 #include "frame_fixture.h"
 #include "res/Resources.h"
 #include "view/VideoWidget.h"
@@ -85,6 +86,31 @@ TEST_F(ViewTest, OpenResetsTheGraphFlag)
     ASSERT_TRUE(app->Document()->OnOpenDocument(any.fileName()));
     EXPECT_FALSE(view->graphBuilt);
     EXPECT_TRUE(view->showBackground);
+}
+
+// An unplugged camera, while recording: the message names it, the file is
+// kept, and the next Start video asks for a camera again.
+TEST_F(ViewTest, ACameraThatGoesAwayLetsTheNextStartChooseAgain)
+{
+    ChooseTestPattern();
+    frame->OnStartVideo();
+    ASSERT_TRUE(view->graphBuilt);
+    ASSERT_TRUE(view->RecordVideo());
+    ASSERT_TRUE(WaitFor([&] { return view->VideoWindow() && view->VideoWindow()->FramesPresented() > 10; }));
+    lumora::gst::UnplugTestCamera();
+    const bool stopped = WaitFor([&] { return !messages.isEmpty(); });
+    lumora::gst::ReplugTestCamera();
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(messages.front().contains(QStringLiteral("Lumora Test Pattern"))) << messages.front().toStdString();
+    EXPECT_FALSE(frame->previewing);
+    EXPECT_FALSE(view->graphBuilt);
+    EXPECT_TRUE(view->showBackground);
+
+    ChooseTestPattern();  // the camera is back: listed again
+    frame->OnStartVideo();
+    EXPECT_EQ(deviceDialogShown, 2);
+    EXPECT_TRUE(view->graphBuilt) << messages.join("\n").toStdString();
+    EXPECT_TRUE(frame->previewing);
 }
 
 TEST_F(ViewTest, PrintsTheViewIntoAPdf)
