@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture/gst/GstFilters.h"
+#include "capture/gst/GstTesting.h"
 
 namespace lumora::gst {
 
@@ -53,7 +54,9 @@ std::vector<DevicePtr> WithoutTwins(std::vector<DevicePtr> devices) {
 }
 
 std::mutex acquireMutex;
-std::weak_ptr<DeviceWatch> running;
+// The process's watch. Made on the heap and never destroyed at exit: see
+// DeviceWatch.h for why it is not stopped then.
+std::shared_ptr<DeviceWatch>* processWatch = new std::shared_ptr<DeviceWatch>();
 
 }  // namespace
 
@@ -105,13 +108,19 @@ DeviceWatch::~DeviceWatch() {
 
 std::shared_ptr<DeviceWatch> DeviceWatch::Acquire() {
     std::lock_guard lock(acquireMutex);
-    std::shared_ptr<DeviceWatch> watch = running.lock();
-    if (!watch) {
-        watch.reset(new DeviceWatch());
-        running = watch;
-    }
-    return watch;
+    if (!*processWatch) processWatch->reset(new DeviceWatch());
+    return *processWatch;
 }
+
+void DeviceWatch::Release() {
+    std::shared_ptr<DeviceWatch> last;
+    {
+        std::lock_guard lock(acquireMutex);
+        last = std::move(*processWatch);
+    }
+}
+
+void RestartDeviceWatch() { DeviceWatch::Release(); }
 
 std::vector<DevicePtr> DeviceWatch::Devices(const char* deviceClass) {
     std::vector<DevicePtr> devices;

@@ -106,24 +106,6 @@ GstCaps* CapsOfMode(const VideoMode& mode) {
     return caps;
 }
 
-// Some cameras hand frames without times (PipeWire nodes whose producer
-// sets none): each gets the running time at which it arrives, as a camera
-// stamps its own, so that the recording's length and the multiplexer's
-// frame times hold.
-GstPadProbeReturn StampUntimedFrames(GstPad* pad, GstPadProbeInfo* info, gpointer) {
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer || GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
-    const ElementPtr element(gst_pad_get_parent_element(pad));
-    const ObjectPtr<GstClock> clock(element ? gst_element_get_clock(element.get()) : nullptr);
-    if (!clock) return GST_PAD_PROBE_OK;
-    const GstClockTime now = gst_clock_get_time(clock.get());
-    const GstClockTime base = gst_element_get_base_time(element.get());
-    buffer = gst_buffer_make_writable(buffer);
-    GST_BUFFER_PTS(buffer) = now > base ? now - base : 0;
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    return GST_PAD_PROBE_OK;
-}
-
 class DeviceFilter : public GstFilter, public IAMStreamConfig {
 public:
     DeviceFilter(GstDevice* dev, SourceKind k) : device(Ref(dev)), kind(k) {}
@@ -155,10 +137,6 @@ public:
         if (!source) {
             error = "the device \"" + Describe() + "\" cannot be opened";
             return false;
-        }
-        if (kind == SourceKind::Video) {
-            const PadPtr output(gst_element_get_static_pad(source.get(), "src"));
-            if (output) gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &StampUntimedFrames, nullptr, nullptr);
         }
         std::vector<ElementPtr> chain;
         chain.push_back(std::move(source));

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/GstTesting.h"
 
@@ -70,6 +71,7 @@ std::optional<std::vector<std::string>> LiveObjectsAtShutdown() {
     }
     info.reset();
     tracer.reset();
+    DeviceWatch::Release();
     gst_deinit();
     return leaks;
 }

@@ -34,6 +34,19 @@ void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "c
 
 std::atomic<bool> jpegPassThrough{true};  // off only for benchmarks that compare
 
+// A camera lends its frames from a small pool (a PipeWire camera's holds a
+// handful and does not copy when it runs dry). The pictures waiting in the
+// recording's queue, seconds of them while a compressor catches up, would
+// keep the whole pool and the camera would stop: they wait as copies.
+GstPadProbeReturn CopyPooledFrames(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !buffer->pool) return GST_PAD_PROBE_OK;
+    GstBuffer* copy = gst_buffer_copy_deep(buffer);
+    gst_buffer_unref(buffer);
+    GST_PAD_PROBE_INFO_DATA(info) = copy;
+    return GST_PAD_PROBE_OK;
+}
+
 bool RecordsCameraJpeg(const RecordingBranch* recording) {
     return jpegPassThrough.load() && recording && recording->videoCompressor &&
            recording->videoCompressor->FactoryName() == "jpegenc";
@@ -183,6 +196,8 @@ bool PipelineBuilder::AddRecording(GstElement* tee, const RecordingBranch& recor
     built.fileSink = file;
     built.recordingPath = recording.path;
     Probe(queue, "sink", ProbeKind::RecordingInput);
+    const PadPtr queueInput(gst_element_get_static_pad(queue, "sink"));
+    gst_pad_add_probe(queueInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &CopyPooledFrames, nullptr, nullptr);
     Probe(queue, "src", ProbeKind::RecordingOutput);
     Probe(file, "sink", ProbeKind::FileInput);
 

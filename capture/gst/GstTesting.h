@@ -13,6 +13,10 @@ namespace lumora::gst {
 // camera that is unplugged does.
 void SimulateSourceFailure();
 
+// The device watch starts again (once nothing holds it), and sees the
+// sound servers that run now.
+void RestartDeviceWatch();
+
 // "Lumora Test Pattern" goes away as an unplugged camera does: it leaves
 // the listings, device-change handlers hear of it, and a camera running
 // fails with a read error. Replugging brings it back.

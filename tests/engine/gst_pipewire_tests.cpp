@@ -1,6 +1,6 @@
 // A camera that comes through PipeWire, as on desktops whose cameras do:
 // scripts/with-pipewire starts a private daemon publishing "PipeWire Test
-// Camera" (YUY2 1280x720 at 30 frames/s) and runs these tests beside it.
+// Camera" (YUY2 640x480 at 30 frames/s) and runs these tests beside it.
 // Without that daemon they are skipped.
 
 #include <algorithm>
@@ -53,30 +53,31 @@ TEST_F(PipeWireCamera, IsListedOncePreviewsAndRecordsInItsOwnMode) {
     ASSERT_GE(camera, 0);
     std::vector<VideoMode> modes;
     ASSERT_GE(session.ListVideoModes(camera, modes), 1);
-    EXPECT_NE(std::find(modes.begin(), modes.end(), VideoMode{1280, 720, 30, 1, "YUY2"}), modes.end());
+    EXPECT_NE(std::find(modes.begin(), modes.end(), VideoMode{640, 480, 30, 1, "YUY2"}), modes.end());
 
     ASSERT_EQ(BuildCamera("JPEG image encoder"), S_OK) << (messages.empty() ? "" : messages.front());
-    EXPECT_EQ(videoWidth, 1280);
-    EXPECT_EQ(videoHeight, 720);
+    EXPECT_EQ(videoWidth, 640);
+    EXPECT_EQ(videoHeight, 480);
     ASSERT_TRUE(WaitForFrames(10));
-    EXPECT_EQ(owner.lastWidth, 1280);
+    EXPECT_EQ(owner.lastWidth, 640);
 
     ASSERT_TRUE(session.StartRecording());
     // Record starts the camera again, which PipeWire links anew, sometimes
     // only after a second or two: three seconds of pictures are waited for.
-    RecordingProgress progress;
-    for (int i = 0; i < 200 && session.GetRecordingProgress(progress) && progress.seconds < 3.0; ++i) Wait(0.05);
+    for (int i = 0; i < 200 && lumora::gst::FramesOfferedToRecording() < 90; ++i) Wait(0.05);
     session.Stop();
     EXPECT_TRUE(messages.empty()) << messages.front();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
     ASSERT_TRUE(avi.valid);
     EXPECT_TRUE(avi.hasIndex);
-    EXPECT_EQ(avi.width, 1280u);
-    EXPECT_EQ(avi.height, 720u);
+    EXPECT_EQ(avi.width, 640u);
+    EXPECT_EQ(avi.height, 480u);
     EXPECT_EQ(avi.First("vids")->handler, "MJPG");
-    const double span = lumora::gst::LatestRecordingSeconds();
-    EXPECT_GT(span, 2.9);
-    EXPECT_NEAR(static_cast<double>(avi.totalFrames), 30.0 * span, 3.0 * span);
+    // Every picture the camera sent reached the file (its producer here
+    // stamps no times, so pictures are counted, not timed).
+    EXPECT_GE(avi.totalFrames, 90u);
+    const auto offered = static_cast<double>(lumora::gst::FramesOfferedToRecording());
+    EXPECT_NEAR(static_cast<double>(avi.totalFrames), offered, 3.0);
     EXPECT_EQ(avi.videoChunks, avi.totalFrames);
 }
 

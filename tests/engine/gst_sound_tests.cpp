@@ -66,10 +66,19 @@ SoundMeasure Measure(const AviInfo& avi) {
 // which comes right after the real default.
 TEST_F(SoundRecording, TheSystemsDefaultInputIsRecorded) {
     if (!PulseServer::Installed()) GTEST_SKIP() << "pulseaudio is not installed";
-    // The device watch starts with the first platform and finds the sound
-    // servers running then: this one starts before it.
+    // The device watch finds the sound servers that run when it starts:
+    // it starts again once this one runs.
     session.UsePlatform(nullptr);
     PulseServer pulse;
+    // The tests after this one run without the server, so the watch that
+    // knows it goes with it (before it: declared after).
+    struct RestartWatchAtEnd {
+        CCaptureSession& session;
+        ~RestartWatchAtEnd() {
+            session.UsePlatform(nullptr);
+            lumora::gst::RestartDeviceWatch();
+        }
+    } restartAtEnd{session};
     // A silent output whose monitor sorts first by name, and a microphone
     // (the default input) that hears a 1 kHz tone.
     ASSERT_TRUE(pulse.Start(
@@ -79,6 +88,7 @@ TEST_F(SoundRecording, TheSystemsDefaultInputIsRecorded) {
         "load-module module-remap-source source_name=microphone master=room.monitor "
         "source_properties=device.description=USB-Microphone\n"
         "set-default-source microphone"));
+    lumora::gst::RestartDeviceWatch();
     session.UsePlatform(CreateGstCapturePlatform());
 
     const std::vector<std::string> inputs = AudioInputNames();
