@@ -119,16 +119,13 @@ TEST_F(SimulatedCamera, TheChosenMicrophoneOrNoSound) {
     Record(1.0);
     EXPECT_EQ(Recorded().Count("auds"), 0);
 
-    struct Names : IComboBox {
-        void AddString(const std::string& text) override { names.push_back(text); }
-        std::vector<std::string> names;
-    } inputs;
+    ListedNames inputs;
     std::vector<std::string> paths;
     ASSERT_GE(session.ListAudioInputs(&inputs, paths), 1);
-    const auto tone = std::find(inputs.names.begin(), inputs.names.end(), "Lumora Test Tone");
-    ASSERT_NE(tone, inputs.names.end());
+    const int tone = inputs.IndexOf("Lumora Test Tone");
+    ASSERT_GE(tone, 0);
     choice.sound = CaptureChoice::Sound::Device;
-    choice.audioDevicePath = paths[static_cast<std::size_t>(tone - inputs.names.begin())];
+    choice.audioDevicePath = paths[static_cast<std::size_t>(tone)];
     session.SetCaptureChoice(choice);
     ASSERT_EQ(Build(), S_OK);
     Record(1.0);
