@@ -146,8 +146,10 @@ private:
     int ListCategory(IComboBox* combo, DeviceCategory category, bool createEnumerator);
     // Calls `visit` with each entry whose name is readable, counted from 0,
     // until it returns true. false: the category could not be enumerated.
-    bool WalkCategory(DeviceCategory category,
-                      const std::function<bool(int32_t index, IMoniker& entry, const std::string& name)>& visit);
+    // WalkCategory asks a device enumerator of its own.
+    using EntryVisitor = std::function<bool(int32_t index, IMoniker& entry, const std::string& name)>;
+    static bool WalkEntries(ICreateDevEnum& enumerator, DeviceCategory category, const EntryVisitor& visit);
+    bool WalkCategory(DeviceCategory category, const EntryVisitor& visit);
     bool BindCategory(DeviceCategory category, int32_t index, std::shared_ptr<IBaseFilter>& target);
     void ChooseVideoMode();
     void BindAudioInput();

@@ -37,20 +37,13 @@ int CCaptureSession::ListCategory(IComboBox* combo, DeviceCategory category, boo
     }
     if (!deviceEnumerator) return -1;
 
-    std::unique_ptr<IEnumMoniker> entries;
-    if (deviceEnumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return -1;
-    entries->Reset();
     int count = 0;
-    std::unique_ptr<IMoniker> entry;
-    while (entries->Next(entry) == S_OK && entry) {
-        std::string name;
-        if (SUCCEEDED(entry->ReadFriendlyName(name))) {
-            combo->AddString(CutUtf8(name, kMaxFriendlyNameBytes));
-            ++count;
-        }
-        entry.reset();
-    }
-    return count;
+    const bool listed = WalkEntries(*deviceEnumerator, category, [&](int32_t, IMoniker&, const std::string& name) {
+        combo->AddString(CutUtf8(name, kMaxFriendlyNameBytes));
+        ++count;
+        return false;
+    });
+    return listed ? count : -1;
 }
 
 bool CCaptureSession::BindVideoDevice(int32_t index, std::shared_ptr<IBaseFilter>& target) {
@@ -65,15 +58,11 @@ bool CCaptureSession::BindAudioCompressor(int32_t index, std::shared_ptr<IBaseFi
     return BindCategory(DeviceCategory::AudioCompressor, index, target);
 }
 
-bool CCaptureSession::WalkCategory(
-    DeviceCategory category,
-    const std::function<bool(int32_t index, IMoniker& entry, const std::string& name)>& visit) {
-    if (!platform) return false;
-    std::unique_ptr<ICreateDevEnum> enumerator;
-    if (platform->CreateDeviceEnumerator(enumerator) != S_OK || !enumerator) return false;
+// The entries of `category` whose names can be read, counted from 0, in
+// the enumerator's order: what a listing shows and a bind counts.
+bool CCaptureSession::WalkEntries(ICreateDevEnum& enumerator, DeviceCategory category, const EntryVisitor& visit) {
     std::unique_ptr<IEnumMoniker> entries;
-    if (enumerator->CreateClassEnumerator(category, entries) != S_OK || !entries) return false;
-
+    if (enumerator.CreateClassEnumerator(category, entries) != S_OK || !entries) return false;
     entries->Reset();
     int32_t counted = 0;
     std::unique_ptr<IMoniker> entry;
@@ -86,6 +75,13 @@ bool CCaptureSession::WalkCategory(
         entry.reset();
     }
     return true;
+}
+
+bool CCaptureSession::WalkCategory(DeviceCategory category, const EntryVisitor& visit) {
+    if (!platform) return false;
+    std::unique_ptr<ICreateDevEnum> enumerator;
+    if (platform->CreateDeviceEnumerator(enumerator) != S_OK || !enumerator) return false;
+    return WalkEntries(*enumerator, category, visit);
 }
 
 bool CCaptureSession::BindCategory(DeviceCategory category, int32_t index,

@@ -48,7 +48,7 @@ private:
 class GstCapturePlatform : public ICapturePlatform {
 public:
     GstCapturePlatform() : watch(DeviceWatch::Acquire()), hooks(std::make_shared<PlatformHooks>()) {
-        listener = watch->AddListener([hooks = hooks](GstDevice*, bool) { hooks->NotifyDeviceChange(); });
+        listener = watch->AddListener([hooks = hooks](GstDevice*, bool) { hooks->deviceChange(); });
     }
     ~GstCapturePlatform() override { watch->RemoveListener(listener); }
     GstCapturePlatform(const GstCapturePlatform&) = delete;
@@ -72,9 +72,9 @@ public:
         grabber = std::make_shared<GstGrabber>();
         return S_OK;
     }
-    void SetWaitHook(std::function<void()> hook) override { hooks->SetWaitHook(std::move(hook)); }
+    void SetWaitHook(std::function<void()> hook) override { hooks->waitHook.Set(std::move(hook)); }
     void SetDeviceChangeHandler(std::function<void()> handler) override {
-        hooks->SetDeviceChangeHandler(std::move(handler));
+        hooks->deviceChange.Set(std::move(handler));
     }
 
 private:

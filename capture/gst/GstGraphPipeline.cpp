@@ -58,7 +58,7 @@ GstStateChangeReturn GstGraph::SetState(GstState state) {
 }
 
 void GstGraph::WaitingForDevice() {
-    if (hooks) hooks->RunWaitHook();
+    if (hooks) hooks->waitHook();
 }
 
 void GstGraph::DestroyPipeline() {

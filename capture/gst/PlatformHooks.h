@@ -9,39 +9,31 @@
 
 namespace lumora::gst {
 
-class PlatformHooks {
+// A callback set on one thread and called on another.
+class SharedCallback {
 public:
-    void SetWaitHook(std::function<void()> hook) {
+    void Set(std::function<void()> callback) {
         std::lock_guard lock(mutex);
-        waitHook = std::move(hook);
+        current = std::move(callback);
     }
-    // The waiting thread (the UI thread).
-    void RunWaitHook() {
-        std::function<void()> hook;
+    // Called without the lock held, so the callback may set it again.
+    void operator()() {
+        std::function<void()> callback;
         {
             std::lock_guard lock(mutex);
-            hook = waitHook;
+            callback = current;
         }
-        if (hook) hook();
-    }
-    void SetDeviceChangeHandler(std::function<void()> handler) {
-        std::lock_guard lock(mutex);
-        deviceChangeHandler = std::move(handler);
-    }
-    // Any thread.
-    void NotifyDeviceChange() {
-        std::function<void()> handler;
-        {
-            std::lock_guard lock(mutex);
-            handler = deviceChangeHandler;
-        }
-        if (handler) handler();
+        if (callback) callback();
     }
 
 private:
     std::mutex mutex;
-    std::function<void()> waitHook;
-    std::function<void()> deviceChangeHandler;
+    std::function<void()> current;
+};
+
+struct PlatformHooks {
+    SharedCallback waitHook;      // the waiting (UI) thread
+    SharedCallback deviceChange;  // any thread
 };
 
 }  // namespace lumora::gst
