@@ -231,9 +231,7 @@ void CCaptureSession::BindAudioInput() {
     bool bound = false;
     if (captureChoice.sound == CaptureChoice::Sound::Device) {
         WalkCategory(DeviceCategory::AudioInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
-            std::string path;
-            if (FAILED(entry.ReadDevicePath(path)) || path.empty()) path = name;
-            if (path != captureChoice.audioDevicePath) return false;
+            if (IdentityOf(entry, name) != captureChoice.audioDevicePath) return false;
             entry.BindToObject(audioCaptureFilter);
             bound = true;
             return true;

@@ -150,6 +150,7 @@ private:
     using EntryVisitor = std::function<bool(int32_t index, IMoniker& entry, const std::string& name)>;
     static bool WalkEntries(ICreateDevEnum& enumerator, DeviceCategory category, const EntryVisitor& visit);
     bool WalkCategory(DeviceCategory category, const EntryVisitor& visit);
+    static std::string IdentityOf(IMoniker& entry, const std::string& name);
     bool BindCategory(DeviceCategory category, int32_t index, std::shared_ptr<IBaseFilter>& target);
     void ChooseVideoMode();
     void BindAudioInput();

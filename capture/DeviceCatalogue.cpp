@@ -77,6 +77,13 @@ bool CCaptureSession::WalkEntries(ICreateDevEnum& enumerator, DeviceCategory cat
     return true;
 }
 
+// A device's identity; an entry without one is known by its name.
+std::string CCaptureSession::IdentityOf(IMoniker& entry, const std::string& name) {
+    std::string path;
+    if (FAILED(entry.ReadDevicePath(path)) || path.empty()) path = name;
+    return path;
+}
+
 bool CCaptureSession::WalkCategory(DeviceCategory category, const EntryVisitor& visit) {
     if (!platform) return false;
     std::unique_ptr<ICreateDevEnum> enumerator;
@@ -99,10 +106,8 @@ int CCaptureSession::ListAudioInputs(IComboBox* combo, std::vector<std::string>&
     if (!combo) return -1;
     int count = 0;
     const bool listed = WalkCategory(DeviceCategory::AudioInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
-        std::string path;
-        if (FAILED(entry.ReadDevicePath(path)) || path.empty()) path = name;
         combo->AddString(CutUtf8(name, kMaxFriendlyNameBytes));
-        devicePaths.push_back(path);
+        devicePaths.push_back(IdentityOf(entry, name));
         ++count;
         return false;
     });
@@ -115,7 +120,7 @@ bool CCaptureSession::ReadVideoDevicePath(int32_t index, std::string& path) {
     bool found = false;
     WalkCategory(DeviceCategory::VideoInputDevice, [&](int32_t counted, IMoniker& entry, const std::string& name) {
         if (counted != index) return false;
-        if (FAILED(entry.ReadDevicePath(path)) || path.empty()) path = name;
+        path = IdentityOf(entry, name);
         found = true;
         return true;
     });
