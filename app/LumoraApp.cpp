@@ -15,6 +15,7 @@
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "view/LumoraView.h"
+#include "view/PreviewStats.h"
 
 CLumoraApp::CLumoraApp(QObject* parent, const QString& store) : QObject(parent), recentFileStore(store)
 {
@@ -41,6 +42,7 @@ bool CLumoraApp::InitInstance()
         if (frame) frame->UpdateCommandUI();
     };
     WireEngine();
+    PreviewStats::ReportIfAsked(this);
 
     view->OnInitialUpdate();
     frame->show();

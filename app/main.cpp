@@ -6,12 +6,14 @@
 #include "capture/CaptureSession.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "frame/MainFrame.h"
+#include "view/VideoWidget.h"
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     InstallQtChineseTranslations();
-    TheCaptureSession().UsePlatform(CreateGstCapturePlatform());
+    // On X11 the camera's own video sink draws the preview into the view.
+    TheCaptureSession().UsePlatform(CreateGstCapturePlatform(CVideoWindow::CanBeNative()));
     CLumoraApp theApp;
     // The session stops (a recording is finished) before the windows go.
     QObject::connect(&application, &QApplication::aboutToQuit, &theApp, [&theApp] { theApp.ExitInstance(); });

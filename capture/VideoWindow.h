@@ -4,6 +4,8 @@
 // that paints the live picture implements IVideoWindow.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 struct WindowRect {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -12,13 +14,18 @@ struct WindowRect {
     bool operator==(const WindowRect&) const = default;
 };
 
-// One frame for display: 24-bit blue-green-red, rows top-down (the first row
-// is the top of the picture), each row `stride` bytes (a multiple of 4).
+// One frame for display, in the layout screens and painters take without
+// converting: each pixel a 32-bit word 0xffRRGGBB in the machine's byte
+// order (blue, green, red, unused in memory on a little-endian machine),
+// rows top-down (the first row is the top of the picture), each row
+// `stride` bytes. `keepAlive` owns the pixels: whoever keeps a copy of the
+// frame keeps them valid, so a window can hold the frame instead of copying.
 struct VideoFrame {
     const uint8_t* pixels = nullptr;
     int32_t width = 0;
     int32_t height = 0;
     int32_t stride = 0;
+    std::shared_ptr<const void> keepAlive;
 };
 
 class IVideoWindow {
@@ -27,9 +34,20 @@ public:
     // UI thread: placement in the owner's client pixels, and visibility.
     virtual void SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) = 0;
     virtual void SetVisible(bool visible) = 0;
-    // Streaming thread: the frame is valid only during the call; the window
-    // copies what it needs and repaints on its own thread.
+    // Streaming thread: the window keeps the frame (not its pixels' copy)
+    // and repaints on its own thread.
     virtual void PresentFrame(const VideoFrame& frame) = 0;
+
+    // A platform with a video sink of its own may draw into the window
+    // directly, which spares every frame a trip through the toolkit.
+    // UI thread: the window becomes a native window and gives its id (an X11
+    // window), or 0 when it cannot; then frames come through PresentFrame.
+    virtual uint64_t NativeWindowId() { return 0; }
+    // UI thread: what the window calls when its native area was uncovered
+    // and needs the latest frame again (empty: nothing to call).
+    virtual void SetRedrawHandler(std::function<void()>) {}
+    // Streaming thread: the platform's sink drew a frame into the window.
+    virtual void FrameDrawn() {}
 };
 
 class IOwnerWindow {

@@ -217,22 +217,20 @@ WindowRect CLumoraView::ClientRect() const
 
 IVideoWindow* CLumoraView::AttachVideoWindow()
 {
-    if (!videoWindow) {
-        videoWindow = new CVideoWindow(this);
-        videoWindow->setGeometry(rect());
-        videoWindow->show();
-    }
+    if (!videoWindow) videoWindow = new CVideoWindow(this);
+    videoWindow->setGeometry(rect());
+    videoWindow->show();
     return videoWindow;
 }
 
+// The widget stays for the next graph, hidden: a video sink that drew into
+// it may still hold its native window until that sink is closed, and
+// closing it on a window gone is an X error that ends the program.
 void CLumoraView::DetachVideoWindow()
 {
-    // The engine has stopped presenting before it detaches, so the widget
-    // can go now; a repaint still queued for it is dropped with it.
     if (!videoWindow) return;
     videoWindow->hide();
-    delete videoWindow;
-    videoWindow = nullptr;
+    videoWindow->DropFrame();
 }
 
 void CLumoraView::OnDraw(QPainter& painter, const QRect& clientRect)

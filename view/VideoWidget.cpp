@@ -1,15 +1,75 @@
 #include "view/VideoWidget.h"
 
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
 
-#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "view/PreviewStats.h"
+
+namespace {
+
+// A QImage over a frame's pixels holds the frame until its last copy goes.
+using HeldFrame = std::shared_ptr<const void>;
+
+void ReleaseFrame(void* held)
+{
+    delete static_cast<HeldFrame*>(held);
+}
+
+}  // namespace
 
 CVideoWindow::CVideoWindow(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Mouse clicks go to the view (its context menu).
     setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+bool CVideoWindow::CanBeNative()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// The sink draws straight into the window; the toolkit must not paint over
+// it, nor clear it before a frame comes.
+uint64_t CVideoWindow::NativeWindowId()
+{
+    if (!CanBeNative()) return 0;
+    if (!native) {
+        native = true;
+        setAttribute(Qt::WA_NativeWindow);
+        setAttribute(Qt::WA_PaintOnScreen);
+        setAttribute(Qt::WA_NoSystemBackground);
+        DropFrame();
+    }
+    return static_cast<uint64_t>(winId());
+}
+
+void CVideoWindow::SetRedrawHandler(std::function<void()> handler)
+{
+    redraw = std::move(handler);
+}
+
+void CVideoWindow::FrameDrawn()
+{
+    framesPresented.fetch_add(1);
+    PreviewStats::CountPresented();
+    PreviewStats::CountPainted();
+}
+
+QPaintEngine* CVideoWindow::paintEngine() const
+{
+    return native ? nullptr : QWidget::paintEngine();
+}
+
+void CVideoWindow::DropFrame()
+{
+    QImage dropped;  // released outside the lock
+    std::lock_guard lock(imageMutex);
+    latest.swap(dropped);
 }
 
 void CVideoWindow::SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height)
@@ -24,17 +84,17 @@ void CVideoWindow::SetVisible(bool visible)
 
 void CVideoWindow::PresentFrame(const VideoFrame& frame)
 {
-    if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 3)
-        return;
+    if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 4) return;
+    // Format_RGB32 is the frame's layout: 0xffRRGGBB words in the machine's order.
+    QImage image(frame.pixels, frame.width, frame.height, frame.stride, QImage::Format_RGB32, &ReleaseFrame,
+                 new HeldFrame(frame.keepAlive));
     {
         std::lock_guard lock(imageMutex);
-        if (latest.width() != frame.width || latest.height() != frame.height)
-            latest = QImage(frame.width, frame.height, QImage::Format_BGR888);
-        const size_t rowBytes = static_cast<size_t>(frame.width) * 3;
-        for (int32_t row = 0; row < frame.height; ++row)
-            std::memcpy(latest.scanLine(row), frame.pixels + static_cast<size_t>(row) * frame.stride, rowBytes);
+        latest.swap(image);
+        ++latestSerial;
     }
     framesPresented.fetch_add(1);
+    PreviewStats::CountPresented();
     // One pending repaint is enough; later frames are picked up by it.
     if (!repaintQueued.exchange(true)) {
         QMetaObject::invokeMethod(this, [this] {
@@ -52,10 +112,30 @@ QImage CVideoWindow::LatestFrame() const
 
 void CVideoWindow::paintEvent(QPaintEvent*)
 {
+    if (native) {
+        if (redraw) redraw();
+        return;
+    }
+    QImage image;  // shares the pixels; the frame stays held while drawing
+    uint64_t serial;
+    {
+        std::lock_guard lock(imageMutex);
+        image = latest;
+        serial = latestSerial;
+    }
     QPainter painter(this);
-    std::lock_guard lock(imageMutex);
-    if (latest.isNull())
+    if (image.isNull()) {
         painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // At the picture's own size (the window sized to the camera) it is a
+    // plain copy; otherwise scaled once, here.
+    if (image.size() == size())
+        painter.drawImage(QPoint(0, 0), image);
     else
-        painter.drawImage(rect(), latest);
+        painter.drawImage(rect(), image);
+    if (serial != paintedSerial) {
+        paintedSerial = serial;
+        PreviewStats::CountPainted();
+    }
 }

@@ -1,10 +1,14 @@
 #pragma once
-// The child window that shows the live picture inside the view.
+// The child window that shows the live picture inside the view: either it
+// paints the frames the engine hands it, or (on X11) it is a native window
+// that the platform's video sink draws into itself.
 
 #include <QImage>
 #include <QWidget>
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "capture/VideoWindow.h"
@@ -14,21 +18,38 @@ class CVideoWindow : public QWidget, public IVideoWindow {
 public:
     explicit CVideoWindow(QWidget* parent);
 
+    // The windowing system lets a video sink draw into our windows (X11).
+    static bool CanBeNative();
+
     void SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override;
     void SetVisible(bool visible) override;
-    // Streaming thread: copies the frame and asks the UI thread for a repaint.
+    // Streaming thread: keeps the frame (no copy of its pixels) and asks the
+    // UI thread for a repaint.
     void PresentFrame(const VideoFrame& frame) override;
+    uint64_t NativeWindowId() override;
+    void SetRedrawHandler(std::function<void()> handler) override;
+    void FrameDrawn() override;
 
-    // A copy of the latest frame (empty before the first one).
+    // Lets go of the latest frame (the engine has stopped presenting).
+    void DropFrame();
+    // A copy of the latest painted frame (empty before the first one, and
+    // while the sink draws).
     QImage LatestFrame() const;
     int FramesPresented() const { return framesPresented.load(); }
+    bool IsNative() const { return native; }
+
+    QPaintEngine* paintEngine() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     mutable std::mutex imageMutex;
-    QImage latest;  // guarded by imageMutex
+    QImage latest;               // guarded by imageMutex; shares the frame's pixels
+    uint64_t latestSerial = 0;   // guarded by imageMutex
+    uint64_t paintedSerial = 0;  // UI thread
+    bool native = false;         // UI thread
+    std::function<void()> redraw;  // UI thread
     std::atomic<bool> repaintQueued{false};
     std::atomic<int> framesPresented{0};
 };

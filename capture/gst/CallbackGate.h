@@ -13,14 +13,19 @@
 
 namespace lumora::gst {
 
-enum class ProbeKind { RecordingInput, RecordingOutput, FileInput };
+enum class ProbeKind {
+    RecordingInput, RecordingOutput, FileInput,
+    PreviewInput,  // a picture on its way to the video window's own sink
+    PreviewDrawn,  // a picture that sink draws
+};
 
 // What the streaming threads tell the graph.
 class StreamingReceiver {
 public:
     virtual void BusMessage(GstMessage* message) = 0;
     virtual void Sample(GstSample* sample) = 0;
-    virtual void RecordingBuffer(ProbeKind kind, GstBuffer* buffer) = 0;
+    virtual void PreviewFormat(GstCaps* caps) = 0;
+    virtual void StreamBuffer(ProbeKind kind, GstPad* pad, GstBuffer* buffer) = 0;
     virtual void SoundStalled(const std::string& note) = 0;
     virtual void SourceRemoved() = 0;
 

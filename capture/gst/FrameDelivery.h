@@ -1,6 +1,8 @@
 #pragma once
 // The preview's pictures, from the appsink's streaming thread to the
-// grabber and the video window; and the video window itself.
+// grabber and the video window; and the video window itself. The window
+// gets each picture as the pipeline made it, held rather than copied; only
+// a picture the grabber's callback asks for is laid out as a bitmap.
 
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -23,12 +25,18 @@ public:
     HRESULT GetConnectedMediaType(ConnectedVideoFormat& format) override;
     HRESULT SetBufferSamples(bool) override { return S_OK; }  // never keeps a copy
     HRESULT SetOneShot(bool oneShot) override { return oneShot ? E_FAIL : S_OK; }
+    // Streaming thread: the callback asks for the next picture.
+    bool Wanted() {
+        ISampleGrabberCB* cb = callback.load();
+        return cb && cb->WantsBuffer();
+    }
     HRESULT SetCallback(ISampleGrabberCB* cb, int selector) override {
         callback.store(selector == 1 ? cb : nullptr);
         return S_OK;
     }
 
-    void Deliver(double time, const uint8_t* topDown, int32_t stride, int32_t height);
+    // `frame`: the preview's picture; the callback gets it as a bitmap.
+    void Deliver(double time, const VideoFrame& frame);
 
     GstGraph* graph = nullptr;  // set when added to a graph
 
@@ -37,12 +45,31 @@ private:
     std::vector<uint8_t> bitmap;  // streaming thread only
 };
 
+// The 32-bit format of the preview's pictures (see VideoFrame), as
+// GStreamer names it on this machine.
+const char* PreviewPixelFormat();
+
 class FrameDelivery {
 public:
     // A new pipeline (nothing streams): its format is found anew.
     void Reset() { cachedCaps.reset(); }
-    // Streaming thread: one BGR picture. A new format is told to `bus`.
+    // Streaming thread: one picture for the grabber and the window. A new
+    // format is told to `bus`.
     void Deliver(GstSample* sample, GstGrabber* grabber, GraphBus& bus);
+    // Streaming thread, when the platform's sink draws the window: the
+    // format of the pictures as the camera sent them (false: no picture
+    // format), and one such picture, converted only when the grabber's
+    // callback asks for it.
+    bool NoteFormat(GstCaps* caps, GraphBus& bus);
+    void DeliverToGrabber(GstBuffer* buffer, GstGrabber* grabber);
+    void FrameDrawn();
+
+    // UI thread. The current window's native id (0: none, or it has none;
+    // then NativeRefused() stays true for later pipelines).
+    uint64_t NativeWindow();
+    bool NativeRefused() const { return nativeRefused; }
+    // UI thread: the sink drawing into the window (null: none), for redraws.
+    void UseNativeSink(GstElement* sink);
 
     HRESULT PutOwner(IOwnerWindow* newOwner);
     HRESULT PutVisible(bool visible);
@@ -50,10 +77,15 @@ public:
 
 private:
     IVideoWindow* CurrentWindow();
+    void Redraw();
 
     // Streaming thread only (reset while nothing streams).
     CapsPtr cachedCaps;
     GstVideoInfo frameInfo{};
+
+    bool nativeRefused = false;  // UI thread
+    std::mutex sinkMutex;
+    ElementPtr nativeSink;  // guarded by sinkMutex
 
     std::mutex windowMutex;
     IOwnerWindow* owner = nullptr;

@@ -47,7 +47,9 @@ private:
 
 class GstCapturePlatform : public ICapturePlatform {
 public:
-    GstCapturePlatform() : watch(DeviceWatch::Acquire()), hooks(std::make_shared<PlatformHooks>()) {
+    explicit GstCapturePlatform(bool nativeVideoWindows)
+        : watch(DeviceWatch::Acquire()), hooks(std::make_shared<PlatformHooks>()) {
+        hooks->nativeVideoWindows = nativeVideoWindows;
         listener = watch->AddListener([hooks = hooks](GstDevice*, bool) { hooks->deviceChange(); });
     }
     ~GstCapturePlatform() override { watch->RemoveListener(listener); }
@@ -88,7 +90,7 @@ private:
 
 }  // namespace lumora::gst
 
-std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform() {
+std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform(bool nativeVideoWindows) {
     lumora::gst::EnsureInitialised();
-    return std::make_unique<lumora::gst::GstCapturePlatform>();
+    return std::make_unique<lumora::gst::GstCapturePlatform>(nativeVideoWindows);
 }

@@ -6,4 +6,6 @@
 
 #include "capture/CapturePlatform.h"
 
-std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform();
+// `nativeVideoWindows`: the application's windows are X11 windows, which
+// the platform's own video sink can draw the preview into.
+std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform(bool nativeVideoWindows = false);

@@ -71,11 +71,9 @@ public:
     HRESULT Stop() override;
 
     // ------------------------------------------------------------ IGraphVideoWindow
-    HRESULT PutOwner(IOwnerWindow* newOwner) override { return frames.PutOwner(newOwner); }
+    HRESULT PutOwner(IOwnerWindow* newOwner) override;
     HRESULT PutVisible(bool visible) override { return frames.PutVisible(visible); }
-    HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override {
-        return frames.SetWindowPosition(left, top, width, height);
-    }
+    HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override;
 
     // ------------------------------------------------------------ test hooks (UI thread)
     void SimulateSourceFailure();
@@ -95,11 +93,15 @@ private:
     void ReleasePipeline();
     void WatchDevice();
     void SetSoundRunning(bool running);
+    bool WantsNativeDisplay() const;
+    // The platform's sink draws into the window once there is one.
+    void ShowNatively();
 
     // ------------------------------------------------------------ StreamingReceiver
     void BusMessage(GstMessage* message) override;
     void Sample(GstSample* sample) override;
-    void RecordingBuffer(ProbeKind kind, GstBuffer* buffer) override;
+    void PreviewFormat(GstCaps* caps) override;
+    void StreamBuffer(ProbeKind kind, GstPad* pad, GstBuffer* buffer) override;
     void SoundStalled(const std::string& note) override { bus.Notice(note); }
     void SourceRemoved() override;
 

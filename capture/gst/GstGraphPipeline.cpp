@@ -35,7 +35,7 @@ bool GstGraph::BuildPipeline(std::string& error) {
     }
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    if (!PipelineBuilder(fresh, newGate).Build(*previewSource, HasRecording() ? &*recording : nullptr, error)) {
+    if (!PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, HasRecording() ? &*recording : nullptr, error)) {
         fresh.Detach();  // never started: dropped right here
         return false;
     }
@@ -45,7 +45,35 @@ bool GstGraph::BuildPipeline(std::string& error) {
     gate = std::move(newGate);
     gate->Open(this);
     WatchDevice();
+    ShowNatively();
     return true;
+}
+
+bool GstGraph::WantsNativeDisplay() const {
+    return hooks && hooks->nativeVideoWindows && !frames.NativeRefused() && NativeVideoSinkAvailable();
+}
+
+void GstGraph::ShowNatively() {
+    if (!built || !built->display.sink || !built->display.Held()) return;
+    const uint64_t window = frames.NativeWindow();
+    if (window) {
+        built->display.Show(window);
+        frames.UseNativeSink(built->display.sink);
+    } else if (frames.NativeRefused()) {
+        pipelineStale = true;  // the next run draws through the toolkit
+    }
+}
+
+HRESULT GstGraph::PutOwner(IOwnerWindow* newOwner) {
+    const HRESULT hr = frames.PutOwner(newOwner);
+    ShowNatively();
+    return hr;
+}
+
+HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) {
+    const HRESULT hr = frames.SetWindowPosition(left, top, width, height);
+    if (built) built->display.Resize(width, height);
+    return hr;
 }
 
 GstStateChangeReturn GstGraph::SetState(GstState state) {
@@ -82,6 +110,7 @@ void GstGraph::ReleasePipeline() {
     built.reset();
     gate.reset();
     frames.Reset();
+    frames.UseNativeSink(nullptr);
 }
 
 // The pipeline stays with its worker, which takes it down when the stuck
@@ -91,6 +120,7 @@ void GstGraph::AbandonPipeline(const std::string& reason) {
     if (deviceListener >= 0) deviceWatch->RemoveListener(deviceListener);
     deviceListener = -1;
     running.store(false);
+    frames.UseNativeSink(nullptr);
     built->Detach();
     gate->Close();
     std::vector<std::shared_ptr<void>> keep{built->soundWatch};

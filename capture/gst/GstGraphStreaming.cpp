@@ -33,10 +33,17 @@ struct ProbeData {
     ProbeKind kind;
 };
 
-GstPadProbeReturn OnRecordingBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn OnStreamBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto* probe = static_cast<ProbeData*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        GstCaps* caps = nullptr;
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) gst_event_parse_caps(event, &caps);
+        if (caps) probe->gate->Enter([&](StreamingReceiver& graph) { graph.PreviewFormat(caps); });
+        return GST_PAD_PROBE_OK;
+    }
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    probe->gate->Enter([&](StreamingReceiver& graph) { graph.RecordingBuffer(probe->kind, buffer); });
+    probe->gate->Enter([&](StreamingReceiver& graph) { graph.StreamBuffer(probe->kind, pad, buffer); });
     return GST_PAD_PROBE_OK;
 }
 
@@ -64,7 +71,11 @@ void DetachAppSink(GstElement* appSink) {
 }
 
 gulong AttachProbe(GstPad* pad, ProbeKind kind, const GatePtr& gate) {
-    return gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &OnRecordingBuffer, new ProbeData{gate, kind},
+    // The pictures on their way to the window's own sink: their format too.
+    const auto types = kind == ProbeKind::PreviewInput
+                           ? static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)
+                           : GST_PAD_PROBE_TYPE_BUFFER;
+    return gst_pad_add_probe(pad, types, &OnStreamBuffer, new ProbeData{gate, kind},
                              [](gpointer data) { delete static_cast<ProbeData*>(data); });
 }
 
@@ -72,8 +83,12 @@ gulong AttachProbe(GstPad* pad, ProbeKind kind, const GatePtr& gate) {
 
 void GstGraph::Sample(GstSample* sample) { frames.Deliver(sample, grabber.get(), bus); }
 
-void GstGraph::RecordingBuffer(ProbeKind kind, GstBuffer* buffer) {
+void GstGraph::PreviewFormat(GstCaps* caps) { frames.NoteFormat(caps, bus); }
+
+void GstGraph::StreamBuffer(ProbeKind kind, GstPad*, GstBuffer* buffer) {
     switch (kind) {
+        case ProbeKind::PreviewInput: frames.DeliverToGrabber(buffer, grabber.get()); break;
+        case ProbeKind::PreviewDrawn: frames.FrameDrawn(); break;
         case ProbeKind::RecordingInput: meter.framesOffered.fetch_add(1); break;
         case ProbeKind::RecordingOutput: meter.Recorded(buffer); break;
         case ProbeKind::FileInput:

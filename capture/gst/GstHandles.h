@@ -42,6 +42,7 @@ struct MiniObjectReleaser {
 using CapsPtr = std::unique_ptr<GstCaps, MiniObjectReleaser>;
 using MessagePtr = std::unique_ptr<GstMessage, MiniObjectReleaser>;
 using SamplePtr = std::unique_ptr<GstSample, MiniObjectReleaser>;
+using BufferPtr = std::unique_ptr<GstBuffer, MiniObjectReleaser>;
 using StructurePtr = std::unique_ptr<GstStructure, Releaser<gst_structure_free>>;
 using ErrorPtr = std::unique_ptr<GError, Releaser<g_error_free>>;
 using TextPtr = std::unique_ptr<gchar, Releaser<g_free>>;

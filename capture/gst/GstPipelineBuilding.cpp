@@ -1,13 +1,14 @@
 // How a graph's GstPipeline is built from what was rendered into it:
 //
-//   source -> [jpegdec] -> tee -> queue -> convert -> BGR -> appsink (grabber, video window)
+//   source -> [jpegdec] -> tee -> queue -> convert -> BGRx -> appsink (grabber, video window)
+//                              (or: queue -> convert+scale -> ximagesink, see NativeDisplay.h)
 //                              -> queue -> convert -> [compressor | I420] ---------> avimux -> fdsink
 //   audio source -> queue -> convert -> resample -> [compressor | S16LE] --------------^
 //
 // A camera that sends JPEG frames, recorded with the JPEG encoder, has its
 // frames stored as they come rather than decoded and encoded again:
 //
-//   source -> tee -> queue -> jpegdec -> convert -> BGR -> appsink
+//   source -> tee -> queue -> jpegdec -> convert -> BGRx -> appsink
 //              -> queue -> jpegparse -> avimux
 //
 // The preview queue leaks, so a slow grabber (a photo being written) never
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture/gst/FrameDelivery.h"
 #include "capture/gst/PipelineBuilder.h"
 
 namespace lumora::gst {
@@ -60,6 +62,7 @@ void BuiltPipeline::Detach() {
     for (auto& [pad, id] : probes) gst_pad_remove_probe(pad.get(), id);
     probes.clear();
     if (appSink) DetachAppSink(appSink);
+    display.Hold();  // a pipeline left streaming draws no more
     if (pipeline) DetachBus(pipeline.get());
 }
 
@@ -153,26 +156,35 @@ bool PipelineBuilder::Build(const GstFilter& videoSource, const RecordingBranch*
 bool PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg, std::string& error) {
     GstElement* queue = Add("queue", error);
     GstElement* decoder = decodeJpeg ? Add("jpegdec", error) : nullptr;
-    GstElement* convert = Add("videoconvert", error);
-    GstElement* bgr = Add("capsfilter", error);
-    GstElement* sink = Add("appsink", error);
-    if (!queue || (decodeJpeg && !decoder) || !convert || !bgr || !sink) return false;
-
+    if (!queue || (decodeJpeg && !decoder)) return false;
     g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
                  "max-size-time", static_cast<guint64>(0), nullptr);
-    SetCaps(bgr, CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr)));
-    g_object_set(sink, "sync", FALSE, "max-buffers", 2, "drop", TRUE, nullptr);
-    gst_app_sink_set_caps(GST_APP_SINK(sink), nullptr);
-    AttachAppSink(sink, gate);
-    built.appSink = sink;
-
     if (!Link(tee, queue, error)) return false;
     GstElement* upstream = queue;
     if (decoder) {
         if (!Link(queue, decoder, error)) return false;
         upstream = decoder;
     }
-    return Link(upstream, convert, error) && Link(convert, bgr, error) && Link(bgr, sink, error);
+    if (!nativeDisplay) return AddPaintedPreview(upstream, error);
+    Probe(upstream, "src", ProbeKind::PreviewInput);
+    if (!built.display.Build(bin, upstream, error)) return false;
+    Probe(built.display.sink, "sink", ProbeKind::PreviewDrawn);
+    return true;
+}
+
+// upstream -> convert -> BGRx -> appsink: pictures the toolkit paints.
+bool PipelineBuilder::AddPaintedPreview(GstElement* upstream, std::string& error) {
+    GstElement* convert = Add("videoconvert", error);
+    GstElement* layout = Add("capsfilter", error);
+    GstElement* sink = Add("appsink", error);
+    if (!convert || !layout || !sink) return false;
+    SetCaps(layout,
+            CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, PreviewPixelFormat(), nullptr)));
+    g_object_set(sink, "sync", FALSE, "max-buffers", 2, "drop", TRUE, nullptr);
+    gst_app_sink_set_caps(GST_APP_SINK(sink), nullptr);
+    AttachAppSink(sink, gate);
+    built.appSink = sink;
+    return Link(upstream, convert, error) && Link(convert, layout, error) && Link(layout, sink, error);
 }
 
 bool PipelineBuilder::AddRecording(GstElement* tee, const RecordingBranch& recording, std::string& error) {

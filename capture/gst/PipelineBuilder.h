@@ -13,6 +13,7 @@
 #include "capture/gst/CallbackGate.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/NativeDisplay.h"
 #include "capture/gst/SoundGapFiller.h"
 #include "snapshot/FileWriting.h"
 
@@ -39,7 +40,8 @@ struct BuiltPipeline {
     ElementPtr pipeline;
     std::string cameraName;
     std::string recordingPath;
-    GstElement* appSink = nullptr;
+    GstElement* appSink = nullptr;    // the preview's pictures for the toolkit to paint, or
+    NativeDisplay display;             // the sink that draws them into the window itself
     GstElement* fileSink = nullptr;
     GstElement* videoSource = nullptr;  // the camera's own element
     // Streaming threads read these; they change only while nothing streams.
@@ -58,7 +60,9 @@ struct BuiltPipeline {
 
 class PipelineBuilder {
 public:
-    PipelineBuilder(BuiltPipeline& out, GatePtr gate) : built(out), gate(std::move(gate)) {}
+    // `nativeDisplay`: the preview is drawn by the platform's own sink.
+    PipelineBuilder(BuiltPipeline& out, GatePtr gate, bool nativeDisplay)
+        : built(out), gate(std::move(gate)), nativeDisplay(nativeDisplay) {}
     // `recording` may be null (a preview only). false with `error` set on failure.
     bool Build(const GstFilter& videoSource, const RecordingBranch* recording, std::string& error);
 
@@ -66,6 +70,7 @@ private:
     GstElement* Add(const char* factory, std::string& error);
     static bool Link(GstElement* a, GstElement* b, std::string& error);
     bool AddPreview(GstElement* tee, bool decodeJpeg, std::string& error);
+    bool AddPaintedPreview(GstElement* upstream, std::string& error);
     bool AddRecording(GstElement* tee, const RecordingBranch& recording, std::string& error);
     bool AddSound(GstElement* mux, const RecordingBranch& recording, std::string& error);
     bool CompressInto(GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps, GstElement* mux,
@@ -76,6 +81,7 @@ private:
 
     BuiltPipeline& built;
     GatePtr gate;
+    bool nativeDisplay;
     GstBin* bin = nullptr;
 };
 

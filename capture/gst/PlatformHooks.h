@@ -34,6 +34,9 @@ private:
 struct PlatformHooks {
     SharedCallback waitHook;      // the waiting (UI) thread
     SharedCallback deviceChange;  // any thread
+    // Set once when the platform is made: the video windows can be native
+    // windows that the platform's own sink draws into.
+    bool nativeVideoWindows = false;
 };
 
 }  // namespace lumora::gst

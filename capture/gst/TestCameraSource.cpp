@@ -172,6 +172,10 @@ GstCaps* Fixate(GstBaseSrc* source, GstCaps* caps) {
     gst_structure_fixate_field_nearest_int(s, "width", 640);
     gst_structure_fixate_field_nearest_int(s, "height", 480);
     gst_structure_fixate_field_nearest_fraction(s, "framerate", 30, 1);
+    // Square pixels, as a webcam's (left open, a scaler downstream would
+    // pick the smallest ratio it can).
+    if (gst_structure_has_field(s, "pixel-aspect-ratio"))
+        gst_structure_fixate_field_nearest_fraction(s, "pixel-aspect-ratio", 1, 1);
     return GST_BASE_SRC_CLASS(lumora_test_camera_src_parent_class)->fixate(source, caps);
 }
 

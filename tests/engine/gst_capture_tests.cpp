@@ -61,7 +61,7 @@ TEST_F(GstSession, ABuildPreviewsTheTestPatternAt640x480) {
     EXPECT_EQ(grabberCallback.frameHeight.load(), 480);
     ASSERT_TRUE(WaitForFrames(5));
     EXPECT_EQ(owner.lastWidth, 640);
-    EXPECT_EQ(owner.lastStride, 640 * 3);
+    EXPECT_EQ(owner.lastStride, 640 * 4);
     EXPECT_EQ(owner.placed, (WindowRect{67, 0, 733, 500}));
     EXPECT_TRUE(messages.empty());
 

@@ -1,0 +1,90 @@
+#include "capture/gst/NativeDisplay.h"
+
+#include <gst/video/videooverlay.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace lumora::gst {
+
+namespace {
+
+// The format and the pictures wait; the events before them (the stream's
+// start) go on, or the format would never get as far as the probe.
+GstPadProbeReturn HoldBack(GstPad*, GstPadProbeInfo* info, gpointer) {
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM &&
+        GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_CAPS)
+        return GST_PAD_PROBE_PASS;
+    return GST_PAD_PROBE_OK;
+}
+
+GstElement* AddTo(GstBin* bin, const char* factory, std::string& error) {
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (!element) {
+        error = std::string("the GStreamer element \"") + factory + "\" is missing";
+        return nullptr;
+    }
+    gst_bin_add(bin, element);
+    return element;
+}
+
+}  // namespace
+
+bool NativeVideoSinkAvailable() {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return false;
+    const ObjectPtr<GstElementFactory> factory(gst_element_factory_find("ximagesink"));
+    const ObjectPtr<GstElementFactory> scaler(gst_element_factory_find("videoconvertscale"));
+    return factory && scaler;
+}
+
+bool NativeDisplay::Build(GstBin* bin, GstElement* upstream, std::string& error) {
+    GstElement* convert = AddTo(bin, "videoconvertscale", error);
+    size = AddTo(bin, "capsfilter", error);
+    sink = AddTo(bin, "ximagesink", error);
+    if (!convert || !size || !sink) return false;
+    // Drawn as it comes, as the preview of a live camera should be; the
+    // window's events stay the toolkit's.
+    g_object_set(sink, "sync", FALSE, "handle-events", FALSE, "qos", FALSE, nullptr);
+    // Square pixels, as the view's letterboxing assumes; the sink would
+    // otherwise guess the screen's from its stated size in millimetres.
+    g_object_set(sink, "pixel-aspect-ratio", "1/1", nullptr);
+    const CapsPtr square(gst_caps_new_simple("video/x-raw", "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    g_object_set(size, "caps", square.get(), nullptr);
+    if (!gst_element_link_many(upstream, convert, size, sink, nullptr)) {
+        error = "cannot connect the preview to the video window";
+        return false;
+    }
+    heldPad.reset(gst_element_get_static_pad(size, "src"));
+    Hold();
+    return true;
+}
+
+void NativeDisplay::Hold() {
+    if (!heldPad || holdProbe) return;
+    holdProbe = gst_pad_add_probe(
+        heldPad.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
+                                     GST_PAD_PROBE_TYPE_BUFFER_LIST | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        &HoldBack, nullptr, nullptr);
+}
+
+void NativeDisplay::Show(uint64_t window) {
+    if (!sink || !window) return;
+    gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), static_cast<guintptr>(window));
+    if (holdProbe) gst_pad_remove_probe(heldPad.get(), holdProbe);
+    holdProbe = 0;
+}
+
+void NativeDisplay::Resize(int32_t width, int32_t height) {
+    if (!size || width <= 0 || height <= 0) return;
+    const CapsPtr caps(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
+                                           "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    g_object_set(size, "caps", caps.get(), nullptr);
+}
+
+void RedrawLatestFrame(GstElement* sink) {
+    if (sink) gst_video_overlay_expose(GST_VIDEO_OVERLAY(sink));
+}
+
+}  // namespace lumora::gst

@@ -1,0 +1,44 @@
+#pragma once
+// The preview drawn by the platform's own video sink into a native child
+// window of the view. Each frame is converted for the screen once, by the
+// element that also scales it to the window, into the sink's shared memory,
+// and the X server draws it from there: nothing passes through the toolkit.
+//
+//   tee -> queue -> [jpegdec] -> convert+scale -> window size -> ximagesink
+//                            ^ the grabber's pictures and the format
+//
+// Until the window is known the sink is held back (a blocking probe before
+// it): a sink without a window would open a top-level window of its own.
+
+#include <gst/gst.h>
+
+#include <cstdint>
+
+#include "capture/gst/GstHandles.h"
+
+namespace lumora::gst {
+
+// The sink exists and there is an X display to draw on.
+bool NativeVideoSinkAvailable();
+
+struct NativeDisplay {
+    GstElement* sink = nullptr;
+    GstElement* size = nullptr;  // the caps filter that sets the window's size
+    PadPtr heldPad;              // where the sink is held back
+    gulong holdProbe = 0;
+
+    // Adds convert+scale -> size -> sink to `bin` after `upstream`, held back.
+    bool Build(GstBin* bin, GstElement* upstream, std::string& error);
+    // UI thread: draws into `window` from now on.
+    void Show(uint64_t window);
+    // UI thread: frames are scaled to this size (the letterboxed window).
+    void Resize(int32_t width, int32_t height);
+    // Holds the sink back again: it draws nothing more.
+    void Hold();
+    bool Held() const { return holdProbe != 0; }
+};
+
+// UI thread: the sink draws its latest frame again (the window was exposed).
+void RedrawLatestFrame(GstElement* sink);
+
+}  // namespace lumora::gst
