@@ -1,9 +1,11 @@
 // Lumora's benchmarks: what a photo, the preview and a recording cost on this
 // machine, each beside a reference tool run on the same input in the same run.
 //
-//   lumora_bench [--record-seconds N] [--snapshots N] [--cycles N]
+//   lumora_bench [--record-seconds N] [--snapshots N] [--cycles N] [--repeats N] [--tsv]
 //
-// Prints one table. Nothing here is asserted; the tests check behaviour.
+// Prints one table (--tsv: its rows as tab-separated lines, for
+// scripts/bench to put the window rows below them). Nothing here is
+// asserted; the tests check behaviour.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -45,6 +47,7 @@ struct Options {
     int snapshots = 1000;
     int repeats = 30;
     int cycles = 300;  // Record / Stop / Start video
+    bool tabSeparated = false;
 };
 
 
@@ -164,35 +167,6 @@ void BenchSnapshots(const fs::path& folder, const Options& options) {
     }
 }
 
-void BenchPreview() {
-    CCaptureSession session{CreateGstCapturePlatform()};
-    // The same frames as the gst-launch reference below.
-    lumora::gst::SetTestCameraModes({"640x480@30/1:I420"});
-    CountingOwner owner;
-    snapshotArmed.store(0);
-    if (!BuildTestPattern(session, owner, "")) {
-        table.push_back({"preview 300 frames 640x480 (CPU)", "build failed", "", ""});
-        return;
-    }
-    while (owner.frames.load() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const int startFrames = owner.frames.load();
-    const double startCpu = OwnCpuSeconds();
-    while (owner.frames.load() < startFrames + 300) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const double ours = OwnCpuSeconds() - startCpu;
-    session.TearDown();
-    lumora::gst::ResetTestCameraModes();
-
-    double reference = -1;
-    const double wall = RunCommand({"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "num-buffers=300",
-                                    "horizontal-speed=4", "!",
-                                    "video/x-raw,format=I420,width=640,height=480,framerate=30/1", "!",
-                                    "videoconvert", "!", "video/x-raw,format=BGR", "!", "fakesink"},
-                                   &reference);
-    if (wall < 0) reference = -1;
-    table.push_back({"preview 300 frames 640x480 vs gst-launch (CPU s)", Format("%.3f s", ours),
-                     reference < 0 ? "n/a" : Format("%.3f s", reference), Ratio(ours, reference)});
-}
-
 // `compressor`: as the device dialog lists it; `shortName` for the table.
 void BenchRecording(const fs::path& folder, const Options& options, const char* compressor, const char* shortName) {
     const fs::path file = folder / "bench.avi";
@@ -287,6 +261,11 @@ void BenchMemory(const fs::path& folder, const Options& options) {
                      Format("%+.0f", static_cast<double>(fdsAfter - fdsBefore))});
 }
 
+void PrintTabSeparated() {
+    for (const Row& r : table)
+        std::printf("%s\t%s\t%s\t%s\n", r.what.c_str(), r.ours.c_str(), r.reference.c_str(), r.ratio.c_str());
+}
+
 void PrintTable() {
     std::size_t widths[4] = {4, 4, 9, 5};
     auto widen = [&](const Row& r) {
@@ -312,11 +291,17 @@ void PrintTable() {
 
 int main(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--record-seconds") == 0) options.recordSeconds = std::atoi(argv[i + 1]);
-        if (std::strcmp(argv[i], "--snapshots") == 0) options.snapshots = std::atoi(argv[i + 1]);
-        if (std::strcmp(argv[i], "--cycles") == 0) options.cycles = std::max(0, std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--repeats") == 0) options.repeats = std::max(1, std::atoi(argv[i + 1]));
+    for (int i = 1; i < argc; ++i) {
+        const auto valueOf = [&](const char* name) {
+            return std::strcmp(argv[i], name) == 0 && i + 1 < argc ? std::atoi(argv[++i]) : -1;
+        };
+        int value = -1;
+        if (std::strcmp(argv[i], "--tsv") == 0) options.tabSeparated = true;
+        else if ((value = valueOf("--record-seconds")) >= 0) options.recordSeconds = value;
+        else if ((value = valueOf("--snapshots")) >= 0) options.snapshots = value;
+        else if ((value = valueOf("--cycles")) >= 0) options.cycles = value;
+        else if ((value = valueOf("--repeats")) >= 0) options.repeats = std::max(1, value);
+        else std::fprintf(stderr, "lumora_bench: %s is not an option, left out\n", argv[i]);
     }
     setenv("LUMORA_TEST_SOURCES", "1", 1);
     const fs::path folder = fs::temp_directory_path() / ("lumora-bench-" + std::to_string(getpid()));
@@ -331,13 +316,15 @@ int main(int argc, char** argv) {
     grabberCallback.SetJpegConverter(
         [] { return ConvertBitmapFileToJpeg(appDirectory + "/temp.bmp", appDirectory + "/temp.jpg"); });
     BenchSnapshots(folder, options);
-    BenchPreview();
     BenchRecording(folder, options, "JPEG image encoder", "MJPEG");
     BenchRecording(folder, options, "x264 H.264 Encoder", "H.264");
     BenchMemory(folder, options);
     BenchRecordingCycles(folder, options);
     BenchSimulatedCamera(folder);
-    PrintTable();
+    if (options.tabSeparated)
+        PrintTabSeparated();
+    else
+        PrintTable();
     fs::remove_all(folder);
     return 0;
 }

@@ -72,3 +72,17 @@ std::optional<VideoMode> VideoModeFromText(const std::string& text) {
         return std::nullopt;
     return mode;
 }
+
+std::vector<VideoMode> VideoModesFromList(const std::string& text) {
+    std::vector<VideoMode> modes;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        std::string entry = text.substr(start, end - start);
+        entry.erase(0, entry.find_first_not_of(" \t"));
+        entry.erase(entry.find_last_not_of(" \t") + 1);
+        if (const std::optional<VideoMode> mode = VideoModeFromText(entry)) modes.push_back(*mode);
+        start = end + 1;
+    }
+    return modes;
+}

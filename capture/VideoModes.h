@@ -19,3 +19,7 @@ std::string DescribeVideoMode(const VideoMode& mode);
 // "1920x1080@30/1:MJPEG", and back (nullopt for anything else).
 std::string VideoModeToText(const VideoMode& mode);
 std::optional<VideoMode> VideoModeFromText(const std::string& text);
+
+// "640x480@30/1:I420,1920x1080@30/1:MJPEG": the modes in order; blanks around
+// an entry are ignored and entries that are not modes are left out.
+std::vector<VideoMode> VideoModesFromList(const std::string& text);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,10 +38,23 @@ struct Published {
     std::map<GstDeviceProvider*, GstDevice*> cameras;
 };
 
+std::vector<VideoMode> WebcamModes() {
+    std::vector<VideoMode> modes;
+    for (const std::string& text : kWebcamModes) modes.push_back(*VideoModeFromText(text));
+    return modes;
+}
+
+// LUMORA_TEST_CAMERA_MODES gives a run (a benchmark) other modes than the webcam's.
+std::vector<VideoMode> StartingModes() {
+    const char* wanted = std::getenv("LUMORA_TEST_CAMERA_MODES");
+    std::vector<VideoMode> modes = wanted ? VideoModesFromList(wanted) : std::vector<VideoMode>{};
+    return modes.empty() ? WebcamModes() : modes;
+}
+
 Published& published() {
     static Published* instance = [] {
         auto* p = new Published();
-        for (const std::string& text : kWebcamModes) p->cameraModes.push_back(*VideoModeFromText(text));
+        p->cameraModes = StartingModes();
         return p;
     }();
     return *instance;
@@ -272,6 +286,6 @@ void SetTestCameraModes(const std::vector<std::string>& modes) {
     OfferCameraModes(std::move(parsed));
 }
 
-void ResetTestCameraModes() { SetTestCameraModes(kWebcamModes); }
+void ResetTestCameraModes() { OfferCameraModes(WebcamModes()); }
 
 }  // namespace lumora::gst

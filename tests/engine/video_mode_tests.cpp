@@ -55,6 +55,14 @@ TEST(DefaultVideoMode, ShownAndKeptAsText) {
         EXPECT_FALSE(VideoModeFromText(damaged).has_value()) << damaged;
 }
 
+TEST(DefaultVideoMode, ListsOfModesKeepTheirOrderAndSkipWhatIsNoMode) {
+    EXPECT_EQ(VideoModesFromList("1920x1080@30/1:MJPEG, 640x480@30/1:I420 "),
+              (std::vector<VideoMode>{Mode(1920, 1080, 30, "MJPEG"), Mode(640, 480, 30, "I420")}));
+    EXPECT_EQ(VideoModesFromList(",,1280x720@30/1:I420,auto,,"), (std::vector<VideoMode>{Mode(1280, 720, 30, "I420")}));
+    EXPECT_TRUE(VideoModesFromList("").empty());
+    EXPECT_TRUE(VideoModesFromList(" , ").empty());
+}
+
 class ChoiceWithFake : public ::testing::Test {
 protected:
     ChoiceWithFake() : script(std::make_shared<FakeScript>()), session(std::make_unique<FakePlatform>(script)) {
