@@ -44,8 +44,12 @@ public:
     // window), or 0 when it cannot; then frames come through PresentFrame.
     virtual uint64_t NativeWindowId() { return 0; }
     // UI thread: what the window calls when its native area was uncovered
-    // and needs the latest frame again (empty: nothing to call).
-    virtual void SetRedrawHandler(std::function<void()>) {}
+    // and needs the latest frame again, and what gives it the latest frame
+    // the sink drew, at the drawn size (for printing). Empty: none.
+    virtual void SetNativeHandlers(std::function<void()> redraw, std::function<VideoFrame()> latest) {
+        (void)redraw;
+        (void)latest;
+    }
     // Streaming thread: the platform's sink drew a frame into the window.
     virtual void FrameDrawn() {}
 };

@@ -19,6 +19,15 @@ void ReleaseFrame(void* held)
     delete static_cast<HeldFrame*>(held);
 }
 
+// The frame's pixels as an image, without a copy.
+QImage ImageOf(const VideoFrame& frame)
+{
+    if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 4) return {};
+    // Format_RGB32 is the frame's layout: 0xffRRGGBB words in the machine's order.
+    return QImage(frame.pixels, frame.width, frame.height, frame.stride, QImage::Format_RGB32, &ReleaseFrame,
+                  new HeldFrame(frame.keepAlive));
+}
+
 }  // namespace
 
 CVideoWindow::CVideoWindow(QWidget* parent) : QWidget(parent)
@@ -48,9 +57,10 @@ uint64_t CVideoWindow::NativeWindowId()
     return static_cast<uint64_t>(winId());
 }
 
-void CVideoWindow::SetRedrawHandler(std::function<void()> handler)
+void CVideoWindow::SetNativeHandlers(std::function<void()> redrawHandler, std::function<VideoFrame()> latest)
 {
-    redraw = std::move(handler);
+    redraw = std::move(redrawHandler);
+    latestDrawn = std::move(latest);
 }
 
 void CVideoWindow::FrameDrawn()
@@ -84,10 +94,8 @@ void CVideoWindow::SetVisible(bool visible)
 
 void CVideoWindow::PresentFrame(const VideoFrame& frame)
 {
-    if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 4) return;
-    // Format_RGB32 is the frame's layout: 0xffRRGGBB words in the machine's order.
-    QImage image(frame.pixels, frame.width, frame.height, frame.stride, QImage::Format_RGB32, &ReleaseFrame,
-                 new HeldFrame(frame.keepAlive));
+    QImage image = ImageOf(frame);
+    if (image.isNull()) return;
     {
         std::lock_guard lock(imageMutex);
         latest.swap(image);
@@ -106,6 +114,7 @@ void CVideoWindow::PresentFrame(const VideoFrame& frame)
 
 QImage CVideoWindow::LatestFrame() const
 {
+    if (native) return latestDrawn ? ImageOf(latestDrawn()).copy() : QImage();
     std::lock_guard lock(imageMutex);
     return latest.copy();
 }

@@ -27,13 +27,12 @@ public:
     // UI thread for a repaint.
     void PresentFrame(const VideoFrame& frame) override;
     uint64_t NativeWindowId() override;
-    void SetRedrawHandler(std::function<void()> handler) override;
+    void SetNativeHandlers(std::function<void()> redraw, std::function<VideoFrame()> latest) override;
     void FrameDrawn() override;
 
     // Lets go of the latest frame (the engine has stopped presenting).
     void DropFrame();
-    // A copy of the latest painted frame (empty before the first one, and
-    // while the sink draws).
+    // A copy of the latest frame shown (empty before the first one).
     QImage LatestFrame() const;
     int FramesPresented() const { return framesPresented.load(); }
     bool IsNative() const { return native; }
@@ -49,7 +48,8 @@ private:
     uint64_t latestSerial = 0;   // guarded by imageMutex
     uint64_t paintedSerial = 0;  // UI thread
     bool native = false;         // UI thread
-    std::function<void()> redraw;  // UI thread
+    std::function<void()> redraw;          // UI thread
+    std::function<VideoFrame()> latestDrawn;  // UI thread
     std::atomic<bool> repaintQueued{false};
     std::atomic<int> framesPresented{0};
 };

@@ -90,6 +90,10 @@ void FrameDelivery::DeliverToGrabber(GstBuffer* buffer, GstGrabber* grabber) {
     GstVideoInfo laidOut;
     gst_video_info_set_format(&laidOut, gst_video_format_from_string(PreviewPixelFormat()),
                               GST_VIDEO_INFO_WIDTH(&frameInfo), GST_VIDEO_INFO_HEIGHT(&frameInfo));
+    // A converter changes neither the rate nor the interlacing.
+    GST_VIDEO_INFO_FPS_N(&laidOut) = GST_VIDEO_INFO_FPS_N(&frameInfo);
+    GST_VIDEO_INFO_FPS_D(&laidOut) = GST_VIDEO_INFO_FPS_D(&frameInfo);
+    GST_VIDEO_INFO_INTERLACE_MODE(&laidOut) = GST_VIDEO_INFO_INTERLACE_MODE(&frameInfo);
     std::vector<uint8_t> pixels(GST_VIDEO_INFO_SIZE(&laidOut));
     BufferPtr target(gst_buffer_new_wrapped_full(GstMemoryFlags(0), pixels.data(), pixels.size(), 0, pixels.size(),
                                                  nullptr, nullptr));
@@ -128,13 +132,35 @@ void FrameDelivery::UseNativeSink(GstElement* sink) {
     nativeSink.swap(held);
 }
 
-void FrameDelivery::Redraw() {
-    ElementPtr sink;
-    {
-        std::lock_guard lock(sinkMutex);
-        if (nativeSink) sink.reset(GST_ELEMENT(gst_object_ref(nativeSink.get())));
-    }
-    RedrawLatestFrame(sink.get());
+ElementPtr FrameDelivery::NativeSink() {
+    std::lock_guard lock(sinkMutex);
+    return ElementPtr(nativeSink ? GST_ELEMENT(gst_object_ref(nativeSink.get())) : nullptr);
+}
+
+void FrameDelivery::Redraw() { RedrawLatestFrame(NativeSink().get()); }
+
+// The sink keeps the frame it drew last; held, not copied, when it is in
+// the layout of VideoFrame.
+VideoFrame FrameDelivery::LatestDrawn() {
+    const ElementPtr sink = NativeSink();
+    if (!sink) return {};
+    GstSample* last = nullptr;
+    g_object_get(sink.get(), "last-sample", &last, nullptr);
+    SamplePtr sample(last);
+    GstCaps* caps = sample ? gst_sample_get_caps(sample.get()) : nullptr;
+    GstBuffer* buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
+    GstVideoInfo info;
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) ||
+        GST_VIDEO_INFO_FORMAT(&info) != gst_video_format_from_string(PreviewPixelFormat()))
+        return {};
+    auto mapped = std::make_shared<MappedSample>(std::move(sample), buffer);
+    if (!gst_buffer_map(buffer, &mapped->map, GST_MAP_READ)) return {};
+    mapped->mapped = true;
+    VideoFrame frame{mapped->map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                     GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), nullptr};
+    if (static_cast<gsize>(frame.stride) * static_cast<gsize>(frame.height) > mapped->map.size) return {};
+    frame.keepAlive = std::move(mapped);
+    return frame;
 }
 
 HRESULT FrameDelivery::PutOwner(IOwnerWindow* newOwner) {
@@ -147,12 +173,12 @@ HRESULT FrameDelivery::PutOwner(IOwnerWindow* newOwner) {
         owner = nullptr;
         window = nullptr;  // the streaming thread stops presenting here
     }
-    if (oldWindow) oldWindow->SetRedrawHandler(nullptr);
+    if (oldWindow) oldWindow->SetNativeHandlers(nullptr, nullptr);
     if (oldOwner) oldOwner->DetachVideoWindow();
     if (!newOwner) return S_OK;
     IVideoWindow* child = newOwner->AttachVideoWindow();
     if (!child) return E_FAIL;
-    child->SetRedrawHandler([this] { Redraw(); });
+    child->SetNativeHandlers([this] { Redraw(); }, [this] { return LatestDrawn(); });
     std::lock_guard lock(windowMutex);
     owner = newOwner;
     window = child;

@@ -77,7 +77,9 @@ public:
 
 private:
     IVideoWindow* CurrentWindow();
+    ElementPtr NativeSink();
     void Redraw();
+    VideoFrame LatestDrawn();
 
     // Streaming thread only (reset while nothing streams).
     CapsPtr cachedCaps;

@@ -62,8 +62,10 @@ protected:
         fs::remove_all(folder);
     }
 
-    // Builds with the test pattern and the named compressors ("" = none).
-    HRESULT Build(const std::string& videoCompressor = "", const std::string& audioCompressor = "") {
+    // Builds with the test pattern and the named compressors ("" = none),
+    // into `target` (the fixture's owner when null).
+    HRESULT Build(const std::string& videoCompressor = "", const std::string& audioCompressor = "",
+                  IOwnerWindow* target = nullptr) {
         ListedNames devices, videoCompressors, audioCompressors;
         session.ListVideoDevices(&devices);
         session.ListVideoCompressors(&videoCompressors);
@@ -78,7 +80,7 @@ protected:
         if (!audioCompressor.empty()) {
             EXPECT_GE(audio, 0) << audioCompressor;
         }
-        return session.BuildGraph(device, video, audio, &owner);
+        return session.BuildGraph(device, video, audio, target ? target : &owner);
     }
 
     // A camera lost one second into a recording with the JPEG compressor,

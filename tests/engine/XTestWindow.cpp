@@ -1,0 +1,57 @@
+#include "tests/engine/XTestWindow.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+Display* DisplayOf(void* display) { return static_cast<Display*>(display); }
+
+// A server whose last client leaves resets itself, and refuses clients for
+// a moment while it does: one connection stays open for the whole run.
+void KeepServerUp() {
+    static Display* const keeper = XOpenDisplay(nullptr);
+    (void)keeper;
+}
+
+}  // namespace
+
+XTestWindow::XTestWindow(int width, int height) {
+    KeepServerUp();
+    Display* opened = XOpenDisplay(nullptr);
+    if (!opened) return;
+    display = opened;
+    const Window created = XCreateSimpleWindow(opened, DefaultRootWindow(opened), 0, 0, static_cast<unsigned>(width),
+                                               static_cast<unsigned>(height), 0, 0, 0);
+    window = created;
+    XMapWindow(opened, created);
+    XSync(opened, False);
+}
+
+XTestWindow::~XTestWindow() {
+    if (!display) return;
+    XDestroyWindow(DisplayOf(display), static_cast<Window>(window));
+    XCloseDisplay(DisplayOf(display));
+}
+
+std::size_t XTestWindow::TopLevelWindows() const {
+    if (!display) return 0;
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(DisplayOf(display), DefaultRootWindow(DisplayOf(display)), &root, &parent, &children, &count);
+    if (children) XFree(children);
+    return count;
+}
+
+bool XTestWindow::Drawn(int left, int top, int width, int height) const {
+    if (!display) return false;
+    XSync(DisplayOf(display), False);
+    XImage* image = XGetImage(DisplayOf(display), static_cast<Window>(window), left, top,
+                              static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image) return false;
+    bool found = false;
+    for (int y = 0; y < height && !found; ++y)
+        for (int x = 0; x < width && !found; ++x) found = XGetPixel(image, x, y) != 0;
+    XDestroyImage(image);
+    return found;
+}

@@ -1,0 +1,137 @@
+// The preview drawn by the platform's own video sink into a native X11
+// window (skipped without an X display): the sink draws into that window
+// and opens none of its own, scales to the letterboxed size, photos keep
+// the camera's size, a rebuild for a recording draws on, and an owner
+// without a native window is painted through the toolkit's road instead.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "capture/gst/GstTesting.h"
+#include "snapshot/GrabberCallback.h"
+#include "tests/engine/GstSessionFixture.h"
+#include "tests/engine/XTestWindow.h"
+
+namespace {
+
+using namespace gst_session;
+
+// The fake owner, with a native window the sink may draw into.
+class NativeOwner : public FakeOwner {
+public:
+    uint64_t NativeWindowId() override { return window; }
+    void SetNativeHandlers(std::function<void()> redrawHandler, std::function<VideoFrame()> latest) override {
+        redraw = std::move(redrawHandler);
+        latestDrawn = std::move(latest);
+    }
+    void FrameDrawn() override { drawn.fetch_add(1); }
+
+    uint64_t window = 0;
+    std::function<void()> redraw;
+    std::function<VideoFrame()> latestDrawn;
+    std::atomic<int> drawn{0};
+};
+
+class NativeWindow : public GstSession {
+protected:
+    void SetUp() override {
+        GstSession::SetUp();
+        if (!window.Valid()) GTEST_SKIP() << "no X display";
+        session.UsePlatform(CreateGstCapturePlatform(true));
+        native.window = window.Id();
+        topLevelBefore = window.TopLevelWindows();
+    }
+
+    bool WaitForDrawn(int count) {
+        for (int i = 0; i < 100 && native.drawn.load() < count; ++i) Wait(0.05);
+        return native.drawn.load() >= count;
+    }
+
+    XTestWindow window{800, 500};  // destroyed after TearDown has let the sink go
+    std::size_t topLevelBefore = 0;
+    NativeOwner native;
+};
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+TEST_F(NativeWindow, TheSinkDrawsTheLetterboxedPictureIntoTheViewsWindow) {
+    ASSERT_EQ(Build("", "", &native), S_OK);
+    EXPECT_EQ(videoWidth, 640);
+    EXPECT_EQ(videoHeight, 480);
+    ASSERT_TRUE(WaitForDrawn(10));
+    const std::vector<std::string> elements = lumora::gst::RunningGraphElementFactories();
+    EXPECT_TRUE(Contains(elements, "ximagesink"));
+    EXPECT_FALSE(Contains(elements, "appsink"));
+    EXPECT_EQ(native.Frames(), 0);  // nothing went the painted road
+    EXPECT_EQ(window.TopLevelWindows(), topLevelBefore);
+    EXPECT_TRUE(messages.empty());
+
+    // Scaled to the letterboxed 666x500 (the window itself is not moved
+    // by this fake owner): drawn there, the rest of the window untouched.
+    EXPECT_EQ(native.placed, (WindowRect{67, 0, 733, 500}));
+    Wait(0.3);
+    EXPECT_TRUE(window.Drawn(0, 0, 666, 500));
+    EXPECT_FALSE(window.Drawn(670, 0, 130, 500));
+    ASSERT_TRUE(native.redraw);
+    native.redraw();  // an uncovered window gets its picture again
+    // What was drawn, for printing: at the window's size.
+    ASSERT_TRUE(native.latestDrawn);
+    const VideoFrame shown = native.latestDrawn();
+    EXPECT_EQ(shown.width, 666);
+    EXPECT_EQ(shown.height, 500);
+    EXPECT_NE(shown.pixels, nullptr);
+}
+
+TEST_F(NativeWindow, APhotoHasTheCamerasSizeNotTheWindows) {
+    ASSERT_EQ(Build("", "", &native), S_OK);
+    ASSERT_TRUE(WaitForDrawn(3));
+    session.ArmSnapshot(1);
+    for (int i = 0; i < 60 && snapshotArmed.load() != 0; ++i) Wait(0.05);
+    ASSERT_EQ(snapshotArmed.load(), 0);
+    std::vector<fs::path> photos;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp") photos.push_back(entry.path());
+    ASSERT_EQ(photos.size(), 1u);
+    std::ifstream in(photos[0], std::ios::binary);
+    const std::string bmp((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bmp.size(), 54u + 640u * 480u * 3u);
+    EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
+}
+
+TEST_F(NativeWindow, ARecordingRebuildsAndTheSinkDrawsOn) {
+    ASSERT_EQ(Build("JPEG image encoder", "", &native), S_OK);
+    ASSERT_TRUE(WaitForDrawn(3));
+    ASSERT_TRUE(session.StartRecording());
+    const int before = native.drawn.load();
+    EXPECT_TRUE(WaitForDrawn(before + 20));
+    session.Stop();
+    session.Run();  // Start video again: a new pipeline, the same window
+    EXPECT_TRUE(WaitForDrawn(native.drawn.load() + 5));
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_GT(avi.totalFrames, 10u);
+    EXPECT_EQ(window.TopLevelWindows(), topLevelBefore);
+}
+
+TEST_F(NativeWindow, AnOwnerWithoutANativeWindowIsPaintedInstead) {
+    native.window = 0;
+    ASSERT_EQ(Build("", "", &native), S_OK);
+    for (int i = 0; i < 100 && native.Frames() < 5; ++i) Wait(0.05);
+    EXPECT_GE(native.Frames(), 5);
+    EXPECT_EQ(native.drawn.load(), 0);
+    const std::vector<std::string> elements = lumora::gst::RunningGraphElementFactories();
+    EXPECT_TRUE(Contains(elements, "appsink"));
+    EXPECT_FALSE(Contains(elements, "ximagesink"));
+    EXPECT_EQ(window.TopLevelWindows(), topLevelBefore);
+}
+
+}  // namespace
