@@ -18,6 +18,23 @@ GstPadProbeReturn HoldBack(GstPad*, GstPadProbeInfo* info, gpointer) {
     return GST_PAD_PROBE_OK;
 }
 
+// Streaming thread, before a picture enters the scaler.
+GstPadProbeReturn ApplyWindowSize(GstPad*, GstPadProbeInfo*, gpointer data) {
+    auto& size = **static_cast<std::shared_ptr<WindowSize>*>(data);
+    int32_t width, height;
+    {
+        std::lock_guard lock(size.mutex);
+        if (!size.changed) return GST_PAD_PROBE_OK;
+        size.changed = false;
+        width = size.width;
+        height = size.height;
+    }
+    const CapsPtr caps(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
+                                           "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    g_object_set(size.filter, "caps", caps.get(), nullptr);
+    return GST_PAD_PROBE_OK;
+}
+
 GstElement* AddTo(GstBin* bin, const char* factory, std::string& error) {
     GstElement* element = gst_element_factory_make(factory, nullptr);
     if (!element) {
@@ -57,6 +74,12 @@ bool NativeDisplay::Build(GstBin* bin, GstElement* upstream, std::string& error)
     }
     heldPad.reset(gst_element_get_static_pad(size, "src"));
     Hold();
+    windowSize = std::make_shared<WindowSize>();
+    windowSize->filter = size;
+    const PadPtr scalerInput(gst_element_get_static_pad(convert, "sink"));
+    gst_pad_add_probe(scalerInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &ApplyWindowSize,
+                      new std::shared_ptr<WindowSize>(windowSize),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<WindowSize>*>(data); });
     return true;
 }
 
@@ -77,10 +100,12 @@ void NativeDisplay::Show(uint64_t window) {
 }
 
 void NativeDisplay::Resize(int32_t width, int32_t height) {
-    if (!size || width <= 0 || height <= 0) return;
-    const CapsPtr caps(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
-                                           "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
-    g_object_set(size, "caps", caps.get(), nullptr);
+    if (!windowSize || width <= 0 || height <= 0) return;
+    std::lock_guard lock(windowSize->mutex);
+    if (width == windowSize->width && height == windowSize->height) return;
+    windowSize->width = width;
+    windowSize->height = height;
+    windowSize->changed = true;
 }
 
 void RedrawLatestFrame(GstElement* sink) {

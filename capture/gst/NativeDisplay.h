@@ -13,6 +13,9 @@
 #include <gst/gst.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "capture/gst/GstHandles.h"
 
@@ -21,11 +24,23 @@ namespace lumora::gst {
 // The sink exists and there is an X display to draw on.
 bool NativeVideoSinkAvailable();
 
+// The window's size, asked for on the UI thread and applied by the
+// streaming thread between two pictures: a size changed while a picture is
+// on its way from the scaler to the sink would fail that picture and stop
+// the stream.
+struct WindowSize {
+    std::mutex mutex;
+    int32_t width = 0, height = 0;  // guarded by mutex
+    bool changed = false;           // guarded by mutex
+    GstElement* filter = nullptr;   // the caps filter; lives as long as the pipeline
+};
+
 struct NativeDisplay {
     GstElement* sink = nullptr;
     GstElement* size = nullptr;  // the caps filter that sets the window's size
     PadPtr heldPad;              // where the sink is held back
     gulong holdProbe = 0;
+    std::shared_ptr<WindowSize> windowSize;
 
     // Adds convert+scale -> size -> sink to `bin` after `upstream`, held back.
     bool Build(GstBin* bin, GstElement* upstream, std::string& error);
