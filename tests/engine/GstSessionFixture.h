@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <thread>
@@ -19,6 +21,7 @@
 #include "capture/VideoModes.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "settings/SettingsFile.h"
+#include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"
 #include "tests/engine/FakePlatform.h"
 
@@ -107,6 +110,20 @@ protected:
         EXPECT_TRUE(avi.hasIndex);
         EXPECT_GT(avi.totalFrames, 15u);
         EXPECT_EQ(avi.videoChunks, avi.totalFrames);
+    }
+
+    // Takes one photo (BMP) and returns the stored file's bytes ("" when
+    // not exactly one photo was stored).
+    std::string TakeOnePhoto() {
+        session.ArmSnapshot(1);
+        for (int i = 0; i < 60 && snapshotArmed.load() != 0; ++i) Wait(0.05);
+        std::vector<fs::path> photos;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp")
+                photos.push_back(entry.path());
+        if (snapshotArmed.load() != 0 || photos.size() != 1) return "";
+        std::ifstream in(photos[0], std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
 
     bool WaitForFrames(int count) {

@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -94,15 +92,7 @@ TEST_F(NativeWindow, TheSinkDrawsTheLetterboxedPictureIntoTheViewsWindow) {
 TEST_F(NativeWindow, APhotoHasTheCamerasSizeNotTheWindows) {
     ASSERT_EQ(Build("", "", &native), S_OK);
     ASSERT_TRUE(WaitForDrawn(3));
-    session.ArmSnapshot(1);
-    for (int i = 0; i < 60 && snapshotArmed.load() != 0; ++i) Wait(0.05);
-    ASSERT_EQ(snapshotArmed.load(), 0);
-    std::vector<fs::path> photos;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp") photos.push_back(entry.path());
-    ASSERT_EQ(photos.size(), 1u);
-    std::ifstream in(photos[0], std::ios::binary);
-    const std::string bmp((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bmp = TakeOnePhoto();
     ASSERT_EQ(bmp.size(), 54u + 640u * 480u * 3u);
     EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
 }
