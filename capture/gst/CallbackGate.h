@@ -25,7 +25,7 @@ public:
     virtual void BusMessage(GstMessage* message) = 0;
     virtual void Sample(GstSample* sample) = 0;
     virtual void PreviewFormat(GstCaps* caps) = 0;
-    virtual void StreamBuffer(ProbeKind kind, GstPad* pad, GstBuffer* buffer) = 0;
+    virtual void StreamBuffer(ProbeKind kind, GstBuffer* buffer) = 0;
     virtual void SoundStalled(const std::string& note) = 0;
     virtual void SourceRemoved() = 0;
 

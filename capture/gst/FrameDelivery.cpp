@@ -25,6 +25,25 @@ struct MappedSample {
     bool mapped = false;
 };
 
+// The frame of `sample` (laid out as `info` says), holding the sample and
+// its mapping; an empty frame when it cannot be read.
+VideoFrame HoldFrame(SamplePtr sample, const GstVideoInfo& info) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+    if (!buffer) return {};
+    auto mapped = std::make_shared<MappedSample>(std::move(sample), buffer);
+    if (!gst_buffer_map(buffer, &mapped->map, GST_MAP_READ)) return {};
+    mapped->mapped = true;
+    VideoFrame frame{mapped->map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                     GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), nullptr};
+    if (static_cast<gsize>(frame.stride) * static_cast<gsize>(frame.height) > mapped->map.size) return {};
+    frame.keepAlive = std::move(mapped);
+    return frame;
+}
+
+double PresentationSeconds(GstBuffer* buffer) {
+    return GST_BUFFER_PTS_IS_VALID(buffer) ? static_cast<double>(GST_BUFFER_PTS(buffer)) / GST_SECOND : 0.0;
+}
+
 }  // namespace
 
 const char* PreviewPixelFormat() { return G_BYTE_ORDER == G_LITTLE_ENDIAN ? "BGRx" : "xRGB"; }
@@ -69,17 +88,9 @@ void FrameDelivery::Deliver(GstSample* sample, GstGrabber* grabber, GraphBus& bu
     GstCaps* caps = gst_sample_get_caps(sample);
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (!caps || !buffer || !NoteFormat(caps, bus)) return;
-    auto mapped = std::make_shared<MappedSample>(SamplePtr(gst_sample_ref(sample)), buffer);
-    if (!gst_buffer_map(buffer, &mapped->map, GST_MAP_READ)) return;
-    mapped->mapped = true;
-    const double time = GST_BUFFER_PTS_IS_VALID(buffer)
-                            ? static_cast<double>(GST_BUFFER_PTS(buffer)) / GST_SECOND
-                            : 0.0;
-    VideoFrame frame{mapped->map.data, GST_VIDEO_INFO_WIDTH(&frameInfo), GST_VIDEO_INFO_HEIGHT(&frameInfo),
-                     GST_VIDEO_INFO_PLANE_STRIDE(&frameInfo, 0), nullptr};
-    if (static_cast<gsize>(frame.stride) * static_cast<gsize>(frame.height) > mapped->map.size) return;
-    if (grabber) grabber->Deliver(time, frame);
-    frame.keepAlive = std::move(mapped);
+    const VideoFrame frame = HoldFrame(SamplePtr(gst_sample_ref(sample)), frameInfo);
+    if (!frame.pixels) return;
+    if (grabber) grabber->Deliver(PresentationSeconds(buffer), frame);
     std::lock_guard lock(windowMutex);
     if (window) window->PresentFrame(frame);
 }
@@ -107,10 +118,7 @@ void FrameDelivery::DeliverToGrabber(GstBuffer* buffer, GstGrabber* grabber) {
         gst_video_frame_unmap(&out);
     }
     gst_video_frame_unmap(&in);
-    const double time = GST_BUFFER_PTS_IS_VALID(buffer)
-                            ? static_cast<double>(GST_BUFFER_PTS(buffer)) / GST_SECOND
-                            : 0.0;
-    grabber->Deliver(time, VideoFrame{pixels.data(), GST_VIDEO_INFO_WIDTH(&laidOut), GST_VIDEO_INFO_HEIGHT(&laidOut),
+    grabber->Deliver(PresentationSeconds(buffer), VideoFrame{pixels.data(), GST_VIDEO_INFO_WIDTH(&laidOut), GST_VIDEO_INFO_HEIGHT(&laidOut),
                                       GST_VIDEO_INFO_PLANE_STRIDE(&laidOut, 0), nullptr});
 }
 
@@ -148,19 +156,11 @@ VideoFrame FrameDelivery::LatestDrawn() {
     g_object_get(sink.get(), "last-sample", &last, nullptr);
     SamplePtr sample(last);
     GstCaps* caps = sample ? gst_sample_get_caps(sample.get()) : nullptr;
-    GstBuffer* buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
     GstVideoInfo info;
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) ||
+    if (!caps || !gst_video_info_from_caps(&info, caps) ||
         GST_VIDEO_INFO_FORMAT(&info) != gst_video_format_from_string(PreviewPixelFormat()))
         return {};
-    auto mapped = std::make_shared<MappedSample>(std::move(sample), buffer);
-    if (!gst_buffer_map(buffer, &mapped->map, GST_MAP_READ)) return {};
-    mapped->mapped = true;
-    VideoFrame frame{mapped->map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
-                     GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), nullptr};
-    if (static_cast<gsize>(frame.stride) * static_cast<gsize>(frame.height) > mapped->map.size) return {};
-    frame.keepAlive = std::move(mapped);
-    return frame;
+    return HoldFrame(std::move(sample), info);
 }
 
 HRESULT FrameDelivery::PutOwner(IOwnerWindow* newOwner) {

@@ -101,7 +101,7 @@ private:
     void BusMessage(GstMessage* message) override;
     void Sample(GstSample* sample) override;
     void PreviewFormat(GstCaps* caps) override;
-    void StreamBuffer(ProbeKind kind, GstPad* pad, GstBuffer* buffer) override;
+    void StreamBuffer(ProbeKind kind, GstBuffer* buffer) override;
     void SoundStalled(const std::string& note) override { bus.Notice(note); }
     void SourceRemoved() override;
 

@@ -33,7 +33,7 @@ struct ProbeData {
     ProbeKind kind;
 };
 
-GstPadProbeReturn OnStreamBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn OnStreamBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto* probe = static_cast<ProbeData*>(data);
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
@@ -43,7 +43,7 @@ GstPadProbeReturn OnStreamBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer da
         return GST_PAD_PROBE_OK;
     }
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    probe->gate->Enter([&](StreamingReceiver& graph) { graph.StreamBuffer(probe->kind, pad, buffer); });
+    probe->gate->Enter([&](StreamingReceiver& graph) { graph.StreamBuffer(probe->kind, buffer); });
     return GST_PAD_PROBE_OK;
 }
 
@@ -85,7 +85,7 @@ void GstGraph::Sample(GstSample* sample) { frames.Deliver(sample, grabber.get(),
 
 void GstGraph::PreviewFormat(GstCaps* caps) { frames.NoteFormat(caps, bus); }
 
-void GstGraph::StreamBuffer(ProbeKind kind, GstPad*, GstBuffer* buffer) {
+void GstGraph::StreamBuffer(ProbeKind kind, GstBuffer* buffer) {
     switch (kind) {
         case ProbeKind::PreviewInput: frames.DeliverToGrabber(buffer, grabber.get()); break;
         case ProbeKind::PreviewDrawn: frames.FrameDrawn(); break;

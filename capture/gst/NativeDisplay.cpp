@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "capture/gst/GstFilters.h"
+
 namespace lumora::gst {
 
 namespace {
@@ -36,12 +38,8 @@ GstPadProbeReturn ApplyWindowSize(GstPad*, GstPadProbeInfo*, gpointer data) {
 }
 
 GstElement* AddTo(GstBin* bin, const char* factory, std::string& error) {
-    GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (!element) {
-        error = std::string("the GStreamer element \"") + factory + "\" is missing";
-        return nullptr;
-    }
-    gst_bin_add(bin, element);
+    GstElement* element = MakeElement(factory, error);
+    if (element) gst_bin_add(bin, element);
     return element;
 }
 
