@@ -10,7 +10,7 @@
 #include "settings/SettingsFile.h"
 #include "settings/SettingsRecord.h"
 #include "settings/ui/VideoFileDialog.h"
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 //
 // The session talks only to these interfaces, so the engine can run on
 // GStreamer (capture/gst/), on a fake in tests, or on another platform.
-// Statuses are HRESULT-like (capture/SampleGrabber.h).
+// Statuses are HRESULT-like (base/SampleGrabber.h).
 
 #include <cstdint>
 #include <functional>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/SampleGrabber.h"
+#include "base/SampleGrabber.h"
 #include "capture/VideoWindow.h"
 
 enum class DeviceCategory {

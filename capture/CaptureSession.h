@@ -19,7 +19,7 @@
 
 #include "capture/CapturePlatform.h"
 #include "capture/ComboBox.h"
-#include "capture/SampleGrabber.h"
+#include "base/SampleGrabber.h"
 #include "capture/VideoWindow.h"
 
 

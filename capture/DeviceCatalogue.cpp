@@ -4,7 +4,7 @@
 #include <string>
 
 #include "capture/CaptureSession.h"
-#include "capture/Utf8.h"
+#include "base/Utf8.h"
 
 namespace {
 

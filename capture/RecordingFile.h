@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 
 // Opens `path` for writing a recording: created when missing (mode 0666
 // less the umask), emptied when `truncate`. The descriptor is blocking and

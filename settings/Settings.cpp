@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/Utf8.h"
+#include "base/Utf8.h"
 #include "settings/SettingsFile.h"
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 
 SettingsRecord settings{};
 std::string appDirectory;

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "settings/SettingsFile.h"
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 #include "snapshot/JpegConversion.h"
 
 std::atomic<int> snapshotArmed{0};

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "capture/SampleGrabber.h"
+#include "base/SampleGrabber.h"
 #include "settings/SettingsRecord.h"
 
 // 1 from Take photo until the next frame has been written.

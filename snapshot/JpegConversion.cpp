@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/NativeDisplay.h"
 #include "capture/gst/SoundGapFiller.h"
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 
 namespace lumora::gst {
 

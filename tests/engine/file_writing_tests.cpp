@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 #include "tests/engine/FileTestHelpers.h"
 
 using namespace file_tests;

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "settings/SettingsFile.h"
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 #include "tests/SettingsBytes.h"
 #include "tests/engine/FileTestHelpers.h"
 

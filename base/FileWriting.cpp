@@ -1,4 +1,4 @@
-#include "snapshot/FileWriting.h"
+#include "base/FileWriting.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
