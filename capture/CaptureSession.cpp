@@ -151,8 +151,17 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     if (FAILED(hr)) return Fail("Failed to get video interfaces!", hr);
 
     videoCaptureFilter.reset();
-    if (!BindVideoDevice(videoDevice, videoCaptureFilter) || !videoCaptureFilter)
-        return Fail("Couldn't bind the chosen video device!", E_FAIL);
+    // The chosen camera by its identity where known: cameras may have come or
+    // gone since the choice, and entry `videoDevice` be another one now.
+    const std::string& cameraPath = captureChoice.videoDevicePath;
+    if (cameraPath.empty()) {
+        BindVideoDevice(videoDevice, videoCaptureFilter);
+    } else if (!BindVideoDeviceByPath(cameraPath, videoCaptureFilter)) {
+        const std::string& camera = captureChoice.videoDeviceName.empty() ? cameraPath : captureChoice.videoDeviceName;
+        return Fail("Couldn't bind the chosen video device!\nThe camera \"" + camera + "\" is no longer connected.",
+                    E_FAIL);
+    }
+    if (!videoCaptureFilter) return Fail("Couldn't bind the chosen video device!", E_FAIL);
     ChooseVideoMode();
     graphBuilder->AddFilter(videoCaptureFilter, "Capture Filter");
 
@@ -329,7 +338,8 @@ bool CCaptureSession::StartRecording() {
         return false;
     }
 
-    mediaControl->Stop();
+    // The recording joins the graph as it is: a running preview goes on,
+    // and the camera is not stopped or opened again for it.
     FilterPtr multiplexer;
     HRESULT hr = captureBuilder->SetOutputFileName(path, multiplexer);
     if (SUCCEEDED(hr))
@@ -346,11 +356,11 @@ bool CCaptureSession::StartRecording() {
     }
     if (FAILED(hr)) {
         DiscardRecording();
-        mediaControl->Stop();
-        mediaControl->Run();  // back to the preview the user had
+        mediaControl->Run();  // the preview the user had
         ShowMessage("The recording could not start" + (error.empty() ? std::string(".") : ": " + error));
         return false;
     }
+    recordingPath = path;
     return true;
 }
 

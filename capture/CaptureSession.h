@@ -35,6 +35,10 @@ struct CaptureChoice {
     enum class Sound { SystemDefault, Device, None };
     Sound sound = Sound::SystemDefault;
     std::string audioDevicePath;  // with Sound::Device (falls back to the default when gone)
+    // The camera the user chose, by identity: the list may change before the
+    // build. Empty: the build binds the video device by its index.
+    std::string videoDevicePath;
+    std::string videoDeviceName;  // as the dialog showed it, for the message when it is gone
 };
 
 class CCaptureSession {
@@ -124,6 +128,9 @@ public:
     bool BindVideoDevice(int32_t index, std::shared_ptr<IBaseFilter>& target);
     bool BindVideoCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target);
     bool BindAudioCompressor(int32_t index, std::shared_ptr<IBaseFilter>& target);
+    // The listed video input device whose identity is `path`, into `target`.
+    // false: none is listed with it (plugged out, or no camera listed at all).
+    bool BindVideoDeviceByPath(const std::string& path, std::shared_ptr<IBaseFilter>& target);
 
     // Stops the graph (finishing a recording), detaches the video window and
     // releases everything. The shell calls it before its windows go away;
@@ -185,6 +192,7 @@ private:
 
     CaptureChoice captureChoice;
     std::optional<VideoMode> currentVideoMode;
+    std::string recordingPath;  // the file of the recording under way (its messages name it)
     int busyDepth = 0;  // UI thread only
 
     // Failures reported by the streaming threads, waiting for the UI thread.

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "capture/CaptureSession.h"
-#include "settings/SettingsFile.h"
 
 void CCaptureSession::SetMessageHandler(std::function<void(const std::string&)> handler) {
     messageHandler = std::move(handler);
@@ -70,20 +69,19 @@ void CCaptureSession::ProcessPendingEvents() {
             continue;
         }
         const bool wasRecording = RecordingActive();
-        const std::string path = CurrentVideoFilePath();
+        const std::string path = recordingPath;  // the file being written, whatever the options say now
+        const bool previewGoesOn = failure.error.recordingOnly;
         std::string finishError;
         if (wasRecording) captureBuilder->FinishRecording(finishError);
-        mediaControl->Stop();
+        if (!previewGoesOn) mediaControl->Stop();
         WatchGraphErrors();
 
-        const bool previewGoesOn = failure.error.recordingOnly;
         std::string message = (previewGoesOn ? "The recording stopped: " : "Capture stopped: ") + failure.error.reason;
         if (wasRecording) {
             message += finishError.empty()
                            ? "\nThe recording up to this point was kept in \"" + path + "\"."
                            : "\nThe recording in \"" + path + "\" could not be finished: " + finishError;
         }
-        if (previewGoesOn) mediaControl->Run();
         ShowMessage(message);
         if (previewGoesOn) {
             if (recordingStoppedHandler) recordingStoppedHandler();

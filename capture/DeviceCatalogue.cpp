@@ -138,3 +138,15 @@ int CCaptureSession::ListVideoModes(int32_t index, std::vector<VideoMode>& modes
     }
     return static_cast<int>(modes.size());
 }
+
+bool CCaptureSession::BindVideoDeviceByPath(const std::string& path, std::shared_ptr<IBaseFilter>& target) {
+    bool found = false;
+    // An empty category cannot be walked: then the device is not listed either.
+    WalkCategory(DeviceCategory::VideoInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
+        if (IdentityOf(entry, name) != path) return false;
+        entry.BindToObject(target);
+        found = true;
+        return true;
+    });
+    return found;
+}

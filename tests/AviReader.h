@@ -126,3 +126,15 @@ inline AviInfo ReadAvi(const std::string& path) {
     info.valid = !info.streams.empty();
     return info;
 }
+
+// The lengths of the recorded picture and sound tracks, in seconds.
+inline double PictureSeconds(const AviInfo& avi) {
+    const AviStream* video = avi.First("vids");
+    return video && video->rate ? static_cast<double>(avi.totalFrames) * video->scale / video->rate : 0;
+}
+
+inline double SoundSeconds(const AviInfo& avi) {
+    const AviStream* sound = avi.First("auds");
+    if (!sound || sound->channels == 0 || sound->sampleRate == 0) return 0;
+    return static_cast<double>(avi.sound.size()) / sound->channels / static_cast<double>(sound->sampleRate);
+}

@@ -10,11 +10,14 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace lumora::gst {
 
 enum class ProbeKind {
-    RecordingInput, RecordingOutput, FileInput,
+    RecordingInput, RecordingOutput,
+    FileInput,     // what reaches the recording's file, and its end of stream
     PreviewInput,  // a picture on its way to the video window's own sink
     PreviewDrawn,  // a picture that sink draws
 };
@@ -27,6 +30,7 @@ public:
     virtual void PreviewFormat(GstCaps* caps) = 0;
     virtual void StreamBuffer(ProbeKind kind, GstBuffer* buffer) = 0;
     virtual void SoundStalled(const std::string& note) = 0;
+    virtual void RecordingEnded() = 0;
     virtual void SourceRemoved() = 0;
 
 protected:
@@ -62,5 +66,23 @@ void DetachBus(GstElement* pipeline);
 void AttachAppSink(GstElement* appSink, const GatePtr& gate);
 void DetachAppSink(GstElement* appSink);
 gulong AttachProbe(GstPad* pad, ProbeKind kind, const GatePtr& gate);
+
+// Probes attached through a gate, taken off together.
+class ProbeList {
+public:
+    ProbeList() = default;
+    ~ProbeList() { RemoveAll(); }
+    ProbeList(ProbeList&& other) noexcept : probes(std::move(other.probes)) { other.probes.clear(); }
+    ProbeList& operator=(ProbeList&& other) noexcept {
+        RemoveAll();
+        probes.swap(other.probes);
+        return *this;
+    }
+    void Add(GstElement* element, const char* padName, ProbeKind kind, const GatePtr& gate);
+    void RemoveAll();
+
+private:
+    std::vector<std::pair<GstPad*, gulong>> probes;  // each pad held by a reference
+};
 
 }  // namespace lumora::gst

@@ -86,6 +86,11 @@ void GraphBus::EndOfStream() {
     changed.notify_all();
 }
 
+void GraphBus::ExpectEndOfStream() {
+    std::lock_guard lock(mutex);
+    state.eosSeen = false;
+}
+
 void GraphBus::FormatNegotiated(ConnectedVideoFormat format) {
     std::lock_guard lock(mutex);
     state.negotiated = format;

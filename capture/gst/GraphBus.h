@@ -48,6 +48,8 @@ public:
     void Fail(const std::string& reason, bool recordingOnly, bool duringStateChange);
     void Notice(const std::string& note);
     void EndOfStream();
+    // An end of stream is on its way: the one seen before is forgotten.
+    void ExpectEndOfStream();
     void FormatNegotiated(ConnectedVideoFormat format);
     void Wake();
 

@@ -39,6 +39,18 @@ GstElement* MakeElement(const char* factory, std::string& error) {
     return element;
 }
 
+GstElement* AddElement(GstBin* bin, const char* factory, std::string& error) {
+    GstElement* element = MakeElement(factory, error);
+    if (element) gst_bin_add(bin, element);
+    return element;
+}
+
+bool LinkElements(GstElement* a, GstElement* b, std::string& error) {
+    if (gst_element_link(a, b)) return true;
+    error = std::string("cannot connect ") + GST_ELEMENT_NAME(a) + " to " + GST_ELEMENT_NAME(b);
+    return false;
+}
+
 namespace {
 
 // ---------------------------------------------------------------- entries

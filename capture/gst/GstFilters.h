@@ -54,5 +54,9 @@ bool EncoderRecordsLive(const char* factoryName);
 
 // Makes an element or says which one is missing.
 GstElement* MakeElement(const char* factory, std::string& error);
+// The same, added to `bin` (which owns it).
+GstElement* AddElement(GstBin* bin, const char* factory, std::string& error);
+// Links two elements or says which could not be.
+bool LinkElements(GstElement* a, GstElement* b, std::string& error);
 
 }  // namespace lumora::gst

@@ -1,10 +1,14 @@
 #pragma once
-// The filter graph on GStreamer. The graph keeps what was rendered into it
-// (preview source and grabber, and the recording branch) and builds one
-// GstPipeline from that when it is run. Its parts:
-//   GstGraph.cpp             rendering, running and stopping, recording
+// The filter graph on GStreamer. The preview that is rendered into it
+// becomes one GstPipeline, which runs from the build of the graph to its
+// end: the camera is opened once. A recording joins that pipeline as a
+// branch when it starts and leaves it when it is finished; stopping only
+// stops the streaming. Its parts:
+//   GstGraph.cpp             rendering, running and stopping
+//   GstGraphRecording.cpp    the recording branch joining and leaving
 //   GstGraphStreaming.cpp    what the streaming threads tell the graph
-//   GstPipelineBuilding.cpp  the pipeline built from what was rendered (PipelineBuilder)
+//   GstPipelineBuilding.cpp  the camera and preview pipeline (PipelineBuilder)
+//   RecordingBin             the recording branch
 //   GraphBus                 failures, end of stream, the format, and the waits for them
 //   FrameDelivery            pictures to the grabber and the video window
 //   PipelineWorker           state changes off the caller's thread
@@ -14,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +30,7 @@
 #include "capture/gst/PipelineBuilder.h"
 #include "capture/gst/PipelineWorker.h"
 #include "capture/gst/PlatformHooks.h"
+#include "capture/gst/RecordingBin.h"
 #include "capture/gst/RecordingMeter.h"
 
 namespace lumora::gst {
@@ -45,7 +51,7 @@ public:
     void UseHooks(std::shared_ptr<PlatformHooks> platformHooks) { hooks = std::move(platformHooks); }
 
     // ------------------------------------------------------------ IGraphBuilder
-    HRESULT AddFilter(const FilterPtr& filter, const std::string&) override;
+    HRESULT AddFilter(const FilterPtr& filter, const std::string& name) override;
     IMediaControl* QueryMediaControl() override { return this; }
     IGraphVideoWindow* QueryVideoWindow() override { return this; }
     void SetErrorHandler(std::function<void(const GraphError&)> handler) override;
@@ -84,9 +90,14 @@ public:
 
 private:
     bool BuildPipeline(std::string& error);
+    bool JoinRecording(std::string& error);
+    HRESULT LeaveRecording(std::string& error);
+    void DropBranch();
+    bool EndBranchStream();
     // Changes the pipeline's state on its worker, bounded; a pipeline that
     // does not get there in time is abandoned (FAILURE, reason remembered).
     GstStateChangeReturn SetState(GstState state);
+    std::optional<GstStateChangeReturn> SetBranchState(GstState state);
     void WaitingForDevice();
     void DestroyPipeline();
     void AbandonPipeline(const std::string& reason);
@@ -104,12 +115,26 @@ private:
     void StreamBuffer(ProbeKind kind, GstBuffer* buffer) override;
     void SoundStalled(const std::string& note) override { bus.Notice(note); }
     void SourceRemoved() override;
+    void RecordingEnded() override { bus.EndOfStream(); }
+    // Whether `element` belongs to the recording branch; its file's path.
+    bool InBranch(GstElement* element, bool& isFileSink, std::string& path);
 
     // What was rendered into the graph.
     std::shared_ptr<GstFilter> previewSource;
     std::shared_ptr<GstGrabber> grabber;
+    std::shared_ptr<GstFilter> videoCompressor;  // decides how a JPEG camera's frames reach the tee
     std::optional<RecordingBranch> recording;
     bool recordingConfirmed = false;
+    std::string joinError;  // why the recording could not join the pipeline
+
+    // The recording branch while it is in the pipeline (UI thread), and
+    // what the streaming threads may ask of it.
+    std::optional<RecordingBin> branch;
+    std::mutex branchMutex;
+    GstElement* branchBin = nullptr;         // guarded by branchMutex
+    GstElement* branchFileSink = nullptr;    // guarded by branchMutex
+    std::string branchPath;                  // guarded by branchMutex
+    std::shared_ptr<std::atomic<bool>> branchFailed;  // guarded by branchMutex
 
     GraphBus bus;
     FrameDelivery frames;
@@ -122,6 +147,7 @@ private:
     GatePtr gate;
     bool pipelineStale = true;
     std::atomic<bool> running{false};  // a removed camera is reported only then
+    std::atomic<uint64_t> nativeWindow{0};  // the window the sink draws into, for a sink that asks
     std::shared_ptr<DeviceWatch> deviceWatch;
     int deviceListener = -1;
 };

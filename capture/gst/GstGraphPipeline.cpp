@@ -27,7 +27,6 @@ const char* Doing(GstState state) {
 bool GstGraph::BuildPipeline(std::string& error) {
     DestroyPipeline();
     bus.ResetForBuild();
-    meter.Restart(HasRecording());
     pipelineStale = false;
     if (!previewSource || !grabber) {
         error = "nothing to preview";
@@ -35,7 +34,7 @@ bool GstGraph::BuildPipeline(std::string& error) {
     }
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    if (!PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, HasRecording() ? &*recording : nullptr, error)) {
+    if (!PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, RecordsCameraJpeg(videoCompressor.get()), error)) {
         fresh.Detach();  // never started: dropped right here
         return false;
     }
@@ -57,6 +56,7 @@ void GstGraph::ShowNatively() {
     if (!built || !built->display.sink || !built->display.Held()) return;
     const uint64_t window = frames.NativeWindow();
     if (window) {
+        nativeWindow.store(window);
         built->display.Show(window);
         frames.UseNativeSink(built->display.sink);
     } else if (frames.NativeRefused()) {
@@ -76,9 +76,16 @@ HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, in
     return hr;
 }
 
+// Nothing calls into the window's sink while its pipeline changes state
+// (an uncovered window asks it to redraw): the sink may be freeing the
+// very frame it would draw.
 GstStateChangeReturn GstGraph::SetState(GstState state) {
     if (!built || !worker) return GST_STATE_CHANGE_FAILURE;
+    frames.UseNativeSink(nullptr);
     const auto result = worker->ChangeState(state, kStateChangeLimit, [this] { WaitingForDevice(); });
+    if (result && *result != GST_STATE_CHANGE_FAILURE && state >= GST_STATE_PAUSED && built &&
+        built->display.sink && !built->display.Held())
+        frames.UseNativeSink(built->display.sink);
     if (result) return *result;
     AbandonPipeline("The camera \"" + built->cameraName + "\" did not " + Doing(state) + " within " +
                     std::to_string(kStateChangeLimit.count()) + " seconds.");
@@ -90,6 +97,8 @@ void GstGraph::WaitingForDevice() {
 }
 
 void GstGraph::DestroyPipeline() {
+    if (!built) return;
+    DropBranch();  // a recording not finished keeps what was written
     if (!built) return;
     running.store(false);
     SetSoundRunning(false);
@@ -104,7 +113,6 @@ void GstGraph::ReleasePipeline() {
     deviceListener = -1;
     built->Detach();
     gate->Close();
-    built->soundWatch.reset();
     worker->Finish();
     worker.reset();
     built.reset();
@@ -123,14 +131,19 @@ void GstGraph::AbandonPipeline(const std::string& reason) {
     frames.UseNativeSink(nullptr);
     built->Detach();
     gate->Close();
-    std::vector<std::shared_ptr<void>> keep{built->soundWatch};
-    if (recording && recording->file && built->fileSink) {
+    std::vector<std::shared_ptr<void>> keep;
+    if (branch) {
         // Its file sink may still write: the descriptor goes with it, and
-        // this recording can be finished but not built again.
-        keep.push_back(std::move(recording->file));
-        recording->file.reset();
+        // this recording can be finished but not joined again.
+        branch->probes.RemoveAll();
+        keep.push_back(std::move(branch->soundWatch));
+        if (recording && recording->file) keep.push_back(std::move(recording->file));
+        if (recording) recording->file.reset();
+        branch.reset();
+        std::lock_guard lock(branchMutex);
+        branchBin = nullptr;
+        branchFileSink = nullptr;
     }
-    built->soundWatch.reset();
     worker->Abandon(std::move(keep));
     worker.reset();
     built.reset();

@@ -3,6 +3,7 @@
 // callback enters through the pipeline's gate.
 
 #include <gst/app/gstappsink.h>
+#include <gst/video/videooverlay.h>
 
 #include "capture/gst/GstGraph.h"
 
@@ -37,6 +38,10 @@ GstPadProbeReturn OnStreamBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) 
     auto* probe = static_cast<ProbeData*>(data);
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+            probe->gate->Enter([&](StreamingReceiver& graph) { graph.RecordingEnded(); });
+            return GST_PAD_PROBE_OK;
+        }
         GstCaps* caps = nullptr;
         if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) gst_event_parse_caps(event, &caps);
         if (caps) probe->gate->Enter([&](StreamingReceiver& graph) { graph.PreviewFormat(caps); });
@@ -71,12 +76,26 @@ void DetachAppSink(GstElement* appSink) {
 }
 
 gulong AttachProbe(GstPad* pad, ProbeKind kind, const GatePtr& gate) {
-    // The pictures on their way to the window's own sink: their format too.
-    const auto types = kind == ProbeKind::PreviewInput
-                           ? static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)
-                           : GST_PAD_PROBE_TYPE_BUFFER;
+    // The pictures on their way to the window's own sink: their format too;
+    // the file's input: its end.
+    const bool events = kind == ProbeKind::PreviewInput || kind == ProbeKind::FileInput;
+    const auto types = events ? static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)
+                              : GST_PAD_PROBE_TYPE_BUFFER;
     return gst_pad_add_probe(pad, types, &OnStreamBuffer, new ProbeData{gate, kind},
                              [](gpointer data) { delete static_cast<ProbeData*>(data); });
+}
+
+void ProbeList::Add(GstElement* element, const char* padName, ProbeKind kind, const GatePtr& gate) {
+    GstPad* pad = gst_element_get_static_pad(element, padName);
+    if (pad) probes.emplace_back(pad, AttachProbe(pad, kind, gate));
+}
+
+void ProbeList::RemoveAll() {
+    for (auto& [pad, id] : probes) {
+        gst_pad_remove_probe(pad, id);
+        gst_object_unref(pad);
+    }
+    probes.clear();
 }
 
 // ------------------------------------------------------------ the graph's side
@@ -102,6 +121,14 @@ void GstGraph::BusMessage(GstMessage* message) {
         bus.EndOfStream();
         return;
     }
+    // A sink that needs a window (after its window was let go) gets the
+    // view's at once, so that it never opens one of its own.
+    if (gst_is_video_overlay_prepare_window_handle_message(message)) {
+        if (const uint64_t window = nativeWindow.load())
+            gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(GST_MESSAGE_SRC(message)),
+                                                static_cast<guintptr>(window));
+        return;
+    }
     if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || !built) return;
 
     GError* parsed = nullptr;
@@ -109,13 +136,16 @@ void GstGraph::BusMessage(GstMessage* message) {
     const ErrorPtr err(parsed);
     std::string reason = err && err->message ? err->message : "unknown error";
     auto* from = reinterpret_cast<GstElement*>(GST_MESSAGE_SRC(message));
-    if (built->fileSink && from == built->fileSink) {
-        reason = "writing \"" + built->recordingPath + "\" failed: " + reason;
+    bool fromFile = false;
+    std::string path;
+    const bool fromRecording = GST_IS_ELEMENT(from) && InBranch(from, fromFile, path);
+    if (fromFile) {
+        reason = "writing \"" + path + "\" failed: " + reason;
         meter.fileSinkFailed.store(true);
     } else if (built->sourceElements.count(from)) {
         reason = "The camera \"" + built->cameraName + "\" failed: " + reason;
     }
-    bus.Fail(reason, built->recordingElements.count(from) > 0, PipelineWorker::OnStateChangeThread());
+    bus.Fail(reason, fromRecording, PipelineWorker::OnStateChangeThread());
 }
 
 // The camera the pipeline runs from was unplugged.

@@ -32,6 +32,14 @@ void StallTestCameraStart(bool stalled);
 // the next listing on; Reset brings back the webcam's list.
 void SetTestCameraModes(const std::vector<std::string>& modes);
 
+// How often "Lumora Test Pattern" was opened (a camera element taken from
+// nothing to ready) and started streaming, since the process began.
+struct TestCameraUse {
+    unsigned opened = 0;
+    unsigned started = 0;
+};
+TestCameraUse TestCameraUseCounts();
+
 // The frames "Lumora Test Pattern" sends in the mode it ran in last (it
 // cycles through them), as bytes: JPEG files in its MJPEG modes.
 std::vector<std::vector<uint8_t>> TestCameraFrames();

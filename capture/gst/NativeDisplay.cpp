@@ -37,12 +37,6 @@ GstPadProbeReturn ApplyWindowSize(GstPad*, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-GstElement* AddTo(GstBin* bin, const char* factory, std::string& error) {
-    GstElement* element = MakeElement(factory, error);
-    if (element) gst_bin_add(bin, element);
-    return element;
-}
-
 }  // namespace
 
 bool NativeVideoSinkAvailable() {
@@ -54,9 +48,9 @@ bool NativeVideoSinkAvailable() {
 }
 
 bool NativeDisplay::Build(GstBin* bin, GstElement* upstream, std::string& error) {
-    GstElement* convert = AddTo(bin, "videoconvertscale", error);
-    size = AddTo(bin, "capsfilter", error);
-    sink = AddTo(bin, "ximagesink", error);
+    GstElement* convert = AddElement(bin, "videoconvertscale", error);
+    size = AddElement(bin, "capsfilter", error);
+    sink = AddElement(bin, "ximagesink", error);
     if (!convert || !size || !sink) return false;
     // Drawn as it comes, as the preview of a live camera should be; the
     // window's events stay the toolkit's.

@@ -30,6 +30,7 @@ struct PipelineWorker::Shared {
     std::condition_variable wake;
     ElementPtr pipeline;
     std::optional<GstState> request;
+    ElementPtr requestTarget;  // null: the pipeline
     bool done = false;
     GstStateChangeReturn result = GST_STATE_CHANGE_FAILURE;
     bool quit = false;
@@ -54,8 +55,9 @@ void PipelineWorker::Serve(const std::shared_ptr<Shared>& s) {
         s->wake.wait(lock, [&] { return s->request.has_value() || s->quit; });
         if (!s->request) break;
         const GstState state = *s->request;
+        ElementPtr target = std::move(s->requestTarget);
         lock.unlock();
-        if (state == GST_STATE_PLAYING) {
+        if (state == GST_STATE_PLAYING && !target) {
             // A device that hangs while it opens, for the tests.
             const double delay = startDelay.exchange(0.0);
             if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
@@ -66,7 +68,8 @@ void PipelineWorker::Serve(const std::shared_ptr<Shared>& s) {
             skip = s->abandoned;
         }
         const GstStateChangeReturn result =
-            skip ? GST_STATE_CHANGE_FAILURE : SetStateHere(s->pipeline.get(), state);
+            skip ? GST_STATE_CHANGE_FAILURE : SetStateHere(target ? target.get() : s->pipeline.get(), state);
+        target.reset();
         lock.lock();
         s->request.reset();
         s->result = result;
@@ -85,10 +88,17 @@ void PipelineWorker::Serve(const std::shared_ptr<Shared>& s) {
 
 std::optional<GstStateChangeReturn> PipelineWorker::ChangeState(GstState state, std::chrono::milliseconds limit,
                                                                 const std::function<void()>& whileWaiting) {
+    return ChangeState(nullptr, state, limit, whileWaiting);
+}
+
+std::optional<GstStateChangeReturn> PipelineWorker::ChangeState(GstElement* element, GstState state,
+                                                                std::chrono::milliseconds limit,
+                                                                const std::function<void()>& whileWaiting) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::unique_lock lock(shared->mutex);
     if (shared->quit) return std::nullopt;
     shared->request = state;
+    shared->requestTarget = element ? Ref(element) : nullptr;
     shared->done = false;
     shared->wake.notify_all();
     while (!shared->wake.wait_for(lock, kWaitSlice, [&] { return shared->done; })) {

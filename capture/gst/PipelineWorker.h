@@ -30,6 +30,10 @@ public:
     // nullopt when it is not done within `limit` (it goes on on the worker).
     std::optional<GstStateChangeReturn> ChangeState(GstState state, std::chrono::milliseconds limit,
                                                     const std::function<void()>& whileWaiting);
+    // The same for one element of the pipeline (a branch that leaves it).
+    std::optional<GstStateChangeReturn> ChangeState(GstElement* element, GstState state,
+                                                    std::chrono::milliseconds limit,
+                                                    const std::function<void()>& whileWaiting);
     // After a change to NULL that ended: the thread ends, the pipeline is dropped.
     void Finish();
     // The worker sets the pipeline to NULL once it can, releases `keep`,

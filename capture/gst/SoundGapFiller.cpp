@@ -2,6 +2,7 @@
 
 #include <gst/audio/audio.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace lumora::gst {
@@ -12,11 +13,12 @@ constexpr GstClockTime kCatchUpLag = 500 * GST_MSECOND;
 constexpr auto kTick = std::chrono::milliseconds(100);
 }  // namespace
 
-SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput, GstClockTime stallLimit,
-                               std::function<void()> stalled)
+SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput, GstPad* pictureEntry,
+                               GstClockTime stallLimit, std::function<void()> stalled)
     : pipeline(pipelineElement),
       output(Ref(queueOutput)),
       target(gst_pad_get_peer(queueOutput)),
+      pictures(Ref(pictureEntry)),
       limit(stallLimit),
       onStall(std::move(stalled)) {
     gst_segment_init(&segment, GST_FORMAT_TIME);
@@ -24,6 +26,8 @@ SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput,
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                            GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                               &SoundGapFiller::OnSound, this, nullptr);
+    pictureProbe = gst_pad_add_probe(pictures.get(), GST_PAD_PROBE_TYPE_BUFFER, &SoundGapFiller::OnPicture, this,
+                                     nullptr);
     thread = std::thread([this] { Watch(); });
 }
 
@@ -35,6 +39,7 @@ SoundGapFiller::~SoundGapFiller() {
     wake.notify_all();
     thread.join();
     gst_pad_remove_probe(output.get(), probe);
+    gst_pad_remove_probe(pictures.get(), pictureProbe);
 }
 
 void SoundGapFiller::SetRunning(bool isRunning) {
@@ -45,7 +50,7 @@ void SoundGapFiller::SetRunning(bool isRunning) {
 // Streaming thread of the input's queue.
 GstPadProbeReturn SoundGapFiller::OnSound(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto* self = static_cast<SoundGapFiller*>(data);
-    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) return self->Pass(GST_PAD_PROBE_INFO_BUFFER(info));
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) return self->Pass(info);
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
         const GstSegment* received = nullptr;
@@ -57,18 +62,84 @@ GstPadProbeReturn SoundGapFiller::OnSound(GstPad*, GstPadProbeInfo* info, gpoint
     return GST_PAD_PROBE_OK;
 }
 
-GstPadProbeReturn SoundGapFiller::Pass(GstBuffer* buffer) {
+// Streaming thread of the recording's pictures: the first one's time.
+GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<SoundGapFiller*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    {
+        std::lock_guard lock(self->mutex);
+        if (GST_CLOCK_TIME_IS_VALID(self->firstPicture) || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+    }
+    GstClockTime running = GST_BUFFER_PTS(buffer);
+    if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event, &segment);
+        if (segment->format == GST_FORMAT_TIME)
+            running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        gst_event_unref(event);
+    }
+    std::lock_guard lock(self->mutex);
+    if (!GST_CLOCK_TIME_IS_VALID(self->firstPicture)) self->firstPicture = running;
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     if (!GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
     std::lock_guard lock(mutex);
     if (!haveSegment) return GST_PAD_PROBE_OK;
     const GstClockTime start = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
     if (!GST_CLOCK_TIME_IS_VALID(start)) return GST_PAD_PROBE_OK;
     const GstClockTime end = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+    if (!GST_CLOCK_TIME_IS_VALID(soundEnd)) {
+        // Sound from before the recording's first picture is not kept.
+        if (!GST_CLOCK_TIME_IS_VALID(firstPicture) || end <= firstPicture) return GST_PAD_PROBE_DROP;
+        GST_PAD_PROBE_INFO_DATA(info) = AlignStart(buffer, start);
+        soundEnd = end;
+        return GST_PAD_PROBE_OK;
+    }
     // Sound for a stretch that silence already filled would push the rest
     // of the track out of step with the pictures.
-    if (GST_CLOCK_TIME_IS_VALID(soundEnd) && end <= soundEnd) return GST_PAD_PROBE_DROP;
+    if (end <= soundEnd) return GST_PAD_PROBE_DROP;
     soundEnd = end;
     return GST_PAD_PROBE_OK;
+}
+
+// Takes `buffer`; returns it cut or lengthened to start at firstPicture
+// (as it is when its format is unknown).
+GstBuffer* SoundGapFiller::AlignStart(GstBuffer* buffer, GstClockTime start) {
+    const CapsPtr caps(gst_pad_get_current_caps(output.get()));
+    GstAudioInfo info;
+    if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_RATE(&info) <= 0 ||
+        GST_AUDIO_INFO_BPF(&info) <= 0)
+        return buffer;
+    const gint rate = GST_AUDIO_INFO_RATE(&info);
+    const gint bpf = GST_AUDIO_INFO_BPF(&info);
+    const gsize frames = gst_buffer_get_size(buffer) / bpf;
+    GstBuffer* aligned = buffer;
+    if (start < firstPicture) {
+        const gsize cut = std::min<gsize>(gst_util_uint64_scale_round(firstPicture - start, rate, GST_SECOND), frames);
+        aligned = gst_audio_buffer_truncate(buffer, bpf, cut, frames - cut);
+    } else if (start > firstPicture) {
+        const guint64 missing = gst_util_uint64_scale_round(start - firstPicture, rate, GST_SECOND);
+        GstBuffer* silence = gst_buffer_new_allocate(nullptr, missing * bpf, nullptr);
+        GstMapInfo map;
+        if (silence && gst_buffer_map(silence, &map, GST_MAP_WRITE)) {
+            gst_audio_format_info_fill_silence(info.finfo, map.data, map.size);
+            gst_buffer_unmap(silence, &map);
+            aligned = gst_buffer_append(silence, buffer);
+        } else if (silence) {
+            gst_buffer_unref(silence);
+        }
+    }
+    if (aligned == buffer && start == firstPicture) return aligned;
+    aligned = gst_buffer_make_writable(aligned);
+    const GstClockTime position = gst_segment_position_from_running_time(&segment, GST_FORMAT_TIME, firstPicture);
+    GST_BUFFER_PTS(aligned) = GST_CLOCK_TIME_IS_VALID(position) ? position : firstPicture;
+    GST_BUFFER_DURATION(aligned) = gst_util_uint64_scale(gst_buffer_get_size(aligned) / bpf, GST_SECOND, rate);
+    GST_BUFFER_OFFSET(aligned) = GST_BUFFER_OFFSET_NONE;
+    GST_BUFFER_OFFSET_END(aligned) = GST_BUFFER_OFFSET_NONE;
+    return aligned;
 }
 
 GstClockTime SoundGapFiller::RunningTimeNow() const {
@@ -84,7 +155,7 @@ void SoundGapFiller::Watch() {
     std::unique_lock lock(mutex);
     while (!quit) {
         wake.wait_for(lock, kTick);
-        if (quit || !running || !GST_CLOCK_TIME_IS_VALID(soundEnd)) continue;
+        if (quit || !running || !GST_CLOCK_TIME_IS_VALID(soundEnd)) continue;  // the input has not begun
         lock.unlock();
         const GstClockTime now = RunningTimeNow();
         lock.lock();

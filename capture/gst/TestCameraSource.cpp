@@ -14,12 +14,17 @@
 #include <vector>
 
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/GstTesting.h"
 
 namespace lumora::gst {
 
 namespace {
 
 std::atomic<unsigned> unplugCount{0};
+// How often a camera element was opened (taken from nothing to ready) and
+// started streaming, for the tests that count what a recording costs.
+std::atomic<unsigned> openCount{0};
+std::atomic<unsigned> startCount{0};
 std::atomic<bool> startStalled{false};
 
 // Frames made in advance are kept below this many bytes per mode.
@@ -153,6 +158,7 @@ GstStaticPadTemplate sourceTemplate = GST_STATIC_PAD_TEMPLATE(
                     "image/jpeg, width=(int)[1,8192], height=(int)[1,8192], framerate=(fraction)[1/1,240/1]"));
 
 gboolean Start(GstBaseSrc* source) {
+    startCount.fetch_add(1);
     CameraState& state = StateOf(source);
     state.firstFrame = true;
     state.index = 0;
@@ -282,10 +288,16 @@ static void lumora_test_camera_src_finalize(GObject* object) {
     G_OBJECT_CLASS(lumora_test_camera_src_parent_class)->finalize(object);
 }
 
+static GstStateChangeReturn lumora_test_camera_src_change_state(GstElement* element, GstStateChange transition) {
+    if (transition == GST_STATE_CHANGE_NULL_TO_READY) lumora::gst::openCount.fetch_add(1);
+    return GST_ELEMENT_CLASS(lumora_test_camera_src_parent_class)->change_state(element, transition);
+}
+
 static void lumora_test_camera_src_class_init(LumoraTestCameraSrcClass* klass) {
     using namespace lumora::gst;
     G_OBJECT_CLASS(klass)->finalize = lumora_test_camera_src_finalize;
     GstElementClass* element = GST_ELEMENT_CLASS(klass);
+    element->change_state = lumora_test_camera_src_change_state;
     gst_element_class_set_static_metadata(element, "Lumora test camera", "Source/Video",
                                           "A simulated camera with a webcam's modes", "Lumora");
     gst_element_class_add_static_pad_template(element, &sourceTemplate);
@@ -315,6 +327,8 @@ bool RegisterTestCameraSource(GstPlugin* plugin) {
 void FailRunningTestCameras() { ++unplugCount; }
 
 void SetTestCameraStartStalled(bool stalled) { startStalled.store(stalled); }
+
+TestCameraUse TestCameraUseCounts() { return {openCount.load(), startCount.load()}; }
 
 std::vector<std::vector<uint8_t>> TestCameraFrames() {
     std::lock_guard lock(cacheMutex);

@@ -241,12 +241,18 @@ void CDeviceDialog::accept()
     videoCompressorIndex = qMax(-1, videoCompressorList->currentIndex() - 1);
     audioCompressorIndex = qMax(-1, audioCompressorList->currentIndex() - 1);
 
+    // The camera also by its identity and name: the list may change before
+    // the build, which must not take another camera then.
+    const bool cameraChosen = videoDeviceIndex >= 0;
+    captureChoice.videoDevicePath = cameraChosen ? SelectedCameraPath() : std::string();
+    captureChoice.videoDeviceName = cameraChosen ? videoDeviceList->currentText().toStdString() : std::string();
+
     const int mode = videoModeList->currentIndex();
     captureChoice.videoMode.reset();
     if (mode > 0 && mode <= static_cast<int>(offeredModes.size())) captureChoice.videoMode = offeredModes[mode - 1];
     // A camera that offered no modes had nothing to choose: its memory stays.
-    if (videoDeviceIndex >= 0 && !offeredModes.empty())
-        CaptureChoiceProfile::RememberVideoMode(SelectedCameraPath(), captureChoice.videoMode);
+    if (cameraChosen && !offeredModes.empty())
+        CaptureChoiceProfile::RememberVideoMode(captureChoice.videoDevicePath, captureChoice.videoMode);
 
     const QString microphone = microphoneChoice;
     captureChoice.audioDevicePath.clear();

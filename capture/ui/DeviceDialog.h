@@ -27,7 +27,8 @@ public:
     int32_t videoDeviceIndex = -1;
     int32_t videoCompressorIndex = -1;
     int32_t audioCompressorIndex = -1;
-    // The mode and sound input, also written only by OK (and then remembered).
+    // The camera's identity, the mode and sound input, also written only by
+    // OK (the mode and sound input are then remembered).
     CaptureChoice captureChoice;
 
     QComboBox* VideoDeviceList() const { return videoDeviceList; }

@@ -1,6 +1,7 @@
 // The simulated devices of LUMORA_TEST_SOURCES=1 on the real device road:
 // listed by the device monitor, a webcam's modes, a mode chosen or taken
-// by default, a camera plugged out and in, and one that never starts.
+// by default, a camera plugged out and in (and found by its identity), and
+// one that never starts.
 
 #include <gtest/gtest.h>
 
@@ -121,6 +122,27 @@ TEST_F(TestDevices, UnpluggingTheCameraStopsItsGraphAndTellsTheHandler) {
     EXPECT_FALSE(messages.empty());
     EXPECT_GT(changes.load(), unpluggedChanges);
     EXPECT_GE(CameraIndex(session), 0);
+}
+
+TEST_F(TestDevices, AChosenCameraIsBoundByItsIdentityAndNamedWhenUnplugged) {
+    const int camera = CameraIndex(session);
+    ASSERT_GE(camera, 0);
+    CaptureChoice choice = session.GetCaptureChoice();
+    ASSERT_TRUE(session.ReadVideoDevicePath(camera, choice.videoDevicePath));
+    choice.videoDeviceName = "Lumora Test Pattern";
+    session.SetCaptureChoice(choice);
+
+    lumora::gst::UnplugTestCamera();
+    const HRESULT whileUnplugged = session.BuildGraph(camera, -1, -1, &owner);
+    lumora::gst::ReplugTestCamera();
+    EXPECT_LT(whileUnplugged, 0);
+    EXPECT_EQ(messages, std::vector<std::string>{"Couldn't bind the chosen video device!\n"
+                                                 "The camera \"Lumora Test Pattern\" is no longer connected."});
+
+    // Plugged in again it keeps its identity, which alone finds it: the
+    // index given lists nothing.
+    ASSERT_EQ(session.BuildGraph(camera + 1, -1, -1, &owner), S_OK);
+    EXPECT_TRUE(WaitForFrames(3));
 }
 
 TEST_F(TestDevices, ACameraThatNeverStartsShowsNothingAndIsReleased) {

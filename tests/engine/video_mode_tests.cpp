@@ -1,5 +1,5 @@
-// The camera's default mode, the user's choice of mode and microphone as the
-// session applies them, and the profile text of a mode.
+// The camera's default mode, the user's choice of camera, mode and microphone
+// as the session applies them, and the profile text of a mode.
 
 #include <gtest/gtest.h>
 
@@ -145,6 +145,36 @@ TEST_F(ChoiceWithFake, TheMicrophoneChoiceAndNoSound) {
         ASSERT_EQ(Build(), S_OK);
         EXPECT_EQ(BuiltAudioInput(), "added") << path;
     }
+}
+
+TEST_F(ChoiceWithFake, TheChosenCameraIsBuiltWhereverItIsListedAndWhenGoneNamedNotReplaced) {
+    // Two of one model: one name, identities of their own. Each offers one
+    // mode, so the mode set tells which of them was built.
+    const VideoMode firstMode = Mode(640, 480, 30, "YUY2"), secondMode = Mode(1280, 720, 30, "MJPEG");
+    auto& cameras = script->entries[DeviceCategory::VideoInputDevice];
+    cameras = {{"USB Camera", true, "usb-1", {firstMode}}, {"USB Camera", true, "usb-2", {secondMode}}};
+    std::vector<std::string> messages;
+    session.SetMessageHandler([&](const std::string& text) { messages.push_back(text); });
+    CaptureChoice choice;
+    choice.videoDevicePath = "usb-2";
+    choice.videoDeviceName = "USB Camera";
+    session.SetCaptureChoice(choice);
+    const int chosenIndex = 1;  // its place when it was chosen
+
+    // A camera plugged in ahead of it: its twin is at that place now.
+    cameras.insert(cameras.begin(), FakeEntry("Capture card", true, "pci-3"));
+    ASSERT_EQ(Build(chosenIndex), S_OK);
+    EXPECT_EQ(session.CurrentVideoMode(), secondMode);
+    EXPECT_TRUE(messages.empty());
+
+    // Plugged out: neither the entry at its place nor its namesake is taken.
+    cameras.pop_back();
+    script->addedFilters.clear();
+    EXPECT_LT(Build(chosenIndex), 0);
+    EXPECT_EQ(messages, std::vector<std::string>{"Couldn't bind the chosen video device!\n"
+                                                 "The camera \"USB Camera\" is no longer connected."});
+    EXPECT_TRUE(script->addedFilters.empty());
+    EXPECT_FALSE(session.CurrentVideoMode().has_value());
 }
 
 TEST_F(ChoiceWithFake, FailuresArrivingDuringAnOperationWaitForItsEnd) {

@@ -1,6 +1,7 @@
 // The device dialog's picture mode and sound input (listed, remembered,
-// refilled when devices come and go, handed to the session), and a close
-// that arrives while the session waits for a slow device.
+// refilled when devices come and go, handed to the session), the camera it
+// chose built though cameras came and went since, and a close that arrives
+// while the session waits for a slow device.
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 #include "frame_fixture.h"
@@ -118,6 +120,56 @@ TEST_F(DeviceChoiceTest, DevicesThatComeAndGoRefillTheListsKeepingTheChoiceByIde
     dialog.OkButton()->click();
     EXPECT_EQ(dialog.captureChoice.audioDevicePath, kUsbMic);
     EXPECT_FALSE(script->deviceChangeHandler);  // closing stops the watch
+}
+
+using ChosenCameraTest = ShellTest;
+
+TEST_F(ChosenCameraTest, StartVideoBuildsTheCameraChosenInTheDialogOrNamesItWhenGone)
+{
+    auto script = std::make_shared<FakeScript>();
+    auto& cameras = script->entries[DeviceCategory::VideoInputDevice];
+    cameras = {FakeEntry("Camera A", true, "cam-a", {kVga}), FakeEntry("Camera B", true, "cam-b", {kHd60})};
+    const FakeEntry cameraB = cameras.back();
+    TheCaptureSession().UsePlatform(std::make_unique<FakePlatform>(script));
+    struct Restore {
+        ~Restore() { TheCaptureSession().UsePlatform(CreateGstCapturePlatform()); }
+    } restore;
+    CLumoraView::deviceDialogHook = nullptr;  // the real dialog
+
+    // Camera B is chosen in the dialog; after OK, before the build, `change` runs.
+    const auto chooseCameraB = [&](const std::function<void()>& change) {
+        QTimer::singleShot(0, frame, [change] {
+            auto* dialog = qobject_cast<CDeviceDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->VideoDeviceList()->setCurrentIndex(dialog->VideoDeviceList()->findText("Camera B"));
+            dialog->OkButton()->click();
+            change();
+        });
+        frame->Action(ID_VIDEO_START)->trigger();
+    };
+
+    const auto plugInAhead = [&](const char* name) {
+        cameras.insert(cameras.begin(), FakeEntry(name, true, name, {kVga}));
+    };
+
+    // Unplugged, and another camera plugged in ahead: Camera A, at its place
+    // now, is not taken.
+    chooseCameraB([&] {
+        cameras.pop_back();
+        plugInAhead("Camera New");
+    });
+    EXPECT_FALSE(frame->previewing);
+    EXPECT_TRUE(script->formatsSet.empty());
+    EXPECT_EQ(messages.join("|").toStdString(),
+              "Couldn't bind the chosen video device!\nThe camera \"Camera B\" is no longer connected.");
+
+    // Back, and again a camera plugged in ahead after OK: still Camera B, in
+    // its only mode.
+    cameras.push_back(cameraB);
+    chooseCameraB([&] { plugInAhead("Camera C"); });
+    EXPECT_TRUE(frame->previewing);
+    EXPECT_EQ(script->formatsSet, std::vector<VideoMode>{kHd60});
+    EXPECT_EQ(messages.size(), 1);
 }
 
 using BusySessionTest = ShellTest;

@@ -62,17 +62,28 @@ TEST_F(ViewTest, StartVideoBuildsOnceAndShowsFrames)
     EXPECT_TRUE(frame->Action(ID_VIDEO_SNAPSHOT)->isEnabled());
     EXPECT_EQ(frame->frameGeometry().size(), QSize(videoWidth, videoHeight + 100));
 
-    ASSERT_NE(view->VideoWindow(), nullptr);
-    ASSERT_TRUE(WaitFor([&] { return view->VideoWindow()->FramesPresented() > 2; }));
-    EXPECT_EQ(view->VideoWindow()->LatestFrame().size(), QSize(640, 480));
+    CVideoWindow* window = view->VideoWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return window->FramesPresented() > 2; }));
+    EXPECT_EQ(window->LatestFrame().size(), QSize(640, 480));
+    EXPECT_TRUE(WaitFor([&] { return window->isVisible(); }));
 
+    // Stopped, the view's background shows instead of the last picture.
     frame->OnStopVideo();
     EXPECT_TRUE(view->showBackground);
+    EXPECT_TRUE(window->isHidden());
     EXPECT_FALSE(frame->Action(ID_VIDEO_RECORD)->isEnabled());
-    // Built already: no dialog the second time.
+    // Built already: no dialog the second time; the same window comes back
+    // with the pictures.
     frame->OnStartVideo();
     EXPECT_EQ(deviceDialogShown, 1);
     EXPECT_TRUE(frame->previewing);
+    EXPECT_TRUE(WaitFor([&] { return window->isVisible(); }));
+    EXPECT_EQ(view->VideoWindow(), window);
+
+    // Paused, the last picture stays.
+    frame->OnPauseVideo();
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(ViewTest, OpenResetsTheGraphFlag)
@@ -105,6 +116,7 @@ TEST_F(ViewTest, ACameraThatGoesAwayLetsTheNextStartChooseAgain)
     EXPECT_FALSE(frame->previewing);
     EXPECT_FALSE(view->graphBuilt);
     EXPECT_TRUE(view->showBackground);
+    EXPECT_TRUE(view->VideoWindow()->isHidden());
 
     ChooseTestPattern();  // the camera is back: listed again
     frame->OnStartVideo();

@@ -1,0 +1,266 @@
+// The recording of a graph: rendered, joined to the running pipeline as a
+// branch (the camera and the preview go on), and finished by ending that
+// branch's stream alone, which has the multiplexer write the file's index,
+// before the branch leaves the pipeline.
+
+#include <chrono>
+#include <thread>
+
+#include "capture/RecordingFile.h"
+#include "capture/gst/GstGraph.h"
+
+namespace lumora::gst {
+
+namespace {
+
+constexpr auto kRecordingStartTimeout = std::chrono::seconds(5);
+constexpr auto kRecordingEndTimeout = std::chrono::seconds(10);
+constexpr auto kBranchStateLimit = std::chrono::seconds(8);
+constexpr auto kUnlinkLimit = std::chrono::seconds(2);
+
+// Unlinks the tee's pad from the branch once no picture is on its way
+// through it (at once when none is).
+struct Unlink {
+    std::mutex mutex;
+    bool done = false;
+};
+
+GstPadProbeReturn UnlinkWhenIdle(GstPad* teePad, GstPadProbeInfo*, gpointer data) {
+    auto& unlink = *static_cast<std::shared_ptr<Unlink>*>(data);
+    std::lock_guard lock(unlink->mutex);
+    if (!unlink->done) {
+        if (PadPtr peer{gst_pad_get_peer(teePad)}) gst_pad_unlink(teePad, peer.get());
+        unlink->done = true;
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
+}  // namespace
+
+HRESULT GstGraph::SetOutput(const std::string& path, FilterPtr& multiplexer) {
+    if (path.empty()) return E_FAIL;
+    // Opened here, not by the sink: never through a link planted at the
+    // name, never blocking on a FIFO. Emptied when the branch is built.
+    std::string reason;
+    UniqueFd file = OpenRecordingFile(path, false, reason);
+    if (!file.Valid()) {
+        bus.RememberError("cannot record to \"" + path + "\": " + reason);
+        return E_FAIL;
+    }
+    recording.emplace();
+    recording->path = path;
+    recording->file = std::make_shared<UniqueFd>(std::move(file));
+    recordingConfirmed = false;
+    joinError.clear();
+    multiplexer = std::make_shared<MuxFilter>(path);
+    return S_OK;
+}
+
+HRESULT GstGraph::RenderCapture(MediaType type, const FilterPtr& source, const FilterPtr& compressor,
+                                const FilterPtr& sink) {
+    auto mux = std::dynamic_pointer_cast<MuxFilter>(sink);
+    auto input = std::dynamic_pointer_cast<GstFilter>(source);
+    auto encoder = std::dynamic_pointer_cast<GstFilter>(compressor);
+    if (!recording || branch || !mux || mux->path != recording->path || !input || (compressor && !encoder))
+        return E_POINTER;
+    if (type == MediaType::Video) {
+        recording->videoSource = input;
+        recording->videoCompressor = encoder;
+        recording->videoRendered = true;
+    } else {
+        recording->audioSource = input;
+        recording->audioCompressor = encoder;
+        recording->audioRendered = true;
+    }
+    bus.AwaitRecording();  // failures until it runs are the starter's to report
+    return S_OK;
+}
+
+// UI thread: the branch is built, takes the pipeline's state and clock,
+// and is linked to the camera's tee. Nothing of the running preview stops.
+bool GstGraph::JoinRecording(std::string& error) {
+    if (!built || !recording) return false;
+    RecordingBin joining;
+    GstElement* pipeline = built->pipeline.get();
+    if (!BuildRecordingBin(joining, *recording, built->teeCarriesJpeg, pipeline, gate, error)) return false;
+    meter.Restart(true);
+    GstElement* bin = joining.bin.get();
+    gst_bin_add(GST_BIN(pipeline), bin);
+    {
+        std::lock_guard lock(branchMutex);
+        branchBin = bin;
+        branchFileSink = joining.fileSink;
+        branchPath = joining.path;
+        branchFailed = joining.failed;
+    }
+    branch.emplace(std::move(joining));
+    // Its sound source stamps its sound with the pipeline's running time.
+    if (const ObjectPtr<GstClock> clock{gst_element_get_clock(pipeline)}) gst_element_set_clock(bin, clock.get());
+    gst_element_set_base_time(bin, gst_element_get_base_time(pipeline));
+    GstState target = GST_STATE_NULL;
+    gst_element_get_state(pipeline, &target, nullptr, 0);
+    const auto started = SetBranchState(target);
+    if (!started || *started == GST_STATE_CHANGE_FAILURE) {
+        if (error.empty()) error = LastError();
+        if (error.empty()) error = "the recording's elements could not start";
+        DropBranch();
+        return false;
+    }
+    if (!branch->Join(gst_element_request_pad_simple(built->tee, "src_%u"))) {
+        error = "the recording cannot take the camera's pictures";
+        DropBranch();
+        return false;
+    }
+    // A live sound source that joins adds its latency to the pipeline's.
+    gst_bin_recalculate_latency(GST_BIN(pipeline));
+    return true;
+}
+
+std::optional<GstStateChangeReturn> GstGraph::SetBranchState(GstState state) {
+    if (!branch || !worker) return GST_STATE_CHANGE_FAILURE;
+    return worker->ChangeState(branch->bin.get(), state, kBranchStateLimit, [this] { WaitingForDevice(); });
+}
+
+// Stops the branch and takes it out of the pipeline; the preview goes on.
+void GstGraph::DropBranch() {
+    if (!branch) return;
+    if (branch->teePad) {
+        if (PadPtr peer{gst_pad_get_peer(branch->teePad.get())}) gst_pad_unlink(branch->teePad.get(), peer.get());
+    }
+    const auto stopped = SetBranchState(GST_STATE_NULL);
+    {
+        std::lock_guard lock(branchMutex);
+        branchBin = nullptr;
+        branchFileSink = nullptr;
+    }
+    if (!stopped) {
+        // A device of the branch hangs: the pipeline goes with it.
+        AbandonPipeline("The recording's devices did not stop within " +
+                        std::to_string(kBranchStateLimit.count()) + " seconds.");
+        return;
+    }
+    branch->probes.RemoveAll();
+    branch->soundWatch.reset();
+    if (built) {
+        gst_bin_remove(GST_BIN(built->pipeline.get()), branch->bin.get());
+        if (branch->teePad) gst_element_release_request_pad(built->tee, branch->teePad.get());
+    }
+    branch.reset();
+}
+
+// The branch's own end of stream: unlinked from the tee first, so that no
+// picture follows it. True once the file is complete.
+bool GstGraph::EndBranchStream() {
+    auto unlink = std::make_shared<Unlink>();
+    gst_pad_add_probe(branch->teePad.get(), GST_PAD_PROBE_TYPE_IDLE, &UnlinkWhenIdle,
+                      new std::shared_ptr<Unlink>(unlink),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<Unlink>*>(data); });
+    const auto deadline = std::chrono::steady_clock::now() + kUnlinkLimit;
+    for (int turn = 1;; ++turn) {
+        {
+            std::lock_guard lock(unlink->mutex);
+            if (unlink->done) break;
+            if (std::chrono::steady_clock::now() >= deadline) {
+                unlink->done = true;  // the probe no longer unlinks; the stream ends anyway
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (turn % 4 == 0) WaitingForDevice();
+    }
+    // A paused pipeline's sinks would wait for it to play.
+    GstState state = GST_STATE_NULL;
+    gst_element_get_state(built->pipeline.get(), &state, nullptr, 0);
+    if (state != GST_STATE_PLAYING) SetBranchState(GST_STATE_PLAYING);
+    bus.ExpectEndOfStream();
+    SendEndOfStream(branch->eosEntryPads);
+    return bus.WaitUntil([this](const BusState& s) { return s.eosSeen || meter.fileSinkFailed.load(); },
+                         kRecordingEndTimeout, [this] { WaitingForDevice(); }) &&
+           !meter.fileSinkFailed.load();
+}
+
+HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
+    if (!recording) return E_FAIL;
+    if (!built || !branch || bus.Read([](const BusState& s) { return s.runFailed; })) {
+        bus.StopAwaitingRecording();
+        error = !joinError.empty() ? joinError : LastError();
+        if (error.empty()) error = "the capture graph could not run";
+        return E_FAIL;
+    }
+    const bool started = bus.WaitUntil(
+        [this](const BusState& s) { return meter.bytesToFile.load() > 0 || !s.recordingError.empty(); },
+        kRecordingStartTimeout, [this] { WaitingForDevice(); });
+    bus.StopAwaitingRecording();
+    const std::string failure = bus.Read([](const BusState& s) { return s.recordingError; });
+    if (meter.bytesToFile.load() > 0 && failure.empty()) {
+        recordingConfirmed = true;
+        return S_OK;
+    }
+    error = !failure.empty() ? failure
+            : started        ? "unknown failure"
+                             : "no data reached the file (a compressor that does not fit the picture?)";
+    return E_FAIL;
+}
+
+// Sending an end of stream into a branch waits for the branch's streaming
+// thread, which can hang behind a device that stopped delivering. So the
+// events go from a thread of their own; the caller's wait for the end is
+// bounded, and taking the branch down releases a sender that still hangs.
+void GstGraph::SendEndOfStream(const std::vector<PadPtr>& entryPads) {
+    std::vector<PadPtr> pads;
+    for (const PadPtr& pad : entryPads) pads.push_back(Ref(pad.get()));
+    std::thread([pads = std::move(pads)] {
+        for (const PadPtr& pad : pads) gst_pad_send_event(pad.get(), gst_event_new_eos());
+    }).detach();
+}
+
+HRESULT GstGraph::LeaveRecording(std::string& error) {
+    HRESULT hr = S_OK;
+    if (recordingConfirmed && !meter.fileSinkFailed.load()) {
+        if (!EndBranchStream()) {
+            error = meter.fileSinkFailed.load() ? LastError()
+                                                : "the recording did not end in time; the file may lack its index";
+            hr = E_FAIL;
+        }
+    } else if (meter.fileSinkFailed.load()) {
+        error = LastError();
+        hr = E_FAIL;
+    }
+    DropBranch();
+    return hr;
+}
+
+HRESULT GstGraph::FinishRecording(std::string& error) {
+    if (!recording) return S_OK;
+    HRESULT hr = S_OK;
+    if (branch && built) {
+        hr = LeaveRecording(error);
+    } else if (recordingConfirmed) {
+        error = LastError();  // the pipeline was abandoned: the file keeps what was written
+        if (!error.empty()) hr = E_FAIL;
+    }
+    recording.reset();
+    recordingConfirmed = false;
+    joinError.clear();
+    bus.StopAwaitingRecording();
+    return hr;
+}
+
+bool GstGraph::GetRecordingProgress(RecordingProgress& progress) const {
+    if (!HasRecording()) return false;
+    progress.bytes = meter.bytesToFile.load();
+    progress.seconds = meter.Seconds();
+    return true;
+}
+
+// A failure inside the branch also holds its pictures back from then on.
+bool GstGraph::InBranch(GstElement* element, bool& isFileSink, std::string& path) {
+    std::lock_guard lock(branchMutex);
+    isFileSink = element && element == branchFileSink;
+    path = branchPath;
+    const bool inside = branchBin && element && gst_object_has_as_ancestor(GST_OBJECT(element), GST_OBJECT(branchBin));
+    if (inside && branchFailed) branchFailed->store(true);
+    return inside;
+}
+
+}  // namespace lumora::gst

@@ -1,0 +1,201 @@
+#include "capture/gst/RecordingBin.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace lumora::gst {
+
+namespace {
+
+// A sound input that sends nothing for longer than this is reported.
+constexpr GstClockTime kSoundStallLimit = 2 * GST_SECOND;
+
+std::atomic<bool> jpegPassThrough{true};
+
+void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "caps", caps.get(), nullptr); }
+
+// A camera lends its frames from a small pool (a PipeWire camera's holds a
+// handful and does not copy when it runs dry). The pictures waiting in the
+// recording's queue, seconds of them while a compressor catches up, would
+// keep the whole pool and the camera would stop: they wait as copies.
+GstPadProbeReturn CopyPooledFrames(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !buffer->pool) return GST_PAD_PROBE_OK;
+    GstBuffer* copy = gst_buffer_copy_deep(buffer);
+    gst_buffer_unref(buffer);
+    GST_PAD_PROBE_INFO_DATA(info) = copy;
+    return GST_PAD_PROBE_OK;
+}
+
+class Builder {
+public:
+    Builder(RecordingBin& out, GstElement* pipeline, const GatePtr& gate)
+        : built(out), pipeline(pipeline), gate(gate) {}
+
+    bool Build(const RecordingBranch& recording, bool teeCarriesJpeg, std::string& error) {
+        built.bin = AdoptFloating(gst_bin_new("recording"));
+        built.path = recording.path;
+        bin = GST_BIN(built.bin.get());
+        GstElement* mux = Add("avimux", error);
+        GstElement* file = Add("fdsink", error);
+        GstElement* queue = Add("queue", error);
+        if (!mux || !file || !queue || !OpenFile(recording, file, error)) return false;
+        // Room for a few seconds of pictures while a compressor catches up.
+        // Beyond that the recording loses pictures rather than ever holding
+        // up the preview (the tee feeds both).
+        g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 0, "max-size-bytes", 0,
+                     "max-size-time", static_cast<guint64>(3 * GST_SECOND), nullptr);
+        built.fileSink = file;
+        PadPtr queueInput(gst_element_get_static_pad(queue, "sink"));
+        Probe(queue, "sink", ProbeKind::RecordingInput);
+        gst_pad_add_probe(queueInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &CopyPooledFrames, nullptr, nullptr);
+        Probe(queue, "src", ProbeKind::RecordingOutput);
+        Probe(file, "sink", ProbeKind::FileInput);
+        GstPad* ghost = gst_ghost_pad_new("sink", queueInput.get());
+        gst_element_add_pad(built.bin.get(), ghost);
+        built.entry = Ref(ghost);
+        built.eosEntryPads.push_back(std::move(queueInput));
+
+        if (!AddPictures(queue, mux, recording, teeCarriesJpeg, error)) return false;
+        if (recording.audioRendered && recording.audioSource &&
+            !AddSound(mux, recording, built.eosEntryPads.front().get(), error))
+            return false;
+        return Link(mux, file, error);
+    }
+
+private:
+    GstElement* Add(const char* factory, std::string& error) { return AddElement(bin, factory, error); }
+
+    static bool Link(GstElement* a, GstElement* b, std::string& error) { return LinkElements(a, b, error); }
+    void Probe(GstElement* element, const char* padName, ProbeKind kind) { built.probes.Add(element, padName, kind, gate); }
+
+    // Each recording starts the file afresh. The sink seeks on the
+    // descriptor for the multiplexer's final header.
+    bool OpenFile(const RecordingBranch& recording, GstElement* file, std::string& error) {
+        const int fd = recording.file ? recording.file->Get() : -1;
+        if (::lseek(fd, 0, SEEK_SET) != 0 || ::ftruncate(fd, 0) != 0) {
+            error = "cannot record to \"" + recording.path + "\": " + std::strerror(errno);
+            return false;
+        }
+        // Written as it comes: the file has no clock to keep.
+        g_object_set(file, "fd", fd, "async", FALSE, "sync", FALSE, nullptr);
+        return true;
+    }
+
+    bool AddPictures(GstElement* queue, GstElement* mux, const RecordingBranch& recording, bool teeCarriesJpeg,
+                     std::string& error) {
+        GstElement* upstream = queue;
+        if (teeCarriesJpeg && RecordsCameraJpeg(recording.videoCompressor.get())) {
+            GstElement* parse = Add("jpegparse", error);
+            if (!parse || !Link(queue, parse, error)) return false;
+            if (!gst_element_link(parse, mux)) {
+                error = "the camera's JPEG frames cannot go into an AVI file";
+                return false;
+            }
+            return true;
+        }
+        if (teeCarriesJpeg) {
+            GstElement* decoder = Add("jpegdec", error);
+            if (!decoder || !Link(queue, decoder, error)) return false;
+            upstream = decoder;
+        }
+        GstElement* convert = Add("videoconvert", error);
+        if (!convert || !Link(upstream, convert, error)) return false;
+        // Uncompressed video: planar YUV, which every AVI player reads.
+        return CompressInto(convert, recording.videoCompressor.get(),
+                            CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr)),
+                            mux, "video", error);
+    }
+
+    // upstream -> (compressor, or a caps filter for `rawCaps`) -> mux.
+    bool CompressInto(GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps, GstElement* mux,
+                      const char* kind, std::string& error) {
+        GstElement *first = nullptr, *last = nullptr;
+        if (compressor) {
+            if (!compressor->AddChain(bin, first, last, error)) return false;
+        } else {
+            first = last = Add("capsfilter", error);
+            if (!first) return false;
+            SetCaps(first, std::move(rawCaps));
+        }
+        if (!Link(upstream, first, error)) return false;
+        if (!gst_element_link(last, mux)) {
+            error = std::string("the ") + kind + " compressor's output cannot go into an AVI file";
+            return false;
+        }
+        return true;
+    }
+
+    // The sound starts with the recording's first picture; a sound input
+    // that stalls is reported once, in the status bar, and silence stands
+    // in for it so that the pictures go on.
+    bool AddSound(GstElement* mux, const RecordingBranch& recording, GstPad* pictureEntry, std::string& error) {
+        GstElement *first = nullptr, *last = nullptr;
+        if (!recording.audioSource->AddChain(bin, first, last, error)) return false;
+        GstElement* queue = Add("queue", error);
+        GstElement* convert = Add("audioconvert", error);
+        GstElement* resample = Add("audioresample", error);
+        if (!queue || !convert || !resample) return false;
+        if (!Link(last, queue, error) || !Link(queue, convert, error) || !Link(convert, resample, error))
+            return false;
+
+        const std::string note =
+            "声音输入“" + recording.audioSource->Describe() + "”超过 2 秒没有送来声音，录相继续，这一段没有声音";
+        const PadPtr queueOutput(gst_element_get_static_pad(queue, "src"));
+        built.soundWatch = std::make_shared<SoundGapFiller>(
+            pipeline, queueOutput.get(), pictureEntry, kSoundStallLimit,
+            [gate = gate, note] { gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); }); });
+
+        CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
+        if (!CompressInto(resample, recording.audioCompressor.get(), std::move(raw), mux, "audio", error))
+            return false;
+        // The first pad after the source: an end of stream sent there works
+        // whether or not the source itself still runs.
+        const PadPtr sourceOutput(gst_element_get_static_pad(first, "src"));
+        if (PadPtr peer{sourceOutput ? gst_pad_get_peer(sourceOutput.get()) : nullptr})
+            built.eosEntryPads.push_back(std::move(peer));
+        return true;
+    }
+
+    RecordingBin& built;
+    GstElement* pipeline;
+    const GatePtr& gate;
+    GstBin* bin = nullptr;
+};
+
+}  // namespace
+
+void SetJpegPassThrough(bool enabled) { jpegPassThrough.store(enabled); }
+
+bool RecordsCameraJpeg(const GstFilter* videoCompressor) {
+    return jpegPassThrough.load() && videoCompressor && videoCompressor->FactoryName() == "jpegenc";
+}
+
+namespace {
+
+GstPadProbeReturn HoldBackWhenFailed(GstPad*, GstPadProbeInfo*, gpointer data) {
+    return static_cast<std::shared_ptr<std::atomic<bool>>*>(data)->get()->load() ? GST_PAD_PROBE_DROP
+                                                                                : GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+bool RecordingBin::Join(GstPad* pad) {
+    teePad.reset(pad);
+    if (!teePad) return false;
+    gst_pad_add_probe(teePad.get(),
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      &HoldBackWhenFailed, new std::shared_ptr<std::atomic<bool>>(failed),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(data); });
+    return GST_PAD_LINK_SUCCESSFUL(gst_pad_link(teePad.get(), entry.get()));
+}
+
+bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, bool teeCarriesJpeg,
+                       GstElement* pipeline, const GatePtr& gate, std::string& error) {
+    return Builder(out, pipeline, gate).Build(recording, teeCarriesJpeg, error);
+}
+
+}  // namespace lumora::gst

@@ -1,0 +1,73 @@
+#pragma once
+// A recording as a branch that joins the running preview and leaves it
+// again, so the camera is never stopped or reopened for it:
+//
+//   camera tee -> [queue -> convert -> compressor | queue -> jpegparse] -> avimux -> fdsink
+//   sound source -> queue -> convert -> resample -> [compressor | S16LE] ----^
+//
+// All of it lives in one bin. It joins through a request pad of the
+// camera's tee, and leaves by being unlinked there, sent an end of stream
+// (the multiplexer then writes its index) and stopped.
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/FileWriting.h"
+#include "capture/gst/CallbackGate.h"
+#include "capture/gst/GstFilters.h"
+#include "capture/gst/GstHandles.h"
+#include "capture/gst/SoundGapFiller.h"
+
+namespace lumora::gst {
+
+// The multiplexer and file writer of a recording.
+class MuxFilter : public IBaseFilter {
+public:
+    explicit MuxFilter(std::string p) : path(std::move(p)) {}
+    std::string path;
+};
+
+// What was rendered for a recording.
+struct RecordingBranch {
+    std::string path;
+    // What the file sink writes to; shared so that an abandoned pipeline
+    // keeps it open (its number never reaches another file) until it is gone.
+    std::shared_ptr<UniqueFd> file;
+    std::shared_ptr<GstFilter> videoSource, videoCompressor, audioSource, audioCompressor;
+    bool videoRendered = false;
+    bool audioRendered = false;
+};
+
+// The branch's elements while it is in the pipeline.
+struct RecordingBin {
+    ElementPtr bin;
+    GstElement* fileSink = nullptr;
+    PadPtr entry;    // the bin's picture input
+    PadPtr teePad;   // the camera tee's pad that feeds it
+    std::vector<PadPtr> eosEntryPads;
+    ProbeList probes;
+    std::shared_ptr<SoundGapFiller> soundWatch;
+    std::string path;
+    // Set once the branch has failed (a full disk, say): from then on the
+    // tee keeps its pictures, so that the failure never reaches the camera.
+    std::shared_ptr<std::atomic<bool>> failed = std::make_shared<std::atomic<bool>>(false);
+
+    // Links the branch to the tee's pad `pad` (taken).
+    bool Join(GstPad* pad);
+
+};
+
+// `teeCarriesJpeg`: the camera's JPEG frames reach the tee undecoded.
+bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, bool teeCarriesJpeg,
+                       GstElement* pipeline, const GatePtr& gate, std::string& error);
+
+// Whether a recording with this compressor keeps a JPEG camera's frames as
+// they come (off only for benchmarks that compare).
+bool RecordsCameraJpeg(const GstFilter* videoCompressor);
+
+}  // namespace lumora::gst

@@ -1,0 +1,104 @@
+// One pipeline for the life of a built graph: a recording joins the running
+// preview and leaves it again, so Record never stops or reopens the camera,
+// the picture goes on while it starts, and the file holds what was filmed
+// between Record and Stop with its sound in step.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "capture/gst/GstTesting.h"
+#include "tests/AviReader.h"
+#include "tests/engine/GstSessionFixture.h"
+
+namespace {
+
+using namespace gst_session;
+using LastingPipeline = GstSession;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+TEST_F(LastingPipeline, RecordAndStopNeverReopenTheCameraAndRecordNeverRestartsIt) {
+    ASSERT_EQ(Build("JPEG image encoder"), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    const lumora::gst::TestCameraUse atBuild = lumora::gst::TestCameraUseCounts();
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        if (cycle > 0) session.Run();  // Start video after Stop
+        const unsigned startsBefore = lumora::gst::TestCameraUseCounts().started;
+        ASSERT_TRUE(session.StartRecording()) << cycle << ": " << (messages.empty() ? "" : messages.front());
+        EXPECT_EQ(lumora::gst::TestCameraUseCounts().started, startsBefore) << "Record restarted the camera";
+        Wait(0.3);
+        session.Stop();
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        EXPECT_TRUE(avi.hasIndex) << cycle;
+        EXPECT_GE(avi.totalFrames, 5u) << cycle;
+    }
+    const lumora::gst::TestCameraUse after = lumora::gst::TestCameraUseCounts();
+    EXPECT_EQ(after.opened, atBuild.opened) << "the camera was opened again";
+    // Each Start video after a Stop starts its stream once.
+    EXPECT_EQ(after.started - atBuild.started, 9u);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+TEST_F(LastingPipeline, ThePreviewGoesOnWhileARecordingStartsAndEnds) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(10));
+    const int before = owner.Frames();
+    const Clock::time_point start = Clock::now();
+    ASSERT_TRUE(session.StartRecording());
+    while (SecondsSince(start) < 1.0) Wait(0.01);
+    // The test camera sends 30 pictures a second.
+    EXPECT_GE(owner.Frames() - before, 28) << "pictures shown in the second of Record";
+    session.Pause();
+    session.Run();
+    const int beforeEnd = owner.Frames();
+    session.Stop();
+    session.Run();
+    ASSERT_TRUE(WaitForFrames(beforeEnd + 5));
+    EXPECT_FALSE(session.RecordingActive());
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+TEST_F(LastingPipeline, TheFileHoldsTheTimeBetweenRecordAndStopWithItsSoundInStep) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    Wait(1.0);  // the recording starts well into the pipeline's life
+    const Clock::time_point record = Clock::now();
+    ASSERT_TRUE(session.StartRecording());
+    while (SecondsSince(record) < 3.0) Wait(0.01);
+    const double heldFor = SecondsSince(record);
+    session.Stop();
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_TRUE(avi.hasIndex);
+    ASSERT_NE(avi.First("auds"), nullptr);
+    EXPECT_NEAR(PictureSeconds(avi), heldFor, 0.1);
+    // The sound starts with the first picture and ends with the last.
+    EXPECT_NEAR(SoundSeconds(avi), PictureSeconds(avi), 0.04);
+    // The test tone is sound from its first sample on.
+    ASSERT_GT(avi.sound.size(), 64u);
+    int silentAtStart = 0;
+    while (silentAtStart < 64 && avi.sound[silentAtStart] == 0) ++silentAtStart;
+    EXPECT_LT(silentAtStart, 64);
+}
+
+TEST_F(LastingPipeline, PauseWhileRecordingKeepsOneRecordingThatStopFinishes) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    ASSERT_TRUE(session.StartRecording());
+    Wait(1.0);
+    session.Pause();
+    Wait(1.0);
+    ASSERT_TRUE(session.RecordingActive());
+    session.Run();
+    Wait(1.0);
+    session.Stop();
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_TRUE(avi.hasIndex);
+    // The paused second is not in the file.
+    EXPECT_NEAR(PictureSeconds(avi), 2.0, 0.25);
+    EXPECT_NEAR(SoundSeconds(avi), PictureSeconds(avi), 0.1);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+}  // namespace
