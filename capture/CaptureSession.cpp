@@ -133,6 +133,7 @@ void CCaptureSession::ReleaseGraph() {
     }
     mediaControl = nullptr;
     videoWindow = nullptr;
+    graphState = CaptureState::Graph::None;
     captureBuilder.reset();
     graphBuilder.reset();
     sampleGrabber.reset();
@@ -218,6 +219,7 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
 
     hr = mediaControl->Run();
     if (FAILED(hr)) return Fail(WithReason("Couldn't run the graph!"), hr);
+    graphState = CaptureState::Graph::Running;
     return S_OK;
 }
 
@@ -291,12 +293,17 @@ WindowRect CCaptureSession::LetterboxRect(const WindowRect& source, const Window
 
 HRESULT CCaptureSession::Run() {
     BusyScope busy(*this);
-    return mediaControl ? mediaControl->Run() : S_OK;
+    if (!mediaControl) return S_OK;
+    const HRESULT hr = mediaControl->Run();
+    if (SUCCEEDED(hr)) graphState = CaptureState::Graph::Running;
+    return hr;
 }
 
 HRESULT CCaptureSession::Pause() {
     BusyScope busy(*this);
-    return mediaControl ? mediaControl->Pause() : S_OK;
+    if (!mediaControl) return S_OK;
+    graphState = CaptureState::Graph::Paused;
+    return mediaControl->Pause();
 }
 
 HRESULT CCaptureSession::Stop() {
@@ -309,6 +316,7 @@ HRESULT CCaptureSession::Stop() {
         if (FAILED(captureBuilder->FinishRecording(error)))
             ShowMessage("The recording could not be finished properly: " + error);
     }
+    graphState = CaptureState::Graph::Stopped;
     return mediaControl->Stop();
 }
 
@@ -366,6 +374,14 @@ bool CCaptureSession::StartRecording() {
 
 bool CCaptureSession::RecordingActive() const {
     return captureBuilder && captureBuilder->HasRecording();
+}
+
+CaptureState CCaptureSession::State() const {
+    CaptureState state;
+    state.graph = graphState;
+    state.recording = GetRecordingProgress(state.progress);
+    if (state.recording) state.recordingPath = recordingPath;
+    return state;
 }
 
 bool CCaptureSession::GetRecordingProgress(RecordingProgress& progress) const {

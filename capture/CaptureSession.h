@@ -41,6 +41,17 @@ struct CaptureChoice {
     std::string videoDeviceName;  // as the dialog showed it, for the message when it is gone
 };
 
+// What the session is doing, in one value that the shell reads.
+struct CaptureState {
+    enum class Graph { None, Running, Paused, Stopped };
+    Graph graph = Graph::None;
+    bool recording = false;     // a recording is under way (also while paused)
+    std::string recordingPath;  // its file, as it was when it started
+    RecordingProgress progress;  // what it has written so far
+
+    bool Previewing() const { return graph == Graph::Running; }
+};
+
 class CCaptureSession {
 public:
     // Without a platform nothing can be listed or built until UsePlatform;
@@ -70,6 +81,7 @@ public:
     // true while the graph holds a recording branch that Run would resume
     // (started and not finished by Stop or a failure).
     bool RecordingActive() const;
+    CaptureState State() const;
     // Time and size written by the recording; false when nothing records.
     bool GetRecordingProgress(RecordingProgress& progress) const;
 
@@ -193,6 +205,7 @@ private:
     CaptureChoice captureChoice;
     std::optional<VideoMode> currentVideoMode;
     std::string recordingPath;  // the file of the recording under way (its messages name it)
+    CaptureState::Graph graphState = CaptureState::Graph::None;
     int busyDepth = 0;  // UI thread only
 
     // Failures reported by the streaming threads, waiting for the UI thread.

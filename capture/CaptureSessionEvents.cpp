@@ -73,7 +73,10 @@ void CCaptureSession::ProcessPendingEvents() {
         const bool previewGoesOn = failure.error.recordingOnly;
         std::string finishError;
         if (wasRecording) captureBuilder->FinishRecording(finishError);
-        if (!previewGoesOn) mediaControl->Stop();
+        if (!previewGoesOn) {
+            mediaControl->Stop();
+            graphState = CaptureState::Graph::Stopped;
+        }
         WatchGraphErrors();
 
         std::string message = (previewGoesOn ? "The recording stopped: " : "Capture stopped: ") + failure.error.reason;

@@ -58,9 +58,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     statusBar = QMainWindow::statusBar();
     statusBar->setSizeGripEnabled(false);
     statusBar->showMessage(IdleMessage());
-    recordingField = new CRecordingStatusField(
-        [](RecordingProgress& progress) { return TheCaptureSession().GetRecordingProgress(progress); },
-        [this] { return !previewing; }, statusBar);
+    recordingField = new CRecordingStatusField([] { return TheCaptureSession().State(); }, statusBar);
     statusBar->addPermanentWidget(recordingField);
 
     SetOuterSize(kMinimalSize, kMinimalSize);

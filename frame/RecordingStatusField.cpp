@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "capture/CapturePlatform.h"
+#include "capture/CaptureSession.h"
 
 QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused)
 {
@@ -18,9 +18,8 @@ QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused)
     return QStringLiteral("%1 %2  %3").arg(paused ? QStringLiteral("暂停") : QStringLiteral("录相"), time, size);
 }
 
-CRecordingStatusField::CRecordingStatusField(std::function<bool(RecordingProgress&)> source,
-                                             std::function<bool()> isPaused, QWidget* parent)
-    : QLabel(parent), progress(std::move(source)), paused(std::move(isPaused))
+CRecordingStatusField::CRecordingStatusField(std::function<CaptureState()> source, QWidget* parent)
+    : QLabel(parent), state(std::move(source))
 {
     setObjectName(QStringLiteral("recordingField"));
     timer.setInterval(kRefreshMs);
@@ -30,15 +29,16 @@ CRecordingStatusField::CRecordingStatusField(std::function<bool(RecordingProgres
 
 void CRecordingStatusField::Refresh()
 {
-    RecordingProgress figures;
-    if (!progress || !progress(figures)) {
+    const CaptureState now = state ? state() : CaptureState{};
+    if (!now.recording) {
         timer.stop();
         clear();
         hide();
         return;
     }
-    const bool isPaused = paused && paused();
-    setText(FormatRecordingProgress(figures.seconds, figures.bytes, isPaused));
+    const bool isPaused = !now.Previewing();
+    setText(FormatRecordingProgress(now.progress.seconds, now.progress.bytes, isPaused));
+    setToolTip(QString::fromStdString(now.recordingPath));
     show();
     // A paused recording does not grow; Start refreshes it again.
     if (isPaused)

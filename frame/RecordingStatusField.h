@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-struct RecordingProgress;
+struct CaptureState;
 
 // "录相 00:03:27  412 MB", or "暂停 ..." for a paused recording. Sizes are in
 // whole MB of 1024 * 1024 bytes, below 1 MB in whole KB.
@@ -20,17 +20,14 @@ class CRecordingStatusField : public QLabel {
 public:
     static constexpr int kRefreshMs = 500;
 
-    // `progress` fills in the recording's figures, false when nothing records;
-    // `paused` tells whether the preview is stopped.
-    CRecordingStatusField(std::function<bool(RecordingProgress&)> progress,
-                          std::function<bool()> paused, QWidget* parent = nullptr);
+    // `state`: what the capture session does now.
+    explicit CRecordingStatusField(std::function<CaptureState()> state, QWidget* parent = nullptr);
 
     // Reads the figures now; refreshes on its own while a recording runs,
     // hides itself when nothing records.
     void Refresh();
 
 private:
-    std::function<bool(RecordingProgress&)> progress;
-    std::function<bool()> paused;
+    std::function<CaptureState()> state;
     QTimer timer;
 };

@@ -272,14 +272,48 @@ TEST_F(SessionWithFake, AFailureOfTheRecordingAloneEndsItAndThePreviewGoesOn) {
     int graphStopped = 0, recordingStopped = 0;
     session.SetGraphStoppedHandler([&] { ++graphStopped; });
     session.SetRecordingStoppedHandler([&] { ++recordingStopped; });
+    const std::string recorded = ReadPath(settings.videoFilePath);
+    StorePath(settings.videoFilePath, ::testing::TempDir() + "lumora-chosen-later.avi");
+    script->calls.clear();
     script->errorHandler({"No space left on device", true});
     session.ProcessPendingEvents();
     EXPECT_EQ(recordingStopped, 1);
     EXPECT_EQ(graphStopped, 0);
     EXPECT_FALSE(session.RecordingActive());
-    EXPECT_EQ(script->calls.back(), "Run");
+    // The preview was never stopped for it.
+    EXPECT_FALSE(Called("Stop"));
+    EXPECT_EQ(session.State().graph, CaptureState::Graph::Running);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("No space left on device"), std::string::npos);
+    // The message names the file that was written, not the one chosen since.
+    EXPECT_NE(messages[0].find(recorded), std::string::npos);
+    EXPECT_EQ(messages[0].find("chosen-later"), std::string::npos);
+}
+
+TEST_F(SessionWithFake, TheStateFollowsTheCommandsAndKeepsTheRecordingsOwnFile) {
+    EXPECT_EQ(session.State().graph, CaptureState::Graph::None);
+    ASSERT_EQ(Build(), S_OK);
+    EXPECT_TRUE(session.State().Previewing());
+    EXPECT_FALSE(session.State().recording);
+    const std::string recorded = ReadPath(settings.videoFilePath);
+    ASSERT_TRUE(session.StartRecording());
+    StorePath(settings.videoFilePath, ::testing::TempDir() + "lumora-chosen-later.avi");
+    script->progress = RecordingProgress{2.5, 4096};
+    CaptureState state = session.State();
+    EXPECT_TRUE(state.recording);
+    EXPECT_EQ(state.recordingPath, recorded);
+    EXPECT_EQ(state.progress.bytes, 4096u);
+    session.Pause();
+    state = session.State();
+    EXPECT_EQ(state.graph, CaptureState::Graph::Paused);
+    EXPECT_TRUE(state.recording);
+    session.Stop();
+    state = session.State();
+    EXPECT_EQ(state.graph, CaptureState::Graph::Stopped);
+    EXPECT_FALSE(state.recording);
+    EXPECT_TRUE(state.recordingPath.empty());
+    session.Run();
+    EXPECT_TRUE(session.State().Previewing());
 }
 
 }  // namespace
