@@ -11,6 +11,7 @@ namespace {
 // Once the sound has stalled, silence follows the clock closely.
 constexpr GstClockTime kCatchUpLag = 500 * GST_MSECOND;
 constexpr auto kTick = std::chrono::milliseconds(100);
+constexpr auto kFirstPictureWait = std::chrono::milliseconds(500);
 }  // namespace
 
 SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput, GstPad* pictureEntry,
@@ -68,7 +69,15 @@ GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, 
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     {
         std::lock_guard lock(self->mutex);
-        if (GST_CLOCK_TIME_IS_VALID(self->firstPicture) || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+        if (GST_CLOCK_TIME_IS_VALID(self->firstPicture)) return GST_PAD_PROBE_OK;
+    }
+    // A camera that stamps no times (a PipeWire producer may not): its
+    // picture is of the moment it arrives, or the sound would never start.
+    if (!GST_BUFFER_PTS_IS_VALID(buffer)) {
+        const GstClockTime now = self->RunningTimeNow();
+        std::lock_guard lock(self->mutex);
+        if (!GST_CLOCK_TIME_IS_VALID(self->firstPicture)) self->firstPicture = now;
+        return GST_PAD_PROBE_OK;
     }
     GstClockTime running = GST_BUFFER_PTS(buffer);
     if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
@@ -80,13 +89,18 @@ GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, 
     }
     std::lock_guard lock(self->mutex);
     if (!GST_CLOCK_TIME_IS_VALID(self->firstPicture)) self->firstPicture = running;
+    self->wake.notify_all();
     return GST_PAD_PROBE_OK;
 }
 
 GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     if (!GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
+    // The first picture is on its way as the recording joins; the sound
+    // waits for its time (in the queue before it) rather than being lost.
+    if (!GST_CLOCK_TIME_IS_VALID(soundEnd))
+        wake.wait_for(lock, kFirstPictureWait, [this] { return GST_CLOCK_TIME_IS_VALID(firstPicture) || quit; });
     if (!haveSegment) return GST_PAD_PROBE_OK;
     const GstClockTime start = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
     if (!GST_CLOCK_TIME_IS_VALID(start)) return GST_PAD_PROBE_OK;
