@@ -295,7 +295,12 @@ HRESULT CCaptureSession::Run() {
     BusyScope busy(*this);
     if (!mediaControl) return S_OK;
     const HRESULT hr = mediaControl->Run();
-    if (SUCCEEDED(hr)) graphState = CaptureState::Graph::Running;
+    if (FAILED(hr)) {
+        // A camera unplugged while stopped, say: the user learns which.
+        graphState = CaptureState::Graph::Stopped;
+        return Fail(WithReason("Couldn't run the graph!"), hr);
+    }
+    graphState = CaptureState::Graph::Running;
     return hr;
 }
 

@@ -77,6 +77,7 @@ GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, 
         const GstClockTime now = self->RunningTimeNow();
         std::lock_guard lock(self->mutex);
         if (!GST_CLOCK_TIME_IS_VALID(self->firstPicture)) self->firstPicture = now;
+        self->wake.notify_all();
         return GST_PAD_PROBE_OK;
     }
     GstClockTime running = GST_BUFFER_PTS(buffer);

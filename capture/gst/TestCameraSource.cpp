@@ -121,6 +121,7 @@ struct CameraState {
     guint64 index = 0;
     bool firstFrame = true;
     unsigned unplugsAtStart = 0;
+    unsigned unplugsAtOpen = 0;  // a camera opened before an unplug never streams again
 
     // Guards the rest, which unlock reaches from another thread.
     std::mutex mutex;
@@ -160,6 +161,10 @@ GstStaticPadTemplate sourceTemplate = GST_STATIC_PAD_TEMPLATE(
 gboolean Start(GstBaseSrc* source) {
     startCount.fetch_add(1);
     CameraState& state = StateOf(source);
+    if (unplugCount.load() != state.unplugsAtOpen) {
+        GST_ELEMENT_ERROR(source, RESOURCE, OPEN_READ, ("The camera was unplugged."), (nullptr));
+        return FALSE;
+    }
     state.firstFrame = true;
     state.index = 0;
     state.unplugsAtStart = unplugCount.load();
@@ -289,7 +294,10 @@ static void lumora_test_camera_src_finalize(GObject* object) {
 }
 
 static GstStateChangeReturn lumora_test_camera_src_change_state(GstElement* element, GstStateChange transition) {
-    if (transition == GST_STATE_CHANGE_NULL_TO_READY) lumora::gst::openCount.fetch_add(1);
+    if (transition == GST_STATE_CHANGE_NULL_TO_READY) {
+        lumora::gst::openCount.fetch_add(1);
+        lumora::gst::StateOf(element).unplugsAtOpen = lumora::gst::unplugCount.load();
+    }
     return GST_ELEMENT_CLASS(lumora_test_camera_src_parent_class)->change_state(element, transition);
 }
 

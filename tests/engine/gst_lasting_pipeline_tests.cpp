@@ -102,3 +102,26 @@ TEST_F(LastingPipeline, PauseWhileRecordingKeepsOneRecordingThatStopFinishes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The camera stays open while stopped; one unplugged meanwhile cannot
+// stream again, and Start video says so instead of showing a dead picture.
+TEST_F(LastingPipeline, ACameraUnpluggedWhileStoppedIsNamedWhenStartedAgain) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    session.Stop();
+    lumora::gst::UnplugTestCamera();
+    lumora::gst::ReplugTestCamera();
+    EXPECT_TRUE(FAILED(session.Run()));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Couldn't run the graph!", 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("Lumora Test Pattern"), std::string::npos) << messages[0];
+    EXPECT_EQ(session.State().graph, CaptureState::Graph::Stopped);
+    // A new build opens the camera afresh.
+    const int before = owner.Frames();
+    ASSERT_EQ(Build(), S_OK);
+    EXPECT_TRUE(WaitForFrames(before + 3));
+}
+
+}  // namespace
