@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
+
 namespace {
 
 Display* DisplayOf(void* display) { return static_cast<Display*>(display); }
@@ -24,6 +26,8 @@ XTestWindow::XTestWindow(int width, int height) {
     const Window created = XCreateSimpleWindow(opened, DefaultRootWindow(opened), 0, 0, static_cast<unsigned>(width),
                                                static_cast<unsigned>(height), 0, 0, 0);
     window = created;
+    windowWidth = width;
+    windowHeight = height;
     XMapWindow(opened, created);
     XSync(opened, False);
 }
@@ -43,8 +47,19 @@ std::size_t XTestWindow::TopLevelWindows() const {
     return count;
 }
 
+bool XTestWindow::Clip(int& left, int& top, int& width, int& height) const {
+    Display* shown = DisplayOf(display);
+    const int right = std::min({left + width, windowWidth, DisplayWidth(shown, DefaultScreen(shown))});
+    const int bottom = std::min({top + height, windowHeight, DisplayHeight(shown, DefaultScreen(shown))});
+    left = std::max(left, 0);
+    top = std::max(top, 0);
+    width = right - left;
+    height = bottom - top;
+    return width > 0 && height > 0;
+}
+
 bool XTestWindow::Drawn(int left, int top, int width, int height) const {
-    if (!display) return false;
+    if (!display || !Clip(left, top, width, height)) return false;
     XSync(DisplayOf(display), False);
     XImage* image = XGetImage(DisplayOf(display), static_cast<Window>(window), left, top,
                               static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes, ZPixmap);
@@ -54,4 +69,26 @@ bool XTestWindow::Drawn(int left, int top, int width, int height) const {
         for (int x = 0; x < width && !found; ++x) found = XGetPixel(image, x, y) != 0;
     XDestroyImage(image);
     return found;
+}
+
+uint64_t XTestWindow::Fingerprint(int left, int top, int width, int height) const {
+    if (!display || !Clip(left, top, width, height)) return 0;
+    XSync(DisplayOf(display), False);
+    XImage* image = XGetImage(DisplayOf(display), static_cast<Window>(window), left, top,
+                              static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image) return 0;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) hash = (hash ^ XGetPixel(image, x, y)) * 1099511628211ull;
+    XDestroyImage(image);
+    return hash;
+}
+
+void XTestWindow::Resize(int width, int height) {
+    if (!display) return;
+    XResizeWindow(DisplayOf(display), static_cast<Window>(window), static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+    windowWidth = width;
+    windowHeight = height;
+    XSync(DisplayOf(display), False);
 }

@@ -19,10 +19,19 @@ public:
     uint64_t Id() const { return window; }
     // The windows directly under the root window.
     std::size_t TopLevelWindows() const;
-    // Whether any pixel of the area is not black.
+    // Whether any pixel of the area (clipped to what is on the screen) is not black.
     bool Drawn(int left, int top, int width, int height) const;
+    // A hash of the area's pixels: a moving picture changes it.
+    uint64_t Fingerprint(int left, int top, int width, int height) const;
+    // Resizes the window, as the view does with the video window.
+    void Resize(int width, int height);
 
 private:
+    // The part of the area inside the window and on the screen (reading
+    // outside them is an X error, which ends the process); false: none.
+    bool Clip(int& left, int& top, int& width, int& height) const;
+
     void* display = nullptr;
     uint64_t window = 0;
+    int windowWidth = 0, windowHeight = 0;
 };

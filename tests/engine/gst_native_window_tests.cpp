@@ -15,27 +15,12 @@
 #include "capture/gst/GstTesting.h"
 #include "snapshot/GrabberCallback.h"
 #include "tests/engine/GstSessionFixture.h"
+#include "tests/engine/NativeOwner.h"
 #include "tests/engine/XTestWindow.h"
 
 namespace {
 
 using namespace gst_session;
-
-// The fake owner, with a native window the sink may draw into.
-class NativeOwner : public FakeOwner {
-public:
-    uint64_t NativeWindowId() override { return window; }
-    void SetNativeHandlers(std::function<void()> redrawHandler, std::function<VideoFrame()> latest) override {
-        redraw = std::move(redrawHandler);
-        latestDrawn = std::move(latest);
-    }
-    void FrameDrawn() override { drawn.fetch_add(1); }
-
-    uint64_t window = 0;
-    std::function<void()> redraw;
-    std::function<VideoFrame()> latestDrawn;
-    std::atomic<int> drawn{0};
-};
 
 class NativeWindow : public GstSession {
 protected:
