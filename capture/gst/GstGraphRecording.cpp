@@ -82,7 +82,8 @@ bool GstGraph::JoinRecording(std::string& error) {
     if (!built || !recording) return false;
     RecordingBin joining;
     GstElement* pipeline = built->pipeline.get();
-    if (!BuildRecordingBin(joining, *recording, built->teeCarriesJpeg, pipeline, gate, error)) return false;
+    const CameraFrames frames{built->teeCarriesJpeg, built->cameraLendsMemory};
+    if (!BuildRecordingBin(joining, *recording, frames, pipeline, gate, error)) return false;
     meter.Restart(true);
     GstElement* bin = joining.bin.get();
     gst_bin_add(GST_BIN(pipeline), bin);

@@ -90,12 +90,17 @@ bool PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, std::st
     if (!videoSource.AddSourceChain(bin, first, last, keepJpeg, deliversJpeg, error)) return false;
     built.videoSource = first;
     built.sourceElements = Children();
+    // A PipeWire stream's frames are its mapped buffers, gone with the stream
+    // (JPEG frames decoded before the tee are the decoder's own).
+    const GstElementFactory* factory = gst_element_get_factory(first);
+    built.cameraLendsMemory = factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc";
     built.teeCarriesJpeg = keepJpeg && deliversJpeg;
     if (deliversJpeg && !built.teeCarriesJpeg) {
         // Decoded once, for the preview and the recording alike.
         GstElement* decoder = Add("jpegdec", error);
         if (!decoder || !Link(last, decoder, error)) return false;
         last = decoder;
+        built.cameraLendsMemory = false;
     }
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &KeepCameraFormat, nullptr, nullptr);

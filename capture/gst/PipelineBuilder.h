@@ -29,6 +29,7 @@ struct BuiltPipeline {
     std::set<GstElement*> sourceElements;
     ProbeList probes;
     bool teeCarriesJpeg = false;  // the camera's JPEG frames, kept for a recording
+    bool cameraLendsMemory = false;  // its frames are the camera's own mapped buffers
 
     // Takes off every callback into the graph (bus, appsink, pad probes).
     void Detach();

@@ -18,15 +18,43 @@ std::atomic<bool> jpegPassThrough{true};
 void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "caps", caps.get(), nullptr); }
 
 // A camera lends its frames from a small pool (a PipeWire camera's holds a
-// handful and does not copy when it runs dry). The pictures waiting in the
-// recording's queue, seconds of them while a compressor catches up, would
-// keep the whole pool and the camera would stop: they wait as copies.
-GstPadProbeReturn CopyPooledFrames(GstPad*, GstPadProbeInfo* info, gpointer) {
+// handful and does not copy when it runs dry), or from memory that goes
+// when the camera does (a PipeWire stream's mapped buffers, which it wraps
+// as plain memory). The pictures waiting in the recording's queue, seconds
+// of them while a compressor catches up, would keep the whole pool, or be
+// read after the camera was unplugged: they wait as copies of their own.
+bool LentByTheCamera(GstBuffer* buffer, bool cameraLendsAll) {
+    if (cameraLendsAll || buffer->pool) return true;
+    for (guint i = 0; i < gst_buffer_n_memory(buffer); ++i)
+        if (!gst_memory_is_type(gst_buffer_peek_memory(buffer, i), GST_ALLOCATOR_SYSMEM)) return true;
+    return false;
+}
+
+// Frames without times (PipeWire nodes whose producer sets none) get the
+// running time at which they reach the recording, as a camera stamps its
+// own: the multiplexer would otherwise count their times from zero, out of
+// step with the sound, and the recording's length would read 0.
+void StampIfUntimed(GstPad* pad, GstBuffer* buffer) {
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) return;
+    const ElementPtr element(gst_pad_get_parent_element(pad));
+    const ObjectPtr<GstClock> clock(element ? gst_element_get_clock(element.get()) : nullptr);
+    if (!clock) return;
+    const GstClockTime now = gst_clock_get_time(clock.get());
+    const GstClockTime base = gst_element_get_base_time(element.get());
+    GST_BUFFER_PTS(buffer) = now > base ? now - base : 0;
+}
+
+// Each picture as the recording keeps it: its own copy when the camera
+// lent it, and with a time.
+GstPadProbeReturn TakeFrame(GstPad* pad, GstPadProbeInfo* info, gpointer cameraLendsAll) {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!buffer || !buffer->pool) return GST_PAD_PROBE_OK;
-    GstBuffer* copy = gst_buffer_copy_deep(buffer);
-    gst_buffer_unref(buffer);
-    GST_PAD_PROBE_INFO_DATA(info) = copy;
+    if (!buffer) return GST_PAD_PROBE_OK;
+    const bool lent = LentByTheCamera(buffer, cameraLendsAll != nullptr);
+    if (!lent && GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+    GstBuffer* kept = lent ? gst_buffer_copy_deep(buffer) : gst_buffer_make_writable(buffer);
+    if (lent) gst_buffer_unref(buffer);
+    StampIfUntimed(pad, kept);
+    GST_PAD_PROBE_INFO_DATA(info) = kept;
     return GST_PAD_PROBE_OK;
 }
 
@@ -35,7 +63,7 @@ public:
     Builder(RecordingBin& out, GstElement* pipeline, const GatePtr& gate)
         : built(out), pipeline(pipeline), gate(gate) {}
 
-    bool Build(const RecordingBranch& recording, bool teeCarriesJpeg, std::string& error) {
+    bool Build(const RecordingBranch& recording, const CameraFrames& frames, std::string& error) {
         built.bin = AdoptFloating(gst_bin_new("recording"));
         built.path = recording.path;
         bin = GST_BIN(built.bin.get());
@@ -51,7 +79,8 @@ public:
         built.fileSink = file;
         PadPtr queueInput(gst_element_get_static_pad(queue, "sink"));
         Probe(queue, "sink", ProbeKind::RecordingInput);
-        gst_pad_add_probe(queueInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &CopyPooledFrames, nullptr, nullptr);
+        gst_pad_add_probe(queueInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &TakeFrame,
+                          frames.lentMemory ? &built : nullptr, nullptr);
         Probe(queue, "src", ProbeKind::RecordingOutput);
         Probe(file, "sink", ProbeKind::FileInput);
         GstPad* ghost = gst_ghost_pad_new("sink", queueInput.get());
@@ -59,7 +88,7 @@ public:
         built.entry = Ref(ghost);
         built.eosEntryPads.push_back(std::move(queueInput));
 
-        if (!AddPictures(queue, mux, recording, teeCarriesJpeg, error)) return false;
+        if (!AddPictures(queue, mux, recording, frames.jpeg, error)) return false;
         if (recording.audioRendered && recording.audioSource &&
             !AddSound(mux, recording, built.eosEntryPads.front().get(), error))
             return false;
@@ -193,9 +222,9 @@ bool RecordingBin::Join(GstPad* pad) {
     return GST_PAD_LINK_SUCCESSFUL(gst_pad_link(teePad.get(), entry.get()));
 }
 
-bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, bool teeCarriesJpeg,
+bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, const CameraFrames& frames,
                        GstElement* pipeline, const GatePtr& gate, std::string& error) {
-    return Builder(out, pipeline, gate).Build(recording, teeCarriesJpeg, error);
+    return Builder(out, pipeline, gate).Build(recording, frames, error);
 }
 
 }  // namespace lumora::gst

@@ -62,8 +62,13 @@ struct RecordingBin {
 
 };
 
-// `teeCarriesJpeg`: the camera's JPEG frames reach the tee undecoded.
-bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, bool teeCarriesJpeg,
+// What the camera's tee hands on.
+struct CameraFrames {
+    bool jpeg = false;        // the camera's JPEG frames, undecoded
+    bool lentMemory = false;  // every frame is memory the camera takes back when it goes
+};
+
+bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, const CameraFrames& frames,
                        GstElement* pipeline, const GatePtr& gate, std::string& error);
 
 // Whether a recording with this compressor keeps a JPEG camera's frames as

@@ -68,17 +68,9 @@ GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, 
     auto* self = static_cast<SoundGapFiller*>(data);
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     {
+        // Every picture carries its time (the camera's, or its arrival's).
         std::lock_guard lock(self->mutex);
-        if (GST_CLOCK_TIME_IS_VALID(self->firstPicture)) return GST_PAD_PROBE_OK;
-    }
-    // A camera that stamps no times (a PipeWire producer may not): its
-    // picture is of the moment it arrives, or the sound would never start.
-    if (!GST_BUFFER_PTS_IS_VALID(buffer)) {
-        const GstClockTime now = self->RunningTimeNow();
-        std::lock_guard lock(self->mutex);
-        if (!GST_CLOCK_TIME_IS_VALID(self->firstPicture)) self->firstPicture = now;
-        self->wake.notify_all();
-        return GST_PAD_PROBE_OK;
+        if (GST_CLOCK_TIME_IS_VALID(self->firstPicture) || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
     }
     GstClockTime running = GST_BUFFER_PTS(buffer);
     if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {

@@ -61,10 +61,19 @@ TEST_F(PipeWireCamera, IsListedOncePreviewsAndRecordsInItsOwnMode) {
     ASSERT_TRUE(WaitForFrames(10));
     EXPECT_EQ(owner.lastWidth, 640);
 
+    // Record joins the running preview: the picture goes on through the
+    // second of Record, and the file holds the time until Stop.
+    using Clock = std::chrono::steady_clock;
+    const auto since = [](Clock::time_point start) {
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    const int before = owner.Frames();
+    const Clock::time_point record = Clock::now();
     ASSERT_TRUE(session.StartRecording());
-    // Record starts the camera again, which PipeWire links anew, sometimes
-    // only after a second or two: three seconds of pictures are waited for.
-    for (int i = 0; i < 200 && lumora::gst::FramesOfferedToRecording() < 90; ++i) Wait(0.05);
+    while (since(record) < 1.0) Wait(0.01);
+    EXPECT_GE(owner.Frames() - before, 28) << "pictures shown in the second of Record";
+    while (since(record) < 3.0) Wait(0.01);
+    const double held = since(record);
     session.Stop();
     EXPECT_TRUE(messages.empty()) << messages.front();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
@@ -73,9 +82,9 @@ TEST_F(PipeWireCamera, IsListedOncePreviewsAndRecordsInItsOwnMode) {
     EXPECT_EQ(avi.width, 640u);
     EXPECT_EQ(avi.height, 480u);
     EXPECT_EQ(avi.First("vids")->handler, "MJPG");
-    // Every picture the camera sent reached the file (its producer here
-    // stamps no times, so pictures are counted, not timed).
-    EXPECT_GE(avi.totalFrames, 90u);
+    EXPECT_NEAR(PictureSeconds(avi), held, 0.1);
+    EXPECT_NEAR(SoundSeconds(avi), PictureSeconds(avi), 0.04);
+    // Every picture that entered the recording reached the file.
     const auto offered = static_cast<double>(lumora::gst::FramesOfferedToRecording());
     EXPECT_NEAR(static_cast<double>(avi.totalFrames), offered, 3.0);
     EXPECT_EQ(avi.videoChunks, avi.totalFrames);
