@@ -122,8 +122,7 @@ bool CLumoraView::StartVideo()
 void CLumoraView::OnGraphLost()
 {
     graphBuilt = false;
-    showBackground = true;
-    update();
+    ShowBackground();
 }
 
 void CLumoraView::FitPreview()
@@ -146,7 +145,15 @@ void CLumoraView::PauseVideo()
 void CLumoraView::StopVideo()
 {
     TheCaptureSession().Stop();
+    ShowBackground();
+}
+
+// Nothing draws into the video window any more: it goes until the next
+// picture, and the view's background shows in its place.
+void CLumoraView::ShowBackground()
+{
     showBackground = true;
+    if (videoWindow) videoWindow->HideUntilDrawn();
     update();
 }
 
@@ -219,7 +226,8 @@ IVideoWindow* CLumoraView::AttachVideoWindow()
 {
     if (!videoWindow) videoWindow = new CVideoWindow(this);
     videoWindow->setGeometry(rect());
-    videoWindow->show();
+    // Shown by its first picture: until then the view paints.
+    videoWindow->HideUntilDrawn();
     return videoWindow;
 }
 
@@ -229,7 +237,7 @@ IVideoWindow* CLumoraView::AttachVideoWindow()
 void CLumoraView::DetachVideoWindow()
 {
     if (!videoWindow) return;
-    videoWindow->hide();
+    videoWindow->HideUntilDrawn();
     videoWindow->DropFrame();
 }
 

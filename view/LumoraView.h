@@ -25,7 +25,7 @@ struct DeviceChoice {
     int32_t videoCompressorIndex = -1;
     int32_t audioCompressorIndex = -1;
     int32_t videoDeviceCount = -1;  // devices the dialog listed; -1 = not known
-    CaptureChoice captureChoice{};  // the picture mode and sound input
+    CaptureChoice captureChoice{};  // the camera's identity, the picture mode and sound input
 };
 
 class CLumoraView : public QWidget, public IOwnerWindow {
@@ -87,6 +87,7 @@ protected:
 
 private:
     void OnDraw(QPainter& painter, const QRect& clientRect);
+    void ShowBackground();
     DeviceChoice RunDeviceDialog();
 
     CMainFrame* frame;

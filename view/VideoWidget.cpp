@@ -65,9 +65,37 @@ void CVideoWindow::SetNativeHandlers(std::function<void()> redrawHandler, std::f
 
 void CVideoWindow::FrameDrawn()
 {
+    CountFrame();
+    PreviewStats::CountPainted();
+}
+
+void CVideoWindow::CountFrame()
+{
     framesPresented.fetch_add(1);
     PreviewStats::CountPresented();
-    PreviewStats::CountPainted();
+    if (showWanted.exchange(false))
+        QMetaObject::invokeMethod(this, [this] { ShowIfDrawn(); }, Qt::QueuedConnection);
+}
+
+void CVideoWindow::HideUntilDrawn()
+{
+    waitingForFrame = true;
+    framesAtHide = framesPresented.load();
+    hide();
+    showWanted.store(true);
+}
+
+void CVideoWindow::ShowIfDrawn()
+{
+    if (!waitingForFrame) return;
+    if (framesPresented.load() == framesAtHide) {
+        // Woken by a frame counted before the hide: wait for the next one,
+        // unless it came in the meantime.
+        showWanted.store(true);
+        if (framesPresented.load() == framesAtHide) return;
+    }
+    waitingForFrame = false;
+    setVisible(visibleWanted);
 }
 
 QPaintEngine* CVideoWindow::paintEngine() const
@@ -89,7 +117,8 @@ void CVideoWindow::SetWindowPosition(int32_t left, int32_t top, int32_t width, i
 
 void CVideoWindow::SetVisible(bool visible)
 {
-    setVisible(visible);
+    visibleWanted = visible;
+    setVisible(visible && !waitingForFrame);
 }
 
 void CVideoWindow::PresentFrame(const VideoFrame& frame)
@@ -101,8 +130,7 @@ void CVideoWindow::PresentFrame(const VideoFrame& frame)
         latest.swap(image);
         ++latestSerial;
     }
-    framesPresented.fetch_add(1);
-    PreviewStats::CountPresented();
+    CountFrame();
     // One pending repaint is enough; later frames are picked up by it.
     if (!repaintQueued.exchange(true)) {
         QMetaObject::invokeMethod(this, [this] {

@@ -32,6 +32,11 @@ public:
 
     // Lets go of the latest frame (the engine has stopped presenting).
     void DropFrame();
+    // Hidden from now until a frame is drawn into it again, so that the view
+    // paints its own background wherever no picture is being drawn: the
+    // native window is not cleared by anyone, and would keep whatever was
+    // over it last (a menu, a dialog).
+    void HideUntilDrawn();
     // A copy of the latest frame shown (empty before the first one).
     QImage LatestFrame() const;
     int FramesPresented() const { return framesPresented.load(); }
@@ -43,6 +48,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Streaming thread: a frame was presented or drawn.
+    void CountFrame();
+    void ShowIfDrawn();
+
     mutable std::mutex imageMutex;
     QImage latest;               // guarded by imageMutex; shares the frame's pixels
     uint64_t latestSerial = 0;   // guarded by imageMutex
@@ -52,4 +61,8 @@ private:
     std::function<VideoFrame()> latestDrawn;  // UI thread
     std::atomic<bool> repaintQueued{false};
     std::atomic<int> framesPresented{0};
+    bool visibleWanted = true;   // UI thread: as the engine set it
+    bool waitingForFrame = false;  // UI thread: hidden until drawn
+    int framesAtHide = 0;          // UI thread
+    std::atomic<bool> showWanted{false};  // the next frame asks the UI thread to show
 };
