@@ -85,12 +85,14 @@ void CCaptureSession::ProcessPendingEvents() {
                            ? "\nThe recording up to this point was kept in \"" + path + "\"."
                            : "\nThe recording in \"" + path + "\" could not be finished: " + finishError;
         }
-        ShowMessage(message);
+        // The shell takes down its picture before the message box opens
+        // over it.
         if (previewGoesOn) {
             if (recordingStoppedHandler) recordingStoppedHandler();
         } else if (graphStoppedHandler) {
             graphStoppedHandler();
         }
+        ShowMessage(message);
         break;  // one failure often arrives as several reports
     }
 }

@@ -97,7 +97,12 @@ DeviceChoice CLumoraView::RunDeviceDialog()
 bool CLumoraView::StartVideo()
 {
     if (graphBuilt) {
-        TheCaptureSession().Run();
+        // A camera that cannot stream again (unplugged while stopped) was
+        // named in a message; the next Start video chooses again.
+        if (FAILED(TheCaptureSession().Run())) {
+            OnGraphLost();
+            return false;
+        }
         showBackground = false;
         update();
         return true;

@@ -101,6 +101,27 @@ TEST_F(ViewTest, OpenResetsTheGraphFlag)
 
 // An unplugged camera, while recording: the message names it, the file is
 // kept, and the next Start video asks for a camera again.
+TEST_F(ViewTest, ACameraUnpluggedWhileStoppedIsNamedAtStartAndTheNextStartChoosesAgain)
+{
+    ChooseTestPattern();
+    frame->OnStartVideo();
+    ASSERT_TRUE(view->graphBuilt);
+    frame->OnStopVideo();
+    lumora::gst::UnplugTestCamera();
+    lumora::gst::ReplugTestCamera();
+    frame->OnStartVideo();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().contains(QStringLiteral("Lumora Test Pattern"))) << messages.front().toStdString();
+    EXPECT_FALSE(frame->previewing);
+    EXPECT_FALSE(view->graphBuilt);
+    EXPECT_TRUE(view->showBackground);
+
+    ChooseTestPattern();
+    frame->OnStartVideo();
+    EXPECT_EQ(deviceDialogShown, 2);
+    EXPECT_TRUE(frame->previewing);
+}
+
 TEST_F(ViewTest, ACameraThatGoesAwayLetsTheNextStartChooseAgain)
 {
     ChooseTestPattern();
