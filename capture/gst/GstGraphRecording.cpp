@@ -134,10 +134,19 @@ void GstGraph::DropBranch() {
         branchBin = nullptr;
         branchFileSink = nullptr;
     }
-    if (!stopped) {
-        // A device of the branch hangs: the pipeline goes with it.
-        AbandonPipeline("The recording's devices did not stop within " +
-                        std::to_string(kBranchStateLimit.count()) + " seconds.");
+    // A bin let go of while anything in it still runs would be freed under
+    // its own streaming threads: only one that reached NULL is let go here.
+    GstState reached = GST_STATE_VOID_PENDING;
+    gst_element_get_state(branch->bin.get(), &reached, nullptr, 0);
+    if (!stopped || *stopped == GST_STATE_CHANGE_FAILURE || reached != GST_STATE_NULL) {
+        // A device of the branch hangs: the pipeline goes with it, and its
+        // worker takes both down whenever the device lets go.
+        if (built) {
+            AbandonPipeline("The recording's devices did not stop within " +
+                            std::to_string(kBranchStateLimit.count()) + " seconds.");
+        } else {
+            branch.reset();  // its pipeline was given up already and takes it down
+        }
         return;
     }
     branch->probes.RemoveAll();
