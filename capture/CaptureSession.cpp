@@ -223,35 +223,6 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     return S_OK;
 }
 
-// The chosen mode when the camera still offers it, else its default mode.
-void CCaptureSession::ChooseVideoMode() {
-    IAMStreamConfig* config = videoCaptureFilter->QueryStreamConfig();
-    std::vector<VideoMode> modes;
-    if (!config || FAILED(config->GetModes(modes)) || modes.empty()) return;
-    const std::optional<VideoMode>& chosen = captureChoice.videoMode;
-    if (chosen && std::find(modes.begin(), modes.end(), *chosen) != modes.end())
-        currentVideoMode = chosen;
-    else
-        currentVideoMode = ChooseDefaultMode(modes);
-    if (currentVideoMode && FAILED(config->SetFormat(*currentVideoMode))) currentVideoMode.reset();
-}
-
-void CCaptureSession::BindAudioInput() {
-    audioCaptureFilter.reset();
-    if (captureChoice.sound == CaptureChoice::Sound::None) return;
-    bool bound = false;
-    if (captureChoice.sound == CaptureChoice::Sound::Device) {
-        WalkCategory(DeviceCategory::AudioInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
-            if (IdentityOf(entry, name) != captureChoice.audioDevicePath) return false;
-            entry.BindToObject(audioCaptureFilter);
-            bound = true;
-            return true;
-        });
-    }
-    // The system's default input is listed first.
-    if (!bound) BindCategory(DeviceCategory::AudioInputDevice, 0, audioCaptureFilter);
-}
-
 void CCaptureSession::SetupVideoWindow() {
     if (!videoWindow) return;
     if (FAILED(videoWindow->PutOwner(ownerWindow))) return;

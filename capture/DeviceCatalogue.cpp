@@ -1,9 +1,12 @@
 // The capture session's device catalogue: the video inputs and the
-// compressors it lists for the options, and binds by their place in a list.
+// compressors it lists for the options and binds (by their place in a list,
+// or a camera by its identity), the camera's mode and the sound input.
 
+#include <algorithm>
 #include <string>
 
 #include "capture/CaptureSession.h"
+#include "capture/VideoModes.h"
 #include "base/Utf8.h"
 
 namespace {
@@ -149,4 +152,33 @@ bool CCaptureSession::BindVideoDeviceByPath(const std::string& path, std::shared
         return true;
     });
     return found;
+}
+
+// The chosen mode when the camera still offers it, else its default mode.
+void CCaptureSession::ChooseVideoMode() {
+    IAMStreamConfig* config = videoCaptureFilter->QueryStreamConfig();
+    std::vector<VideoMode> modes;
+    if (!config || FAILED(config->GetModes(modes)) || modes.empty()) return;
+    const std::optional<VideoMode>& chosen = captureChoice.videoMode;
+    if (chosen && std::find(modes.begin(), modes.end(), *chosen) != modes.end())
+        currentVideoMode = chosen;
+    else
+        currentVideoMode = ChooseDefaultMode(modes);
+    if (currentVideoMode && FAILED(config->SetFormat(*currentVideoMode))) currentVideoMode.reset();
+}
+
+void CCaptureSession::BindAudioInput() {
+    audioCaptureFilter.reset();
+    if (captureChoice.sound == CaptureChoice::Sound::None) return;
+    bool bound = false;
+    if (captureChoice.sound == CaptureChoice::Sound::Device) {
+        WalkCategory(DeviceCategory::AudioInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
+            if (IdentityOf(entry, name) != captureChoice.audioDevicePath) return false;
+            entry.BindToObject(audioCaptureFilter);
+            bound = true;
+            return true;
+        });
+    }
+    // The system's default input is listed first.
+    if (!bound) BindCategory(DeviceCategory::AudioInputDevice, 0, audioCaptureFilter);
 }
