@@ -84,7 +84,7 @@ bool GstGraph::JoinRecording(std::string& error) {
     GstElement* pipeline = built->pipeline.get();
     const CameraFrames frames{built->teeCarriesJpeg, built->cameraLendsMemory};
     if (!BuildRecordingBin(joining, *recording, frames, pipeline, gate, error)) return false;
-    meter.Restart(true);
+    meter.Restart();
     GstElement* bin = joining.bin.get();
     gst_bin_add(GST_BIN(pipeline), bin);
     {

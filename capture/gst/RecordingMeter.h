@@ -17,11 +17,10 @@ struct RecordingMeter {
     std::atomic<int64_t> lastTime{-1};
     std::atomic<bool> fileSinkFailed{false};
 
-    // A new pipeline; a recording of its own starts counting afresh.
-    void Restart(bool newRecording) {
+    // A new recording starts counting afresh.
+    void Restart() {
         bytesToFile.store(0);
         fileSinkFailed.store(false);
-        if (!newRecording) return;
         framesOffered.store(0);
         firstTime.store(-1);
         lastTime.store(-1);
