@@ -101,7 +101,9 @@ GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
     if (!GST_CLOCK_TIME_IS_VALID(soundEnd)) {
         // Sound from before the recording's first picture is not kept.
         if (!GST_CLOCK_TIME_IS_VALID(firstPicture) || end <= firstPicture) return GST_PAD_PROBE_DROP;
-        GST_PAD_PROBE_INFO_DATA(info) = AlignStart(buffer, start);
+        GstBuffer* aligned = AlignStart(buffer, start);
+        if (!aligned) return GST_PAD_PROBE_DROP;
+        GST_PAD_PROBE_INFO_DATA(info) = aligned;
         soundEnd = end;
         return GST_PAD_PROBE_OK;
     }
@@ -113,7 +115,8 @@ GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
 }
 
 // Takes `buffer`; returns it cut or lengthened to start at firstPicture
-// (as it is when its format is unknown).
+// (as it is when its format is unknown). Null, with `buffer` not taken,
+// when none of it is left.
 GstBuffer* SoundGapFiller::AlignStart(GstBuffer* buffer, GstClockTime start) {
     const CapsPtr caps(gst_pad_get_current_caps(output.get()));
     GstAudioInfo info;
@@ -125,8 +128,12 @@ GstBuffer* SoundGapFiller::AlignStart(GstBuffer* buffer, GstClockTime start) {
     const gsize frames = gst_buffer_get_size(buffer) / bpf;
     GstBuffer* aligned = buffer;
     if (start < firstPicture) {
-        const gsize cut = std::min<gsize>(gst_util_uint64_scale_round(firstPicture - start, rate, GST_SECOND), frames);
-        aligned = gst_audio_buffer_truncate(buffer, bpf, cut, frames - cut);
+        const gsize cut = gst_util_uint64_scale_round(firstPicture - start, rate, GST_SECOND);
+        if (cut >= frames) return nullptr;  // all of it before the picture, once rounded
+        GstBuffer* kept = gst_audio_buffer_truncate(gst_buffer_ref(buffer), bpf, cut, frames - cut);
+        if (!kept) return buffer;
+        gst_buffer_unref(buffer);
+        aligned = kept;
     } else if (start > firstPicture) {
         const guint64 missing = gst_util_uint64_scale_round(start - firstPicture, rate, GST_SECOND);
         GstBuffer* silence = gst_buffer_new_allocate(nullptr, missing * bpf, nullptr);
