@@ -7,6 +7,10 @@
 
 #include "base/FileWriting.h"
 
+// The software named in a recording's header (its "ISFT" entry): a file
+// without it was not written by this program and is never repaired.
+inline constexpr char kRecordingSoftware[] = "Lumora";
+
 // Opens `path` for writing a recording: created when missing (mode 0666
 // less the umask), emptied when `truncate`. The descriptor is blocking and
 // close-on-exec. Invalid on failure, `reason` then says why ("it is a

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture/RecordingFile.h"
+
 namespace lumora::gst {
 
 namespace {
@@ -71,6 +73,9 @@ public:
         GstElement* file = Add("fdsink", error);
         GstElement* queue = Add("queue", error);
         if (!mux || !file || !queue || !OpenFile(recording, file, error)) return false;
+        // "ISFT Lumora" in the header: how a repair knows the file as ours.
+        gst_tag_setter_add_tags(GST_TAG_SETTER(mux), GST_TAG_MERGE_REPLACE, GST_TAG_ENCODER, kRecordingSoftware,
+                                nullptr);
         // Room for a few seconds of pictures while a compressor catches up.
         // Beyond that the recording loses pictures rather than ever holding
         // up the preview (the tee feeds both).
