@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "app/LumoraDoc.h"
 #include "app/Messages.h"
+#include "app/RecordingJournal.h"
 #include "capture/CaptureSession.h"
 #include "frame/AboutDialog.h"
 #include "frame/MainFrame.h"
@@ -48,7 +50,14 @@ bool CLumoraApp::InitInstance()
     frame->show();
     frame->OnWindowMinimal();  // 280 x 280, centred on the work area
     frame->update();
+    QTimer::singleShot(0, this, [this] { RepairUnfinishedRecordings(); });
     return true;
+}
+
+void CLumoraApp::RepairUnfinishedRecordings()
+{
+    const QString report = CRecordingJournal(recentFileStore).RepairLeftOvers();
+    if (!report.isEmpty() && frame) ShowMessageBox(report, frame.get());
 }
 
 void CLumoraApp::WireEngine()
@@ -76,6 +85,13 @@ void CLumoraApp::WireEngine()
     });
     session.SetNoticeHandler([target](const std::string& notice) {
         if (target && target->statusBar) target->statusBar->showMessage(QString::fromStdString(notice));
+    });
+    session.SetRecordingJournal([store = recentFileStore](const std::string& path, bool writing) {
+        const CRecordingJournal journal(store);
+        if (writing)
+            journal.Note(QString::fromStdString(path));
+        else
+            journal.Clear();
     });
     SetSettingsErrorHandler([target](const std::string& message) {
         ShowMessageBox(QString::fromStdString(message), target);
@@ -121,6 +137,7 @@ void CLumoraApp::ExitInstance()
     session.SetGraphStoppedHandler(nullptr);
     session.SetRecordingStoppedHandler(nullptr);
     session.SetNoticeHandler(nullptr);
+    session.SetRecordingJournal(nullptr);
     SetSettingsErrorHandler(nullptr);
     grabberCallback.SetPhotoHandlers(nullptr, nullptr);
     grabberCallback.SetJpegConverter(nullptr);

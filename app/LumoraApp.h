@@ -12,7 +12,8 @@ class CMainFrame;
 class CLumoraApp : public QObject {
     Q_OBJECT
 public:
-    // `recentFileStore`: see CLumoraDoc (empty = the program's profile).
+    // `recentFileStore`: the profile, see CLumoraDoc (empty = the program's
+    // own); also where unfinished recordings are noted.
     explicit CLumoraApp(QObject* parent = nullptr, const QString& recentFileStore = QString());
     ~CLumoraApp() override;
 
@@ -31,6 +32,9 @@ public:
 
 private:
     void WireEngine();
+    // Repairs the recordings that a program before this one left unfinished,
+    // once the window is up, and says what became of them.
+    void RepairUnfinishedRecordings();
 
     QString recentFileStore;
     std::unique_ptr<CLumoraDoc> document;

@@ -4,17 +4,11 @@
 #include <QSettings>
 #include <memory>
 
+#include "app/Profile.h"
+
 namespace {
 
 const QString kSection = QStringLiteral("Recent File List");
-
-std::unique_ptr<QSettings> OpenProfile(const QString& iniFile)
-{
-    if (iniFile.isEmpty())
-        return std::make_unique<QSettings>(QStringLiteral("Local AppWizard-Generated Applications"),
-                                           QStringLiteral("Lumora"));
-    return std::make_unique<QSettings>(iniFile, QSettings::IniFormat);
-}
 
 QString KeyOf(int index) { return QStringLiteral("File%1").arg(index + 1); }
 

@@ -8,11 +8,23 @@
 #include <cmath>
 #include <iostream>
 
+#include "capture/AviRepair.h"
 #include "capture/CapturePlatform.h"
 #include "capture/RecordingFile.h"
 #include "capture/VideoModes.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
+
+namespace {
+
+// Said after a recording that could not end was repaired at once.
+std::string RepairedNote(const std::string& path, const RepairReport& repair) {
+    if (repair.status == RepairStatus::Repaired)
+        return "录相文件已修复：" + path + "，" + FormatRecordingLength(repair.seconds);
+    return "录相文件没能修复：" + path + "（" + repair.reason + "），下次启动时再试";
+}
+
+}  // namespace
 
 int32_t videoWidth = 0;
 int32_t videoHeight = 0;
@@ -118,8 +130,7 @@ HRESULT CCaptureSession::CreateGraph() {
 void CCaptureSession::ReleaseGraph() {
     if (captureBuilder && captureBuilder->HasRecording()) {
         std::string error;
-        if (FAILED(captureBuilder->FinishRecording(error)))
-            ShowMessage("The recording could not be finished: " + error);
+        if (!EndRecording(error)) ShowMessage("The recording could not be finished: " + error);
     }
     if (mediaControl) mediaControl->Stop();
     if (videoWindow) {
@@ -289,8 +300,7 @@ HRESULT CCaptureSession::Stop() {
     // the graph, so a later Start video previews without touching the file.
     if (captureBuilder && captureBuilder->HasRecording()) {
         std::string error;
-        if (FAILED(captureBuilder->FinishRecording(error)))
-            ShowMessage("The recording could not be finished properly: " + error);
+        if (!EndRecording(error)) ShowMessage("The recording could not be finished properly: " + error);
     }
     graphState = CaptureState::Graph::Stopped;
     return mediaControl->Stop();
@@ -298,7 +308,25 @@ HRESULT CCaptureSession::Stop() {
 
 void CCaptureSession::DiscardRecording() {
     std::string ignored;
-    if (captureBuilder && captureBuilder->HasRecording()) captureBuilder->FinishRecording(ignored);
+    EndRecording(ignored);
+}
+
+bool CCaptureSession::EndRecording(std::string& error) {
+    if (!captureBuilder || !captureBuilder->HasRecording()) return true;
+    const bool finished = SUCCEEDED(captureBuilder->FinishRecording(error));
+    bool retryLater = false;
+    if (!finished && !recordingPath.empty()) {
+        // The file lacks its index or its lengths: it gets them now, from
+        // what reached it, rather than at the next start.
+        const RepairReport repair = RepairRecording(recordingPath);
+        retryLater = repair.status == RepairStatus::Failed;  // a full disk, say
+        if (repair.status == RepairStatus::Repaired || retryLater)
+            error += "\n" + RepairedNote(recordingPath, repair);
+    }
+    // A file that could not be repaired now stays noted for the next start.
+    if (recordingJournal && !retryLater) recordingJournal(recordingPath, false);
+    recordingPath.clear();
+    return finished;
 }
 
 bool CCaptureSession::StartRecording() {
@@ -322,6 +350,11 @@ bool CCaptureSession::StartRecording() {
         return false;
     }
 
+    // Noted before the file is touched: a take that never ends (the
+    // program killed, the power gone) is repaired at the next start.
+    recordingPath = path;
+    if (recordingJournal) recordingJournal(path, true);
+
     // The recording joins the graph as it is: a running preview goes on,
     // and the camera is not stopped or opened again for it.
     FilterPtr multiplexer;
@@ -344,7 +377,6 @@ bool CCaptureSession::StartRecording() {
         ShowMessage("The recording could not start" + (error.empty() ? std::string(".") : ": " + error));
         return false;
     }
-    recordingPath = path;
     return true;
 }
 

@@ -133,6 +133,11 @@ public:
     // Called on the UI thread with a note that stops nothing (a sound input
     // that stalls while recording): the shell shows it in the status bar.
     void SetNoticeHandler(std::function<void(const std::string&)> handler);
+    // Told (UI thread) that `path` is being written (`writing`), before the
+    // file is touched, and that it was finished or repaired (!`writing`).
+    // A note that outlives the program names a take to repair at its next
+    // start.
+    void SetRecordingJournal(std::function<void(const std::string& path, bool writing)> journal);
 
     // Bind operations of the catalogue: entry `index` of the category, counted
     // as the listing counts, into `target`. false: the category could not be
@@ -178,6 +183,9 @@ private:
     void ShowMessage(const std::string& message);
     void ReleaseGraph();
     void DiscardRecording();
+    // Finishes the recording under way; one that could not end properly is
+    // repaired at once. false (with `error`) when the end failed.
+    bool EndRecording(std::string& error);
     void OnGraphError(uint64_t generation, const GraphError& error);
     void WatchGraphErrors();
 
@@ -199,6 +207,7 @@ private:
     std::function<void()> graphStoppedHandler;
     std::function<void()> recordingStoppedHandler;
     std::function<void(const std::string&)> noticeHandler;
+    std::function<void(const std::string&, bool)> recordingJournal;
     std::function<void()> waitHook;
     std::function<void()> deviceChangeHandler;
 

@@ -23,6 +23,10 @@ void CCaptureSession::SetRecordingStoppedHandler(std::function<void()> handler) 
     recordingStoppedHandler = std::move(handler);
 }
 
+void CCaptureSession::SetRecordingJournal(std::function<void(const std::string&, bool)> journal) {
+    recordingJournal = std::move(journal);
+}
+
 void CCaptureSession::SetNoticeHandler(std::function<void(const std::string&)> handler) {
     noticeHandler = std::move(handler);
 }
@@ -72,7 +76,7 @@ void CCaptureSession::ProcessPendingEvents() {
         const std::string path = recordingPath;  // the file being written, whatever the options say now
         const bool previewGoesOn = failure.error.recordingOnly;
         std::string finishError;
-        if (wasRecording) captureBuilder->FinishRecording(finishError);
+        if (wasRecording) EndRecording(finishError);
         if (!previewGoesOn) {
             mediaControl->Stop();
             graphState = CaptureState::Graph::Stopped;

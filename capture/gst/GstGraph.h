@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/RecordingFlusher.h"
 #include "capture/gst/CallbackGate.h"
 #include "capture/gst/FrameDelivery.h"
 #include "capture/gst/GraphBus.h"
@@ -125,6 +126,7 @@ private:
     std::shared_ptr<GstFilter> videoCompressor;  // decides how a JPEG camera's frames reach the tee
     std::optional<RecordingBranch> recording;
     bool recordingConfirmed = false;
+    CRecordingFlusher flusher;  // while the recording writes
     std::string joinError;  // why the recording could not join the pipeline
 
     // The recording branch while it is in the pipeline (UI thread), and

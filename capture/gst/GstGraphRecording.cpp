@@ -204,6 +204,7 @@ HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
     const std::string failure = bus.Read([](const BusState& s) { return s.recordingError; });
     if (meter.bytesToFile.load() > 0 && failure.empty()) {
         recordingConfirmed = true;
+        flusher.Start(recording->file);
         return S_OK;
     }
     error = !failure.empty() ? failure
@@ -249,6 +250,7 @@ HRESULT GstGraph::FinishRecording(std::string& error) {
         error = LastError();  // the pipeline was abandoned: the file keeps what was written
         if (!error.empty()) hr = E_FAIL;
     }
+    flusher.Stop();  // after the final header: its last sync takes that too
     recording.reset();
     recordingConfirmed = false;
     joinError.clear();

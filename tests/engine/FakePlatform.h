@@ -50,6 +50,7 @@ struct FakeScript {
     bool connectedTypeFails = false;
     bool runFails = false;
     bool recordingFailsToStart = false;
+    bool recordingFailsToEnd = false;  // as a branch whose end never arrives
     ConnectedVideoFormat format{640, 480};
 
     std::vector<std::string> addedFilters;
@@ -210,12 +211,13 @@ public:
         error = "the compressor will not link";
         return E_FAIL;
     }
-    HRESULT FinishRecording(std::string&) override {
-        if (script->recording) {
-            script->recording = false;
-            ++script->finishedRecordings;
-        }
-        return S_OK;
+    HRESULT FinishRecording(std::string& error) override {
+        if (!script->recording) return S_OK;
+        script->recording = false;
+        ++script->finishedRecordings;
+        if (!script->recordingFailsToEnd) return S_OK;
+        error = "the recording did not end in time; the file may lack its index";
+        return E_FAIL;
     }
     bool HasRecording() const override { return script->recording; }
     bool GetRecordingProgress(RecordingProgress& progress) const override {

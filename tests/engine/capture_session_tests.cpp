@@ -317,3 +317,44 @@ TEST_F(SessionWithFake, TheStateFollowsTheCommandsAndKeepsTheRecordingsOwnFile) 
 }
 
 }  // namespace
+
+// A take is noted before its file is touched and the note goes when it is
+// finished, however it ends; a second Record notes nothing new.
+TEST_F(SessionWithFake, TheJournalNotesEachTakeFromBeforeItsFileToItsEnd) {
+    std::vector<std::string> journal;
+    session.SetRecordingJournal([&](const std::string& path, bool writing) {
+        journal.push_back((writing ? "note " : "clear ") + path + " @" + std::to_string(script->calls.size()));
+    });
+    const std::string path = ReadPath(settings.videoFilePath);
+    ASSERT_EQ(Build(), S_OK);
+    script->calls.clear();
+    ASSERT_TRUE(session.StartRecording());
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal[0], "note " + path + " @0");  // before "Output <path>"
+    EXPECT_TRUE(session.StartRecording());
+    EXPECT_EQ(journal.size(), 1u);
+    session.Stop();
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[1].rfind("clear " + path, 0), 0u);
+
+    // A take that cannot start is not left noted.
+    journal.clear();
+    script->recordingFailsToStart = true;
+    ASSERT_EQ(session.Run(), S_OK);
+    EXPECT_FALSE(session.StartRecording());
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[1].rfind("clear " + path, 0), 0u);
+
+    // Nor one whose end failed: the file was repaired (or found beyond
+    // repair) on the spot, and the message says the end failed.
+    journal.clear();
+    messages.clear();
+    script->recordingFailsToStart = false;
+    script->recordingFailsToEnd = true;
+    ASSERT_TRUE(session.StartRecording());
+    session.Stop();
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[1].rfind("clear " + path, 0), 0u);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("did not end in time"), std::string::npos);
+}
