@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/Utf8.h"
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
 
@@ -60,11 +59,25 @@ std::string SettingsFilePath()
     return appDirectory + "/setting.ini";
 }
 
-void StorePath(char (&field)[kPathBufferSize], const std::string& path)
+bool PathFitsRecord(const std::string& path)
 {
-    const std::size_t length = Utf8PrefixLength(path, kPathBufferSize - 1);
-    std::memcpy(field, path.data(), length);
-    field[length] = '\0';  // bytes behind the NUL stay as they were
+    return path.size() <= kMaxPathBytes;
+}
+
+std::string PathTooLongMessage(const std::string& path)
+{
+    return "路径太长，没有保存：\n" + path + "\n\n它有 " + std::to_string(path.size()) +
+           " 字节（UTF-8，一个汉字占 3 字节），设置文件中的路径最多 " + std::to_string(kMaxPathBytes) +
+           " 字节。请选择一个较短的路径。";
+}
+
+bool StorePath(char (&field)[kPathBufferSize], const std::string& path)
+{
+    // A cut path would name another file: refuse and keep the old one.
+    if (!PathFitsRecord(path)) return false;
+    std::memcpy(field, path.data(), path.size());
+    field[path.size()] = '\0';  // bytes behind the NUL stay as they were
+    return true;
 }
 
 std::string ReadPath(const char (&field)[kPathBufferSize])

@@ -264,23 +264,28 @@ TEST(SettingsPathTest, StorePathCutsLongPathsOnUtf8Boundary)
 {
     char field[kPathBufferSize];
     std::memset(field, 'z', sizeof field);
-    StorePath(field, std::string(300, 'b'));
-    EXPECT_EQ(ReadPath(field), std::string(259, 'b'));
+    ASSERT_TRUE(StorePath(field, "/old.avi"));
+    const std::vector<char> before(field, field + sizeof field);
 
-    // 258 ASCII bytes then a 3-byte character: it cannot fit and is dropped whole.
-    std::memset(field, 'z', sizeof field);
-    StorePath(field, std::string(258, 'c') + "照");
-    EXPECT_EQ(ReadPath(field), std::string(258, 'c'));
-    EXPECT_EQ(field[258], '\0');
-    EXPECT_EQ(field[259], 'z');
-
-    // Not UTF-8 at all: cut at the field's limit rather than emptied.
-    StorePath(field, std::string(300, '\x80'));
-    EXPECT_EQ(ReadPath(field).size(), 259u);
+    // A cut name would be another file: the field stays as it was.
+    EXPECT_FALSE(StorePath(field, std::string(300, 'b')));
+    EXPECT_EQ(std::vector<char>(field, field + sizeof field), before);
+    // Bytes count, not characters: 87 Chinese characters are 261 bytes.
+    std::string chinese;
+    for (int i = 0; i < 87; ++i) chinese += "照";
+    EXPECT_FALSE(PathFitsRecord(chinese));
+    EXPECT_FALSE(StorePath(field, chinese));
+    EXPECT_FALSE(StorePath(field, std::string(260, 'c')));
+    EXPECT_EQ(std::vector<char>(field, field + sizeof field), before);
 
     // Exactly 259 bytes fit with the NUL.
-    StorePath(field, std::string(256, 'd') + "照");
+    EXPECT_TRUE(StorePath(field, std::string(256, 'd') + "照"));
     EXPECT_EQ(ReadPath(field), std::string(256, 'd') + "照");
+
+    const std::string message = PathTooLongMessage(std::string(300, 'b'));
+    EXPECT_NE(message.find("259"), std::string::npos) << message;
+    EXPECT_NE(message.find("300"), std::string::npos) << message;
+    EXPECT_NE(message.find("路径太长"), std::string::npos) << message;
 }
 
 TEST(SettingsPathTest, StorePathLeavesBytesBehindTheNul)
