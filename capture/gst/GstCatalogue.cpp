@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "capture/gst/DeviceWatch.h"
@@ -219,10 +221,17 @@ std::vector<EntryData> ListEncoders(bool video) {
         if (ra != rb) return ra > rb;
         return std::strcmp(GST_OBJECT_NAME(a), GST_OBJECT_NAME(b)) < 0;
     });
+    std::set<std::string> names;
     for (GstElementFactory* factory : chosen) {
         const char* longName = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
-        entries.push_back(
-            {longName ? longName : GST_OBJECT_NAME(factory), MakeEncoderFilter(GST_OBJECT_NAME(factory)), ""});
+        std::string name = longName ? longName : GST_OBJECT_NAME(factory);
+        // Two encoders can share a long name (avenc_ac3, avenc_ac3_fixed):
+        // the later one is told apart by its factory, the first keeps its name.
+        if (!names.insert(name).second) {
+            name += std::string(" (") + GST_OBJECT_NAME(factory) + ")";
+            names.insert(name);
+        }
+        entries.push_back({name, MakeEncoderFilter(GST_OBJECT_NAME(factory)), ""});
     }
     return entries;
 }
