@@ -4,6 +4,7 @@
 
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 
 SettingsRecord settings{};
 std::string appDirectory;
@@ -32,7 +33,7 @@ void FillDefaults(SettingsRecord& record)
 
 SettingsResult Failure(const std::string& what, const FileError& error)
 {
-    return SettingsResult{false, what + " \"" + error.path + "\": " + error.reason};
+    return SettingsResult{false, what + "“" + error.path + "”：" + error.reason};
 }
 
 // Writes `record` to `path` through a fresh temporary beside it, so that a
@@ -40,7 +41,7 @@ SettingsResult Failure(const std::string& what, const FileError& error)
 // be shared: a link or a special file at the name is refused, not written
 // through.
 SettingsResult WriteRecord(const SettingsRecord& record, const std::string& path,
-                           const std::string& what = "Cannot save the settings to")
+                           const std::string& what = "无法保存设置到")
 {
     const WriteBlock block{&record, sizeof record};
     AtomicWriteOptions options;
@@ -104,7 +105,7 @@ SettingsResult LoadSettings()
     const UniqueFd fd = OpenRegularFileForReading(path, Links::Refuse, &error);
     const bool read = fd.Valid() && ReadUpTo(fd.Get(), sizeof loaded, bytes);
     if (fd.Valid() && !read)
-        error = FileError{"cannot read", path, std::strerror(errno), errno};
+        error = FileError{"无法读取", path, SystemErrorText(errno), errno};
 
     if (!read && error.code == ENOENT) {
         // First start in this directory: create the file with usable defaults.
@@ -113,14 +114,14 @@ SettingsResult LoadSettings()
             std::lock_guard<std::mutex> lock(SettingsMutex());
             settings = loaded;
         }
-        return WriteRecord(loaded, path, "Cannot create the settings file");
+        return WriteRecord(loaded, path, "无法创建设置文件");
     }
     if (!read) {
         // e.g. a folder or a FIFO named setting.ini: keep defaults, leave it alone.
         FillDefaults(loaded);
         std::lock_guard<std::mutex> lock(SettingsMutex());
         settings = loaded;
-        return Failure("Cannot read the settings file", error);
+        return Failure("无法读取设置文件", error);
     }
 
     // A shorter file fills only its leading bytes; bytes past 524 are ignored.

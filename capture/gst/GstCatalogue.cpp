@@ -37,7 +37,7 @@ void EnsureInitialised() {
 
 GstElement* MakeElement(const char* factory, std::string& error) {
     GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (!element) error = std::string("the GStreamer element \"") + factory + "\" is not installed";
+    if (!element) error = std::string("没有安装 GStreamer 元件“") + factory + "”";
     return element;
 }
 
@@ -49,7 +49,7 @@ GstElement* AddElement(GstBin* bin, const char* factory, std::string& error) {
 
 bool LinkElements(GstElement* a, GstElement* b, std::string& error) {
     if (gst_element_link(a, b)) return true;
-    error = std::string("cannot connect ") + GST_ELEMENT_NAME(a) + " to " + GST_ELEMENT_NAME(b);
+    error = std::string("无法把 ") + GST_ELEMENT_NAME(a) + " 连接到 " + GST_ELEMENT_NAME(b);
     return false;
 }
 

@@ -11,6 +11,7 @@
 
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 #include "tests/SettingsBytes.h"
 #include "tests/engine/FileTestHelpers.h"
 
@@ -151,7 +152,7 @@ TEST_F(SettingsFileTest, UnreadableFileGivesMessageAndDefaultsAndStaysUntouched)
     const SettingsResult result = LoadSettings();
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.message.find(IniPath().string()), std::string::npos);
-    EXPECT_NE(result.message.find(std::strerror(EISDIR)), std::string::npos);
+    EXPECT_NE(result.message.find(SystemErrorText(EISDIR)), std::string::npos);
     EXPECT_EQ(ReadPath(settings.photoFolder), dir.string());
     EXPECT_EQ(settings.photoFormat, 1);
     EXPECT_TRUE(fs::is_directory(IniPath()));
@@ -166,7 +167,7 @@ TEST_F(SettingsFileTest, PermissionDeniedIsReported)
     const SettingsResult result = LoadSettings();
     fs::permissions(IniPath(), fs::perms::owner_all);
     EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find(std::strerror(EACCES)), std::string::npos);
+    EXPECT_NE(result.message.find(SystemErrorText(EACCES)), std::string::npos);
     EXPECT_EQ(ReadBytes(IniPath()), std::vector<char>(524, 'x'));
 }
 
@@ -193,7 +194,7 @@ TEST_F(SettingsFileTest, FailedSaveReportsKeepsValueAndOldFile)
     result = SaveSettings();
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.message.find(appDirectory + "/setting.ini"), std::string::npos);
-    EXPECT_NE(result.message.find(std::strerror(ENOENT)), std::string::npos);
+    EXPECT_NE(result.message.find(SystemErrorText(ENOENT)), std::string::npos);
     EXPECT_EQ(reported.size(), 2u);
 }
 
@@ -226,7 +227,7 @@ TEST_F(SettingsFileTest, ALinkNamedSettingIniIsNeverWrittenThrough)
     const SettingsResult saved = SaveSettings();
     EXPECT_FALSE(saved.ok);
     EXPECT_NE(saved.message.find(IniPath().string()), std::string::npos) << saved.message;
-    EXPECT_NE(saved.message.find("symbolic link"), std::string::npos) << saved.message;
+    EXPECT_NE(saved.message.find(kSymbolicLinkReason), std::string::npos) << saved.message;
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(IniPath())));
     EXPECT_EQ(ReadBytes(victim), std::vector<char>(100, 'v'));
@@ -245,7 +246,7 @@ TEST_F(SettingsFileTest, AFifoOrSocketNamedSettingIniIsReportedAtOnce)
     EXPECT_TRUE(file_tests::FinishesPromptly([&] { result = LoadSettings(); },
                                              [&] { file_tests::OpenOtherEnd(IniPath(), O_WRONLY); }));
     EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find("Cannot read the settings file \"" + IniPath().string() + "\""),
+    EXPECT_NE(result.message.find("无法读取设置文件“" + IniPath().string() + "”"),
               std::string::npos)
         << result.message;
     EXPECT_EQ(settings.photoFormat, 1);
@@ -260,7 +261,7 @@ TEST_F(SettingsFileTest, AFifoOrSocketNamedSettingIniIsReportedAtOnce)
     EXPECT_EQ(fs::status(IniPath()).type(), fs::file_type::socket);
 }
 
-TEST(SettingsPathTest, StorePathCutsLongPathsOnUtf8Boundary)
+TEST(SettingsPathTest, StorePathRefusesLongPathsAndKeepsTheOldOne)
 {
     char field[kPathBufferSize];
     std::memset(field, 'z', sizeof field);

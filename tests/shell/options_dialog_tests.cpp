@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "app/Messages.h"
+#include "base/SystemErrorText.h"
 #include "res/DialogUnits.h"
 #include "settings/SettingsFile.h"
 #include "tests/SettingsBytes.h"
@@ -323,7 +324,7 @@ TEST_F(OptionsDialogTest, FailedSaveShowsReasonAndKeepsNewValue)
     }
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0].contains(QString::fromStdString(appDirectory + "/setting.ini")));
-    EXPECT_TRUE(boxes[0].contains(QString::fromUtf8(std::strerror(ENOENT))));
+    EXPECT_TRUE(boxes[0].contains(QString::fromStdString(SystemErrorText(ENOENT))));
     EXPECT_EQ(ReadPath(settings.photoFolder), "/unsaved");
     appDirectory = original;
     EXPECT_EQ(ReadBytes(IniPath()), initial);
