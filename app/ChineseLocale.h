@@ -12,10 +12,10 @@
 
 // Lives across the construction of the QApplication: makes the locale
 // variables Simplified Chinese for that moment, then gives the environment
-// and the C library's locale back, so that the C library (where no Chinese
-// locale is installed the C library would fall back to ASCII) and the
-// programs started from here keep the user's own. It also makes Simplified
-// Chinese Qt's default locale.
+// and the C library's locale back, so that the C library and the programs
+// started from here keep the user's own (where no Chinese C locale is
+// installed the C library would otherwise fall back to ASCII). It also makes
+// Simplified Chinese Qt's default locale.
 class CChineseStartLocale {
 public:
     CChineseStartLocale();
