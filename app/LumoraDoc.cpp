@@ -23,17 +23,11 @@ QString Reason(const FileError& error)
     if (error.code == 0)
         return error.reason == kSymbolicLinkReason ? QStringLiteral("它是一个符号链接，不会被覆盖")
                                                    : QStringLiteral("它不是普通文件");
-    QString reason;
-    switch (error.code) {
-    case ENOSPC:
-    case EDQUOT: reason = QStringLiteral("写入失败，磁盘可能已满"); break;
-    case EACCES:
-    case EPERM:
-    case EROFS: reason = QStringLiteral("没有访问权限"); break;
-    case EISDIR: reason = QStringLiteral("它是一个文件夹"); break;
-    default: reason = QStringLiteral("文件操作失败"); break;
-    }
-    return reason + QStringLiteral("（%1）").arg(QString::fromLocal8Bit(error.reason.c_str()));
+    // The reason is already the program's own Chinese text.
+    const QString reason = QString::fromStdString(error.reason);
+    if (error.code == ENOSPC || error.code == EDQUOT)
+        return QStringLiteral("写入失败，磁盘可能已满（%1）").arg(reason);
+    return reason;
 }
 
 }  // namespace

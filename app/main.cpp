@@ -1,5 +1,8 @@
 #include <QApplication>
 
+#include <optional>
+
+#include "app/ChineseLocale.h"
 #include "app/LumoraApp.h"
 #include "app/QtTranslations.h"
 #include "app/QuitSignals.h"
@@ -10,7 +13,9 @@
 
 int main(int argc, char** argv)
 {
+    std::optional<CChineseStartLocale> chineseLocale(std::in_place);
     QApplication application(argc, argv);
+    chineseLocale.reset();
     InstallQtChineseTranslations();
     // On X11 the camera's own video sink draws the preview into the view.
     TheCaptureSession().UsePlatform(CreateGstCapturePlatform(CVideoWindow::CanBeNative()));

@@ -1,4 +1,5 @@
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -14,8 +15,8 @@
 #include <functional>
 #include <vector>
 
-const char* const kSymbolicLinkReason = "it is a symbolic link";
-const char* const kNotRegularReason = "it is not a regular file";
+const char* const kSymbolicLinkReason = "它是一个符号链接";
+const char* const kNotRegularReason = "它不是普通文件";
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) Reset(other.Release());
@@ -40,7 +41,7 @@ int UniqueFd::Close() {
     return result == 0 ? 0 : errno;
 }
 
-std::string FileError::Text() const { return action + " \"" + path + "\": " + reason; }
+std::string FileError::Text() const { return action + "“" + path + "”：" + reason; }
 
 namespace {
 
@@ -55,7 +56,7 @@ std::atomic<TemporaryNameSource> temporaryNameSource{nullptr};
 using Filler = std::function<bool(int fd, FileError* error)>;
 
 bool Fail(FileError* error, const char* action, const std::string& path, int code) {
-    if (error) *error = FileError{action, path, std::strerror(code), code};
+    if (error) *error = FileError{action, path, SystemErrorText(code), code};
     return false;
 }
 
@@ -92,11 +93,11 @@ UniqueFd CreateTemporaryBeside(const std::string& path, mode_t mode, std::string
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) return UniqueFd(fd);
         if (errno != EEXIST) {
-            Fail(error, "cannot create", path, errno);
+            Fail(error, "无法创建", path, errno);
             return {};
         }
     }
-    Fail(error, "cannot create", path, EEXIST);
+    Fail(error, "无法创建", path, EEXIST);
     return {};
 }
 
@@ -106,9 +107,9 @@ bool CheckReplaceable(const std::string& path, bool& exists, mode_t& mode, FileE
     struct stat status {};
     exists = false;
     if (::lstat(path.c_str(), &status) != 0)
-        return errno == ENOENT || Fail(error, "cannot write", path, errno);
-    if (S_ISLNK(status.st_mode)) return Refuse(error, "will not replace", path, kSymbolicLinkReason);
-    if (!S_ISREG(status.st_mode)) return Refuse(error, "will not replace", path, kNotRegularReason);
+        return errno == ENOENT || Fail(error, "无法写入", path, errno);
+    if (S_ISLNK(status.st_mode)) return Refuse(error, "不会替换", path, kSymbolicLinkReason);
+    if (!S_ISREG(status.st_mode)) return Refuse(error, "不会替换", path, kNotRegularReason);
     exists = true;
     mode = status.st_mode & 0777;
     return true;
@@ -125,14 +126,14 @@ bool ReplaceThroughTemporary(const std::string& path, const AtomicWriteOptions& 
     if (!fd.Valid()) return false;
 
     bool ok = true;
-    if (exists && ::fchmod(fd.Get(), keptMode) != 0) ok = Fail(error, "cannot write", path, errno);
+    if (exists && ::fchmod(fd.Get(), keptMode) != 0) ok = Fail(error, "无法写入", path, errno);
     if (ok) ok = fill(fd.Get(), error);
-    if (ok && options.sync && ::fsync(fd.Get()) != 0) ok = Fail(error, "cannot write", path, errno);
+    if (ok && options.sync && ::fsync(fd.Get()) != 0) ok = Fail(error, "无法写入", path, errno);
     if (ok) {
         const int code = fd.Close();
-        if (code != 0) ok = Fail(error, "cannot write", path, code);
+        if (code != 0) ok = Fail(error, "无法写入", path, code);
     }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) ok = Fail(error, "cannot replace", path, errno);
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) ok = Fail(error, "无法替换", path, errno);
     if (!ok) ::unlink(temporary.c_str());  // the name is ours: created with O_EXCL
     return ok;
 }
@@ -142,10 +143,10 @@ bool CopyDescriptor(int in, int out, const std::string& source, const std::strin
     for (;;) {
         const ssize_t got = ::read(in, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return Fail(error, "cannot read", source, errno);
+        if (got < 0) return Fail(error, "无法读取", source, errno);
         if (got == 0) return true;
         if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(got)))
-            return Fail(error, "cannot write", target, errno);
+            return Fail(error, "无法写入", target, errno);
     }
 }
 
@@ -155,9 +156,9 @@ bool CheckReadable(const std::string& path, Links links, FileError* error) {
     struct stat status {};
     const int result = links == Links::Refuse ? ::lstat(path.c_str(), &status) : ::stat(path.c_str(), &status);
     if (result != 0) return true;  // the open tells why
-    if (S_ISLNK(status.st_mode)) return Refuse(error, "cannot read", path, kSymbolicLinkReason);
-    if (S_ISDIR(status.st_mode)) return Fail(error, "cannot read", path, EISDIR);
-    if (!S_ISREG(status.st_mode)) return Refuse(error, "cannot read", path, kNotRegularReason);
+    if (S_ISLNK(status.st_mode)) return Refuse(error, "无法读取", path, kSymbolicLinkReason);
+    if (S_ISDIR(status.st_mode)) return Fail(error, "无法读取", path, EISDIR);
+    if (!S_ISREG(status.st_mode)) return Refuse(error, "无法读取", path, kNotRegularReason);
     return true;
 }
 
@@ -219,24 +220,24 @@ UniqueFd OpenRegularFileForReading(const std::string& path, Links links, FileErr
         const int code = errno;
         // Swapped for a link or a special file since the look above.
         if (!CheckReadable(path, links, error)) return {};
-        Fail(error, "cannot read", path, code);
+        Fail(error, "无法读取", path, code);
         return {};
     }
     struct stat status {};
     if (::fstat(fd.Get(), &status) != 0) {
-        Fail(error, "cannot read", path, errno);
+        Fail(error, "无法读取", path, errno);
         return {};
     }
     if (S_ISDIR(status.st_mode)) {
-        Fail(error, "cannot read", path, EISDIR);
+        Fail(error, "无法读取", path, EISDIR);
         return {};
     }
     if (!S_ISREG(status.st_mode)) {
-        Refuse(error, "cannot read", path, kNotRegularReason);
+        Refuse(error, "无法读取", path, kNotRegularReason);
         return {};
     }
     if (!SetBlocking(fd.Get())) {
-        Fail(error, "cannot read", path, errno);
+        Fail(error, "无法读取", path, errno);
         return {};
     }
     return fd;
@@ -248,7 +249,7 @@ bool WriteFileAtomically(const std::string& path, const WriteBlock* blocks, std:
         path, options,
         [&](int fd, FileError* failure) {
             for (std::size_t i = 0; i < count; ++i)
-                if (!WriteAll(fd, blocks[i].data, blocks[i].size)) return Fail(failure, "cannot write", path, errno);
+                if (!WriteAll(fd, blocks[i].data, blocks[i].size)) return Fail(failure, "无法写入", path, errno);
             return true;
         },
         error);
@@ -274,13 +275,13 @@ bool CopyToNewFile(const std::string& source, const std::string& stem, const std
         target = number == 1 ? stem + extension : stem + "-" + std::to_string(number) + extension;
         // Exclusive creation: an existing photo, or a link, is never written through.
         out.Reset(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!out.Valid() && errno != EEXIST) return Fail(error, "cannot create", target, errno);
+        if (!out.Valid() && errno != EEXIST) return Fail(error, "无法创建", target, errno);
     }
-    if (!out.Valid()) return Fail(error, "cannot create", target, EEXIST);
+    if (!out.Valid()) return Fail(error, "无法创建", target, EEXIST);
 
     bool ok = CopyDescriptor(in.Get(), out.Get(), source, target, error);
     const int closeCode = out.Close();
-    if (ok && closeCode != 0) ok = Fail(error, "cannot write", target, closeCode);
+    if (ok && closeCode != 0) ok = Fail(error, "无法写入", target, closeCode);
     if (!ok) {
         ::unlink(target.c_str());  // nothing half-made stays behind
         return false;

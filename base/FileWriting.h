@@ -34,18 +34,18 @@ private:
     int fd_ = -1;
 };
 
-// Why a file operation failed: "<action> \"<path>\": <reason>".
+// Why a file operation failed, as the user reads it: "<action>“<path>”：<reason>".
 struct FileError {
-    std::string action;  // "cannot create", "cannot write", "cannot read", "will not replace"
+    std::string action;  // "无法创建", "无法写入", "无法读取", "无法替换", "不会替换"
     std::string path;    // the name the caller gave, never a temporary
-    std::string reason;  // the system's text, or one of the refusals below
+    std::string reason;  // SystemErrorText(code), or one of the refusals below
     int code = 0;        // errno of the failed call; 0 for a refusal
     std::string Text() const;
 };
 
 // Refusal reasons.
-extern const char* const kSymbolicLinkReason;  // "it is a symbolic link"
-extern const char* const kNotRegularReason;    // "it is not a regular file"
+extern const char* const kSymbolicLinkReason;  // "它是一个符号链接"
+extern const char* const kNotRegularReason;    // "它不是普通文件"
 
 struct WriteBlock {
     const void* data;

@@ -130,7 +130,7 @@ HRESULT CCaptureSession::CreateGraph() {
 void CCaptureSession::ReleaseGraph() {
     if (captureBuilder && captureBuilder->HasRecording()) {
         std::string error;
-        if (!EndRecording(error)) ShowMessage("The recording could not be finished: " + error);
+        if (!EndRecording(error)) ShowMessage("录相未能结束：" + error);
     }
     if (mediaControl) mediaControl->Stop();
     if (videoWindow) {
@@ -170,23 +170,23 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
         BindVideoDevice(videoDevice, videoCaptureFilter);
     } else if (!BindVideoDeviceByPath(cameraPath, videoCaptureFilter)) {
         const std::string& camera = captureChoice.videoDeviceName.empty() ? cameraPath : captureChoice.videoDeviceName;
-        return Fail("Couldn't bind the chosen video device!\nThe camera \"" + camera + "\" is no longer connected.",
+        return Fail("无法使用所选的视频设备！\n摄像头“" + camera + "”已不再连接。",
                     E_FAIL);
     }
-    if (!videoCaptureFilter) return Fail("Couldn't bind the chosen video device!", E_FAIL);
+    if (!videoCaptureFilter) return Fail("无法使用所选的视频设备！", E_FAIL);
     ChooseVideoMode();
     graphBuilder->AddFilter(videoCaptureFilter, "Capture Filter");
 
     videoCompressorFilter.reset();
     if (videoCompressor >= 0) {
         if (!BindVideoCompressor(videoCompressor, videoCompressorFilter) || !videoCompressorFilter)
-            return Fail("Couldn't bind the chosen video compressor!", E_FAIL);
+            return Fail("无法使用所选的视频压缩器！", E_FAIL);
         graphBuilder->AddFilter(videoCompressorFilter, "Compressor");
     }
     audioCompressorFilter.reset();
     if (audioCompressor >= 0) {
         if (!BindAudioCompressor(audioCompressor, audioCompressorFilter) || !audioCompressorFilter)
-            return Fail("Couldn't bind the chosen audio compressor!", E_FAIL);
+            return Fail("无法使用所选的音频压缩器！", E_FAIL);
         graphBuilder->AddFilter(audioCompressorFilter, "Filter 2");
     }
 
@@ -300,7 +300,7 @@ HRESULT CCaptureSession::Stop() {
     // the graph, so a later Start video previews without touching the file.
     if (captureBuilder && captureBuilder->HasRecording()) {
         std::string error;
-        if (!EndRecording(error)) ShowMessage("The recording could not be finished properly: " + error);
+        if (!EndRecording(error)) ShowMessage("录相未能正常结束：" + error);
     }
     graphState = CaptureState::Graph::Stopped;
     return mediaControl->Stop();
@@ -341,12 +341,12 @@ bool CCaptureSession::StartRecording() {
 
     const std::string path = CurrentVideoFilePath();
     if (path.empty()) {
-        ShowMessage("No file is set for the recording. Choose one in the options first.");
+        ShowMessage("还没有设置录相文件。请先在“选项”中选择一个。");
         return false;
     }
     std::string reason;
     if (!CheckRecordingPathWritable(path, reason)) {
-        ShowMessage("Cannot record to \"" + path + "\": " + reason + ".");
+        ShowMessage("无法录制到“" + path + "”：" + reason + "。");
         return false;
     }
 
@@ -374,7 +374,7 @@ bool CCaptureSession::StartRecording() {
     if (FAILED(hr)) {
         DiscardRecording();
         mediaControl->Run();  // the preview the user had
-        ShowMessage("The recording could not start" + (error.empty() ? std::string(".") : ": " + error));
+        ShowMessage("录相无法开始" + (error.empty() ? std::string("。") : "：" + error));
         return false;
     }
     return true;

@@ -83,11 +83,11 @@ void CCaptureSession::ProcessPendingEvents() {
         }
         WatchGraphErrors();
 
-        std::string message = (previewGoesOn ? "The recording stopped: " : "Capture stopped: ") + failure.error.reason;
+        std::string message = (previewGoesOn ? "录相已停止：" : "捕获已停止：") + failure.error.reason;
         if (wasRecording) {
             message += finishError.empty()
-                           ? "\nThe recording up to this point was kept in \"" + path + "\"."
-                           : "\nThe recording in \"" + path + "\" could not be finished: " + finishError;
+                           ? "\n到此为止的录相已保存在“" + path + "”。"
+                           : "\n“" + path + "”中的录相未能正常结束：" + finishError;
         }
         // The shell takes down its picture before the message box opens
         // over it.

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/SystemErrorText.h"
+
 namespace {
 
 // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting.
@@ -18,7 +20,7 @@ std::string EntryProblem(const std::string& path) {
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) return {};
     if (S_ISLNK(status.st_mode)) return kSymbolicLinkReason;
-    if (S_ISDIR(status.st_mode)) return "it is a folder";
+    if (S_ISDIR(status.st_mode)) return "它是一个文件夹";
     if (!S_ISREG(status.st_mode)) return kNotRegularReason;
     return {};
 }
@@ -53,7 +55,7 @@ UniqueFd OpenRecordingFile(const std::string& path, bool truncate, std::string& 
     if (!fd.Valid()) {
         const int code = errno;
         const std::string problem = EntryProblem(path);  // swapped since the look above?
-        reason = problem.empty() ? std::strerror(code) : problem;
+        reason = problem.empty() ? SystemErrorText(code) : problem;
         return {};
     }
     const auto fail = [&](const std::string& why) {
@@ -63,10 +65,10 @@ UniqueFd OpenRecordingFile(const std::string& path, bool truncate, std::string& 
         return UniqueFd();
     };
     struct stat status {};
-    if (::fstat(fd.Get(), &status) != 0) return fail(std::strerror(errno));
+    if (::fstat(fd.Get(), &status) != 0) return fail(SystemErrorText(errno));
     if (!S_ISREG(status.st_mode)) return fail(kNotRegularReason);
-    if (!SetBlocking(fd.Get())) return fail(std::strerror(errno));
-    if (truncate && ::ftruncate(fd.Get(), 0) != 0) return fail(std::strerror(errno));
+    if (!SetBlocking(fd.Get())) return fail(SystemErrorText(errno));
+    if (truncate && ::ftruncate(fd.Get(), 0) != 0) return fail(SystemErrorText(errno));
     if (created) *created = made;
     return fd;
 }

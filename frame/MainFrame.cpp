@@ -127,6 +127,8 @@ void CMainFrame::BuildToolBar()
 {
     toolBar = new QToolBar(this);
     toolBar->setObjectName("toolBar");
+    // Names the toolbar's item in the menu of the bars' empty part.
+    toolBar->setWindowTitle(QStringLiteral("工具栏"));
     toolBar->setMovable(true);
     toolBar->setIconSize(QSize(20, 20));
     const std::vector<int>& ids = ToolbarResource();
@@ -137,6 +139,8 @@ void CMainFrame::BuildToolBar()
         toolBar->addAction(action);
     }
     addToolBar(Qt::TopToolBarArea, toolBar);
+    // Hidden from that menu too, the 查看 item follows.
+    connect(toolBar->toggleViewAction(), &QAction::triggered, this, [this] { UpdateCommandUI(); });
 }
 
 void CMainFrame::BuildAccelerators()
@@ -165,8 +169,12 @@ void CMainFrame::BuildAccelerators()
 bool CMainFrame::LabelSpellsKeys(const QString& label, const QList<QKeySequence>& keys)
 {
     if (label.contains('\t')) return false;  // the menu's own column
+    // The label spells the key in English; with Qt's Chinese translations
+    // the native text of Space is "空格", so the portable text counts too.
     for (const QKeySequence& key : keys)
-        if (!label.endsWith(key.toString(QKeySequence::NativeText))) return false;
+        if (!label.endsWith(key.toString(QKeySequence::PortableText)) &&
+            !label.endsWith(key.toString(QKeySequence::NativeText)))
+            return false;
     return !keys.isEmpty();
 }
 
@@ -297,22 +305,24 @@ void CMainFrame::OnViewOptions()
     OpenOptionsDialog(nullptr);
 }
 
-void CMainFrame::OpenUrl(const QUrl& url)
+bool CMainFrame::OpenUrl(const QUrl& url)
 {
-    if (openUrlHook)
-        openUrlHook(url);
-    else
-        QDesktopServices::openUrl(url);
+    return openUrlHook ? openUrlHook(url) : QDesktopServices::openUrl(url);
 }
 
 void CMainFrame::OnHelpReadme()
 {
-    OpenUrl(QUrl::fromLocalFile(RuntimeFilePath("Readme.txt")));
+    const QString path = RuntimeFilePath("Readme.txt");
+    // Without a text editor nothing would open: say so where the user looks.
+    if (!OpenUrl(QUrl::fromLocalFile(path)) && statusBar)
+        statusBar->showMessage(QStringLiteral("无法打开使用说明“%1”：没有能打开文本文件的程序。").arg(path));
 }
 
 void CMainFrame::OnHelpHomepage()
 {
-    OpenUrl(QUrl(HomepageUrl()));
+    const QString address = HomepageUrl();
+    if (!OpenUrl(QUrl(address)) && statusBar)
+        statusBar->showMessage(QStringLiteral("无法打开作者主页 %1：没有能打开网页的浏览器。").arg(address));
 }
 
 void CMainFrame::OnGraphStopped()

@@ -77,7 +77,7 @@ public:
 
     // Replaceable actions (tests, the application object).
     std::function<void()> aboutHandler;
-    std::function<void(const QUrl&)> openUrlHook;
+    std::function<bool(const QUrl&)> openUrlHook;  // true: something opened it
     std::function<bool(const std::string&)> soundHook;
 
 protected:
@@ -95,7 +95,7 @@ private:
     void ApplyOuterSize();
     void KeepOuterSize();
     void CentreOnWorkArea();
-    void OpenUrl(const QUrl& url);
+    bool OpenUrl(const QUrl& url);
 
     std::map<int, QAction*> actions;
     std::map<int, QAction*> shortcutActions;

@@ -12,13 +12,14 @@
 struct CaptureState;
 
 // "录相 00:03:27  412 MB", or "暂停 ..." for a paused recording. Sizes are in
-// whole MB of 1024 * 1024 bytes, below 1 MB in whole KB.
+// MB of 1024 * 1024 bytes, with one decimal below 100 MB ("7.2 MB"), below
+// 1 MB in whole KB.
 QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused);
 
 class CRecordingStatusField : public QLabel {
     Q_OBJECT
 public:
-    static constexpr int kRefreshMs = 500;
+    static constexpr int kRefreshMs = 250;  // the size moves several times a second
 
     // `state`: what the capture session does now.
     explicit CRecordingStatusField(std::function<CaptureState()> state, QWidget* parent = nullptr);

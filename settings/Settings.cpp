@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/Utf8.h"
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 
 SettingsRecord settings{};
 std::string appDirectory;
@@ -33,7 +33,7 @@ void FillDefaults(SettingsRecord& record)
 
 SettingsResult Failure(const std::string& what, const FileError& error)
 {
-    return SettingsResult{false, what + " \"" + error.path + "\": " + error.reason};
+    return SettingsResult{false, what + "“" + error.path + "”：" + error.reason};
 }
 
 // Writes `record` to `path` through a fresh temporary beside it, so that a
@@ -41,7 +41,7 @@ SettingsResult Failure(const std::string& what, const FileError& error)
 // be shared: a link or a special file at the name is refused, not written
 // through.
 SettingsResult WriteRecord(const SettingsRecord& record, const std::string& path,
-                           const std::string& what = "Cannot save the settings to")
+                           const std::string& what = "无法保存设置到")
 {
     const WriteBlock block{&record, sizeof record};
     AtomicWriteOptions options;
@@ -60,11 +60,25 @@ std::string SettingsFilePath()
     return appDirectory + "/setting.ini";
 }
 
-void StorePath(char (&field)[kPathBufferSize], const std::string& path)
+bool PathFitsRecord(const std::string& path)
 {
-    const std::size_t length = Utf8PrefixLength(path, kPathBufferSize - 1);
-    std::memcpy(field, path.data(), length);
-    field[length] = '\0';  // bytes behind the NUL stay as they were
+    return path.size() <= kMaxPathBytes;
+}
+
+std::string PathTooLongMessage(const std::string& path)
+{
+    return "路径太长，没有保存：\n" + path + "\n\n它有 " + std::to_string(path.size()) +
+           " 字节（UTF-8，一个汉字占 3 字节），设置文件中的路径最多 " + std::to_string(kMaxPathBytes) +
+           " 字节。请选择一个较短的路径。";
+}
+
+bool StorePath(char (&field)[kPathBufferSize], const std::string& path)
+{
+    // A cut path would name another file: refuse and keep the old one.
+    if (!PathFitsRecord(path)) return false;
+    std::memcpy(field, path.data(), path.size());
+    field[path.size()] = '\0';  // bytes behind the NUL stay as they were
+    return true;
 }
 
 std::string ReadPath(const char (&field)[kPathBufferSize])
@@ -91,7 +105,7 @@ SettingsResult LoadSettings()
     const UniqueFd fd = OpenRegularFileForReading(path, Links::Refuse, &error);
     const bool read = fd.Valid() && ReadUpTo(fd.Get(), sizeof loaded, bytes);
     if (fd.Valid() && !read)
-        error = FileError{"cannot read", path, std::strerror(errno), errno};
+        error = FileError{"无法读取", path, SystemErrorText(errno), errno};
 
     if (!read && error.code == ENOENT) {
         // First start in this directory: create the file with usable defaults.
@@ -100,14 +114,14 @@ SettingsResult LoadSettings()
             std::lock_guard<std::mutex> lock(SettingsMutex());
             settings = loaded;
         }
-        return WriteRecord(loaded, path, "Cannot create the settings file");
+        return WriteRecord(loaded, path, "无法创建设置文件");
     }
     if (!read) {
         // e.g. a folder or a FIFO named setting.ini: keep defaults, leave it alone.
         FillDefaults(loaded);
         std::lock_guard<std::mutex> lock(SettingsMutex());
         settings = loaded;
-        return Failure("Cannot read the settings file", error);
+        return Failure("无法读取设置文件", error);
     }
 
     // A shorter file fills only its leading bytes; bytes past 524 are ignored.

@@ -26,9 +26,16 @@ SettingsResult LoadSettings();
 // the file keeps its previous content and the new value stays in memory.
 SettingsResult SaveSettings();
 
+// A path field holds at most this many bytes of UTF-8 before its NUL.
+constexpr std::size_t kMaxPathBytes = kPathBufferSize - 1;
+bool PathFitsRecord(const std::string& path);
+// Says (in the UI's language) that `path` does not fit, naming the limit.
+std::string PathTooLongMessage(const std::string& path);
+
 // Copies `path` with its NUL into a path field, leaving the bytes behind it as
-// they were. Paths longer than 259 bytes are cut on a UTF-8 character boundary.
-void StorePath(char (&field)[kPathBufferSize], const std::string& path);
+// they were. A path longer than kMaxPathBytes is refused (false): the field
+// keeps its old path rather than a cut one naming another file.
+bool StorePath(char (&field)[kPathBufferSize], const std::string& path);
 
 // The text of a path field up to its NUL (or 260 bytes when there is none).
 std::string ReadPath(const char (&field)[kPathBufferSize]);

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 
 namespace {
 
@@ -26,16 +27,16 @@ bool Fail(std::string* error, const std::string& why) {
 bool EncodeBitmapPixelsToJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride,
                               bool bottomUp, const std::string& jpegPath, std::string* error) {
     if (!pixels || width <= 0 || height <= 0 || stride < width * 3)
-        return Fail(error, "the picture has no usable size");
+        return Fail(error, "画面没有可用的尺寸");
     tjhandle encoder = tjInitCompress();
-    if (!encoder) return Fail(error, "the JPEG encoder could not start");
+    if (!encoder) return Fail(error, "JPEG 编码器无法启动");
     unsigned char* jpeg = nullptr;
     unsigned long jpegSize = 0;
     const int flags = (bottomUp ? TJFLAG_BOTTOMUP : 0) | TJFLAG_FASTDCT;
     const int result = tjCompress2(encoder, pixels, width, stride, height, TJPF_BGR, &jpeg, &jpegSize,
                                    TJSAMP_420, kJpegQuality, flags);
     bool ok = result == 0;
-    std::string why = ok ? "" : std::string("JPEG encoding failed: ") + tjGetErrorStr2(encoder);
+    std::string why = ok ? "" : std::string("JPEG 编码失败：") + tjGetErrorStr2(encoder);
     // Written beside the target and renamed over it, so a failure never
     // leaves a half-written (or an old) JPEG under the name.
     // A link planted at the name is replaced, never written through.
@@ -58,22 +59,22 @@ bool ConvertBitmapFileToJpeg(const std::string& bitmapPath, const std::string& j
     // One read of the whole file: a photo is on the streaming thread's clock.
     std::string file;
     if (!ReadUpTo(in.Get(), std::numeric_limits<std::size_t>::max(), file))
-        return Fail(error, "cannot read \"" + bitmapPath + "\": " + std::strerror(errno));
+        return Fail(error, "无法读取“" + bitmapPath + "”：" + SystemErrorText(errno));
     if (file.size() < 54 || file[0] != 'B' || file[1] != 'M')
-        return Fail(error, "\"" + bitmapPath + "\" is not a bitmap");
+        return Fail(error, "“" + bitmapPath + "”不是位图文件");
     const uint32_t offset = U32(file, 10);
     const int32_t width = static_cast<int32_t>(U32(file, 18));
     const int32_t rawHeight = static_cast<int32_t>(U32(file, 22));
     if (U16(file, 28) != 24 || U32(file, 30) != 0)
-        return Fail(error, "\"" + bitmapPath + "\" is not an uncompressed 24-bit bitmap");
+        return Fail(error, "“" + bitmapPath + "”不是未压缩的 24 位位图");
     if (width <= 0 || rawHeight == 0 || rawHeight == INT32_MIN || width > 65535)
-        return Fail(error, "\"" + bitmapPath + "\" has no usable size");
+        return Fail(error, "“" + bitmapPath + "”没有可用的尺寸");
     const bool bottomUp = rawHeight > 0;
     const int32_t height = bottomUp ? rawHeight : -rawHeight;
     const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~3ull;
     // Never read past the file: a short bitmap (a full disk) is refused.
     if (offset < 54 || offset > file.size() || stride * static_cast<uint64_t>(height) > file.size() - offset)
-        return Fail(error, "\"" + bitmapPath + "\" is shorter than its picture");
+        return Fail(error, "“" + bitmapPath + "”比它的画面短");
     return EncodeBitmapPixelsToJpeg(reinterpret_cast<const uint8_t*>(file.data()) + offset, width, height, static_cast<int32_t>(stride), bottomUp,
                                     jpegPath, error);
 }

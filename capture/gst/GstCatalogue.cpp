@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "capture/gst/DeviceWatch.h"
@@ -35,7 +37,7 @@ void EnsureInitialised() {
 
 GstElement* MakeElement(const char* factory, std::string& error) {
     GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (!element) error = std::string("the GStreamer element \"") + factory + "\" is not installed";
+    if (!element) error = std::string("没有安装 GStreamer 元件“") + factory + "”";
     return element;
 }
 
@@ -47,7 +49,7 @@ GstElement* AddElement(GstBin* bin, const char* factory, std::string& error) {
 
 bool LinkElements(GstElement* a, GstElement* b, std::string& error) {
     if (gst_element_link(a, b)) return true;
-    error = std::string("cannot connect ") + GST_ELEMENT_NAME(a) + " to " + GST_ELEMENT_NAME(b);
+    error = std::string("无法把 ") + GST_ELEMENT_NAME(a) + " 连接到 " + GST_ELEMENT_NAME(b);
     return false;
 }
 
@@ -219,10 +221,17 @@ std::vector<EntryData> ListEncoders(bool video) {
         if (ra != rb) return ra > rb;
         return std::strcmp(GST_OBJECT_NAME(a), GST_OBJECT_NAME(b)) < 0;
     });
+    std::set<std::string> names;
     for (GstElementFactory* factory : chosen) {
         const char* longName = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_LONGNAME);
-        entries.push_back(
-            {longName ? longName : GST_OBJECT_NAME(factory), MakeEncoderFilter(GST_OBJECT_NAME(factory)), ""});
+        std::string name = longName ? longName : GST_OBJECT_NAME(factory);
+        // Two encoders can share a long name (avenc_ac3, avenc_ac3_fixed):
+        // the later one is told apart by its factory, the first keeps its name.
+        if (!names.insert(name).second) {
+            name += std::string(" (") + GST_OBJECT_NAME(factory) + ")";
+            names.insert(name);
+        }
+        entries.push_back({name, MakeEncoderFilter(GST_OBJECT_NAME(factory)), ""});
     }
     return entries;
 }

@@ -21,7 +21,7 @@ bool AddLinked(GstBin* bin, const std::vector<ElementPtr>& chain, GstElement*& f
     for (const ElementPtr& element : chain) gst_bin_add(bin, element.get());
     for (std::size_t i = 1; i < chain.size(); ++i) {
         if (!gst_element_link(chain[i - 1].get(), chain[i].get())) {
-            error = std::string("cannot link ") + GST_ELEMENT_NAME(chain[i - 1].get()) + " to " +
+            error = std::string("无法把 ") + GST_ELEMENT_NAME(chain[i - 1].get()) + " 连接到 " +
                     GST_ELEMENT_NAME(chain[i].get());
             return false;
         }
@@ -135,7 +135,7 @@ public:
         deliversJpeg = false;
         ElementPtr source = AdoptFloating(gst_device_create_element(device.get(), nullptr));
         if (!source) {
-            error = "the device \"" + Describe() + "\" cannot be opened";
+            error = "无法打开设备“" + Describe() + "”";
             return false;
         }
         std::vector<ElementPtr> chain;

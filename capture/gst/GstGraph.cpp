@@ -65,9 +65,9 @@ HRESULT GstGraph::WaitForFormat(ConnectedVideoFormat& format) {
                                        kFormatTimeout, [this] { WaitingForDevice(); });
     // A camera that runs but sends nothing, as one that never starts.
     if (!settled && built)
-        bus.RememberError("The camera \"" + built->cameraName + "\" sent no picture within " +
+        bus.RememberError("摄像头“" + built->cameraName + "”在 " +
                           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kFormatTimeout).count()) +
-                          " seconds.");
+                          " 秒内没有送来画面。");
     return bus.Read([&](const BusState& s) {
         if (!s.formatKnown) return E_FAIL;
         format = s.negotiated;

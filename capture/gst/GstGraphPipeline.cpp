@@ -16,9 +16,9 @@ constexpr auto kStateChangeLimit = std::chrono::seconds(8);
 
 const char* Doing(GstState state) {
     switch (state) {
-        case GST_STATE_PLAYING: return "start";
-        case GST_STATE_PAUSED: return "pause";
-        default: return "stop";
+        case GST_STATE_PLAYING: return "启动";
+        case GST_STATE_PAUSED: return "暂停";
+        default: return "停止";
     }
 }
 
@@ -29,7 +29,7 @@ bool GstGraph::BuildPipeline(std::string& error) {
     bus.ResetForBuild();
     pipelineStale = false;
     if (!previewSource || !grabber) {
-        error = "nothing to preview";
+        error = "没有可预览的画面";
         return false;
     }
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
@@ -87,8 +87,8 @@ GstStateChangeReturn GstGraph::SetState(GstState state) {
         built->display.sink && !built->display.Held())
         frames.UseNativeSink(built->display.sink);
     if (result) return *result;
-    AbandonPipeline("The camera \"" + built->cameraName + "\" did not " + Doing(state) + " within " +
-                    std::to_string(kStateChangeLimit.count()) + " seconds.");
+    AbandonPipeline("摄像头“" + built->cameraName + "”在 " + std::to_string(kStateChangeLimit.count()) + " 秒内没有" +
+                    Doing(state) + "。");
     return GST_STATE_CHANGE_FAILURE;
 }
 

@@ -44,7 +44,7 @@ HRESULT GstGraph::SetOutput(const std::string& path, FilterPtr& multiplexer) {
     std::string reason;
     UniqueFd file = OpenRecordingFile(path, false, reason);
     if (!file.Valid()) {
-        bus.RememberError("cannot record to \"" + path + "\": " + reason);
+        bus.RememberError("无法录制到“" + path + "”：" + reason);
         return E_FAIL;
     }
     recording.emplace();
@@ -103,12 +103,12 @@ bool GstGraph::JoinRecording(std::string& error) {
     const auto started = SetBranchState(target);
     if (!started || *started == GST_STATE_CHANGE_FAILURE) {
         if (error.empty()) error = LastError();
-        if (error.empty()) error = "the recording's elements could not start";
+        if (error.empty()) error = "录相的元件无法启动";
         DropBranch();
         return false;
     }
     if (!branch->Join(gst_element_request_pad_simple(built->tee, "src_%u"))) {
-        error = "the recording cannot take the camera's pictures";
+        error = "录相无法取得摄像头的画面";
         DropBranch();
         return false;
     }
@@ -142,8 +142,7 @@ void GstGraph::DropBranch() {
         // A device of the branch hangs: the pipeline goes with it, and its
         // worker takes both down whenever the device lets go.
         if (built) {
-            AbandonPipeline("The recording's devices did not stop within " +
-                            std::to_string(kBranchStateLimit.count()) + " seconds.");
+            AbandonPipeline("录相的设备在 " + std::to_string(kBranchStateLimit.count()) + " 秒内没有停止。");
         } else {
             branch.reset();  // its pipeline was given up already and takes it down
         }
@@ -194,7 +193,7 @@ HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
     if (!built || !branch || bus.Read([](const BusState& s) { return s.runFailed; })) {
         bus.StopAwaitingRecording();
         error = !joinError.empty() ? joinError : LastError();
-        if (error.empty()) error = "the capture graph could not run";
+        if (error.empty()) error = "捕获图无法运行";
         return E_FAIL;
     }
     const bool started = bus.WaitUntil(
@@ -208,8 +207,8 @@ HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
         return S_OK;
     }
     error = !failure.empty() ? failure
-            : started        ? "unknown failure"
-                             : "no data reached the file (a compressor that does not fit the picture?)";
+            : started        ? "未知错误"
+                             : "没有数据写入文件（压缩器可能不适合这个画面）";
     return E_FAIL;
 }
 
@@ -230,7 +229,7 @@ HRESULT GstGraph::LeaveRecording(std::string& error) {
     if (recordingConfirmed && !meter.fileSinkFailed.load()) {
         if (!EndBranchStream()) {
             error = meter.fileSinkFailed.load() ? LastError()
-                                                : "the recording did not end in time; the file may lack its index";
+                                                : "录相没有及时结束，文件可能缺少索引";
             hr = E_FAIL;
         }
     } else if (meter.fileSinkFailed.load()) {

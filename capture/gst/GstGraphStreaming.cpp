@@ -134,16 +134,16 @@ void GstGraph::BusMessage(GstMessage* message) {
     GError* parsed = nullptr;
     gst_message_parse_error(message, &parsed, nullptr);
     const ErrorPtr err(parsed);
-    std::string reason = err && err->message ? err->message : "unknown error";
+    std::string reason = err && err->message ? err->message : "未知错误";
     auto* from = reinterpret_cast<GstElement*>(GST_MESSAGE_SRC(message));
     bool fromFile = false;
     std::string path;
     const bool fromRecording = GST_IS_ELEMENT(from) && InBranch(from, fromFile, path);
     if (fromFile) {
-        reason = "writing \"" + path + "\" failed: " + reason;
+        reason = "写入“" + path + "”失败：" + reason;
         meter.fileSinkFailed.store(true);
     } else if (built->sourceElements.count(from)) {
-        reason = "The camera \"" + built->cameraName + "\" failed: " + reason;
+        reason = "摄像头“" + built->cameraName + "”出错：" + reason;
     }
     bus.Fail(reason, fromRecording, PipelineWorker::OnStateChangeThread());
 }
@@ -151,7 +151,7 @@ void GstGraph::BusMessage(GstMessage* message) {
 // The camera the pipeline runs from was unplugged.
 void GstGraph::SourceRemoved() {
     if (!running.load() || !built) return;
-    bus.Fail("The camera \"" + built->cameraName + "\" was disconnected.", false, false);
+    bus.Fail("摄像头“" + built->cameraName + "”已断开。", false, false);
 }
 
 // Tests: a failure of the video source, as a camera that goes away gives.

@@ -61,7 +61,7 @@ bool NativeDisplay::Build(GstBin* bin, GstElement* upstream, std::string& error)
     const CapsPtr square(gst_caps_new_simple("video/x-raw", "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
     g_object_set(size, "caps", square.get(), nullptr);
     if (!gst_element_link_many(upstream, convert, size, sink, nullptr)) {
-        error = "cannot connect the preview to the video window";
+        error = "无法把预览接到视频窗口";
         return false;
     }
     heldPad.reset(gst_element_get_static_pad(size, "src"));

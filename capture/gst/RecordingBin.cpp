@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/SystemErrorText.h"
 #include "capture/RecordingFile.h"
 
 namespace lumora::gst {
@@ -111,7 +112,7 @@ private:
     bool OpenFile(const RecordingBranch& recording, GstElement* file, std::string& error) {
         const int fd = recording.file ? recording.file->Get() : -1;
         if (::lseek(fd, 0, SEEK_SET) != 0 || ::ftruncate(fd, 0) != 0) {
-            error = "cannot record to \"" + recording.path + "\": " + std::strerror(errno);
+            error = "无法录制到“" + recording.path + "”：" + SystemErrorText(errno);
             return false;
         }
         // Written as it comes: the file has no clock to keep.
@@ -126,7 +127,7 @@ private:
             GstElement* parse = Add("jpegparse", error);
             if (!parse || !Link(queue, parse, error)) return false;
             if (!gst_element_link(parse, mux)) {
-                error = "the camera's JPEG frames cannot go into an AVI file";
+                error = "摄像头的 JPEG 画面不能写入 AVI 文件";
                 return false;
             }
             return true;
@@ -141,7 +142,7 @@ private:
         // Uncompressed video: planar YUV, which every AVI player reads.
         return CompressInto(convert, recording.videoCompressor.get(),
                             CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr)),
-                            mux, "video", error);
+                            mux, "视频", error);
     }
 
     // upstream -> (compressor, or a caps filter for `rawCaps`) -> mux.
@@ -157,7 +158,7 @@ private:
         }
         if (!Link(upstream, first, error)) return false;
         if (!gst_element_link(last, mux)) {
-            error = std::string("the ") + kind + " compressor's output cannot go into an AVI file";
+            error = std::string(kind) + "压缩器的输出不能写入 AVI 文件";
             return false;
         }
         return true;
@@ -184,7 +185,7 @@ private:
             [gate = gate, note] { gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); }); });
 
         CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
-        if (!CompressInto(resample, recording.audioCompressor.get(), std::move(raw), mux, "audio", error))
+        if (!CompressInto(resample, recording.audioCompressor.get(), std::move(raw), mux, "音频", error))
             return false;
         // The first pad after the source: an end of stream sent there works
         // whether or not the source itself still runs.

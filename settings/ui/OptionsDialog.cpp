@@ -44,10 +44,18 @@ QString ReadField(const char (&field)[kPathBufferSize])
     return QString::fromStdString(ReadPath(field));
 }
 
-void StoreField(char (&field)[kPathBufferSize], const QString& path)
+// Stores a chosen path; one that the record cannot hold is refused here,
+// where it was chosen, and nothing changes.
+bool StoreField(char (&field)[kPathBufferSize], const QString& path, QWidget* page)
 {
-    std::lock_guard<std::mutex> lock(SettingsMutex());
-    StorePath(field, path.toStdString());
+    const std::string bytes = path.toStdString();
+    bool stored = false;
+    {
+        std::lock_guard<std::mutex> lock(SettingsMutex());
+        stored = StorePath(field, bytes);
+    }
+    if (!stored) ShowMessageBox(QString::fromStdString(PathTooLongMessage(bytes)), page);
+    return stored;
 }
 
 }  // namespace
@@ -85,8 +93,9 @@ void CMyPropertyPage1::OnSaveAs()
     const QString path = AskVideoSavePath(this);
     if (path.isEmpty())
         return;
+    if (!StoreField(settings.videoFilePath, path, this))
+        return;
     m_strVideoPath = path;
-    StoreField(settings.videoFilePath, path);
     pathEdit->setText(m_strVideoPath);
     SaveSettings();
 }
@@ -157,8 +166,9 @@ void CMyPropertyPage2::OnBrowse()
     const QString folder = AskPhotoFolder(this);
     if (folder.isEmpty())
         return;
+    if (!StoreField(settings.photoFolder, folder, this))
+        return;
     m_strPhotoFolder = folder;
-    StoreField(settings.photoFolder, folder);
     folderEdit->setText(m_strPhotoFolder);
     ShowFormat();
     SaveSettings();

@@ -216,7 +216,7 @@ public:
         script->recording = false;
         ++script->finishedRecordings;
         if (!script->recordingFailsToEnd) return S_OK;
-        error = "the recording did not end in time; the file may lack its index";
+        error = "录相没有及时结束，文件可能缺少索引";
         return E_FAIL;
     }
     bool HasRecording() const override { return script->recording; }

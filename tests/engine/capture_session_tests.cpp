@@ -356,5 +356,5 @@ TEST_F(SessionWithFake, TheJournalNotesEachTakeFromBeforeItsFileToItsEnd) {
     ASSERT_EQ(journal.size(), 2u);
     EXPECT_EQ(journal[1].rfind("clear " + path, 0), 0u);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("did not end in time"), std::string::npos);
+    EXPECT_NE(messages[0].find("录相没有及时结束"), std::string::npos);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 #include "tests/engine/FileTestHelpers.h"
 
 using namespace file_tests;
@@ -110,7 +111,7 @@ TEST_F(FileWriting, AFullDiskIsReportedAndTheOldFileStaysWhole) {
         EXPECT_FALSE(WriteText(folder / "setting.ini", big, ExistingName::OnlyRegularFile, &error));
     }
     EXPECT_EQ(error.code, EFBIG);
-    EXPECT_NE(error.Text().find((folder / "setting.ini").string()), std::string::npos) << error.Text();
+    EXPECT_EQ(error.Text(), error.action + "“" + (folder / "setting.ini").string() + "”：文件太大");
     EXPECT_EQ(Bytes(folder / "setting.ini"), "old content");
     EXPECT_EQ(Names(folder.Path()), std::vector<std::string>{"setting.ini"});
 }
@@ -166,3 +167,13 @@ TEST_F(FileWriting, ReadingRefusesSpecialFilesWithoutBlocking) {
 }
 
 }  // namespace
+
+TEST(FileErrorText, SaysWhatFailedAndWhyInChinese) {
+    FileError error;
+    EXPECT_FALSE(OpenRegularFileForReading("/nonexistent/setting.ini", Links::Refuse, &error).Valid());
+    EXPECT_EQ(error.Text(), "无法读取“/nonexistent/setting.ini”：文件或文件夹不存在");
+    EXPECT_EQ(SystemErrorText(EACCES), "没有权限");
+    EXPECT_EQ(SystemErrorText(ENOSPC), "磁盘空间不足");
+    // A code without its own text still says which one it was.
+    EXPECT_EQ(SystemErrorText(EDOM).rfind("系统错误 " + std::to_string(EDOM), 0), 0u);
+}

@@ -154,7 +154,7 @@ TEST_F(GstSession, ADeviceAsTheRecordingFileIsRefusedAtRecordAndThePreviewGoesOn
     StorePath(settings.videoFilePath, "/dev/full");
     EXPECT_FALSE(session.StartRecording());
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "Cannot record to \"/dev/full\": it is not a regular file.");
+    EXPECT_EQ(messages[0], "无法录制到“/dev/full”：它不是普通文件。");
     EXPECT_FALSE(session.RecordingActive());
     const int before = owner.Frames();
     EXPECT_TRUE(WaitForFrames(before + 5));
@@ -240,8 +240,8 @@ TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
 
 TEST_F(GstSession, ACameraThatFailsWhileRecordingStopsTheGraphAndKeepsTheRecording) {
     ASSERT_NO_FATAL_FAILURE(LoseTheCameraWhileRecording([] { lumora::gst::SimulateSourceFailure(); }));
-    EXPECT_EQ(messages[0].rfind("Capture stopped: The camera \"Lumora Test Pattern\" failed: The video device was "
-                                "disconnected.\nThe recording up to this point was kept in ",
+    EXPECT_EQ(messages[0].rfind("捕获已停止：摄像头“Lumora Test Pattern”出错：The video device was "
+                                "disconnected.\n到此为止的录相已保存在“",
                                 0),
               0u)
         << messages[0];

@@ -1,6 +1,7 @@
 // Every compressor that the device dialog offers records a valid AVI: three
 // seconds of the test pattern (and its sound) with each one in turn.
 
+#include <algorithm>
 #include <optional>
 
 #include "tests/AviReader.h"
@@ -62,4 +63,19 @@ TEST_F(CompressorRecording, EveryListedAudioCompressorRecordsAValidAvi) {
         ASSERT_NE(avi->First("auds"), nullptr);
         EXPECT_NE(avi->First("auds")->audioFormat, 0);
     }
+}
+
+TEST_F(CompressorRecording, CompressorsThatShareANameAreToldApartByTheirElement) {
+    for (auto list : {&CCaptureSession::ListVideoCompressors, &CCaptureSession::ListAudioCompressors}) {
+        std::vector<std::string> names = Listed(list).names;
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end())
+            << "listed twice: " << *std::adjacent_find(names.begin(), names.end());
+    }
+    // libav's two AC-3 encoders carry one long name; the first keeps it.
+    const ListedNames audio = Listed(&CCaptureSession::ListAudioCompressors);
+    const int first = audio.IndexOf("libav ATSC A/52A (AC-3) encoder");
+    const int second = audio.IndexOf("libav ATSC A/52A (AC-3) encoder (avenc_ac3_fixed)");
+    if (first < 0) GTEST_SKIP() << "libav's AC-3 encoders are not installed";
+    EXPECT_GT(second, first);
 }

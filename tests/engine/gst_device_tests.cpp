@@ -136,8 +136,8 @@ TEST_F(TestDevices, AChosenCameraIsBoundByItsIdentityAndNamedWhenUnplugged) {
     const HRESULT whileUnplugged = session.BuildGraph(camera, -1, -1, &owner);
     lumora::gst::ReplugTestCamera();
     EXPECT_LT(whileUnplugged, 0);
-    EXPECT_EQ(messages, std::vector<std::string>{"Couldn't bind the chosen video device!\n"
-                                                 "The camera \"Lumora Test Pattern\" is no longer connected."});
+    EXPECT_EQ(messages, std::vector<std::string>{"无法使用所选的视频设备！\n"
+                                                 "摄像头“Lumora Test Pattern”已不再连接。"});
 
     // Plugged in again it keeps its identity, which alone finds it: the
     // index given lists nothing.

@@ -33,7 +33,7 @@ TEST_F(GstSession, ACameraThatHangsWhileStartingFailsTheBuildWhileTheWindowKeeps
     // Waited in short slices, not in one block: about 400 over 8 seconds.
     EXPECT_GT(waits.load(), 100);
     ASSERT_EQ(messages.size(), 1u);
-    const std::string reason = "The camera \"Lumora Test Pattern\" did not start within 8 seconds.";
+    const std::string reason = "摄像头“Lumora Test Pattern”在 8 秒内没有启动。";
     EXPECT_EQ(messages[0], "Failt to read the connected media type\n" + reason);
     EXPECT_EQ(lumora::gst::LatestGraphError(), reason);
     EXPECT_TRUE(lumora::gst::RunningGraphElementFactories().empty());  // the graph let go of it
@@ -52,7 +52,7 @@ TEST_F(GstSession, AGraphWithAHungCameraIsReleasedWithoutWaitingForIt) {
     session.Stop();
     lumora::gst::DelayPipelineStart(9.0);
     EXPECT_NE(session.Run(), S_OK);
-    EXPECT_NE(lumora::gst::LatestGraphError().find("did not start"), std::string::npos);
+    EXPECT_NE(lumora::gst::LatestGraphError().find("没有启动"), std::string::npos);
     // Stop, run again and tear down: none touches the abandoned pipeline.
     session.Stop();
     EXPECT_EQ(session.Run(), S_OK);
@@ -71,7 +71,7 @@ TEST_F(GstSession, ARecordingWhoseCameraHangsIsRefusedAndThePreviewComesBack) {
     EXPECT_FALSE(session.StartRecording());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0],
-              "The recording could not start: The camera \"Lumora Test Pattern\" did not start within 8 seconds.");
+              "录相无法开始：摄像头“Lumora Test Pattern”在 8 秒内没有启动。");
     EXPECT_FALSE(session.RecordingActive());
     EXPECT_TRUE(WaitForFrames(owner.Frames() + 5));
     EXPECT_EQ(lumora::gst::PipelinesBeingAbandoned(), 1);
@@ -90,7 +90,7 @@ TEST_F(GstSession, ARecordingWhoseCameraHangsIsRefusedAndThePreviewComesBack) {
 
 TEST_F(GstSession, AnUnpluggedCameraEndsTheRecordingReadableAndIsNamed) {
     ASSERT_NO_FATAL_FAILURE(LoseTheCameraWhileRecording([] { lumora::gst::SimulateCameraRemoval(); }));
-    EXPECT_NE(messages[0].find("The camera \"Lumora Test Pattern\" was disconnected."), std::string::npos)
+    EXPECT_NE(messages[0].find("摄像头“Lumora Test Pattern”已断开。"), std::string::npos)
         << messages[0];
 }
 

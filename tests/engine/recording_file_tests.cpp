@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "base/SystemErrorText.h"
 #include "capture/CaptureSession.h"
 #include "capture/RecordingFile.h"
 #include "capture/RecordingFlusher.h"
@@ -73,7 +74,7 @@ TEST_F(RecordingFile, SpecialFilesAreRefusedWithoutBlocking) {
         }
         std::string reason;
         EXPECT_TRUE(Refused(folder.Path(), check, reason));
-        EXPECT_EQ(reason, "it is a folder");
+        EXPECT_EQ(reason, "它是一个文件夹");
     }
     EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
 }
@@ -97,7 +98,7 @@ TEST_F(RecordingFile, TheCheckLeavesFilesAsTheyWereAndTheOpenEmptiesThem) {
     EXPECT_NE(::fcntl(fd.Get(), F_GETFD) & FD_CLOEXEC, 0);
 
     EXPECT_FALSE(CheckRecordingPathWritable((folder / "missing" / "x.avi").string(), reason));
-    EXPECT_EQ(reason, std::strerror(ENOENT));
+    EXPECT_EQ(reason, SystemErrorText(ENOENT));
 }
 
 // The session's Record with such a path: the message names it and the
@@ -115,7 +116,7 @@ protected:
         StorePath(settings.videoFilePath, path.string());
         EXPECT_FALSE(session.StartRecording());
         ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0], "Cannot record to \"" + path.string() + "\": " + reason + ".");
+        EXPECT_EQ(messages[0], "无法录制到“" + path.string() + "”：" + reason + "。");
         EXPECT_EQ(std::count(script->calls.begin(), script->calls.end(), "Output " + path.string()), 0);
     }
 
@@ -143,6 +144,23 @@ TEST_F(SessionRecordingPath, LinksAndSpecialFilesAreRefusedAtRecord) {
 
     Refuses("/dev/full", kNotRegularReason);
     EXPECT_FALSE(session.RecordingActive());
+}
+
+TEST_F(SessionRecordingPath, TheRefusalIsChineseNotTheSystemsEnglish) {
+    struct Names : IComboBox {
+        void AddString(const std::string&) override {}
+    } names;
+    session.ListVideoDevices(&names);
+    ASSERT_EQ(session.BuildGraph(0, -1, -1, &owner), S_OK);
+    // Where no Chinese locale is installed the C library says "No such file or directory".
+    Refuses(folder / "missing" / "capture.avi", "文件或文件夹不存在");
+    Refuses(folder.Path(), "它是一个文件夹");
+    Refuses("/dev/full", "它不是普通文件");
+
+    StorePath(settings.videoFilePath, "");
+    messages.clear();
+    EXPECT_FALSE(session.StartRecording());
+    EXPECT_EQ(messages, std::vector<std::string>{"还没有设置录相文件。请先在“选项”中选择一个。"});
 }
 
 // What a take has written reaches the disk every few seconds, and once more

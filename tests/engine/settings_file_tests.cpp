@@ -11,6 +11,7 @@
 
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 #include "tests/SettingsBytes.h"
 #include "tests/engine/FileTestHelpers.h"
 
@@ -151,7 +152,7 @@ TEST_F(SettingsFileTest, UnreadableFileGivesMessageAndDefaultsAndStaysUntouched)
     const SettingsResult result = LoadSettings();
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.message.find(IniPath().string()), std::string::npos);
-    EXPECT_NE(result.message.find(std::strerror(EISDIR)), std::string::npos);
+    EXPECT_NE(result.message.find(SystemErrorText(EISDIR)), std::string::npos);
     EXPECT_EQ(ReadPath(settings.photoFolder), dir.string());
     EXPECT_EQ(settings.photoFormat, 1);
     EXPECT_TRUE(fs::is_directory(IniPath()));
@@ -166,7 +167,7 @@ TEST_F(SettingsFileTest, PermissionDeniedIsReported)
     const SettingsResult result = LoadSettings();
     fs::permissions(IniPath(), fs::perms::owner_all);
     EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find(std::strerror(EACCES)), std::string::npos);
+    EXPECT_NE(result.message.find(SystemErrorText(EACCES)), std::string::npos);
     EXPECT_EQ(ReadBytes(IniPath()), std::vector<char>(524, 'x'));
 }
 
@@ -193,7 +194,7 @@ TEST_F(SettingsFileTest, FailedSaveReportsKeepsValueAndOldFile)
     result = SaveSettings();
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.message.find(appDirectory + "/setting.ini"), std::string::npos);
-    EXPECT_NE(result.message.find(std::strerror(ENOENT)), std::string::npos);
+    EXPECT_NE(result.message.find(SystemErrorText(ENOENT)), std::string::npos);
     EXPECT_EQ(reported.size(), 2u);
 }
 
@@ -226,7 +227,7 @@ TEST_F(SettingsFileTest, ALinkNamedSettingIniIsNeverWrittenThrough)
     const SettingsResult saved = SaveSettings();
     EXPECT_FALSE(saved.ok);
     EXPECT_NE(saved.message.find(IniPath().string()), std::string::npos) << saved.message;
-    EXPECT_NE(saved.message.find("symbolic link"), std::string::npos) << saved.message;
+    EXPECT_NE(saved.message.find(kSymbolicLinkReason), std::string::npos) << saved.message;
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(IniPath())));
     EXPECT_EQ(ReadBytes(victim), std::vector<char>(100, 'v'));
@@ -245,7 +246,7 @@ TEST_F(SettingsFileTest, AFifoOrSocketNamedSettingIniIsReportedAtOnce)
     EXPECT_TRUE(file_tests::FinishesPromptly([&] { result = LoadSettings(); },
                                              [&] { file_tests::OpenOtherEnd(IniPath(), O_WRONLY); }));
     EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find("Cannot read the settings file \"" + IniPath().string() + "\""),
+    EXPECT_NE(result.message.find("无法读取设置文件“" + IniPath().string() + "”"),
               std::string::npos)
         << result.message;
     EXPECT_EQ(settings.photoFormat, 1);
@@ -260,27 +261,32 @@ TEST_F(SettingsFileTest, AFifoOrSocketNamedSettingIniIsReportedAtOnce)
     EXPECT_EQ(fs::status(IniPath()).type(), fs::file_type::socket);
 }
 
-TEST(SettingsPathTest, StorePathCutsLongPathsOnUtf8Boundary)
+TEST(SettingsPathTest, StorePathRefusesLongPathsAndKeepsTheOldOne)
 {
     char field[kPathBufferSize];
     std::memset(field, 'z', sizeof field);
-    StorePath(field, std::string(300, 'b'));
-    EXPECT_EQ(ReadPath(field), std::string(259, 'b'));
+    ASSERT_TRUE(StorePath(field, "/old.avi"));
+    const std::vector<char> before(field, field + sizeof field);
 
-    // 258 ASCII bytes then a 3-byte character: it cannot fit and is dropped whole.
-    std::memset(field, 'z', sizeof field);
-    StorePath(field, std::string(258, 'c') + "照");
-    EXPECT_EQ(ReadPath(field), std::string(258, 'c'));
-    EXPECT_EQ(field[258], '\0');
-    EXPECT_EQ(field[259], 'z');
-
-    // Not UTF-8 at all: cut at the field's limit rather than emptied.
-    StorePath(field, std::string(300, '\x80'));
-    EXPECT_EQ(ReadPath(field).size(), 259u);
+    // A cut name would be another file: the field stays as it was.
+    EXPECT_FALSE(StorePath(field, std::string(300, 'b')));
+    EXPECT_EQ(std::vector<char>(field, field + sizeof field), before);
+    // Bytes count, not characters: 87 Chinese characters are 261 bytes.
+    std::string chinese;
+    for (int i = 0; i < 87; ++i) chinese += "照";
+    EXPECT_FALSE(PathFitsRecord(chinese));
+    EXPECT_FALSE(StorePath(field, chinese));
+    EXPECT_FALSE(StorePath(field, std::string(260, 'c')));
+    EXPECT_EQ(std::vector<char>(field, field + sizeof field), before);
 
     // Exactly 259 bytes fit with the NUL.
-    StorePath(field, std::string(256, 'd') + "照");
+    EXPECT_TRUE(StorePath(field, std::string(256, 'd') + "照"));
     EXPECT_EQ(ReadPath(field), std::string(256, 'd') + "照");
+
+    const std::string message = PathTooLongMessage(std::string(300, 'b'));
+    EXPECT_NE(message.find("259"), std::string::npos) << message;
+    EXPECT_NE(message.find("300"), std::string::npos) << message;
+    EXPECT_NE(message.find("路径太长"), std::string::npos) << message;
 }
 
 TEST(SettingsPathTest, StorePathLeavesBytesBehindTheNul)

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/FileWriting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "snapshot/JpegConversion.h"
@@ -297,7 +298,7 @@ TEST(JpegConversion, ReadsNoBitmapThroughALinkOrFromAFifo) {
     std::string error;
     fs::create_symlink("/dev/zero", dir / "temp.bmp");
     EXPECT_FALSE(ConvertBitmapFileToJpeg((dir / "temp.bmp").string(), (dir / "temp.jpg").string(), &error));
-    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+    EXPECT_NE(error.find(kSymbolicLinkReason), std::string::npos) << error;
 
     fs::remove(dir / "temp.bmp");
     ASSERT_EQ(::mkfifo((dir / "temp.bmp").c_str(), 0644), 0);

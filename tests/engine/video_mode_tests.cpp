@@ -171,8 +171,8 @@ TEST_F(ChoiceWithFake, TheChosenCameraIsBuiltWhereverItIsListedAndWhenGoneNamedN
     cameras.pop_back();
     script->addedFilters.clear();
     EXPECT_LT(Build(chosenIndex), 0);
-    EXPECT_EQ(messages, std::vector<std::string>{"Couldn't bind the chosen video device!\n"
-                                                 "The camera \"USB Camera\" is no longer connected."});
+    EXPECT_EQ(messages, std::vector<std::string>{"无法使用所选的视频设备！\n"
+                                                 "摄像头“USB Camera”已不再连接。"});
     EXPECT_TRUE(script->addedFilters.empty());
     EXPECT_FALSE(session.CurrentVideoMode().has_value());
 }

@@ -161,7 +161,7 @@ TEST_F(ChosenCameraTest, StartVideoBuildsTheCameraChosenInTheDialogOrNamesItWhen
     EXPECT_FALSE(frame->previewing);
     EXPECT_TRUE(script->formatsSet.empty());
     EXPECT_EQ(messages.join("|").toStdString(),
-              "Couldn't bind the chosen video device!\nThe camera \"Camera B\" is no longer connected.");
+              "无法使用所选的视频设备！\n摄像头“Camera B”已不再连接。");
 
     // Back, and again a camera plugged in ahead after OK: still Camera B, in
     // its only mode.

@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileSystemModel>
+#include <QLocale>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTranslator>
@@ -14,6 +17,10 @@
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
+
+#include <clocale>
+#include <cstdlib>
+#include <langinfo.h>
 
 #include "app/LumoraDoc.h"
 #include "app/Messages.h"
@@ -163,4 +170,36 @@ TEST(QtTranslations, StandardDialogsSpeakChinese)
     }
     QCoreApplication::removeTranslator(translator);
     delete translator;
+}
+
+TEST(ChineseLocale, FileDialogsShowChineseDatesAndSizes)
+{
+    // Started as main() starts the program (tests/shell/main.cpp).
+    EXPECT_EQ(QLocale().language(), QLocale::Chinese);
+    EXPECT_EQ(QLocale().territory(), QLocale::China);
+
+    // The file dialogs' model formats with the system locale.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    std::ofstream(dir.filePath("small.avi").toStdString()) << "abc";
+    QFileSystemModel model;
+    const QModelIndex root = model.setRootPath(dir.path());
+    QElapsedTimer timer;
+    timer.start();
+    while (model.rowCount(root) == 0 && timer.elapsed() < 5000) QCoreApplication::processEvents();
+    ASSERT_EQ(model.rowCount(root), 1);
+    const QString size = model.data(model.index(0, 1, root)).toString();
+    const QString date = model.data(model.index(0, 3, root)).toString();
+    EXPECT_EQ(size, "3 字节");
+    const QDate today = QDate::currentDate();
+    EXPECT_TRUE(date.startsWith(QString::number(today.year()) + "/")) << date.toStdString();
+    EXPECT_FALSE(date.contains(QLocale::c().monthName(today.month(), QLocale::ShortFormat))) << date.toStdString();
+
+    // The C library keeps the user's locale: no Chinese one may be installed.
+    const char* lang = std::getenv("LANG");
+    if (!std::getenv("LC_ALL") && !std::getenv("LC_CTYPE") && lang && QByteArray(lang).toUpper().contains("UTF")) {
+        EXPECT_STREQ(nl_langinfo(CODESET), "UTF-8");
+    }
+    const char* time = std::getenv("LC_TIME");
+    EXPECT_TRUE(!time || QByteArray(time) != "zh_CN.UTF-8") << "the environment was not given back";
 }

@@ -83,7 +83,10 @@ protected:
         frame = app->Frame();
         view = app->View();
         frame->soundHook = [this](const std::string&) { ++soundsPlayed; return true; };
-        frame->openUrlHook = [this](const QUrl& url) { openedUrls.append(url); };
+        frame->openUrlHook = [this](const QUrl& url) {
+            openedUrls.append(url);
+            return urlsOpen;
+        };
     }
 
     void TearDown() override
@@ -113,6 +116,7 @@ protected:
     QString previousDir;
     QStringList messages;
     QList<QUrl> openedUrls;
+    bool urlsOpen = true;  // false: the desktop has nothing that opens them
     DeviceChoice nextDeviceChoice;
     int deviceDialogShown = 0;
     int soundsPlayed = 0;

@@ -9,8 +9,13 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QtTest/QTest>
+#include <QMenu>
+#include <QTranslator>
+
+#include <memory>
 
 #include "frame_fixture.h"
+#include "app/QtTranslations.h"
 #include "capture/SoundPlayer.h"
 #include "res/Resources.h"
 #include "res/RuntimeFiles.h"
@@ -271,4 +276,82 @@ TEST_F(FrameTest, UnreadableSettingsAreReportedAndTheFrameStillComesUp)
         EXPECT_EQ(second.windowTitle(), "Lumora");
     }
     QDir::setCurrent(startDir.path());
+}
+
+TEST_F(FrameTest, HelpCommandsThatNothingOpensSaySoInTheStatusBar)
+{
+    urlsOpen = false;  // no text editor, no browser
+    frame->Action(ID_HELP_README)->trigger();
+    const QString readme = frame->statusBar->currentMessage();
+    EXPECT_TRUE(readme.contains(RuntimeFilePath("Readme.txt"))) << readme.toStdString();
+    EXPECT_TRUE(readme.startsWith("无法打开使用说明")) << readme.toStdString();
+    frame->Action(ID_HELP_HOMEPAGE)->trigger();
+    const QString homepage = frame->statusBar->currentMessage();
+    EXPECT_TRUE(homepage.contains(HomepageUrl())) << homepage.toStdString();
+    EXPECT_TRUE(homepage.startsWith("无法打开作者主页")) << homepage.toStdString();
+    EXPECT_TRUE(messages.isEmpty());
+
+    urlsOpen = true;  // opened: the idle text stays
+    frame->statusBar->showMessage("就绪");
+    frame->Action(ID_HELP_HOMEPAGE)->trigger();
+    EXPECT_EQ(frame->statusBar->currentMessage(), "就绪");
+}
+
+TEST_F(FrameTest, MenuOfTheBarsNamesTheToolbarAndKeepsTheViewMenuInStep)
+{
+    // What a right click on the toolbar's empty part opens.
+    std::unique_ptr<QMenu> menu(frame->createPopupMenu());
+    ASSERT_NE(menu, nullptr);
+    QAction* toggle = nullptr;
+    for (QAction* item : menu->actions()) {
+        if (item->isSeparator()) continue;
+        EXPECT_FALSE(item->text().isEmpty());
+        if (item == frame->toolBar->toggleViewAction()) toggle = item;
+    }
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_EQ(toggle->text(), "工具栏");
+
+    toggle->trigger();
+    EXPECT_TRUE(frame->toolBar->isHidden());
+    EXPECT_FALSE(frame->Action(ID_VIEW_TOOLBAR)->isChecked());
+    frame->Action(ID_VIEW_TOOLBAR)->trigger();
+    EXPECT_FALSE(frame->toolBar->isHidden());
+    EXPECT_TRUE(frame->Action(ID_VIEW_TOOLBAR)->isChecked());
+}
+
+namespace {
+
+// The program as it starts: Qt's own texts in Chinese.
+class ChineseFrameTest : public ShellTest {
+protected:
+    void SetUp() override
+    {
+        translator = InstallQtChineseTranslations();
+        ASSERT_NE(translator, nullptr) << "qtbase_zh_CN.qm is not installed";
+        ShellTest::SetUp();
+    }
+    void TearDown() override
+    {
+        ShellTest::TearDown();
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+    QTranslator* translator = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ChineseFrameTest, SnapshotItemSpellsSpaceOnceWithQtsChineseTexts)
+{
+    ASSERT_EQ(QKeySequence(Qt::Key_Space).toString(QKeySequence::NativeText), "空格");
+    QAction* snapshot = frame->Action(ID_VIDEO_SNAPSHOT);
+    EXPECT_EQ(snapshot->text(), QStringLiteral("拍照        Space"));
+    EXPECT_TRUE(snapshot->shortcut().isEmpty()) << snapshot->shortcut().toString().toStdString();
+    QAction* key = frame->ShortcutAction(ID_VIDEO_SNAPSHOT);
+    ASSERT_NE(key, snapshot);
+    EXPECT_TRUE(key->shortcuts().contains(QKeySequence(Qt::Key_Space)));
+    // The key follows the command's state.
+    EXPECT_FALSE(key->isEnabled());
+    snapshot->setEnabled(true);
+    EXPECT_TRUE(key->isEnabled());
 }

@@ -5,6 +5,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "app/ChineseLocale.h"
+
 #include "capture/CaptureSession.h"
 #include "capture/gst/GstCapturePlatform.h"
 
@@ -14,7 +18,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The program's profile goes to a scratch place, never the user's own.
     QStandardPaths::setTestModeEnabled(true);
+    // Started as the program starts: Chinese dates and sizes.
+    std::optional<CChineseStartLocale> chineseLocale(std::in_place);
     QApplication app(argc, argv);
+    chineseLocale.reset();
     QTemporaryDir profileDir;
     for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
         QSettings::setPath(format, QSettings::UserScope, profileDir.path());

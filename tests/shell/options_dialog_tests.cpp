@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "app/Messages.h"
+#include "base/SystemErrorText.h"
 #include "res/DialogUnits.h"
 #include "settings/SettingsFile.h"
 #include "tests/SettingsBytes.h"
@@ -182,6 +183,38 @@ TEST_F(OptionsDialogTest, CancelledDialogsChangeNothingButRestoreDirectory)
     sheet.close();
 }
 
+TEST_F(OptionsDialogTest, PathsTooLongForTheRecordAreRefusedWhereChosen)
+{
+    // 300 characters; and a Chinese folder of 100 characters, 300 bytes.
+    const QString longFile = "/" + QString(295, 'v') + ".avi";
+    const QString chineseFolder = "/" + QString(100, QChar(0x7167));  // 照
+    ASSERT_EQ(chineseFolder.toStdString().size(), 301u);
+    SetVideoSavePathHook(Answer(longFile));
+    SetFolderChooserHook(Answer(chineseFolder));
+    const auto before = fs::last_write_time(IniPath());
+    CMyPropertySheet sheet;
+    sheet.show();
+    sheet.page1->saveAsButton->click();
+    sheet.tabs->setCurrentIndex(1);
+    sheet.page2->browseButton->click();
+
+    ASSERT_EQ(boxes.size(), 2);
+    for (const QString& box : boxes) {
+        EXPECT_TRUE(box.contains("259")) << box.toStdString();
+        EXPECT_TRUE(box.startsWith("路径太长")) << box.toStdString();
+    }
+    EXPECT_TRUE(boxes[0].contains(longFile));
+    EXPECT_TRUE(boxes[1].contains(chineseFolder));
+    // Nothing cut, nothing written: the old paths stay everywhere.
+    EXPECT_EQ(sheet.page1->pathEdit->text(), QStringLiteral("/old/long/recording-target.avi"));
+    EXPECT_EQ(sheet.page2->folderEdit->text(), QStringLiteral("/old/photos"));
+    EXPECT_EQ(RecordBytes(), initial);
+    EXPECT_EQ(ReadBytes(IniPath()), initial);
+    EXPECT_EQ(fs::last_write_time(IniPath()), before);
+    EXPECT_EQ(QDir::currentPath(), QString::fromStdString(appDirectory));
+    sheet.close();
+}
+
 TEST_F(OptionsDialogTest, FormatRadiosStoreAndSaveEvenWhenAlreadySelected)
 {
     CMyPropertySheet sheet;
@@ -291,7 +324,7 @@ TEST_F(OptionsDialogTest, FailedSaveShowsReasonAndKeepsNewValue)
     }
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0].contains(QString::fromStdString(appDirectory + "/setting.ini")));
-    EXPECT_TRUE(boxes[0].contains(QString::fromUtf8(std::strerror(ENOENT))));
+    EXPECT_TRUE(boxes[0].contains(QString::fromStdString(SystemErrorText(ENOENT))));
     EXPECT_EQ(ReadPath(settings.photoFolder), "/unsaved");
     appDirectory = original;
     EXPECT_EQ(ReadBytes(IniPath()), initial);

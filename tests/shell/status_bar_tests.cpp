@@ -17,12 +17,18 @@
 
 using StatusBarTest = ShellTest;
 
-TEST(RecordingProgressText, TimeAndWholeMegabytesOrKilobytes)
+TEST(RecordingProgressText, TimeAndMegabytesWithATenthBelowAHundredOrKilobytes)
 {
+    constexpr uint64_t kMiB = 1024 * 1024;
     EXPECT_EQ(FormatRecordingProgress(207.9, 412ull * 1024 * 1024 + 1023, false), "录相 00:03:27  412 MB");
     EXPECT_EQ(FormatRecordingProgress(0, 0, false), "录相 00:00:00  0 KB");
     EXPECT_EQ(FormatRecordingProgress(1, 1024 * 1024 - 1, false), "录相 00:00:01  1023 KB");
-    EXPECT_EQ(FormatRecordingProgress(1, 1024 * 1024, false), "录相 00:00:01  1 MB");
+    EXPECT_EQ(FormatRecordingProgress(1, 1024 * 1024, false), "录相 00:00:01  1.0 MB");
+    // 7.2 MB written reads 7.2, not 7 (nor more than was written).
+    EXPECT_EQ(FormatRecordingProgress(9, 72 * kMiB / 10 + 1, false), "录相 00:00:09  7.2 MB");
+    EXPECT_EQ(FormatRecordingProgress(9, 73 * kMiB / 10 - 1, false), "录相 00:00:09  7.2 MB");
+    EXPECT_EQ(FormatRecordingProgress(99, 100 * kMiB - 1, false), "录相 00:01:39  99.9 MB");
+    EXPECT_EQ(FormatRecordingProgress(99, 100 * kMiB, false), "录相 00:01:39  100 MB");
     EXPECT_EQ(FormatRecordingProgress(100 * 3600 + 61, 5ull << 40, false), "录相 100:01:01  5242880 MB");
     EXPECT_EQ(FormatRecordingProgress(-3, 2048, true), "暂停 00:00:00  2 KB");
 }
