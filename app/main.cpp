@@ -3,6 +3,7 @@
 #include "app/LumoraApp.h"
 #include "app/QtTranslations.h"
 #include "app/QuitSignals.h"
+#include "app/RepairCommand.h"
 #include "capture/CaptureSession.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "frame/MainFrame.h"
@@ -10,6 +11,8 @@
 
 int main(int argc, char** argv)
 {
+    // Before QApplication: a repair needs no display.
+    if (const std::optional<int> repaired = RunRepairCommand(argc, argv)) return *repaired;
     QApplication application(argc, argv);
     InstallQtChineseTranslations();
     // On X11 the camera's own video sink draws the preview into the view.

@@ -18,6 +18,8 @@ struct AviStream {
     uint16_t audioFormat = 0;       // WAVE format tag (1 = PCM)
     uint16_t channels = 0;          // audio
     uint32_t sampleRate = 0;        // audio
+    uint16_t blockAlign = 0;        // audio
+    uint32_t superIndexEntries = 0; // OpenDML "indx" entries in use (0 without one)
 };
 
 struct AviInfo {
@@ -26,6 +28,8 @@ struct AviInfo {
     uint32_t width = 0, height = 0;
     std::vector<AviStream> streams;
     bool hasIndex = false;
+    uint32_t idx1Entries = 0;
+    uint32_t odmlFrames = 0;  // "dmlh": the pictures of all RIFF parts
     uint32_t videoChunks = 0;  // "00dc"/"00db" chunks in the movie list
     std::vector<std::vector<uint8_t>> firstPictures;  // the bytes of the first few of them
     std::vector<int16_t> sound;  // the "01wb" chunks, read as 16-bit PCM
@@ -107,20 +111,35 @@ inline void Walk(const std::vector<uint8_t>& d, std::size_t begin, std::size_t e
                 stream->audioFormat = U16(d, body);
                 stream->channels = U16(d, body + 2);
                 stream->sampleRate = U32(d, body + 4);
+                stream->blockAlign = U16(d, body + 12);
             }
+        } else if (id == "indx" && stream) {
+            stream->superIndexEntries = U32(d, body + 4);
+        } else if (id == "dmlh") {
+            info.odmlFrames = U32(d, body);
         } else if (id == "idx1") {
             info.hasIndex = true;
+            info.idx1Entries = size / 16;
         }
         at = body + ((size + 1) & ~1u);
     }
 }
 }  // namespace avi_detail
 
-inline AviInfo ReadAvi(const std::string& path) {
+// Reads the whole file, or only its first `limit` bytes (the header of a
+// big file; the chunk counts then cover only what was read).
+inline AviInfo ReadAvi(const std::string& path, std::size_t limit = SIZE_MAX) {
     AviInfo info;
     std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    info.fileSize = d.size();
+    std::vector<uint8_t> d;
+    if (limit == SIZE_MAX) {
+        d.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else {
+        d.resize(limit);
+        in.read(reinterpret_cast<char*>(d.data()), static_cast<std::streamsize>(limit));
+        d.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    info.fileSize = limit == SIZE_MAX ? d.size() : 0;
     if (d.size() < 12 || avi_detail::Tag(d, 0) != "RIFF" || avi_detail::Tag(d, 8) != "AVI ") return info;
     avi_detail::Walk(d, 12, d.size(), info, nullptr);
     info.valid = !info.streams.empty();
@@ -137,4 +156,55 @@ inline double SoundSeconds(const AviInfo& avi) {
     const AviStream* sound = avi.First("auds");
     if (!sound || sound->channels == 0 || sound->sampleRate == 0) return 0;
     return static_cast<double>(avi.sound.size()) / sound->channels / static_cast<double>(sound->sampleRate);
+}
+
+// A chunk of a movie list: where it lies in the file.
+struct AviChunk {
+    std::string id;  // "00db", "01wb", "ix00", ...
+    uint64_t at = 0;  // offset of its 8-byte head
+    uint32_t size = 0;
+};
+
+// Every chunk of the movie lists of all RIFF parts ("AVI " and "AVIX"),
+// read by the sizes the file states, without loading the file.
+inline std::vector<AviChunk> ListMovieChunks(const std::string& path) {
+    std::vector<AviChunk> chunks;
+    std::ifstream in(path, std::ios::binary);
+    auto head = [&](uint64_t at, char* to, std::size_t n) {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(at));
+        in.read(to, static_cast<std::streamsize>(n));
+        return static_cast<std::size_t>(in.gcount()) == n;
+    };
+    auto u32 = [](const char* p) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(p[0]) | static_cast<uint8_t>(p[1]) << 8 |
+                                     static_cast<uint8_t>(p[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24);
+    };
+    char h[12];
+    for (uint64_t riff = 0; head(riff, h, 12) && std::string(h, 4) == "RIFF";) {
+        const uint64_t riffEnd = riff + 8 + u32(h + 4);
+        for (uint64_t at = riff + 12; at + 12 <= riffEnd && head(at, h, 12);) {
+            const uint32_t size = u32(h + 4);
+            if (std::string(h, 4) == "LIST" && std::string(h + 8, 4) == "movi") {
+                const uint64_t end = at + 8 + size;
+                for (uint64_t c = at + 12; c + 8 <= end && head(c, h, 8);) {
+                    const uint32_t chunkSize = u32(h + 4);
+                    chunks.push_back(AviChunk{std::string(h, 4), c, chunkSize});
+                    c += 8 + chunkSize + (chunkSize & 1);
+                }
+            }
+            at += 8 + size + (size & 1);
+        }
+        riff = riffEnd + (riffEnd & 1);
+    }
+    return chunks;
+}
+
+inline std::string ReadBytesAt(const std::string& path, uint64_t at, std::size_t size) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(at));
+    std::string bytes(size, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
