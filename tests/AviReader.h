@@ -2,6 +2,7 @@
 // Just enough of a RIFF/AVI reader for tests: the main header's frame count,
 // the streams with their types and sizes, and whether the index is there.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -207,4 +208,91 @@ inline std::string ReadBytesAt(const std::string& path, uint64_t at, std::size_t
     in.read(bytes.data(), static_cast<std::streamsize>(size));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     return bytes;
+}
+
+// What is wrong with the indexes of the file (empty when nothing is): every
+// idx1 entry (offsets from the file's start, as avimux writes them) and
+// every entry of the OpenDML standard indexes ("ix00"...) must name a chunk
+// of its stream with its size, the idx1 must list the first part's chunks
+// in order, and the header's super indexes must point at the standard ones.
+inline std::string IndexProblems(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    auto read = [&](uint64_t at, std::size_t n) {
+        std::string bytes(n, '\0');
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(at));
+        in.read(bytes.data(), static_cast<std::streamsize>(n));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        return bytes;
+    };
+    auto u32 = [](const std::string& s, std::size_t at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8 |
+                                     static_cast<uint8_t>(s[at + 2]) << 16 |
+                                     static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24);
+    };
+    auto u64 = [&](const std::string& s, std::size_t at) { return u32(s, at) | static_cast<uint64_t>(u32(s, at + 4)) << 32; };
+    const auto names = [&](uint64_t at, const std::string& id, uint32_t size) {
+        const std::string head = read(at, 8);
+        return head.size() == 8 && head.substr(0, 4) == id && u32(head, 4) == size;
+    };
+    std::string problems;
+    const std::vector<AviChunk> chunks = ListMovieChunks(path);
+    std::vector<AviChunk> firstPart;
+    std::vector<std::pair<uint64_t, uint32_t>> standardIndexes;  // where, size with head
+    uint64_t firstRiffEnd = 8 + u32(read(0, 8), 4);
+    for (const AviChunk& c : chunks) {
+        if (c.id.substr(0, 2) == "ix") {
+            standardIndexes.emplace_back(c.at, c.size + 8);
+            const std::string ix = read(c.at, 8 + c.size);
+            if (ix.size() < 32) return problems + c.id + " cut short\n";
+            const uint32_t entries = u32(ix, 12);
+            const std::string stream = ix.substr(16, 4);
+            const uint64_t base = u64(ix, 20);
+            if (32 + 8ull * entries > ix.size()) return problems + c.id + " has more entries than room\n";
+            for (uint32_t i = 0; i < entries; ++i) {
+                const uint64_t data = base + u32(ix, 32 + 8 * i);
+                if (!names(data - 8, stream, u32(ix, 36 + 8 * i) & 0x7fffffffu))
+                    return problems + c.id + " entry " + std::to_string(i) + " points elsewhere\n";
+            }
+        } else if (c.at < firstRiffEnd) {
+            firstPart.push_back(c);
+        }
+    }
+    // The idx1 follows the first movie list.
+    const std::string riffHead = read(0, 1 << 16);
+    for (std::size_t at = 12; at + 12 <= riffHead.size();) {
+        const uint32_t size = u32(riffHead, at + 4);
+        if (riffHead.substr(at, 4) == "LIST" && riffHead.substr(at + 8, 4) == "movi") {
+            const uint64_t idx1At = at + 8 + size;
+            const std::string head = read(idx1At, 8);
+            if (head.size() < 8 || head.substr(0, 4) != "idx1") return problems + "no idx1 after the movie list\n";
+            const std::string idx1 = read(idx1At + 8, u32(head, 4));
+            if (idx1.size() / 16 != firstPart.size()) problems += "idx1 does not list the first part's chunks\n";
+            for (std::size_t i = 0; i < idx1.size() / 16 && i < firstPart.size(); ++i) {
+                const std::string id = idx1.substr(16 * i, 4);
+                const uint64_t offset = u32(idx1, 16 * i + 8);
+                if (id != firstPart[i].id || offset != firstPart[i].at || !names(offset, id, u32(idx1, 16 * i + 12)))
+                    return problems + "idx1 entry " + std::to_string(i) + " points elsewhere\n";
+            }
+            break;
+        }
+        if (riffHead.substr(at, 4) == "LIST" && riffHead.substr(at + 8, 4) == "hdrl") {
+            // Super indexes: every entry an "ix" chunk of the file, with its size.
+            for (std::size_t i = at + 12; i + 8 < at + 8 + size;) {
+                const std::size_t found = riffHead.find("indx", i);
+                if (found == std::string::npos || found >= at + 8 + size) break;
+                const uint32_t used = u32(riffHead, found + 12);
+                for (uint32_t e = 0; e < used; ++e) {
+                    const uint64_t where = u64(riffHead, found + 32 + 16 * e);
+                    const uint32_t length = u32(riffHead, found + 40 + 16 * e);
+                    if (std::find(standardIndexes.begin(), standardIndexes.end(), std::make_pair(where, length)) ==
+                        standardIndexes.end())
+                        problems += "a super index entry points elsewhere\n";
+                }
+                i = found + 8;
+            }
+        }
+        at += 8 + size + (size & 1);
+    }
+    return problems;
 }

@@ -43,6 +43,7 @@ void ExpectRepairedCut(const fs::path& file, const std::string& original, const 
     if (const AviStream* sound = info.First("auds")) {
         EXPECT_EQ(sound->length, soundBytes / sound->blockAlign);
     }
+    EXPECT_EQ(IndexProblems(file.string()), "");
     std::string complaint;
     EXPECT_TRUE(DecodesCleanly(file, &complaint)) << complaint;
 }
@@ -64,6 +65,7 @@ TEST(AviRepair, RecordingsCutAnywhereKeepEveryWholeChunk) {
         const uint64_t headerEnd = chunks.front().at;
         const uint64_t indexAt = chunks.back().at + 8 + chunks.back().size + (chunks.back().size & 1);
         ASSERT_LT(indexAt, original.size());
+        ASSERT_EQ(IndexProblems(finished.string()), "") << "the checks do not read avimux's own index";
 
         std::mt19937_64 random(jpeg ? 2027 : 1989);
         const auto within = [&](uint64_t from, uint64_t to) {
@@ -133,6 +135,7 @@ TEST(AviRepair, AKilledRecordingIsRepairedOnce) {
     EXPECT_EQ(info.videoChunks, report.pictures);
     EXPECT_EQ(info.sound.size() * 2, report.soundBytes);
     EXPECT_EQ(info.fileSize, fs::file_size(file));
+    EXPECT_EQ(IndexProblems(file.string()), "");
     std::string complaint;
     EXPECT_TRUE(DecodesCleanly(file, &complaint)) << complaint;
     if (HasTool("ffprobe")) {
@@ -160,6 +163,7 @@ TEST(AviRepair, AnOpenDmlRecordingCutInItsLastPart) {
         if (IsPicture(chunks[i])) pictures.push_back(i);
     ASSERT_EQ(pictures.size(), 400u);
     ASSERT_GT(chunks[pictures.back()].at, 1ull << 30) << "no AVIX part";
+    ASSERT_EQ(IndexProblems(file.string()), "") << "the checks do not read avimux's own indexes";
 
     // Cut inside the fourth picture from the end; remember pictures to compare.
     const AviChunk& torn = chunks[pictures[pictures.size() - 4]];
@@ -189,11 +193,15 @@ TEST(AviRepair, AnOpenDmlRecordingCutInItsLastPart) {
         const AviChunk& c = after[afterPictures[n]];
         EXPECT_TRUE(ReadBytesAt(file.string(), c.at + 8, c.size) == bytes) << "picture " << n;
     }
+    int standardIndexes = 0;
+    for (const AviChunk& c : ListMovieChunks(file.string())) standardIndexes += c.id == "ix00" || c.id == "ix01";
+    EXPECT_EQ(standardIndexes, 4);  // two parts, two streams
     const AviInfo header = ReadAvi(file.string(), 1 << 16);
     EXPECT_EQ(header.odmlFrames, static_cast<uint32_t>(kept));
     EXPECT_LT(header.totalFrames, static_cast<uint32_t>(kept));  // those of the first part
     for (const AviStream& stream : header.streams) EXPECT_GE(stream.superIndexEntries, 2u) << stream.type;
     EXPECT_EQ(header.First("vids")->length, static_cast<uint32_t>(kept));
+    EXPECT_EQ(IndexProblems(file.string()), "");
     if (HasTool("ffprobe")) {
         EXPECT_EQ(std::stoi(Probe(file, "-count_packets -select_streams v:0 -show_entries stream=nb_read_packets")),
                   kept);
