@@ -6,14 +6,15 @@
 namespace avi {
 namespace {
 
-enum class Kind { Standalone, H264, Vp8, Mpeg };
+enum class Kind { Standalone, H264, Vp8, Mpeg4 };
 
 Kind KindOf(uint32_t handler) {
     std::string fourcc;
     for (int i = 0; i < 4; ++i) fourcc += static_cast<char>(std::toupper(static_cast<int>((handler >> (8 * i)) & 0xff)));
     if (fourcc == "H264" || fourcc == "X264" || fourcc == "AVC1") return Kind::H264;
     if (fourcc == "VP80") return Kind::Vp8;
-    if (fourcc == "MPG2" || fourcc == "MPG1" || fourcc == "MPEG") return Kind::Mpeg;
+    if (fourcc == "FMP4" || fourcc == "DIVX" || fourcc == "XVID" || fourcc == "DX50" || fourcc == "MP4V")
+        return Kind::Mpeg4;
     return Kind::Standalone;
 }
 
@@ -33,13 +34,10 @@ bool H264Key(const unsigned char* d, std::size_t size) {
     return !startCodes;
 }
 
-// MPEG-1/2: a sequence header, or a picture whose coding type is I.
-bool MpegKey(const unsigned char* d, std::size_t size) {
-    for (std::size_t i = 0; i + 5 < size; ++i) {
-        if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1) continue;
-        if (d[i + 3] == 0xb3) return true;
-        if (d[i + 3] == 0x00) return ((d[i + 5] >> 3) & 7) == 1;
-    }
+// MPEG-4 part 2: the coding type of the picture (VOP) is I.
+bool Mpeg4Key(const unsigned char* d, std::size_t size) {
+    for (std::size_t i = 0; i + 4 < size; ++i)
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xb6) return (d[i + 4] >> 6) == 0;
     return true;
 }
 
@@ -51,7 +49,7 @@ bool IsKeyPicture(uint32_t handler, const char* data, std::size_t size) {
     switch (KindOf(handler)) {
     case Kind::H264: return H264Key(Bytes(data), size);
     case Kind::Vp8: return size == 0 || (Bytes(data)[0] & 1) == 0;  // the frame tag's first bit: 0 = key
-    case Kind::Mpeg: return MpegKey(Bytes(data), size);
+    case Kind::Mpeg4: return Mpeg4Key(Bytes(data), size);
     case Kind::Standalone: break;
     }
     return true;

@@ -1,8 +1,8 @@
 #pragma once
 // Which pictures of a recording a player can start from. Pictures of
-// JPEG or raw recordings all stand alone; compressors that code the
-// changes from earlier pictures (H.264, VP8, MPEG-2) mark the ones that do
-// not in the picture data itself.
+// JPEG or raw recordings all stand alone; of the compressors that code the
+// changes from earlier pictures, H.264, VP8 and MPEG-4 mark the ones that
+// do not in the picture data itself (the others count as all key pictures).
 
 #include <cstddef>
 #include <cstdint>

@@ -30,6 +30,7 @@ struct AviInfo {
     std::vector<AviStream> streams;
     bool hasIndex = false;
     uint32_t idx1Entries = 0;
+    std::vector<std::pair<std::string, uint32_t>> idx1;  // each entry's chunk id and flags
     uint32_t odmlFrames = 0;  // "dmlh": the pictures of all RIFF parts
     uint32_t videoChunks = 0;  // "00dc"/"00db" chunks in the movie list
     std::vector<std::vector<uint8_t>> firstPictures;  // the bytes of the first few of them
@@ -121,6 +122,7 @@ inline void Walk(const std::vector<uint8_t>& d, std::size_t begin, std::size_t e
         } else if (id == "idx1") {
             info.hasIndex = true;
             info.idx1Entries = size / 16;
+            for (std::size_t e = body; e + 16 <= bodyEnd; e += 16) info.idx1.emplace_back(Tag(d, e), U32(d, e + 4));
         }
         at = body + ((size + 1) & ~1u);
     }

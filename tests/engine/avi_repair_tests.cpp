@@ -212,3 +212,40 @@ TEST(AviRepair, AnOpenDmlRecordingCutInItsLastPart) {
     EXPECT_EQ(RepairRecording(file.string()).status, RepairStatus::NothingToDo);
     fs::remove(file);
 }
+
+// Compressed pictures keep the key marks avimux gave them (from the
+// encoder): a player starts or seeks only from those.
+TEST(AviRepair, CompressedPicturesKeepTheirKeyMarks) {
+    ScratchFolder folder("repair-keys");
+    const char* const encoders[] = {"x264enc tune=zerolatency speed-preset=superfast key-int-max=10",
+                                    "vp8enc deadline=1 cpu-used=8 keyframe-max-dist=10", "avenc_mpeg4 gop-size=10"};
+    for (const std::string encoder : encoders) {
+        SCOPED_TRACE(encoder);
+        const std::string element = encoder.substr(0, encoder.find(' '));
+        if (repair_tests::Run("gst-inspect-1.0 " + element + " >/dev/null 2>&1") != 0) continue;
+        RecordingRecipe recipe;
+        recipe.picture = "video/x-raw,format=I420,width=160,height=120,framerate=30/1 ! " + encoder;
+        recipe.pictures = 40;
+        const fs::path file = folder / "compressed.avi";
+        Record(recipe, file);
+        MarkAsOurs(file);
+        const AviInfo finished = ReadAvi(file.string());
+        int keys = 0, pictures = 0;
+        for (const auto& [id, flags] : finished.idx1) {
+            if (id[2] != 'd') continue;
+            ++pictures;
+            keys += (flags & 0x10) != 0;
+        }
+        ASSERT_EQ(pictures, 40);
+        ASSERT_GT(keys, 0);
+        ASSERT_LT(keys, pictures) << "no pictures lean on others: nothing to check";
+        fs::resize_file(file, fs::file_size(file) - 20);  // in the index: every chunk kept
+
+        const RepairReport report = RepairRecording(file.string());
+        ASSERT_EQ(report.status, RepairStatus::Repaired) << report.reason;
+        EXPECT_EQ(ReadAvi(file.string()).idx1, finished.idx1);
+        EXPECT_EQ(IndexProblems(file.string()), "");
+        std::string complaint;
+        EXPECT_TRUE(DecodesCleanly(file, &complaint)) << complaint;
+    }
+}
