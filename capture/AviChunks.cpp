@@ -104,6 +104,7 @@ struct HeaderReader {
                 stream.rate = U32(body + 24);
                 stream.headerLength = U32(body + 32);
             } else if (Is(b(), at, "strf") && !stream.video && size >= 14) {
+                stream.strfAt = body;
                 stream.formatTag = Get16(b().data() + body);
                 stream.bytesPerSecond = U32(body + 8);
                 stream.blockAlign = Get16(b().data() + body + 12);

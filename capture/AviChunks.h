@@ -35,6 +35,7 @@ struct Stream {
     uint32_t scale = 0, rate = 0;
     uint64_t superIndexAt = 0; // offset of the "JUNK"/"indx" chunk avimux reserves; 0 when none
     uint32_t superIndexSize = 0;
+    uint64_t strfAt = 0;       // offset of the audio format's data
     uint16_t formatTag = 0;    // audio
     uint16_t blockAlign = 0;
     uint32_t bytesPerSecond = 0;

@@ -139,11 +139,31 @@ private:
         Add(std::move(index));
     }
 
-    uint32_t LengthOf(const Stream& stream, std::size_t index) const {
-        if (stream.video) return static_cast<uint32_t>(out_.pictures);
+    uint64_t SoundBytes(std::size_t index) const {
         uint64_t bytes = 0;
         for (const Chunk& chunk : layout_.chunks)
             if (chunk.stream == index) bytes += chunk.size;
+        return bytes;
+    }
+
+    // A compressor whose rate was unknown when the recording began (MP3)
+    // leaves the rate at 0 until avimux works it out at the end, from the
+    // sound's length: here the pictures' length stands in for it.
+    void PutSoundRate(char* b, Stream& stream, uint64_t bytes) const {
+        if (stream.bytesPerSecond > 0 || out_.seconds <= 0 || bytes == 0 || !stream.strfAt) return;
+        const auto measured = static_cast<uint32_t>(static_cast<double>(bytes) / out_.seconds);
+        stream.bytesPerSecond = measured > 4 ? (measured - 4 + 7) / 8 * 8 : 8;  // as avimux rounds it
+        Put32(b + stream.strfAt + 8, stream.bytesPerSecond);
+        if (stream.scale <= 1) {
+            stream.scale = 1;
+            stream.rate = stream.bytesPerSecond / std::max<uint16_t>(stream.blockAlign, 1);
+            Put32(b + stream.strhAt + 20, stream.scale);
+            Put32(b + stream.strhAt + 24, stream.rate);
+        }
+    }
+
+    uint32_t LengthOf(const Stream& stream, uint64_t bytes) const {
+        if (stream.video) return static_cast<uint32_t>(out_.pictures);
         // In the header's own units: rate / scale of them a second.
         if (stream.bytesPerSecond > 0 && stream.scale > 0)
             return static_cast<uint32_t>(bytes * stream.rate / (static_cast<uint64_t>(stream.scale) * stream.bytesPerSecond));
@@ -163,7 +183,10 @@ private:
         Put32(b + header.avihAt + 16, firstPictures);
         if (header.dmlhAt) Put32(b + header.dmlhAt, static_cast<uint32_t>(out_.pictures));
         for (std::size_t s = 0; s < streams_.size(); ++s) {
-            Put32(b + streams_[s].strhAt + 32, LengthOf(streams_[s], s));
+            Stream stream = streams_[s];
+            const uint64_t bytes = stream.video ? 0 : SoundBytes(s);
+            if (!stream.video) PutSoundRate(b, stream, bytes);
+            Put32(b + stream.strhAt + 32, LengthOf(stream, bytes));
             Put32(b + streams_[s].strhAt + 36, largest_[s]);
             if (streams_[s].superIndexAt) WriteSuperIndex(b + streams_[s].superIndexAt, s);
         }

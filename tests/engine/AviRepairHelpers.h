@@ -28,6 +28,7 @@ struct RecordingRecipe {
     std::string picture = "video/x-raw,format=I420,width=160,height=120,framerate=30/1";
     bool jpeg = false;
     bool sound = true;
+    std::string soundCompressor;  // e.g. "lamemp3enc"; raw PCM when empty
     bool ours = true;   // the "ISFT Lumora" mark
     int pictures = 45;
     bool live = false;  // endless live sources, for a recording that is killed
@@ -42,7 +43,8 @@ inline std::string Pipeline(const RecordingRecipe& r, const fs::path& file) {
     if (r.sound) {
         // About as long as the pictures: 1024 samples a buffer at 44.1 kHz.
         const std::string sound = r.live ? "" : " num-buffers=" + std::to_string(r.pictures * 44100 / 30 / 1024);
-        p += "audiotestsrc" + live + sound + " ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! mux. ";
+        p += "audiotestsrc" + live + sound + " ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! ";
+        p += (r.soundCompressor.empty() ? "" : r.soundCompressor + " ! ") + "mux. ";
     }
     return p + "avimux name=mux ! filesink location=\"" + file.string() + "\"";
 }

@@ -148,6 +148,31 @@ TEST(AviRepair, AKilledRecordingIsRepairedOnce) {
     EXPECT_EQ(Bytes(file), repaired);
 }
 
+// An MP3 recording killed early: its header has no sound rate yet (avimux
+// works it out at the end), and a length in units of 0 bytes a second
+// would make players divide by zero.
+TEST(AviRepair, AKilledRecordingWithCompressedSoundGetsASoundRate) {
+    if (repair_tests::Run("gst-inspect-1.0 lamemp3enc >/dev/null 2>&1") != 0) GTEST_SKIP() << "no MP3 encoder";
+    ScratchFolder folder("repair-mp3");
+    RecordingRecipe recipe;
+    recipe.jpeg = true;
+    recipe.picture = "video/x-raw,width=160,height=120,framerate=30/1";
+    recipe.soundCompressor = "lamemp3enc";
+    const fs::path file = folder / "killed.avi";
+    RecordAndKill(recipe, file, 150'000);
+    ASSERT_EQ(ReadAvi(file.string()).First("auds")->rate, 0u);
+
+    const RepairReport report = RepairRecording(file.string());
+    ASSERT_EQ(report.status, RepairStatus::Repaired) << report.reason;
+    const AviStream* sound = ReadAvi(file.string()).First("auds");
+    ASSERT_NE(sound, nullptr);
+    ASSERT_GT(sound->rate, 0u);
+    // The sound lasts about as long as the pictures.
+    EXPECT_NEAR(static_cast<double>(sound->length) * sound->scale / sound->rate, report.seconds, 0.15);
+    std::string complaint;
+    EXPECT_TRUE(DecodesCleanly(file, &complaint)) << complaint;
+}
+
 // Past 1 GB avimux goes on in OpenDML "AVIX" parts; a cut in the last one
 // keeps the parts before it whole and indexes them all.
 TEST(AviRepair, AnOpenDmlRecordingCutInItsLastPart) {
