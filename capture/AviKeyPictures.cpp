@@ -34,7 +34,7 @@ bool H264Key(const unsigned char* d, std::size_t size) {
     return !startCodes;
 }
 
-// MPEG-4 part 2: the coding type of the picture (VOP) is I.
+// MPEG-4 Visual (DivX, Xvid): the coding type of the picture (VOP) is I.
 bool Mpeg4Key(const unsigned char* d, std::size_t size) {
     for (std::size_t i = 0; i + 4 < size; ++i)
         if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xb6) return (d[i + 4] >> 6) == 0;

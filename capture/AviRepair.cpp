@@ -83,6 +83,11 @@ RepairReport RepairRecording(const std::string& path) {
                 *failure = FileError{"cannot write", path, SystemText(errno), errno};
                 return false;
             }
+            struct stat made {};
+            if (::fstat(out, &made) != 0 || static_cast<uint64_t>(made.st_size) != rebuilt.size) {
+                *failure = FileError{"cannot write", path, "修复后的文件长度不对", 0};
+                return false;
+            }
             // Something still writing the recording (or replacing it) would
             // lose what it adds: the copy is given up instead.
             struct stat after {};
