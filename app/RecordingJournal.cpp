@@ -33,7 +33,7 @@ QString Report(const QString& path, const RepairReport& repair, bool& keepNote)
     switch (repair.status) {
     case RepairStatus::Repaired:
         return QStringLiteral("上次的录相没有正常结束，已修复：%1，%2")
-            .arg(name, QString::fromStdString(FormatRecordingLength(repair.seconds)));
+            .arg(name, QString::fromStdString(RecordingLengthText(repair.seconds)));
     case RepairStatus::NothingToDo:
         return {};
     case RepairStatus::NotOurs:

@@ -6,6 +6,7 @@
 #include "app/LumoraApp.h"
 #include "app/QtTranslations.h"
 #include "app/QuitSignals.h"
+#include "app/RepairCommand.h"
 #include "capture/CaptureSession.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "frame/MainFrame.h"
@@ -13,6 +14,8 @@
 
 int main(int argc, char** argv)
 {
+    // Before QApplication: a repair needs no display.
+    if (const std::optional<int> repaired = RunRepairCommand(argc, argv)) return *repaired;
     std::optional<CChineseStartLocale> chineseLocale(std::in_place);
     QApplication application(argc, argv);
     chineseLocale.reset();

@@ -53,7 +53,7 @@ constexpr std::size_t kCopyChunk = 1 << 20;
 
 std::atomic<TemporaryNameSource> temporaryNameSource{nullptr};
 
-using Filler = std::function<bool(int fd, FileError* error)>;
+using Filler = FileFiller;
 
 bool Fail(FileError* error, const char* action, const std::string& path, int code) {
     if (error) *error = FileError{action, path, SystemErrorText(code), code};
@@ -115,6 +115,15 @@ bool CheckReplaceable(const std::string& path, bool& exists, mode_t& mode, FileE
     return true;
 }
 
+// Best effort: the rename is done whatever the folder's fsync says (some
+// file systems refuse it).
+void SyncFolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Valid()) ::fsync(fd.Get());
+}
+
 bool ReplaceThroughTemporary(const std::string& path, const AtomicWriteOptions& options, const Filler& fill,
                              FileError* error) {
     bool exists = false;
@@ -134,8 +143,12 @@ bool ReplaceThroughTemporary(const std::string& path, const AtomicWriteOptions& 
         if (code != 0) ok = Fail(error, "无法写入", path, code);
     }
     if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) ok = Fail(error, "无法替换", path, errno);
-    if (!ok) ::unlink(temporary.c_str());  // the name is ours: created with O_EXCL
-    return ok;
+    if (!ok) {
+        ::unlink(temporary.c_str());  // the name is ours: created with O_EXCL
+        return false;
+    }
+    if (options.syncFolder) SyncFolderOf(path);
+    return true;
 }
 
 bool CopyDescriptor(int in, int out, const std::string& source, const std::string& target, FileError* error) {
@@ -253,6 +266,11 @@ bool WriteFileAtomically(const std::string& path, const WriteBlock* blocks, std:
             return true;
         },
         error);
+}
+
+bool ReplaceFileAtomically(const std::string& path, const AtomicWriteOptions& options, const FileFiller& fill,
+                           FileError* error) {
+    return ReplaceThroughTemporary(path, options, fill, error);
 }
 
 bool CopyFileAtomically(const std::string& source, const std::string& target, const AtomicWriteOptions& options,

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Owns one file descriptor; closes it when destroyed.
@@ -62,6 +63,7 @@ struct AtomicWriteOptions {
     mode_t mode = 0644;  // of a new file, before the umask; a replaced regular file keeps its own
     ExistingName existing = ExistingName::AnyEntry;
     bool sync = false;   // fsync before the rename: the data is on disk when the name changes
+    bool syncFolder = false;  // fsync the folder after the rename: the new name is on disk too
 };
 
 // Writes `path` through a uniquely named temporary in its folder that is
@@ -69,6 +71,12 @@ struct AtomicWriteOptions {
 // is left behind.
 bool WriteFileAtomically(const std::string& path, const WriteBlock* blocks, std::size_t count,
                          const AtomicWriteOptions& options, FileError* error);
+
+// The same with content that `fill` writes into the temporary's descriptor
+// (it says why in `error` when it fails).
+using FileFiller = std::function<bool(int fd, FileError* error)>;
+bool ReplaceFileAtomically(const std::string& path, const AtomicWriteOptions& options, const FileFiller& fill,
+                           FileError* error);
 
 // The same with the content of `source`, which is read through links but
 // must be a regular file.

@@ -20,7 +20,7 @@ namespace {
 // Said after a recording that could not end was repaired at once.
 std::string RepairedNote(const std::string& path, const RepairReport& repair) {
     if (repair.status == RepairStatus::Repaired)
-        return "录相文件已修复：" + path + "，" + FormatRecordingLength(repair.seconds);
+        return "录相文件已修复：" + path + "，" + RecordingLengthText(repair.seconds);
     return "录相文件没能修复：" + path + "（" + repair.reason + "），下次启动时再试";
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "capture/AviRepair.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 
@@ -29,6 +30,9 @@ protected:
             EXPECT_TRUE(result->hasIndex);
             // 30 frames/s live; a compressor that cannot keep up loses some.
             EXPECT_GT(result->totalFrames, 60u);
+            // Marked as the program's and whole: a repair knows it and leaves it.
+            const RepairReport repair = RepairRecording((folder / "capture.avi").string());
+            EXPECT_EQ(repair.status, RepairStatus::NothingToDo) << repair.reason;
         }
         session.TearDown();
         return result;

@@ -1,0 +1,40 @@
+#pragma once
+// The repaired file as a list of pieces: bytes made here (the header with
+// its counts put right, the indexes) and ranges copied unchanged from the
+// damaged file (the pictures and sound). Laid out the way avimux lays out
+// a finished recording: one "idx1" for the first RIFF part and, when the
+// recording has "AVIX" parts, a standard index per stream ("ix00", ...) at
+// the end of every part's movie list and the super indexes in the header.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/AviChunks.h"
+
+namespace avi {
+
+struct Piece {
+    std::string bytes;      // made here, when `copySize` is 0
+    uint64_t copyFrom = 0;  // a range of the damaged file otherwise
+    uint64_t copySize = 0;
+};
+
+struct Rebuilt {
+    std::vector<Piece> pieces;
+    uint64_t size = 0;         // of the repaired file
+    uint64_t pictures = 0;
+    uint64_t soundBytes = 0;
+    double seconds = 0;        // the pictures' length
+};
+
+// Counts what the chunks hold (also for a file that needs no repair).
+void CountChunks(const Layout& layout, Rebuilt& counts);
+
+// The repaired file for every whole chunk of `layout`.
+Rebuilt Rebuild(const Layout& layout);
+
+// Writes `rebuilt` to `out`, copying the ranges from `in`. false with errno set.
+bool WriteRebuilt(int in, int out, const Rebuilt& rebuilt);
+
+}  // namespace avi

@@ -1,0 +1,119 @@
+#include "capture/AviRepair.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "base/FileWriting.h"
+#include "capture/AviChunks.h"
+#include "capture/AviRebuild.h"
+
+namespace {
+
+const char* const kChangedMeanwhile = "文件在修复时被改动了";
+
+RepairReport Report(RepairStatus status, std::string reason) {
+    RepairReport report;
+    report.status = status;
+    report.reason = std::move(reason);
+    return report;
+}
+
+std::string SystemText(int code) {
+    switch (code) {
+    case ENOSPC:
+    case EDQUOT: return std::string("磁盘已满（") + std::strerror(code) + "）";
+    case EFBIG: return std::string("文件超出了允许的大小（") + std::strerror(code) + "）";
+    case EACCES:
+    case EPERM:
+    case EROFS: return std::string("没有写入权限（") + std::strerror(code) + "）";
+    default: return std::strerror(code);
+    }
+}
+
+std::string OpenFailure(const FileError& error) {
+    if (error.code == 0) return error.reason == kSymbolicLinkReason ? "它是一个符号链接" : "它不是普通文件";
+    if (error.code == EISDIR) return "它是一个文件夹";
+    return "读不出文件：" + SystemText(error.code);
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+RepairReport RepairRecording(const std::string& path) {
+    FileError error;
+    const UniqueFd in = OpenRegularFileForReading(path, Links::Refuse, &error);
+    if (!in.Valid()) return Report(RepairStatus::NotOurs, OpenFailure(error));
+    struct stat before {};
+    if (::fstat(in.Get(), &before) != 0) return Report(RepairStatus::NotOurs, "读不出文件：" + SystemText(errno));
+
+    avi::Layout layout;
+    layout.fileSize = static_cast<uint64_t>(before.st_size);
+    std::string reason;
+    if (avi::ReadHeader(in.Get(), layout.fileSize, layout.header, reason) != avi::HeaderResult::Ours)
+        return Report(RepairStatus::NotOurs, reason);
+    if (!avi::WalkChunks(in.Get(), layout)) return Report(RepairStatus::Failed, "读不出文件：" + SystemText(errno));
+
+    avi::Rebuilt counts;
+    avi::CountChunks(layout, counts);
+    RepairReport report;
+    report.pictures = counts.pictures;
+    report.soundBytes = counts.soundBytes;
+    report.seconds = counts.seconds;
+    if (avi::IsComplete(layout)) {
+        report.status = RepairStatus::NothingToDo;
+        report.reason = "文件完好";
+        return report;
+    }
+    if (counts.pictures == 0) return Report(RepairStatus::Failed, "录像里没有一张完整的画面");
+
+    const avi::Rebuilt rebuilt = avi::Rebuild(layout);
+    AtomicWriteOptions options;
+    options.existing = ExistingName::OnlyRegularFile;
+    options.sync = true;
+    options.syncFolder = true;
+    const bool written = ReplaceFileAtomically(
+        path, options,
+        [&](int out, FileError* failure) {
+            if (!avi::WriteRebuilt(in.Get(), out, rebuilt)) {
+                *failure = FileError{"cannot write", path, SystemText(errno), errno};
+                return false;
+            }
+            struct stat made {};
+            if (::fstat(out, &made) != 0 || static_cast<uint64_t>(made.st_size) != rebuilt.size) {
+                *failure = FileError{"cannot write", path, "修复后的文件长度不对", 0};
+                return false;
+            }
+            // Something still writing the recording (or replacing it) would
+            // lose what it adds: the copy is given up instead.
+            struct stat after {};
+            if (::fstat(in.Get(), &after) != 0 || !SameFile(before, after)) {
+                *failure = FileError{"cannot write", path, kChangedMeanwhile, 0};
+                return false;
+            }
+            return true;
+        },
+        &error);
+    if (!written) {
+        if (error.reason == kChangedMeanwhile) return Report(RepairStatus::Failed, kChangedMeanwhile);
+        if (error.code == 0 && error.action == "will not replace") return Report(RepairStatus::Failed, OpenFailure(error));
+        const std::string text = error.code ? SystemText(error.code) : error.reason;
+        return Report(RepairStatus::Failed, "写不出修复后的文件：" + text);
+    }
+    report.status = RepairStatus::Repaired;
+    return report;
+}
+
+std::string RecordingLengthText(double seconds) {
+    const long long total = seconds > 0 ? std::llround(seconds) : 0;
+    const long long hours = total / 3600, minutes = total / 60 % 60, rest = total % 60;
+    std::string text;
+    if (hours > 0) text += std::to_string(hours) + " 小时 ";
+    if (hours > 0 || minutes > 0) text += std::to_string(minutes) + " 分 ";
+    return text + std::to_string(rest) + " 秒";
+}
