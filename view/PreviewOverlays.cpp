@@ -45,6 +45,9 @@ void CFlashOverlay::Step()
         hide();
         return;
     }
+    // Something restacks the native video window above us after the first
+    // paint; the flash stays on top for its short life.
+    raise();
     update();
 }
 
@@ -55,7 +58,10 @@ void CFlashOverlay::paintEvent(QPaintEvent*)
         sincePainted.start();
     }
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(255, 255, 255, static_cast<int>(255 * Opacity())));
+    // A native window of its own (over a native video window) cannot be
+    // blended with the picture the sink draws: it stays white until it goes.
+    const bool blends = !testAttribute(Qt::WA_NativeWindow);
+    painter.fillRect(rect(), QColor(255, 255, 255, blends ? static_cast<int>(255 * Opacity()) : 255));
 }
 
 CCountdownBadge::CCountdownBadge(QWidget* parent) : QWidget(parent)
@@ -92,6 +98,9 @@ void CCountdownBadge::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    // Over a native video window nothing below is painted again: the last
+    // number would show through a translucent face.
+    if (testAttribute(Qt::WA_NativeWindow)) painter.fillRect(rect(), Qt::black);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 150));
     painter.drawRoundedRect(rect(), width() / 8.0, width() / 8.0);
