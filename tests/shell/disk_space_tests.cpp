@@ -5,15 +5,13 @@
 #include <QPalette>
 #include <QStatusBar>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <map>
 
 #include "capture/DiskSpace.h"
 #include "frame/RecordingStatusField.h"
 #include "frame_fixture.h"
 #include "tests/AviReader.h"
+#include "tests/engine/FileTestHelpers.h"
 
 namespace {
 
@@ -144,27 +142,17 @@ TEST_F(TimeLeftTest, NothingIsGuessedWithoutTheFreeSpaceOrARate)
     EXPECT_FALSE(field.text().contains("剩余")) << field.text().toStdString();
 }
 
-TEST(DiskSpace, ExpectedRatesAndSizes)
+TEST(DiskSpace, FoldersAndTheirFreeSpace)
 {
-    const VideoMode mode{1280, 720, 30, 1, "YUY2"};
-    // Raw pictures go into the file as I420: 1.5 bytes a pixel.
-    EXPECT_EQ(ExpectedRecordingBytesPerSecond(mode, false, false), 1280u * 720 * 3 / 2 * 30);
-    EXPECT_EQ(ExpectedRecordingBytesPerSecond(mode, false, true), 1280u * 720 * 3 / 2 * 30 + 192000);
-    EXPECT_LT(ExpectedRecordingBytesPerSecond(mode, true, false), ExpectedRecordingBytesPerSecond(mode, false, false));
-    // A mode without a rate is taken at 30 frames a second, not as nothing.
-    EXPECT_EQ(ExpectedRecordingBytesPerSecond(VideoMode{640, 480, 0, 1, ""}, false, false), 640u * 480 * 3 / 2 * 30);
-    EXPECT_EQ(DescribeBytes(20 * kMiB), "20.0 MB");
-    EXPECT_EQ(DescribeBytes(3 * kMiB / 2 * 1024), "1.5 GB");
-    EXPECT_EQ(DescribeBytes(812 * 1024), "812 KB");
     EXPECT_EQ(FolderOfFile("/a/b.avi"), "/a");
     EXPECT_EQ(FolderOfFile("/b.avi"), "/");
     EXPECT_EQ(FolderOfFile("b.avi"), ".");
     // The real statvfs answers for a folder that exists, not for one gone.
     EXPECT_TRUE(FreeBytesInFolder(QDir::tempPath().toStdString()).has_value());
     EXPECT_FALSE(FreeBytesInFolder("/no/such/folder/here").has_value());
+    // A mode without a rate is taken at 30 frames a second, not as nothing.
+    EXPECT_EQ(ExpectedRecordingBytesPerSecond(VideoMode{640, 480, 0, 1, ""}, false, false), 640u * 480 * 3 / 2 * 30);
 }
-
-namespace {
 
 class DiskSpaceShellTest : public ShellTest {
 protected:
@@ -179,31 +167,6 @@ protected:
     QString recordingPath;
     FakeDisk disk;
 };
-
-// Files of this process cannot grow past `bytes`: a write beyond fails
-// with EFBIG, as on a disk that is full.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previous = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        ::signal(SIGXFSZ, previous);
-    }
-
-private:
-    rlimit saved{};
-    sighandler_t previous;
-};
-
-}  // namespace
 
 TEST_F(DiskSpaceShellTest, RecordRefusesADiskWithoutRoomForTenSecondsAndNamesTheFreeSpace)
 {
@@ -251,7 +214,7 @@ TEST_F(DiskSpaceShellTest, ADiskThatFillsWarnsInRedThenEndsTheRecordingAndKeepsW
     QObject::connect(frame->recordingField, &CRecordingStatusField::diskSpaceLow,
                      [&](const QString& message) { warnings.append(message); });
     {
-        FileSizeLimit limit(kFills);
+        file_tests::ScopedFileSizeLimit limit(kFills);
         frame->Action(ID_VIDEO_RECORD)->trigger();
         pastRecord = true;
         ASSERT_TRUE(frame->recording) << messages.join("\n").toStdString();
