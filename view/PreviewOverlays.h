@@ -2,8 +2,8 @@
 // What the view draws over the live picture: the white flash of a photo and
 // the self-timer's countdown. Both are child widgets stacked above the video
 // window, so they show also where a native video window draws the picture
-// (there the toolkit cannot blend with the picture, and the flash fades to
-// the view's black instead).
+// (there the toolkit cannot blend with the picture: the flash stays white
+// until it goes, and the countdown's face is opaque).
 
 #include <QElapsedTimer>
 #include <QString>
