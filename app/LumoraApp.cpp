@@ -97,14 +97,17 @@ void CLumoraApp::WireEngine()
         ShowMessageBox(QString::fromStdString(message), target);
     });
     // Photo reports come on the streaming thread.
-    auto toStatusBar = [target](const QString& text) {
-        QMetaObject::invokeMethod(qApp, [target, text] {
-            if (target && target->statusBar) target->statusBar->showMessage(text);
-        }, Qt::QueuedConnection);
-    };
     grabberCallback.SetPhotoHandlers(
-        [toStatusBar](const std::string& failure) { toStatusBar(QString::fromStdString(failure)); },
-        [toStatusBar](const std::string& stored) { toStatusBar(QString::fromStdString(stored)); });
+        [target](const std::string& failure) {
+            QMetaObject::invokeMethod(qApp, [target, why = QString::fromStdString(failure)] {
+                if (target) target->OnPhotoFailed(why);
+            }, Qt::QueuedConnection);
+        },
+        [target](const std::string& stored) {
+            QMetaObject::invokeMethod(qApp, [target, path = QString::fromStdString(stored)] {
+                if (target) target->OnPhotoStored(path);
+            }, Qt::QueuedConnection);
+        });
 }
 
 void CLumoraApp::OnAppAbout()

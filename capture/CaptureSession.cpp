@@ -10,6 +10,7 @@
 
 #include "capture/AviRepair.h"
 #include "capture/CapturePlatform.h"
+#include "capture/DiskSpace.h"
 #include "capture/RecordingFile.h"
 #include "capture/VideoModes.h"
 #include "settings/SettingsFile.h"
@@ -346,6 +347,18 @@ bool CCaptureSession::StartRecording() {
     }
     std::string reason;
     if (!CheckRecordingPathWritable(path, reason)) {
+        ShowMessage("无法录制到“" + path + "”：" + reason + "。");
+        return false;
+    }
+    // A disk too full for a few seconds would end the take at once.
+    VideoMode expected = currentVideoMode.value_or(VideoMode{});
+    if (videoWidth > 0 && videoHeight > 0) {
+        expected.width = videoWidth;
+        expected.height = videoHeight;
+    }
+    reason = CheckRoomForRecording(
+        path, ExpectedRecordingBytesPerSecond(expected, videoCompressorFilter != nullptr, audioCaptureFilter != nullptr));
+    if (!reason.empty()) {
         ShowMessage("无法录制到“" + path + "”：" + reason + "。");
         return false;
     }

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,16 +12,14 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
-#include <QUrl>
 
 #include "app/LumoraDoc.h"
 #include "app/Messages.h"
 #include "capture/CaptureSession.h"
-#include "capture/SoundPlayer.h"
 #include "frame/AboutDialog.h"
 #include "frame/RecordingStatusField.h"
+#include "frame/SelfTimer.h"
 #include "res/Resources.h"
-#include "res/RuntimeFiles.h"
 #include "settings/ui/OptionsDialog.h"
 #include "view/LumoraView.h"
 
@@ -60,6 +57,9 @@ CMainFrame::CMainFrame(QWidget* parent)
     statusBar->showMessage(IdleMessage());
     recordingField = new CRecordingStatusField([] { return TheCaptureSession().State(); }, statusBar);
     statusBar->addPermanentWidget(recordingField);
+    connect(recordingField, &CRecordingStatusField::diskSpaceLow, statusBar,
+            [this](const QString& message) { statusBar->showMessage(message); });
+    CreateSelfTimer();
 
     SetOuterSize(kMinimalSize, kMinimalSize);
     UpdateCommandUI();
@@ -104,6 +104,10 @@ void CMainFrame::CreateActions()
             if (entry.id != ID_SEPARATOR) make(entry.id, entry.label);
     for (int id : ToolbarResource()) make(id, QString());
     for (const AcceleratorEntry& entry : AcceleratorResource()) make(entry.id, QString());
+    // Esc is the frame's own key rather than a row of the accelerator table.
+    make(ID_ESCAPE, QString());
+    Action(ID_ESCAPE)->setShortcut(QKeySequence(Qt::Key_Escape));
+    Action(ID_ESCAPE)->setShortcutContext(Qt::WindowShortcut);
 
     for (int id : {ID_VIDEO_START, ID_VIDEO_RECORD, ID_WINDOW_FULLSCREEN, ID_VIEW_TOOLBAR,
                    ID_VIEW_STATUS_BAR})
@@ -192,6 +196,10 @@ void CMainFrame::Dispatch(int id)
     case ID_VIDEO_PAUSE: OnPauseVideo(); break;
     case ID_VIDEO_STOP: OnStopVideo(); break;
     case ID_VIDEO_SNAPSHOT: OnTakePhoto(); break;
+    case ID_VIDEO_SNAPSHOT_TIMER: OnTakePhotoLater(); break;
+    case ID_VIDEO_OPEN_PHOTO_FOLDER: OnOpenPhotoFolder(); break;
+    case ID_VIDEO_OPEN_RECORDING_FOLDER: OnOpenRecordingFolder(); break;
+    case ID_ESCAPE: OnEscape(); break;
     case ID_VIEW_OPTIONS: OnViewOptions(); break;
     case ID_WINDOW_MINIMAL: OnWindowMinimal(); break;
     case ID_WINDOW_COMPATIBLE: OnWindowCompatible(); break;
@@ -248,6 +256,9 @@ void CMainFrame::UpdateCommandUI()
     set(ID_VIDEO_PAUSE, previewing, false);
     set(ID_VIDEO_STOP, previewing, false);
     set(ID_VIDEO_SNAPSHOT, previewing, false);
+    set(ID_VIDEO_SNAPSHOT_TIMER, previewing, false);
+    // Esc stays free for others while it has nothing to end.
+    set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()), false);
     set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
     set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
     set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());
@@ -276,6 +287,7 @@ void CMainFrame::OnRecordVideo()
 
 void CMainFrame::OnPauseVideo()
 {
+    CancelSelfTimer();
     if (view) view->PauseVideo();
     recording = false;
     previewing = false;
@@ -285,6 +297,7 @@ void CMainFrame::OnPauseVideo()
 
 void CMainFrame::OnStopVideo()
 {
+    CancelSelfTimer();
     if (view) view->StopVideo();
     recording = false;
     previewing = false;
@@ -292,41 +305,14 @@ void CMainFrame::OnStopVideo()
     recordingField->Refresh();
 }
 
-void CMainFrame::OnTakePhoto()
-{
-    const std::string sound = RuntimeFilePath("CAMERA.WAV").toStdString();
-    const bool played = soundHook ? soundHook(sound) : PlaySoundFileAsync(sound);
-    if (!played) QApplication::beep();
-    if (view) view->TakeSnapshot();
-}
-
 void CMainFrame::OnViewOptions()
 {
     OpenOptionsDialog(nullptr);
 }
 
-bool CMainFrame::OpenUrl(const QUrl& url)
-{
-    return openUrlHook ? openUrlHook(url) : QDesktopServices::openUrl(url);
-}
-
-void CMainFrame::OnHelpReadme()
-{
-    const QString path = RuntimeFilePath("Readme.txt");
-    // Without a text editor nothing would open: say so where the user looks.
-    if (!OpenUrl(QUrl::fromLocalFile(path)) && statusBar)
-        statusBar->showMessage(QStringLiteral("无法打开使用说明“%1”：没有能打开文本文件的程序。").arg(path));
-}
-
-void CMainFrame::OnHelpHomepage()
-{
-    const QString address = HomepageUrl();
-    if (!OpenUrl(QUrl(address)) && statusBar)
-        statusBar->showMessage(QStringLiteral("无法打开作者主页 %1：没有能打开网页的浏览器。").arg(address));
-}
-
 void CMainFrame::OnGraphStopped()
 {
+    CancelSelfTimer();
     if (view) view->OnGraphLost();
     previewing = false;
     recording = false;

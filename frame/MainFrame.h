@@ -16,6 +16,7 @@
 class CLumoraDoc;
 class CLumoraView;
 class CRecordingStatusField;
+class CSelfTimer;
 class QAction;
 class QStatusBar;
 class QToolBar;
@@ -46,6 +47,12 @@ public:
     void OnPauseVideo();
     void OnStopVideo();
     void OnTakePhoto();
+    // The self-timer: a countdown over the picture, then the photo.
+    void OnTakePhotoLater();
+    void OnOpenPhotoFolder();
+    void OnOpenRecordingFolder();
+    // Esc: stops a running self-timer, else leaves full screen.
+    void OnEscape();
     void OnViewOptions();
     void OnHelpReadme();
     void OnHelpHomepage();
@@ -59,6 +66,10 @@ public:
     // The engine stopped the graph (a failure) or the recording alone.
     void OnGraphStopped();
     void OnRecordingStopped();
+    // The grabber stored a photo at `path` / could not, for `why`.
+    void OnPhotoStored(const QString& path);
+    void OnPhotoFailed(const QString& why);
+    CSelfTimer* SelfTimer() const { return selfTimer; }
 
     bool previewing = false;
     bool recording = false;
@@ -96,6 +107,10 @@ private:
     void KeepOuterSize();
     void CentreOnWorkArea();
     bool OpenUrl(const QUrl& url);
+    // `kind` names the folder in the status bar ("照片文件夹").
+    void OpenFolder(const QString& kind, const QString& name);
+    void CreateSelfTimer();
+    void CancelSelfTimer();
 
     std::map<int, QAction*> actions;
     std::map<int, QAction*> shortcutActions;
@@ -104,4 +119,8 @@ private:
     bool keepingOuterSize = false;
     CLumoraView* view = nullptr;
     CLumoraDoc* document = nullptr;
+    CSelfTimer* selfTimer = nullptr;
+    // Said of the photo under way before it was stored (a JPEG that became
+    // a bitmap), so that "已保存" does not hide it.
+    QString photoNote;
 };

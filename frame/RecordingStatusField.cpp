@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "capture/CaptureSession.h"
+#include "capture/DiskSpace.h"
 
 QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused)
 {
@@ -22,6 +23,32 @@ QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused)
     return QStringLiteral("%1 %2  %3").arg(paused ? QStringLiteral("暂停") : QStringLiteral("录相"), time, size);
 }
 
+QString FormatTimeLeft(double seconds)
+{
+    const long long whole = seconds > 0 ? static_cast<long long>(std::floor(seconds)) : 0;
+    return QStringLiteral("%1:%2:%3")
+        .arg(whole / 3600)
+        .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+void CRecordingRate::Add(double seconds, uint64_t bytes)
+{
+    // A clock or a file that went back is another recording.
+    if (!samples.empty() && (seconds < samples.back().first || bytes < samples.back().second)) samples.clear();
+    samples.emplace_back(seconds, bytes);
+    // Keep one sample at or before the window's start, so the span stays full.
+    while (samples.size() > 2 && seconds - samples[1].first >= kWindowSeconds) samples.pop_front();
+}
+
+std::optional<double> CRecordingRate::BytesPerSecond() const
+{
+    if (samples.size() < 2) return std::nullopt;
+    const double span = samples.back().first - samples.front().first;
+    if (span < kShortestSpan) return std::nullopt;
+    return static_cast<double>(samples.back().second - samples.front().second) / span;
+}
+
 CRecordingStatusField::CRecordingStatusField(std::function<CaptureState()> source, QWidget* parent)
     : QLabel(parent), state(std::move(source))
 {
@@ -36,12 +63,18 @@ void CRecordingStatusField::Refresh()
     const CaptureState now = state ? state() : CaptureState{};
     if (!now.recording) {
         timer.stop();
+        rate.Reset();
+        warned = false;
+        SetLowOnSpace(false);
         clear();
         hide();
         return;
     }
     const bool isPaused = !now.Previewing();
-    setText(FormatRecordingProgress(now.progress.seconds, now.progress.bytes, isPaused));
+    QString text = FormatRecordingProgress(now.progress.seconds, now.progress.bytes, isPaused);
+    const QString left = TimeLeftText(now);
+    if (!left.isEmpty()) text += QStringLiteral("  ") + left;
+    setText(text);
     setToolTip(QString::fromStdString(now.recordingPath));
     show();
     // A paused recording does not grow; Start refreshes it again.
@@ -49,4 +82,39 @@ void CRecordingStatusField::Refresh()
         timer.stop();
     else if (!timer.isActive())
         timer.start();
+}
+
+// "剩余 1:12:00" at the rate of the last few seconds; empty while the rate
+// or the free space is not known, or nothing is being written.
+QString CRecordingStatusField::TimeLeftText(const CaptureState& now)
+{
+    if (now.Previewing()) rate.Add(now.progress.seconds, now.progress.bytes);
+    const std::optional<double> bytesPerSecond = rate.BytesPerSecond();
+    const std::optional<uint64_t> free =
+        bytesPerSecond && *bytesPerSecond > 0 ? FreeBytesInFolder(FolderOfFile(now.recordingPath)) : std::nullopt;
+    if (!free) {
+        SetLowOnSpace(false);
+        return {};
+    }
+    const double secondsLeft = static_cast<double>(*free) / *bytesPerSecond;
+    SetLowOnSpace(secondsLeft < kLowSecondsLeft);
+    if (lowOnSpace && !warned) {
+        warned = true;
+        emit diskSpaceLow(QStringLiteral("磁盘空间快用完了：按现在的速度，录相只能再录 %1。")
+                              .arg(FormatTimeLeft(secondsLeft)));
+    }
+    return QStringLiteral("剩余 %1").arg(FormatTimeLeft(secondsLeft));
+}
+
+void CRecordingStatusField::SetLowOnSpace(bool low)
+{
+    if (low == lowOnSpace) return;
+    lowOnSpace = low;
+    if (!low) {
+        setPalette(QPalette());  // the status bar's colours again
+        return;
+    }
+    QPalette colours = palette();
+    colours.setColor(QPalette::WindowText, Qt::red);
+    setPalette(colours);
 }

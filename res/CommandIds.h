@@ -21,6 +21,10 @@ enum CommandId : int {
     ID_POPUP_MINIMAL = 32786,
     ID_HELP_README = 32789,
     ID_HELP_HOMEPAGE = 32790,
+    ID_VIDEO_SNAPSHOT_TIMER = 32791,
+    ID_VIDEO_OPEN_PHOTO_FOLDER = 32792,
+    ID_VIDEO_OPEN_RECORDING_FOLDER = 32793,
+    ID_ESCAPE = 32794,  // Esc: ends the self-timer or full screen; in no menu
 
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,

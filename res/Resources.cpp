@@ -31,6 +31,10 @@ const std::vector<PopupEntry>& MainMenuResource()
              {QString(), ID_SEPARATOR},
              // Eight blanks and no tab: the key text stays in the label column.
              {QStringLiteral("拍照        Space"), ID_VIDEO_SNAPSHOT},
+             {QStringLiteral("拍照 (3 秒后)"), ID_VIDEO_SNAPSHOT_TIMER},
+             {QString(), ID_SEPARATOR},
+             {QStringLiteral("打开照片文件夹"), ID_VIDEO_OPEN_PHOTO_FOLDER},
+             {QStringLiteral("打开录相文件夹"), ID_VIDEO_OPEN_RECORDING_FOLDER},
          }},
         {QStringLiteral("查看(&V)"),
          {
@@ -110,6 +114,11 @@ CommandString CommandStringFor(int id)
         {ID_VIDEO_PAUSE, {QStringLiteral("暂停"), QStringLiteral("暂停")}},
         {ID_VIDEO_STOP, {QStringLiteral("停止"), QStringLiteral("停止")}},
         {ID_VIDEO_SNAPSHOT, {QStringLiteral("拍照"), QStringLiteral("拍照")}},
+        {ID_VIDEO_SNAPSHOT_TIMER, {QStringLiteral("倒数 3 秒后拍照，按 Esc 取消"), QStringLiteral("定时拍照")}},
+        {ID_VIDEO_OPEN_PHOTO_FOLDER,
+         {QStringLiteral("在文件管理器中打开存放照片的文件夹"), QStringLiteral("打开照片文件夹")}},
+        {ID_VIDEO_OPEN_RECORDING_FOLDER,
+         {QStringLiteral("在文件管理器中打开录相文件所在的文件夹"), QStringLiteral("打开录相文件夹")}},
         {ID_VIEW_TOOLBAR, {QStringLiteral("显示或隐藏工具栏"), QStringLiteral("显隐工具栏")}},
         {ID_VIEW_STATUS_BAR, {QStringLiteral("显示或隐藏状态栏"), QStringLiteral("显隐状态栏")}},
         {ID_VIEW_OPTIONS, {QStringLiteral("选项"), QStringLiteral("选项")}},

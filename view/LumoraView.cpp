@@ -18,6 +18,7 @@
 #include "settings/SettingsRecord.h"
 #include "snapshot/GrabberCallback.h"
 #include "snapshot/JpegConversion.h"
+#include "view/PreviewOverlays.h"
 #include "view/VideoWidget.h"
 
 CLumoraView* theView = nullptr;
@@ -28,6 +29,8 @@ CLumoraView::CLumoraView(CMainFrame* owner, QWidget* parent) : QWidget(parent), 
 {
     // We paint every pixel ourselves (black first, then the picture).
     setAttribute(Qt::WA_OpaquePaintEvent);
+    flash = new CFlashOverlay(this);
+    countdown = new CCountdownBadge(this);
 
     const PopupEntry& popup = ViewPopupResource();
     contextMenu = new QMenu(popup.title, this);
@@ -167,6 +170,16 @@ void CLumoraView::TakeSnapshot()
     TheCaptureSession().ArmSnapshot(1);
 }
 
+void CLumoraView::FlashPhoto()
+{
+    flash->Flash();
+}
+
+void CLumoraView::ShowCountdown(int number)
+{
+    countdown->ShowNumber(number);
+}
+
 bool CLumoraView::ConvertBitmapToJpeg()
 {
     return ConvertBitmapFileToJpeg(appDirectory + "/temp.bmp", appDirectory + "/temp.jpg");
@@ -274,6 +287,8 @@ void CLumoraView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     FitPreview();
+    if (flash->isVisible()) flash->setGeometry(rect());
+    if (countdown->isVisible()) countdown->Place();
 }
 
 void CLumoraView::contextMenuEvent(QContextMenuEvent* event)

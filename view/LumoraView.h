@@ -13,6 +13,8 @@
 #include "capture/CaptureSession.h"
 #include "capture/VideoWindow.h"
 
+class CCountdownBadge;
+class CFlashOverlay;
 class CMainFrame;
 class CVideoWindow;
 class QMenu;
@@ -43,6 +45,10 @@ public:
     void PauseVideo();
     void StopVideo();
     void TakeSnapshot();
+    // A photo was stored: the picture flashes white.
+    void FlashPhoto();
+    // The self-timer's number over the picture; 0 takes it away.
+    void ShowCountdown(int number);
     // The graph was stopped by a failure (a camera that went away): the
     // next Start video asks for the devices again, as after a failed build.
     void OnGraphLost();
@@ -67,6 +73,8 @@ public:
 
     CVideoWindow* VideoWindow() const { return videoWindow; }
     QMenu* ContextMenu() const { return contextMenu; }
+    CFlashOverlay* PhotoFlash() const { return flash; }
+    CCountdownBadge* Countdown() const { return countdown; }
 
     // Replaces the modal device dialog (tests); empty = the real dialog.
     static std::function<DeviceChoice()> deviceDialogHook;
@@ -93,6 +101,8 @@ private:
     CMainFrame* frame;
     CVideoWindow* videoWindow = nullptr;
     QMenu* contextMenu = nullptr;
+    CFlashOverlay* flash = nullptr;
+    CCountdownBadge* countdown = nullptr;
 };
 
 // The one view, set by its initial update.

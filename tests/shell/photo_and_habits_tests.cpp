@@ -1,0 +1,205 @@
+// Photo feedback and the small habits: the flash and the stored name, the
+// folder items, Esc in full screen, the self-timer.
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+#include <QStatusBar>
+#include <QtTest/QTest>
+
+#include "frame/SelfTimer.h"
+#include "frame_fixture.h"
+#include "view/PreviewOverlays.h"
+
+namespace {
+
+class PhotoHabitsTest : public ShellTest {
+protected:
+    void StartPreview()
+    {
+        ChooseTestPattern();
+        frame->Action(ID_VIDEO_START)->trigger();
+        ASSERT_TRUE(frame->previewing) << messages.join("\n").toStdString();
+    }
+
+    void PressEscape()
+    {
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+        QTest::keyClick(frame, Qt::Key_Escape);
+    }
+
+    QString Status() const { return frame->statusBar->currentMessage(); }
+};
+
+}  // namespace
+
+TEST_F(PhotoHabitsTest, APhotoFlashesThePictureAndTheStatusBarNamesItsFile)
+{
+    const QString photos = startDir.filePath("photos");
+    ASSERT_TRUE(QDir().mkpath(photos));
+    SetPhotoFolder(photos);
+    StartPreview();
+    frame->Action(ID_VIDEO_SNAPSHOT)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Status().startsWith("已保存 "); })) << Status().toStdString();
+    const QStringList stored = QDir(photos).entryList(QDir::Files);
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(Status(), "已保存 " + stored[0]);  // "已保存 20261208 131335.bmp"
+    EXPECT_EQ(view->PhotoFlash()->Flashes(), 1);
+    EXPECT_TRUE(WaitFor([&] { return view->PhotoFlash()->isHidden(); }));  // it fades away
+
+    // The flash lies over the live picture and starts white.
+    ASSERT_TRUE(WaitFor([&] { return view->VideoWindow() && view->VideoWindow()->isVisible(); }));
+    view->FlashPhoto();
+    const QObjectList stack = view->children();
+    EXPECT_GT(stack.indexOf(view->PhotoFlash()), stack.indexOf(view->VideoWindow()));
+    EXPECT_EQ(view->PhotoFlash()->geometry(), view->rect());
+    const QImage shown = view->grab().toImage();
+    EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::white));
+    EXPECT_TRUE(WaitFor([&] { return view->PhotoFlash()->isHidden(); }));
+    const QImage after = view->grab().toImage();
+    EXPECT_NE(after.pixelColor(after.width() / 2, after.height() / 2), QColor(Qt::white));
+}
+
+TEST_F(PhotoHabitsTest, APhotoThatCannotBeStoredSaysWhyAndDoesNotFlash)
+{
+    SetPhotoFolder(startDir.filePath("gone"));
+    StartPreview();
+    frame->Action(ID_VIDEO_SNAPSHOT)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Status().startsWith("照片未保存："); })) << Status().toStdString();
+    EXPECT_TRUE(Status().contains("不存在")) << Status().toStdString();
+    EXPECT_EQ(view->PhotoFlash()->Flashes(), 0);
+
+    // A JPEG that became a bitmap is stored, and the status bar says both.
+    frame->OnPhotoFailed("JPEG 转换失败，照片已存为位图");
+    frame->OnPhotoStored(startDir.filePath("photos/20261208 131335.bmp"));
+    EXPECT_EQ(Status(), "已保存 20261208 131335.bmp（JPEG 转换失败，照片已存为位图）");
+    frame->OnPhotoStored(startDir.filePath("photos/20261208 131336.bmp"));
+    EXPECT_EQ(Status(), "已保存 20261208 131336.bmp");  // that note was of the photo before
+}
+
+TEST_F(PhotoHabitsTest, TheFolderItemsOpenTheFoldersOrSayWhyNot)
+{
+    QAction* photos = frame->Action(ID_VIDEO_OPEN_PHOTO_FOLDER);
+    QAction* recordings = frame->Action(ID_VIDEO_OPEN_RECORDING_FOLDER);
+    ASSERT_NE(photos, nullptr);
+    ASSERT_NE(recordings, nullptr);
+    EXPECT_TRUE(photos->isEnabled());  // also without a camera
+    EXPECT_FALSE(photos->statusTip().isEmpty());
+
+    const QString pictures = startDir.filePath("pictures");
+    const QString takes = startDir.filePath("takes");
+    ASSERT_TRUE(QDir().mkpath(pictures));
+    ASSERT_TRUE(QDir().mkpath(takes));
+    SetPhotoFolder(pictures);
+    {
+        std::lock_guard lock(SettingsMutex());
+        StorePath(settings.videoFilePath, (takes + "/monday.avi").toStdString());
+    }
+    photos->trigger();
+    recordings->trigger();
+    ASSERT_EQ(openedUrls.size(), 2);
+    EXPECT_EQ(openedUrls[0], QUrl::fromLocalFile(pictures));
+    EXPECT_EQ(openedUrls[1], QUrl::fromLocalFile(takes));
+
+    // A relative photo folder is the one under the current directory.
+    SetPhotoFolder("pictures");
+    photos->trigger();
+    ASSERT_EQ(openedUrls.size(), 3);
+    EXPECT_EQ(openedUrls[2], QUrl::fromLocalFile(pictures));
+
+    SetPhotoFolder(startDir.filePath("missing"));
+    photos->trigger();
+    EXPECT_EQ(openedUrls.size(), 3);
+    EXPECT_EQ(Status(), "照片文件夹“" + startDir.filePath("missing") + "”不存在。");
+
+    urlsOpen = false;  // no file manager
+    recordings->trigger();
+    EXPECT_EQ(Status(), "无法打开录相文件夹“" + takes + "”：没有能打开文件夹的文件管理器。");
+}
+
+TEST_F(PhotoHabitsTest, EscLeavesFullScreenWhileTheContextMenuKeepsItsOwnEsc)
+{
+    const QRect before = frame->geometry();
+    QAction* escape = frame->Action(ID_ESCAPE);
+    ASSERT_NE(escape, nullptr);
+    EXPECT_FALSE(escape->isEnabled());  // Esc is left to others outside full screen
+    frame->Action(ID_WINDOW_FULLSCREEN)->trigger();
+    ASSERT_EQ(fullScreen, 1);
+    EXPECT_TRUE(escape->isEnabled());
+
+    // Esc in the open context menu closes the menu alone.
+    QMenu* menu = view->ContextMenu();
+    menu->popup(frame->mapToGlobal(QPoint(20, 60)));
+    ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }));
+    QTest::keyClick(menu, Qt::Key_Escape);
+    EXPECT_TRUE(WaitFor([&] { return !menu->isVisible(); }));
+    EXPECT_EQ(fullScreen, 1);
+
+    PressEscape();
+    EXPECT_EQ(fullScreen, 0);
+    EXPECT_EQ(frame->geometry(), before);
+    EXPECT_FALSE(frame->Action(ID_WINDOW_FULLSCREEN)->isChecked());
+    EXPECT_FALSE(escape->isEnabled());
+
+    // The context menu's full-screen item still works after it.
+    for (QAction* item : menu->actions())
+        if (item->data().toInt() == ID_POPUP_FULLSCREEN) item->trigger();
+    EXPECT_EQ(fullScreen, 1);
+    PressEscape();
+    EXPECT_EQ(fullScreen, 0);
+}
+
+TEST_F(PhotoHabitsTest, TheSelfTimerCountsThreeTwoOneOverThePictureThenTakesThePhoto)
+{
+    QAction* later = frame->Action(ID_VIDEO_SNAPSHOT_TIMER);
+    ASSERT_NE(later, nullptr);
+    EXPECT_FALSE(later->isEnabled());  // like 拍照, only while previewing
+    StartPreview();
+    EXPECT_TRUE(later->isEnabled());
+
+    QList<int> counted;
+    QObject::connect(frame->SelfTimer(), &CSelfTimer::counted, [&](int n) {
+        counted.append(n);
+        EXPECT_EQ(view->Countdown()->Text(), QString::number(n));
+        EXPECT_TRUE(view->Countdown()->isVisible());
+    });
+    frame->SelfTimer()->SetStepMs(40);
+    later->trigger();
+    EXPECT_EQ(soundsPlayed, 0);  // not yet
+    EXPECT_EQ(snapshotArmed.load(), 0);
+    later->trigger();  // a second press keeps the count going
+    // The number lies over the live picture, in its middle.
+    const QObjectList stack = view->children();
+    EXPECT_GT(stack.indexOf(view->Countdown()), stack.indexOf(view->VideoWindow()));
+    EXPECT_EQ(view->Countdown()->geometry().center(), view->rect().center());
+
+    ASSERT_TRUE(WaitFor([&] { return soundsPlayed == 1; }));
+    EXPECT_EQ(counted, (QList<int>{3, 2, 1}));
+    EXPECT_TRUE(view->Countdown()->isHidden());
+    EXPECT_TRUE(WaitFor([&] { return Status().startsWith("已保存 "); })) << Status().toStdString();
+}
+
+TEST_F(PhotoHabitsTest, EscOrStopCancelsTheSelfTimer)
+{
+    StartPreview();
+    frame->SelfTimer()->SetStepMs(40);
+    frame->Action(ID_WINDOW_FULLSCREEN)->trigger();
+    frame->Action(ID_VIDEO_SNAPSHOT_TIMER)->trigger();
+    ASSERT_TRUE(view->Countdown()->isVisible());
+    PressEscape();
+    EXPECT_FALSE(frame->SelfTimer()->Active());
+    EXPECT_TRUE(view->Countdown()->isHidden());
+    EXPECT_EQ(Status(), "已取消定时拍照");
+    EXPECT_EQ(fullScreen, 1);  // one Esc ends one thing
+    Pump(300);
+    EXPECT_EQ(soundsPlayed, 0);
+    EXPECT_EQ(snapshotArmed.load(), 0);
+
+    frame->Action(ID_VIDEO_SNAPSHOT_TIMER)->trigger();
+    frame->Action(ID_VIDEO_STOP)->trigger();
+    EXPECT_TRUE(view->Countdown()->isHidden());
+    Pump(300);
+    EXPECT_EQ(soundsPlayed, 0);
+    PressEscape();
+    EXPECT_EQ(fullScreen, 0);
+}
