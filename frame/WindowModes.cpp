@@ -4,6 +4,9 @@
 
 #include <QGuiApplication>
 #include <QLayout>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
 #include <QScreen>
 
 #include <algorithm>
@@ -56,6 +59,7 @@ void CMainFrame::CentreOnWorkArea()
 
 void CMainFrame::OnWindowMinimal()
 {
+    LeaveFullScreen();
     SetOuterSize(kMinimalSize, kMinimalSize);
     centreOuterSize = true;
     show();
@@ -66,6 +70,7 @@ void CMainFrame::OnWindowMinimal()
 void CMainFrame::OnWindowCompatible()
 {
     if (videoWidth <= 0 || videoHeight <= 0) return;
+    LeaveFullScreen();
     ResizeToVideo(videoWidth, videoHeight);
     if (view) view->FitPreview();
 }
@@ -85,9 +90,33 @@ void CMainFrame::ResizeToVideo(int width, int height)
     CentreOnWorkArea();
 }
 
+// A Wayland compositor places the windows itself: a window moved so that
+// its bars lie beyond the screen's edges stays where the compositor put it.
+// There the compositor is asked for full screen, the bars hidden.
+static bool CompositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 void CMainFrame::EnterFullScreen()
 {
+    if (fullScreen != 0 && CompositorPlacesWindows()) return;
     savedPlacement = geometry();
+    if (CompositorPlacesWindows()) {
+        fullScreen = 1;
+        wantedOuterSize = QSize();
+        for (QWidget* bar : {static_cast<QWidget*>(menuBar()), static_cast<QWidget*>(toolBar),
+                             static_cast<QWidget*>(statusBar)}) {
+            if (bar && !bar->isHidden()) {
+                bar->hide();
+                barsHiddenForFullScreen.append(bar);
+            }
+        }
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        showFullScreen();
+        return;
+    }
     if (layout()) layout()->activate();  // the bars that are visible right now
     const QRect outer = frameGeometry();
     QRect client = view ? QRect(view->mapToGlobal(QPoint(0, 0)), view->size()) : geometry();
@@ -113,6 +142,9 @@ void CMainFrame::LeaveFullScreen()
 {
     if (fullScreen == 0) return;
     wantedOuterSize = QSize();
+    if (isFullScreen()) showNormal();
+    for (QWidget* bar : barsHiddenForFullScreen) bar->show();
+    barsHiddenForFullScreen.clear();
     setFixedSize(savedPlacement.size());
     setGeometry(savedPlacement);
     show();
