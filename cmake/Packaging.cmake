@@ -27,6 +27,10 @@ install(FILES ${LUMORA_PACKAGING_OUT}/lumora.1.gz DESTINATION ${CMAKE_INSTALL_MA
 install(FILES ${LUMORA_PACKAGING_DIR}/copyright ${LUMORA_PACKAGING_OUT}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lumora
         COMPONENT debian EXCLUDE_FROM_ALL)
+# lintian's notes that do not apply (the package is not uploaded to Debian).
+install(FILES ${LUMORA_PACKAGING_DIR}/lintian-overrides RENAME lumora
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lumora)
@@ -57,9 +61,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 # The toolkit's own dialogs in Chinese, and the Wayland platform.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, qt6-wayland")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop video capture: camera preview, recording and photos")
+# The synopsis comes from the summary, the lines below it from here.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "desktop video capture: camera preview, recording and photos
-Lumora shows the live picture of a camera, records picture and sound
+    "Lumora shows the live picture of a camera, records picture and sound
 together into one AVI file, pauses and stops the capture, and takes photos
 of the live picture as BMP or JPEG files named by the second they were
 taken. Cameras come through V4L2 or PipeWire, sound through PulseAudio,

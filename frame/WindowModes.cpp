@@ -14,6 +14,14 @@
 #include "capture/CaptureSession.h"
 #include "view/LumoraView.h"
 
+// A Wayland compositor places the windows itself: a window moved so that
+// its bars lie beyond the screen's edges stays where the compositor put it.
+// There the compositor is asked for full screen, the bars hidden.
+static bool CompositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 void CMainFrame::SetOuterSize(int width, int height)
 {
     wantedOuterSize = QSize(width, height);
@@ -59,7 +67,7 @@ void CMainFrame::CentreOnWorkArea()
 
 void CMainFrame::OnWindowMinimal()
 {
-    LeaveFullScreen();
+    if (CompositorPlacesWindows()) LeaveFullScreen();
     SetOuterSize(kMinimalSize, kMinimalSize);
     centreOuterSize = true;
     show();
@@ -70,7 +78,8 @@ void CMainFrame::OnWindowMinimal()
 void CMainFrame::OnWindowCompatible()
 {
     if (videoWidth <= 0 || videoHeight <= 0) return;
-    LeaveFullScreen();
+    // The compositor's full screen, bars hidden, is no place for the modes.
+    if (CompositorPlacesWindows()) LeaveFullScreen();
     ResizeToVideo(videoWidth, videoHeight);
     if (view) view->FitPreview();
 }
@@ -88,14 +97,6 @@ void CMainFrame::ResizeToVideo(int width, int height)
     centreOuterSize = true;
     show();
     CentreOnWorkArea();
-}
-
-// A Wayland compositor places the windows itself: a window moved so that
-// its bars lie beyond the screen's edges stays where the compositor put it.
-// There the compositor is asked for full screen, the bars hidden.
-static bool CompositorPlacesWindows()
-{
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 void CMainFrame::EnterFullScreen()
