@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -17,6 +18,9 @@
 // A Wayland compositor places the windows itself: a window moved so that
 // its bars lie beyond the screen's edges stays where the compositor put it.
 // There the compositor is asked for full screen, the bars hidden.
+// Enough for a repaint at the reduced size to reach the compositor.
+constexpr int kFullScreenDelayMs = 150;
+
 static bool CompositorPlacesWindows()
 {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
@@ -93,7 +97,13 @@ void CMainFrame::OnWindowFullScreen()
 
 void CMainFrame::ResizeToVideo(int width, int height)
 {
-    SetOuterSize(width, height + kVideoExtraHeight);
+    QSize outer(width, height + kVideoExtraHeight);
+    // A Wayland window cannot be moved to show a part beyond the screen, and
+    // one larger than the screen makes the step to full screen a protocol
+    // error: it stays within the screen, the view scaling the picture down.
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (CompositorPlacesWindows() && where) outer = outer.boundedTo(where->availableGeometry().size());
+    SetOuterSize(outer.width(), outer.height());
     centreOuterSize = true;
     show();
     CentreOnWorkArea();
@@ -113,9 +123,21 @@ void CMainFrame::EnterFullScreen()
                 barsHiddenForFullScreen.append(bar);
             }
         }
-        setMinimumSize(0, 0);
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        showFullScreen();
+        // Qt may still commit a picture at the old size after the compositor
+        // configured full screen, and a window larger than the screen (the
+        // picture and the bars) is then a protocol error that ends the
+        // program: the window first shrinks to fit the screen, and asks for
+        // full screen once that size has been drawn.
+        if (QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen()) {
+            const QSize decorations = frameGeometry().size() - geometry().size();
+            setFixedSize(size().boundedTo(where->geometry().size() - decorations));
+        }
+        QTimer::singleShot(kFullScreenDelayMs, this, [this] {
+            if (fullScreen == 0 || isFullScreen()) return;
+            setMinimumSize(0, 0);
+            setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+            showFullScreen();
+        });
         return;
     }
     if (layout()) layout()->activate();  // the bars that are visible right now
