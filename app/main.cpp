@@ -7,6 +7,7 @@
 #include "app/QtTranslations.h"
 #include "app/QuitSignals.h"
 #include "app/RepairCommand.h"
+#include "app/TestCommands.h"
 #include "capture/CaptureSession.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "frame/MainFrame.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv)
     QObject::connect(&application, &QApplication::aboutToQuit, &theApp, [&theApp] { theApp.ExitInstance(); });
     InstallQuitSignalHandlers(&theApp, [&theApp](int) { theApp.OnQuitSignal(); });
     if (!theApp.InitInstance()) return 1;
+    // Inert unless LUMORA_TEST_COMMANDS is set (scripts/check-wayland).
+    const auto testCommands = CTestCommands::FromEnvironment(theApp.Frame());
     const int result = application.exec();
     // The device watch stops here, while GStreamer is still whole.
     TheCaptureSession().UsePlatform(nullptr);

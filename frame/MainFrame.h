@@ -75,6 +75,8 @@ public:
     bool recording = false;
     QRect savedPlacement;  // frame geometry (client rectangle) before full screen
     QRect fullScreenRect;  // outer rectangle while in full screen
+    // Wayland: the bars hidden for the compositor's full screen, shown again after.
+    QList<QWidget*> barsHiddenForFullScreen;
     SettingsResult settingsLoad;
 
     QStatusBar* statusBar = nullptr;

@@ -4,12 +4,27 @@
 
 #include <QGuiApplication>
 #include <QLayout>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
 #include "capture/CaptureSession.h"
 #include "view/LumoraView.h"
+
+// A Wayland compositor places the windows itself: a window moved so that
+// its bars lie beyond the screen's edges stays where the compositor put it.
+// There the compositor is asked for full screen, the bars hidden.
+// Enough for a repaint at the reduced size to reach the compositor.
+constexpr int kFullScreenDelayMs = 150;
+
+static bool CompositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 void CMainFrame::SetOuterSize(int width, int height)
 {
@@ -56,6 +71,7 @@ void CMainFrame::CentreOnWorkArea()
 
 void CMainFrame::OnWindowMinimal()
 {
+    if (CompositorPlacesWindows()) LeaveFullScreen();
     SetOuterSize(kMinimalSize, kMinimalSize);
     centreOuterSize = true;
     show();
@@ -66,6 +82,8 @@ void CMainFrame::OnWindowMinimal()
 void CMainFrame::OnWindowCompatible()
 {
     if (videoWidth <= 0 || videoHeight <= 0) return;
+    // The compositor's full screen, bars hidden, is no place for the modes.
+    if (CompositorPlacesWindows()) LeaveFullScreen();
     ResizeToVideo(videoWidth, videoHeight);
     if (view) view->FitPreview();
 }
@@ -79,7 +97,13 @@ void CMainFrame::OnWindowFullScreen()
 
 void CMainFrame::ResizeToVideo(int width, int height)
 {
-    SetOuterSize(width, height + kVideoExtraHeight);
+    QSize outer(width, height + kVideoExtraHeight);
+    // A Wayland window cannot be moved to show a part beyond the screen, and
+    // one larger than the screen makes the step to full screen a protocol
+    // error: it stays within the screen, the view scaling the picture down.
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (CompositorPlacesWindows() && where) outer = outer.boundedTo(where->availableGeometry().size());
+    SetOuterSize(outer.width(), outer.height());
     centreOuterSize = true;
     show();
     CentreOnWorkArea();
@@ -87,7 +111,35 @@ void CMainFrame::ResizeToVideo(int width, int height)
 
 void CMainFrame::EnterFullScreen()
 {
+    if (fullScreen != 0 && CompositorPlacesWindows()) return;
     savedPlacement = geometry();
+    if (CompositorPlacesWindows()) {
+        fullScreen = 1;
+        wantedOuterSize = QSize();
+        for (QWidget* bar : {static_cast<QWidget*>(menuBar()), static_cast<QWidget*>(toolBar),
+                             static_cast<QWidget*>(statusBar)}) {
+            if (bar && !bar->isHidden()) {
+                bar->hide();
+                barsHiddenForFullScreen.append(bar);
+            }
+        }
+        // Qt may still commit a picture at the old size after the compositor
+        // configured full screen, and a window larger than the screen (the
+        // picture and the bars) is then a protocol error that ends the
+        // program: the window first shrinks to fit the screen, and asks for
+        // full screen once that size has been drawn.
+        if (QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen()) {
+            const QSize decorations = frameGeometry().size() - geometry().size();
+            setFixedSize(size().boundedTo(where->geometry().size() - decorations));
+        }
+        QTimer::singleShot(kFullScreenDelayMs, this, [this] {
+            if (fullScreen == 0 || isFullScreen()) return;
+            setMinimumSize(0, 0);
+            setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+            showFullScreen();
+        });
+        return;
+    }
     if (layout()) layout()->activate();  // the bars that are visible right now
     const QRect outer = frameGeometry();
     QRect client = view ? QRect(view->mapToGlobal(QPoint(0, 0)), view->size()) : geometry();
@@ -113,6 +165,9 @@ void CMainFrame::LeaveFullScreen()
 {
     if (fullScreen == 0) return;
     wantedOuterSize = QSize();
+    if (isFullScreen()) showNormal();
+    for (QWidget* bar : barsHiddenForFullScreen) bar->show();
+    barsHiddenForFullScreen.clear();
     setFixedSize(savedPlacement.size());
     setGeometry(savedPlacement);
     show();
