@@ -13,6 +13,9 @@ import struct
 import sys
 
 
+TOP = (b"idx1", b"JUNK", b"LIST", b"RIFF")
+
+
 def chunks(path):
     """Data chunks of every movie list, in order, as (tag, size, digest),
     and the parts' tags (an index in "idx1")."""
@@ -23,12 +26,16 @@ def chunks(path):
     while at + 12 <= len(data) and data[at:at + 4] == b"RIFF":
         tags.append(data[at + 8:at + 12])
         size = struct.unpack_from("<I", data, at + 4)[0]
+        if at + 8 + size < len(data) and data[at + 8 + size:at + 12 + size] != b"RIFF":
+            size = len(data) - at - 8  # a part never finished: its size was never written
         end = min(len(data), at + 8 + size)
         inner = at + 12
         while inner + 8 <= end:
             tag, length = data[inner:inner + 4], struct.unpack_from("<I", data, inner + 4)[0]
             tags.append(tag)
             if tag == b"LIST" and data[inner + 8:inner + 12] == b"movi":
+                if inner + 8 + length < end and data[inner + 8 + length:inner + 12 + length] not in TOP:
+                    length = end - inner - 8  # never finished either
                 walk_movie(data, inner + 12, min(end, inner + 8 + length), found)
             inner += 8 + length + (length & 1)
         at = at + 8 + size + (size & 1)
@@ -38,7 +45,7 @@ def chunks(path):
 def walk_movie(data, at, end, found):
     while at + 8 <= end:
         tag, length = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
-        if tag == b"LIST":
+        if tag in (b"LIST", b"RIFF"):  # "rec " lists; an unfinished file's next part
             at += 12
             continue
         if at + 8 + length > len(data):
