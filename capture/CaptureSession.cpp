@@ -1,6 +1,7 @@
-// The capture session: building the capture graph, running it, recording
-// and the video window. Its device catalogue is in DeviceCatalogue.cpp, its
-// event handling in CaptureSessionEvents.cpp.
+// The capture session: building the capture graph, running it and the video
+// window. Its recordings are in CaptureSessionRecording.cpp, its device
+// catalogue in DeviceCatalogue.cpp, its event handling in
+// CaptureSessionEvents.cpp.
 
 #include "capture/CaptureSession.h"
 
@@ -8,24 +9,10 @@
 #include <cmath>
 #include <iostream>
 
-#include "capture/AviRepair.h"
 #include "capture/CapturePlatform.h"
-#include "capture/DiskSpace.h"
-#include "capture/RecordingFile.h"
 #include "capture/VideoModes.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
-
-namespace {
-
-// Said after a recording that could not end was repaired at once.
-std::string RepairedNote(const std::string& path, const RepairReport& repair) {
-    if (repair.status == RepairStatus::Repaired)
-        return "录相文件已修复：" + path + "，" + RecordingLengthText(repair.seconds);
-    return "录相文件没能修复：" + path + "（" + repair.reason + "），下次启动时再试";
-}
-
-}  // namespace
 
 int32_t videoWidth = 0;
 int32_t videoHeight = 0;
@@ -305,108 +292,6 @@ HRESULT CCaptureSession::Stop() {
     }
     graphState = CaptureState::Graph::Stopped;
     return mediaControl->Stop();
-}
-
-void CCaptureSession::DiscardRecording() {
-    std::string ignored;
-    EndRecording(ignored);
-}
-
-bool CCaptureSession::EndRecording(std::string& error) {
-    if (!captureBuilder || !captureBuilder->HasRecording()) return true;
-    const bool finished = SUCCEEDED(captureBuilder->FinishRecording(error));
-    bool retryLater = false;
-    if (!finished && !recordingPath.empty()) {
-        // The file lacks its index or its lengths: it gets them now, from
-        // what reached it, rather than at the next start.
-        const RepairReport repair = RepairRecording(recordingPath);
-        retryLater = repair.status == RepairStatus::Failed;  // a full disk, say
-        if (repair.status == RepairStatus::Repaired || retryLater)
-            error += "\n" + RepairedNote(recordingPath, repair);
-    }
-    // A file that could not be repaired now stays noted for the next start.
-    if (recordingJournal && !retryLater) recordingJournal(recordingPath, false);
-    recordingPath.clear();
-    return finished;
-}
-
-bool CCaptureSession::StartRecording() {
-    BusyScope busy(*this);
-    if (!mediaControl || !captureBuilder) return false;
-
-    // Record while recording (or paused in one) keeps that recording going.
-    if (captureBuilder->HasRecording()) {
-        mediaControl->Run();
-        return true;
-    }
-
-    const std::string path = CurrentVideoFilePath();
-    if (path.empty()) {
-        ShowMessage("还没有设置录相文件。请先在“选项”中选择一个。");
-        return false;
-    }
-    std::string reason;
-    if (!CheckRecordingPathWritable(path, reason)) {
-        ShowMessage("无法录制到“" + path + "”：" + reason + "。");
-        return false;
-    }
-    // A disk too full for a few seconds would end the take at once.
-    VideoMode expected = currentVideoMode.value_or(VideoMode{});
-    if (videoWidth > 0 && videoHeight > 0) {
-        expected.width = videoWidth;
-        expected.height = videoHeight;
-    }
-    reason = CheckRoomForRecording(
-        path, ExpectedRecordingBytesPerSecond(expected, videoCompressorFilter != nullptr, audioCaptureFilter != nullptr));
-    if (!reason.empty()) {
-        ShowMessage("无法录制到“" + path + "”：" + reason + "。");
-        return false;
-    }
-
-    // Noted before the file is touched: a take that never ends (the
-    // program killed, the power gone) is repaired at the next start.
-    recordingPath = path;
-    if (recordingJournal) recordingJournal(path, true);
-
-    // The recording joins the graph as it is: a running preview goes on,
-    // and the camera is not stopped or opened again for it.
-    FilterPtr multiplexer;
-    HRESULT hr = captureBuilder->SetOutputFileName(path, multiplexer);
-    if (SUCCEEDED(hr))
-        hr = captureBuilder->RenderStream(PinCategory::Capture, MediaType::Video, videoCaptureFilter,
-                                          videoCompressorFilter, multiplexer);
-    if (SUCCEEDED(hr) && audioCaptureFilter)
-        hr = captureBuilder->RenderStream(PinCategory::Capture, MediaType::Audio, audioCaptureFilter,
-                                          audioCompressorFilter, multiplexer);
-    std::string error;
-    if (SUCCEEDED(hr)) {
-        mediaControl->Run();
-        // Also tells why, when the graph could not run with the new branch.
-        hr = captureBuilder->ConfirmRecordingStarted(error);
-    }
-    if (FAILED(hr)) {
-        DiscardRecording();
-        mediaControl->Run();  // the preview the user had
-        ShowMessage("录相无法开始" + (error.empty() ? std::string("。") : "：" + error));
-        return false;
-    }
-    return true;
-}
-
-bool CCaptureSession::RecordingActive() const {
-    return captureBuilder && captureBuilder->HasRecording();
-}
-
-CaptureState CCaptureSession::State() const {
-    CaptureState state;
-    state.graph = graphState;
-    state.recording = GetRecordingProgress(state.progress);
-    if (state.recording) state.recordingPath = recordingPath;
-    return state;
-}
-
-bool CCaptureSession::GetRecordingProgress(RecordingProgress& progress) const {
-    return captureBuilder && captureBuilder->GetRecordingProgress(progress);
 }
 
 void CCaptureSession::ArmSnapshot(int value) { snapshotArmed.store(value); }
