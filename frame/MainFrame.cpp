@@ -19,6 +19,8 @@
 #include "app/Messages.h"
 #include "capture/CaptureSession.h"
 #include "capture/SoundPlayer.h"
+#include "capture/ui/CameraControlsDialog.h"
+#include "capture/ui/CameraControlsProfile.h"
 #include "frame/AboutDialog.h"
 #include "frame/RecordingStatusField.h"
 #include "res/Resources.h"
@@ -192,6 +194,7 @@ void CMainFrame::Dispatch(int id)
     case ID_VIDEO_PAUSE: OnPauseVideo(); break;
     case ID_VIDEO_STOP: OnStopVideo(); break;
     case ID_VIDEO_SNAPSHOT: OnTakePhoto(); break;
+    case ID_VIDEO_CAMERA_SETTINGS: OnCameraSettings(); break;
     case ID_VIEW_OPTIONS: OnViewOptions(); break;
     case ID_WINDOW_MINIMAL: OnWindowMinimal(); break;
     case ID_WINDOW_COMPATIBLE: OnWindowCompatible(); break;
@@ -248,6 +251,7 @@ void CMainFrame::UpdateCommandUI()
     set(ID_VIDEO_PAUSE, previewing, false);
     set(ID_VIDEO_STOP, previewing, false);
     set(ID_VIDEO_SNAPSHOT, previewing, false);
+    set(ID_VIDEO_CAMERA_SETTINGS, previewing, false);
     set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
     set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
     set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());
@@ -263,6 +267,37 @@ void CMainFrame::OnStartVideo()
     recording = TheCaptureSession().RecordingActive();
     UpdateCommandUI();
     recordingField->Refresh();
+    CameraStarted();
+}
+
+void CMainFrame::CameraStarted()
+{
+    const std::vector<std::string> refused = CameraControlsProfile::ApplyTo(TheCaptureSession());
+    if (!refused.empty() && statusBar) statusBar->showMessage(QString::fromStdString(refused.front()));
+    if (cameraSettings) cameraSettings->Refresh();
+}
+
+void CMainFrame::CameraGone()
+{
+    if (cameraSettings) cameraSettings->Refresh();
+}
+
+CCameraControlsDialog* CMainFrame::CameraSettingsDialog() const
+{
+    return cameraSettings.data();
+}
+
+void CMainFrame::OnCameraSettings()
+{
+    if (!cameraSettings) {
+        cameraSettings = new CCameraControlsDialog(TheCaptureSession(), this);
+        cameraSettings->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        cameraSettings->Refresh();
+    }
+    cameraSettings->show();
+    cameraSettings->raise();
+    cameraSettings->activateWindow();
 }
 
 void CMainFrame::OnRecordVideo()
@@ -332,6 +367,7 @@ void CMainFrame::OnGraphStopped()
     recording = false;
     UpdateCommandUI();
     recordingField->Refresh();
+    CameraGone();
 }
 
 void CMainFrame::OnRecordingStopped()

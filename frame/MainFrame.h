@@ -3,6 +3,7 @@
 // capture commands and the three window modes.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QKeySequence>
 #include <QList>
 #include <QRect>
@@ -13,6 +14,7 @@
 
 #include "settings/SettingsFile.h"
 
+class CCameraControlsDialog;
 class CLumoraDoc;
 class CLumoraView;
 class CRecordingStatusField;
@@ -46,6 +48,9 @@ public:
     void OnPauseVideo();
     void OnStopVideo();
     void OnTakePhoto();
+    // 摄像头设置: the modeless dialog of the camera's settings (one at a time).
+    void OnCameraSettings();
+    CCameraControlsDialog* CameraSettingsDialog() const;
     void OnViewOptions();
     void OnHelpReadme();
     void OnHelpHomepage();
@@ -96,6 +101,10 @@ private:
     void KeepOuterSize();
     void CentreOnWorkArea();
     bool OpenUrl(const QUrl& url);
+    // After a start: the camera gets the settings remembered for it, and an
+    // open settings dialog shows that camera.
+    void CameraStarted();
+    void CameraGone();
 
     std::map<int, QAction*> actions;
     std::map<int, QAction*> shortcutActions;
@@ -104,4 +113,5 @@ private:
     bool keepingOuterSize = false;
     CLumoraView* view = nullptr;
     CLumoraDoc* document = nullptr;
+    QPointer<CCameraControlsDialog> cameraSettings;
 };

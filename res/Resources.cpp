@@ -31,6 +31,8 @@ const std::vector<PopupEntry>& MainMenuResource()
              {QString(), ID_SEPARATOR},
              // Eight blanks and no tab: the key text stays in the label column.
              {QStringLiteral("拍照        Space"), ID_VIDEO_SNAPSHOT},
+             {QString(), ID_SEPARATOR},
+             {QStringLiteral("摄像头设置..."), ID_VIDEO_CAMERA_SETTINGS},
          }},
         {QStringLiteral("查看(&V)"),
          {
@@ -110,6 +112,8 @@ CommandString CommandStringFor(int id)
         {ID_VIDEO_PAUSE, {QStringLiteral("暂停"), QStringLiteral("暂停")}},
         {ID_VIDEO_STOP, {QStringLiteral("停止"), QStringLiteral("停止")}},
         {ID_VIDEO_SNAPSHOT, {QStringLiteral("拍照"), QStringLiteral("拍照")}},
+        {ID_VIDEO_CAMERA_SETTINGS,
+         {QStringLiteral("调整摄像头的亮度、对比度、白平衡、曝光和对焦"), QStringLiteral("摄像头设置")}},
         {ID_VIEW_TOOLBAR, {QStringLiteral("显示或隐藏工具栏"), QStringLiteral("显隐工具栏")}},
         {ID_VIEW_STATUS_BAR, {QStringLiteral("显示或隐藏状态栏"), QStringLiteral("显隐状态栏")}},
         {ID_VIEW_OPTIONS, {QStringLiteral("选项"), QStringLiteral("选项")}},
