@@ -37,6 +37,9 @@ CCameraControlsDialog::CCameraControlsDialog(CCaptureSession& captureSession, QW
     auto* buttons = new QDialogButtonBox(this);
     defaultsButton = buttons->addButton(QStringLiteral("恢复默认"), QDialogButtonBox::ResetRole);
     QPushButton* close = buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+    // Return closes; it never puts back every setting by accident.
+    defaultsButton->setAutoDefault(false);
+    close->setDefault(true);
     connect(defaultsButton, &QPushButton::clicked, this, [this] { RestoreDefaults(); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     layout->addWidget(buttons);
@@ -71,6 +74,7 @@ void CCameraControlsDialog::Refresh()
     else
         notice->clear();
     defaultsButton->setEnabled(!controls.empty());
+    if (!order.empty()) EditorFor(order.front())->setFocus();  // the keys move the first setting
     adjustSize();
 }
 

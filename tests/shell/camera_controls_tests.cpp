@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QTest>
 
 #include "capture/ui/CameraControlsDialog.h"
 #include "capture/ui/CameraControlsProfile.h"
@@ -71,6 +72,15 @@ TEST_F(CameraControlsTest, TheItemOpensOneModelessDialogWhilePreviewing)
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(dialog->isModal());
     EXPECT_EQ(OpenDialog(), dialog);  // the same one again
+    // Return closes it and leaves the settings as they are.
+    Editor<QSlider>(dialog, "brightness")->setValue(150);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(CameraValue("brightness"), 150);
+    ASSERT_TRUE(WaitFor([this] { return frame->CameraSettingsDialog() == nullptr; }));  // closed for good
+    dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(Editor<QSlider>(dialog, "brightness")->value(), 150);
 
     frame->Action(ID_VIDEO_STOP)->trigger();
     EXPECT_FALSE(item->isEnabled());
