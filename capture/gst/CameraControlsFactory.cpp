@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/GstTesting.h"
 #include "capture/v4l2/V4l2Controls.h"
 
 namespace lumora::gst {
@@ -121,6 +123,12 @@ std::unique_ptr<ICameraControls> MakeCameraControls(GstElement* source, GstDevic
     }
     if (GST_IS_COLOR_BALANCE(source)) return std::make_unique<ColorBalanceControls>(source);
     return std::make_unique<NoControls>();
+}
+
+std::unique_ptr<ICameraControls> CameraControlsOfElement(const std::string& factory) {
+    EnsureInitialised();
+    const ElementPtr element = AdoptFloating(gst_element_factory_make(factory.c_str(), nullptr));
+    return element ? MakeCameraControls(element.get(), nullptr) : nullptr;
 }
 
 }  // namespace lumora::gst

@@ -4,8 +4,10 @@
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <map>
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "capture/CameraControls.h"
 #include "capture/gst/GstTesting.h"
 #include "tests/engine/GstSessionFixture.h"
 
@@ -98,7 +99,7 @@ TEST_F(CameraSettings, BrightnessAndContrastReachThePicturesAndTheRecording) {
     ASSERT_TRUE(Set("brightness", 230, error)) << error;
     // New frames are rendered beside the stream: the preview follows soon.
     double photoAfter = photoBefore;
-    for (int i = 0; i < 20 && photoAfter < photoBefore + 40; ++i) {
+    for (int i = 0; i < 40 && photoAfter < photoBefore + 40; ++i) {
         Wait(0.25);
         for (const auto& entry : std::filesystem::directory_iterator(folder))
             if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp")
@@ -113,7 +114,7 @@ TEST_F(CameraSettings, BrightnessAndContrastReachThePicturesAndTheRecording) {
     ASSERT_TRUE(Set("brightness", 128, error)) << error;
     ASSERT_TRUE(Set("contrast", 0, error)) << error;
     bool flat = false;
-    for (int i = 0; i < 20 && !flat; ++i) {
+    for (int i = 0; i < 40 && !flat; ++i) {
         Wait(0.25);
         const std::vector<std::vector<uint8_t>> frames = lumora::gst::TestCameraFrames();
         flat = !frames.empty() && std::all_of(frames.begin(), frames.end(), [](const std::vector<uint8_t>& frame) {
@@ -150,6 +151,38 @@ TEST_F(CameraSettings, RememberedValuesAreAppliedSwitchesFirst) {
     // A new build starts from the camera's own defaults.
     ASSERT_EQ(Build(), S_OK);
     EXPECT_EQ(Named("brightness").value, 128);
+}
+
+// A camera element that offers GStreamer's colour balance, as some do that
+// are not V4L2 devices: its channels become integer settings.
+TEST(ColorBalanceSettings, TheChannelsAreListedByTheirCommonNamesAndSet) {
+    std::unique_ptr<ICameraControls> controls = lumora::gst::CameraControlsOfElement("videobalance");
+    ASSERT_NE(controls, nullptr);
+    std::vector<CameraControl> listed;
+    std::string error;
+    ASSERT_TRUE(controls->List(listed, error)) << error;
+    std::vector<std::string> names;
+    for (const CameraControl& control : listed) names.push_back(control.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"亮度", "对比度", "色调", "饱和度"}));
+    const auto brightness = std::find_if(listed.begin(), listed.end(),
+                                         [](const CameraControl& c) { return c.key == "brightness"; });
+    ASSERT_NE(brightness, listed.end());
+    EXPECT_EQ(brightness->value, brightness->defaultValue);
+    ASSERT_TRUE(controls->Set(brightness->id, brightness->maximum, error)) << error;
+    EXPECT_FALSE(controls->Set(brightness->id, brightness->maximum + 1, error));
+    ASSERT_TRUE(controls->List(listed, error)) << error;
+    for (const CameraControl& control : listed) {
+        if (control.key == "brightness") EXPECT_EQ(control.value, control.maximum);
+    }
+
+    // An element with nothing to set lists nothing.
+    controls = lumora::gst::CameraControlsOfElement("videotestsrc");
+    ASSERT_NE(controls, nullptr);
+    ASSERT_TRUE(controls->List(listed, error)) << error;
+    EXPECT_TRUE(listed.empty());
+    EXPECT_FALSE(controls->Set(1, 0, error));
+    EXPECT_NE(error.find("没有可调的设置"), std::string::npos) << error;
 }
 
 }  // namespace
