@@ -173,7 +173,8 @@ TEST(ColorBalanceSettings, TheChannelsAreListedByTheirCommonNamesAndSet) {
     EXPECT_FALSE(controls->Set(brightness->id, brightness->maximum + 1, error));
     ASSERT_TRUE(controls->List(listed, error)) << error;
     for (const CameraControl& control : listed) {
-        if (control.key == "brightness") EXPECT_EQ(control.value, control.maximum);
+        if (control.key != "brightness") continue;
+        EXPECT_EQ(control.value, control.maximum);
     }
 
     // An element with nothing to set lists nothing.
