@@ -202,11 +202,4 @@ TEST_F(V4l2Controls, ACameraThatDoesNotAnswerSaysSo) {
     EXPECT_EQ(Named(listed, "brightness").value, 77);
 }
 
-TEST(V4l2ControlKeys, DriverNamesBecomeStableKeys) {
-    EXPECT_EQ(lumora::v4l2::KeyOfDriverName("White Balance, Auto"), "white_balance_auto");
-    EXPECT_EQ(lumora::v4l2::KeyOfDriverName("  LED1 Mode "), "led1_mode");
-    // The key of a known control does not follow the driver's wording.
-    EXPECT_EQ(lumora::v4l2::KeyOfControlId(V4L2_CID_EXPOSURE_AUTO), "auto_exposure");
-}
-
 }  // namespace
