@@ -260,18 +260,18 @@ static std::atomic<int>* lumora_test_camera_src_setting(GObject* object, guint i
     }
 }
 
-static void lumora_test_camera_src_set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+static void lumora_test_camera_src_set_property(GObject* object, guint id, const GValue* value, GParamSpec* param) {
     if (std::atomic<int>* setting = lumora_test_camera_src_setting(object, id))
         setting->store(g_value_get_int(value));
     else
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
 }
 
-static void lumora_test_camera_src_get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+static void lumora_test_camera_src_get_property(GObject* object, guint id, GValue* value, GParamSpec* param) {
     if (std::atomic<int>* setting = lumora_test_camera_src_setting(object, id))
         g_value_set_int(value, setting->load());
     else
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
 }
 
 static void lumora_test_camera_src_class_init(LumoraTestCameraSrcClass* klass) {
