@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/SampleGrabber.h"
+#include "capture/CameraControls.h"
 #include "capture/VideoWindow.h"
 
 enum class DeviceCategory {
@@ -163,6 +164,10 @@ public:
     // Why the latest build, run or state change failed, naming the device
     // where one was at fault ("" when the platform cannot tell).
     virtual std::string LastFailureReason() { return {}; }
+    // The settings of the camera rendered into the graph, once its stream
+    // is built (nullptr before, or on a platform without any); owned by
+    // the graph.
+    virtual ICameraControls* QueryCameraControls() { return nullptr; }
 };
 
 enum class PinCategory { Preview, Capture };

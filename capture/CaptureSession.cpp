@@ -133,6 +133,7 @@ void CCaptureSession::ReleaseGraph() {
     mediaControl = nullptr;
     videoWindow = nullptr;
     graphState = CaptureState::Graph::None;
+    currentCameraIdentity.clear();
     captureBuilder.reset();
     graphBuilder.reset();
     sampleGrabber.reset();
@@ -162,6 +163,8 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
                     E_FAIL);
     }
     if (!videoCaptureFilter) return Fail("无法使用所选的视频设备！", E_FAIL);
+    currentCameraIdentity = cameraPath;  // the profile keeps its settings by it
+    if (currentCameraIdentity.empty()) ReadVideoDevicePath(videoDevice, currentCameraIdentity);
     ChooseVideoMode();
     graphBuilder->AddFilter(videoCaptureFilter, "Capture Filter");
 

@@ -107,6 +107,19 @@ public:
     // offered no modes to choose from, or nothing was built).
     std::optional<VideoMode> CurrentVideoMode() const { return currentVideoMode; }
 
+    // The settings of the camera of the current build (brightness, white
+    // balance...), while its graph exists. false with a message in Chinese:
+    // nothing built, or the device refused.
+    bool ListCameraControls(std::vector<CameraControl>& controls, std::string& error);
+    bool SetCameraControl(uint32_t id, int32_t value, std::string& error);
+    // Remembered values by control key: the automatic switches (booleans,
+    // menus) first, then the values they leave active; keys the camera
+    // lacks and values it ignores for now are passed over. The messages of
+    // the values it refused.
+    std::vector<std::string> ApplyCameraControlValues(const std::vector<std::pair<std::string, int32_t>>& values);
+    // The identity of the camera of the current build ("" when none).
+    const std::string& CurrentCameraIdentity() const { return currentCameraIdentity; }
+
     // See ICapturePlatform; kept across UsePlatform.
     void SetWaitHook(std::function<void()> hook);
     void SetDeviceChangeHandler(std::function<void()> handler);
@@ -213,6 +226,7 @@ private:
 
     CaptureChoice captureChoice;
     std::optional<VideoMode> currentVideoMode;
+    std::string currentCameraIdentity;
     std::string recordingPath;  // the file of the recording under way (its messages name it)
     CaptureState::Graph graphState = CaptureState::Graph::None;
     int busyDepth = 0;  // UI thread only

@@ -16,6 +16,8 @@
 #include "app/LumoraDoc.h"
 #include "app/Messages.h"
 #include "capture/CaptureSession.h"
+#include "capture/ui/CameraControlsDialog.h"
+#include "capture/ui/CameraControlsProfile.h"
 #include "frame/AboutDialog.h"
 #include "frame/RecordingStatusField.h"
 #include "frame/SelfTimer.h"
@@ -200,6 +202,7 @@ void CMainFrame::Dispatch(int id)
     case ID_VIDEO_OPEN_PHOTO_FOLDER: OnOpenPhotoFolder(); break;
     case ID_VIDEO_OPEN_RECORDING_FOLDER: OnOpenRecordingFolder(); break;
     case ID_ESCAPE: OnEscape(); break;
+    case ID_VIDEO_CAMERA_SETTINGS: OnCameraSettings(); break;
     case ID_VIEW_OPTIONS: OnViewOptions(); break;
     case ID_WINDOW_MINIMAL: OnWindowMinimal(); break;
     case ID_WINDOW_COMPATIBLE: OnWindowCompatible(); break;
@@ -259,6 +262,7 @@ void CMainFrame::UpdateCommandUI()
     set(ID_VIDEO_SNAPSHOT_TIMER, previewing, false);
     // Esc stays free for others while it has nothing to end.
     set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()), false);
+    set(ID_VIDEO_CAMERA_SETTINGS, previewing, false);
     set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
     set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
     set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());
@@ -274,6 +278,37 @@ void CMainFrame::OnStartVideo()
     recording = TheCaptureSession().RecordingActive();
     UpdateCommandUI();
     recordingField->Refresh();
+    CameraStarted();
+}
+
+void CMainFrame::CameraStarted()
+{
+    const std::vector<std::string> refused = CameraControlsProfile::ApplyTo(TheCaptureSession());
+    if (!refused.empty() && statusBar) statusBar->showMessage(QString::fromStdString(refused.front()));
+    if (cameraSettings) cameraSettings->Refresh();
+}
+
+void CMainFrame::CameraGone()
+{
+    if (cameraSettings) cameraSettings->Refresh();
+}
+
+CCameraControlsDialog* CMainFrame::CameraSettingsDialog() const
+{
+    return cameraSettings.data();
+}
+
+void CMainFrame::OnCameraSettings()
+{
+    if (!cameraSettings) {
+        cameraSettings = new CCameraControlsDialog(TheCaptureSession(), this);
+        cameraSettings->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        cameraSettings->Refresh();
+    }
+    cameraSettings->show();
+    cameraSettings->raise();
+    cameraSettings->activateWindow();
 }
 
 void CMainFrame::OnRecordVideo()
@@ -318,6 +353,7 @@ void CMainFrame::OnGraphStopped()
     recording = false;
     UpdateCommandUI();
     recordingField->Refresh();
+    CameraGone();
 }
 
 void CMainFrame::OnRecordingStopped()

@@ -3,6 +3,7 @@
 // capture commands and the three window modes.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QKeySequence>
 #include <QList>
 #include <QRect>
@@ -13,6 +14,7 @@
 
 #include "settings/SettingsFile.h"
 
+class CCameraControlsDialog;
 class CLumoraDoc;
 class CLumoraView;
 class CRecordingStatusField;
@@ -53,6 +55,9 @@ public:
     void OnOpenRecordingFolder();
     // Esc: stops a running self-timer, else leaves full screen.
     void OnEscape();
+    // 摄像头设置: the modeless dialog of the camera's settings (one at a time).
+    void OnCameraSettings();
+    CCameraControlsDialog* CameraSettingsDialog() const;
     void OnViewOptions();
     void OnHelpReadme();
     void OnHelpHomepage();
@@ -113,6 +118,10 @@ private:
     void OpenFolder(const QString& kind, const QString& name);
     void CreateSelfTimer();
     void CancelSelfTimer();
+    // After a start: the camera gets the settings remembered for it, and an
+    // open settings dialog shows that camera.
+    void CameraStarted();
+    void CameraGone();
 
     std::map<int, QAction*> actions;
     std::map<int, QAction*> shortcutActions;
@@ -125,4 +134,5 @@ private:
     // Said of the photo under way before it was stored (a JPEG that became
     // a bitmap), so that "已保存" does not hide it.
     QString photoNote;
+    QPointer<CCameraControlsDialog> cameraSettings;
 };

@@ -35,6 +35,8 @@ const std::vector<PopupEntry>& MainMenuResource()
              {QString(), ID_SEPARATOR},
              {QStringLiteral("打开照片文件夹"), ID_VIDEO_OPEN_PHOTO_FOLDER},
              {QStringLiteral("打开录相文件夹"), ID_VIDEO_OPEN_RECORDING_FOLDER},
+             {QString(), ID_SEPARATOR},
+             {QStringLiteral("摄像头设置..."), ID_VIDEO_CAMERA_SETTINGS},
          }},
         {QStringLiteral("查看(&V)"),
          {
@@ -119,6 +121,8 @@ CommandString CommandStringFor(int id)
          {QStringLiteral("在文件管理器中打开存放照片的文件夹"), QStringLiteral("打开照片文件夹")}},
         {ID_VIDEO_OPEN_RECORDING_FOLDER,
          {QStringLiteral("在文件管理器中打开录相文件所在的文件夹"), QStringLiteral("打开录相文件夹")}},
+        {ID_VIDEO_CAMERA_SETTINGS,
+         {QStringLiteral("调整摄像头的亮度、对比度、白平衡、曝光和对焦"), QStringLiteral("摄像头设置")}},
         {ID_VIEW_TOOLBAR, {QStringLiteral("显示或隐藏工具栏"), QStringLiteral("显隐工具栏")}},
         {ID_VIEW_STATUS_BAR, {QStringLiteral("显示或隐藏状态栏"), QStringLiteral("显隐状态栏")}},
         {ID_VIEW_OPTIONS, {QStringLiteral("选项"), QStringLiteral("选项")}},

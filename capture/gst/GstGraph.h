@@ -71,6 +71,7 @@ public:
     // Why the latest operation or run failed ("" when nothing did).
     std::string LastError() { return bus.LastError(); }
     std::string LastFailureReason() override { return LastError(); }
+    ICameraControls* QueryCameraControls() override;
 
     // ------------------------------------------------------------ IMediaControl
     HRESULT Run() override;
@@ -152,6 +153,9 @@ private:
     std::atomic<uint64_t> nativeWindow{0};  // the window the sink draws into, for a sink that asks
     std::shared_ptr<DeviceWatch> deviceWatch;
     int deviceListener = -1;
+    // The settings of the camera element they were made for.
+    std::unique_ptr<ICameraControls> cameraControls;
+    GstElement* controlledSource = nullptr;  // compared only, never used
 };
 
 // The graphs alive, for the test hooks: each one from its construction to

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "capture/gst/CameraControlsFactory.h"
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstGraph.h"
 
@@ -119,6 +120,8 @@ void GstGraph::ReleasePipeline() {
     gate.reset();
     frames.Reset();
     frames.UseNativeSink(nullptr);
+    cameraControls.reset();
+    controlledSource = nullptr;
 }
 
 // The pipeline stays with its worker, which takes it down when the stuck
@@ -129,6 +132,8 @@ void GstGraph::AbandonPipeline(const std::string& reason) {
     deviceListener = -1;
     running.store(false);
     frames.UseNativeSink(nullptr);
+    cameraControls.reset();
+    controlledSource = nullptr;
     built->Detach();
     gate->Close();
     std::vector<std::shared_ptr<void>> keep;
@@ -166,6 +171,16 @@ void GstGraph::WatchDevice() {
         if (!added && changed == camera.get())
             gate->Enter([](StreamingReceiver& graph) { graph.SourceRemoved(); });
     });
+}
+
+// Made anew for each pipeline: a rebuilt one has a camera element of its own.
+ICameraControls* GstGraph::QueryCameraControls() {
+    if (!built || !built->videoSource) return nullptr;
+    if (!cameraControls || controlledSource != built->videoSource) {
+        cameraControls = MakeCameraControls(built->videoSource, previewSource ? previewSource->Device() : nullptr);
+        controlledSource = built->videoSource;
+    }
+    return cameraControls.get();
 }
 
 }  // namespace lumora::gst

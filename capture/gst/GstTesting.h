@@ -3,11 +3,19 @@
 // not include GStreamer).
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class ICameraControls;
+
 namespace lumora::gst {
+
+// The settings offered for a camera whose element is a fresh one of
+// `factory` with no device behind it (an element with a colour balance,
+// say); nullptr when no such element can be made.
+std::unique_ptr<ICameraControls> CameraControlsOfElement(const std::string& factory);
 
 // Makes the video source of every running graph report a failure, as a
 // camera that is unplugged does.

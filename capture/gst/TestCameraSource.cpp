@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/GstTesting.h"
+#include "capture/gst/TestCameraFrames.h"
 
 namespace lumora::gst {
 
@@ -27,94 +29,6 @@ std::atomic<unsigned> openCount{0};
 std::atomic<unsigned> startCount{0};
 std::atomic<bool> startStalled{false};
 
-// Frames made in advance are kept below this many bytes per mode.
-constexpr gsize kFrameBudget = 64u * 1024 * 1024;
-constexpr int kMostFrames = 30;
-constexpr int kFewestFrames = 4;
-
-int FramesToMake(const GstCaps* caps) {
-    GstVideoInfo info;
-    gsize size = 0;
-    if (gst_video_info_from_caps(&info, caps)) size = GST_VIDEO_INFO_SIZE(&info);
-    if (size == 0) return kMostFrames;
-    return static_cast<int>(std::clamp<gsize>(kFrameBudget / size, kFewestFrames, kMostFrames));
-}
-
-// A moving pattern in the layout of `caps`, rendered once by a private
-// pipeline (JPEG frames by jpegenc from I420).
-std::vector<GstBuffer*> RenderFrames(const GstCaps* caps) {
-    std::vector<GstBuffer*> frames;
-    const GstStructure* wanted = gst_caps_get_structure(caps, 0);
-    const bool jpeg = gst_structure_has_name(wanted, "image/jpeg");
-    CapsPtr raw(gst_caps_copy(caps));
-    if (jpeg) {
-        GstStructure* s = gst_caps_get_structure(raw.get(), 0);
-        gst_structure_set_name(s, "video/x-raw");
-        gst_structure_set(s, "format", G_TYPE_STRING, "I420", nullptr);
-    }
-    const int count = FramesToMake(raw.get());
-    const std::string description = "videotestsrc pattern=ball num-buffers=" + std::to_string(count) +
-                                    " ! capsfilter name=layout" + (jpeg ? " ! jpegenc" : "") +
-                                    " ! appsink name=out sync=false";
-    GError* parseError = nullptr;
-    ElementPtr pipeline = AdoptFloating(gst_parse_launch(description.c_str(), &parseError));
-    if (parseError) g_error_free(parseError);
-    if (!pipeline) return frames;
-    const ElementPtr layout(gst_bin_get_by_name(GST_BIN(pipeline.get()), "layout"));
-    const ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
-    if (!layout || !sink) return frames;
-    g_object_set(layout.get(), "caps", raw.get(), nullptr);
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    for (int i = 0; i < count; ++i) {
-        const SamplePtr sample(gst_app_sink_pull_sample(GST_APP_SINK(sink.get())));
-        if (!sample) break;
-        // A copy of its own, so no buffer of the private pipeline's pool stays held.
-        frames.push_back(gst_buffer_copy_deep(gst_sample_get_buffer(sample.get())));
-    }
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-    return frames;
-}
-
-// Frames made for one layout; they are never written to, so every camera
-// element in that layout shares them.
-struct FrameSet {
-    std::vector<GstBuffer*> frames;
-    ~FrameSet() {
-        for (GstBuffer* frame : frames) gst_buffer_unref(frame);
-    }
-};
-
-// The frames of the layout used last are kept for the next element: a
-// camera that starts again (each Record and Stop does) costs no rendering,
-// and memory does not grow with the starts.
-std::mutex cacheMutex;
-std::string cachedLayout;
-std::shared_ptr<const FrameSet> cached;
-
-std::shared_ptr<const FrameSet> FramesFor(const GstCaps* caps) {
-    const TextPtr text(gst_caps_to_string(caps));
-    const std::string layout = text ? text.get() : "";
-    {
-        std::lock_guard lock(cacheMutex);
-        if (cached && layout == cachedLayout) return cached;
-    }
-    auto made = std::make_shared<FrameSet>();
-    made->frames = RenderFrames(caps);
-    std::lock_guard lock(cacheMutex);
-    cachedLayout = layout;
-    cached = made;
-    return made;
-}
-
-std::vector<std::vector<uint8_t>> CopyOf(const FrameSet& set) {
-    std::vector<std::vector<uint8_t>> copies;
-    for (GstBuffer* frame : set.frames) {
-        std::vector<uint8_t>& bytes = copies.emplace_back(gst_buffer_get_size(frame));
-        gst_buffer_extract(frame, 0, bytes.data(), bytes.size());
-    }
-    return copies;
-}
-
 struct CameraState {
     std::shared_ptr<const FrameSet> frames;
     GstClockTime frameDuration = GST_CLOCK_TIME_NONE;
@@ -123,13 +37,42 @@ struct CameraState {
     unsigned unplugsAtStart = 0;
     unsigned unplugsAtOpen = 0;  // a camera opened before an unplug never streams again
 
+    // The settings as asked (any thread) and as the frames show them
+    // (streaming thread). New frames are rendered beside the stream, which
+    // goes on with the old ones until they are ready.
+    std::atomic<int> brightness{128}, contrast{128}, saturation{128};
+    Balance shown;
+    Balance rendering;
+    CapsPtr caps;
+    std::future<std::shared_ptr<const FrameSet>> pending;
+
+    Balance Wanted() const { return {brightness.load(), contrast.load(), saturation.load()}; }
+
     // Guards the rest, which unlock reaches from another thread.
     std::mutex mutex;
     std::condition_variable wake;
     bool flushing = false;
     GstClockID waiting = nullptr;
 
-    void DropFrames() { frames.reset(); }
+    void DropFrames() {
+        pending = {};  // waits for a rendering under way
+        frames.reset();
+    }
+
+    void FollowBalance() {
+        if (pending.valid()) {
+            if (pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+            std::shared_ptr<const FrameSet> made = pending.get();
+            if (made && !made->frames.empty()) frames = std::move(made);
+            shown = rendering;  // also when it failed: not tried over and over
+        }
+        const Balance wanted = Wanted();
+        if (wanted == shown || !caps) return;
+        rendering = wanted;
+        pending = std::async(std::launch::async, [layout = CapsPtr(gst_caps_ref(caps.get())), wanted] {
+            return FramesFor(layout.get(), wanted);
+        });
+    }
 };
 
 }  // namespace
@@ -196,7 +139,10 @@ gboolean SetCaps(GstBaseSrc* source, GstCaps* caps) {
     if (!gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &numerator, &denominator) ||
         numerator <= 0)
         return FALSE;
-    state.frames = FramesFor(caps);
+    state.pending = {};
+    state.caps.reset(gst_caps_ref(caps));
+    state.shown = state.Wanted();
+    state.frames = FramesFor(caps, state.shown);
     state.frameDuration = gst_util_uint64_scale_int(GST_SECOND, denominator, numerator);
     return !state.frames->frames.empty();
 }
@@ -272,6 +218,7 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
     }
     if (!state.frames || state.frames->frames.empty()) return GST_FLOW_NOT_NEGOTIATED;
     if (!WaitForFrameTime(GST_ELEMENT(source), state)) return GST_FLOW_FLUSHING;
+    state.FollowBalance();
 
     const std::vector<GstBuffer*>& frames = state.frames->frames;
     GstBuffer* frame = gst_buffer_copy(frames[state.index % frames.size()]);
@@ -301,9 +248,45 @@ static GstStateChangeReturn lumora_test_camera_src_change_state(GstElement* elem
     return GST_ELEMENT_CLASS(lumora_test_camera_src_parent_class)->change_state(element, transition);
 }
 
+enum { PROP_0, PROP_BRIGHTNESS, PROP_CONTRAST, PROP_SATURATION };
+
+static std::atomic<int>* lumora_test_camera_src_setting(GObject* object, guint id) {
+    lumora::gst::CameraState& state = lumora::gst::StateOf(object);
+    switch (id) {
+    case PROP_BRIGHTNESS: return &state.brightness;
+    case PROP_CONTRAST: return &state.contrast;
+    case PROP_SATURATION: return &state.saturation;
+    default: return nullptr;
+    }
+}
+
+static void lumora_test_camera_src_set_property(GObject* object, guint id, const GValue* value, GParamSpec* param) {
+    if (std::atomic<int>* setting = lumora_test_camera_src_setting(object, id))
+        setting->store(g_value_get_int(value));
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
+}
+
+static void lumora_test_camera_src_get_property(GObject* object, guint id, GValue* value, GParamSpec* param) {
+    if (std::atomic<int>* setting = lumora_test_camera_src_setting(object, id))
+        g_value_set_int(value, setting->load());
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
+}
+
 static void lumora_test_camera_src_class_init(LumoraTestCameraSrcClass* klass) {
     using namespace lumora::gst;
-    G_OBJECT_CLASS(klass)->finalize = lumora_test_camera_src_finalize;
+    GObjectClass* object = G_OBJECT_CLASS(klass);
+    object->finalize = lumora_test_camera_src_finalize;
+    object->set_property = lumora_test_camera_src_set_property;
+    object->get_property = lumora_test_camera_src_get_property;
+    const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
+    g_object_class_install_property(object, PROP_BRIGHTNESS,
+                                    g_param_spec_int("brightness", "Brightness", "As a webcam's", 0, 255, 128, flags));
+    g_object_class_install_property(object, PROP_CONTRAST,
+                                    g_param_spec_int("contrast", "Contrast", "As a webcam's", 0, 255, 128, flags));
+    g_object_class_install_property(object, PROP_SATURATION,
+                                    g_param_spec_int("saturation", "Saturation", "As a webcam's", 0, 255, 128, flags));
     GstElementClass* element = GST_ELEMENT_CLASS(klass);
     element->change_state = lumora_test_camera_src_change_state;
     gst_element_class_set_static_metadata(element, "Lumora test camera", "Source/Video",
@@ -338,9 +321,5 @@ void SetTestCameraStartStalled(bool stalled) { startStalled.store(stalled); }
 
 TestCameraUse TestCameraUseCounts() { return {openCount.load(), startCount.load()}; }
 
-std::vector<std::vector<uint8_t>> TestCameraFrames() {
-    std::lock_guard lock(cacheMutex);
-    return cached ? CopyOf(*cached) : std::vector<std::vector<uint8_t>>{};
-}
 
 }  // namespace lumora::gst

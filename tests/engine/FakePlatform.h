@@ -52,6 +52,7 @@ struct FakeScript {
     bool recordingFailsToStart = false;
     bool recordingFailsToEnd = false;  // as a branch whose end never arrives
     ConnectedVideoFormat format{640, 480};
+    std::shared_ptr<ICameraControls> cameraControls;  // what the built graph's camera offers
 
     std::vector<std::string> addedFilters;
     std::vector<std::string> calls;  // "Run", "Pause", "Stop", "Render Capture Video", ...
@@ -148,6 +149,7 @@ public:
     }
     IMediaControl* QueryMediaControl() override { return this; }
     IGraphVideoWindow* QueryVideoWindow() override { return this; }
+    ICameraControls* QueryCameraControls() override { return script->cameraControls.get(); }
     void SetErrorHandler(std::function<void(const GraphError&)> handler) override {
         script->errorHandler = std::move(handler);
     }

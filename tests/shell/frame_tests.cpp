@@ -36,7 +36,7 @@ TEST_F(FrameTest, StartsSmallCentredAndIdle)
 
     EXPECT_TRUE(frame->Action(ID_VIDEO_START)->isEnabled());
     EXPECT_FALSE(frame->Action(ID_VIDEO_START)->isChecked());
-    for (int id : {ID_VIDEO_RECORD, ID_VIDEO_PAUSE, ID_VIDEO_STOP, ID_VIDEO_SNAPSHOT})
+    for (int id : {ID_VIDEO_RECORD, ID_VIDEO_PAUSE, ID_VIDEO_STOP, ID_VIDEO_SNAPSHOT, ID_VIDEO_CAMERA_SETTINGS})
         EXPECT_FALSE(frame->Action(id)->isEnabled()) << id;
     EXPECT_FALSE(frame->Action(ID_WINDOW_FULLSCREEN)->isChecked());
     EXPECT_TRUE(frame->Action(ID_VIEW_TOOLBAR)->isChecked());
