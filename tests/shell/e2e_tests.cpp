@@ -24,10 +24,7 @@ TEST_F(EndToEndTest, PreviewPhotoRecordStopAndSaveACopy)
     ASSERT_TRUE(QDir().mkpath(photos));
     SetPhotoFolder(photos);
     const QString recordingPath = startDir.filePath("capture.avi");
-    {
-        std::lock_guard lock(SettingsMutex());
-        StorePath(settings.videoFilePath, recordingPath.toStdString());
-    }
+    SetRecordingPath(recordingPath);
 
     ChooseTestPattern();
     frame->Action(ID_VIDEO_START)->trigger();

@@ -106,6 +106,12 @@ protected:
         nextDeviceChoice.captureChoice.videoMode = VideoMode{640, 480, 30, 1, "YUY2"};
     }
 
+    void SetRecordingPath(const QString& path)
+    {
+        std::lock_guard lock(SettingsMutex());
+        StorePath(settings.videoFilePath, path.toStdString());
+    }
+
     void SetPhotoFolder(const QString& folder)
     {
         std::lock_guard lock(SettingsMutex());

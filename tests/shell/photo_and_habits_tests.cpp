@@ -91,10 +91,7 @@ TEST_F(PhotoHabitsTest, TheFolderItemsOpenTheFoldersOrSayWhyNot)
     ASSERT_TRUE(QDir().mkpath(pictures));
     ASSERT_TRUE(QDir().mkpath(takes));
     SetPhotoFolder(pictures);
-    {
-        std::lock_guard lock(SettingsMutex());
-        StorePath(settings.videoFilePath, (takes + "/monday.avi").toStdString());
-    }
+    SetRecordingPath(takes + "/monday.avi");
     photos->trigger();
     recordings->trigger();
     ASSERT_EQ(openedUrls.size(), 2);

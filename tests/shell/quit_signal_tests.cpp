@@ -14,10 +14,7 @@ class QuitSignalTest : public ShellTest, public ::testing::WithParamInterface<in
 TEST_P(QuitSignalTest, SignalFinishesTheRecordingLikeExit)
 {
     const QString recordingPath = startDir.filePath("capture.avi");
-    {
-        std::lock_guard lock(SettingsMutex());
-        StorePath(settings.videoFilePath, recordingPath.toStdString());
-    }
+    SetRecordingPath(recordingPath);
     ChooseTestPattern();
     frame->Action(ID_VIDEO_START)->trigger();
     frame->Action(ID_VIDEO_RECORD)->trigger();

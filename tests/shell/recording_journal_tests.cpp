@@ -57,10 +57,7 @@ TEST_F(RecordingJournalTest, ATakeKilledMidwayIsRepairedAndReportedAtTheNextStar
 {
     const QString profile = startDir.filePath("profile.ini");
     const QString recordingPath = startDir.filePath("capture.avi");
-    {
-        std::lock_guard lock(SettingsMutex());
-        StorePath(settings.videoFilePath, recordingPath.toStdString());
-    }
+    SetRecordingPath(recordingPath);
     ChooseTestPattern();
     frame->Action(ID_VIDEO_START)->trigger();
     ASSERT_TRUE(frame->previewing) << messages.join("\n").toStdString();

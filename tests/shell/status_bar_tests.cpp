@@ -95,10 +95,7 @@ TEST_F(StatusBarTest, ClosingTheDialogOverCamerasSaysNothing)
 TEST_F(StatusBarTest, RecordingFieldFollowsRecordPauseAndStop)
 {
     const QString recordingPath = startDir.filePath("capture.avi");
-    {
-        std::lock_guard lock(SettingsMutex());
-        StorePath(settings.videoFilePath, recordingPath.toStdString());
-    }
+    SetRecordingPath(recordingPath);
     CRecordingStatusField* field = frame->recordingField;
     ASSERT_NE(field, nullptr);
     EXPECT_TRUE(field->isHidden());
