@@ -16,8 +16,6 @@
 #include "app/LumoraDoc.h"
 #include "app/Messages.h"
 #include "capture/CaptureSession.h"
-#include "capture/ui/CameraControlsDialog.h"
-#include "capture/ui/CameraControlsProfile.h"
 #include "frame/AboutDialog.h"
 #include "frame/RecordingStatusField.h"
 #include "frame/SelfTimer.h"
@@ -279,36 +277,6 @@ void CMainFrame::OnStartVideo()
     UpdateCommandUI();
     recordingField->Refresh();
     CameraStarted();
-}
-
-void CMainFrame::CameraStarted()
-{
-    const std::vector<std::string> refused = CameraControlsProfile::ApplyTo(TheCaptureSession());
-    if (!refused.empty() && statusBar) statusBar->showMessage(QString::fromStdString(refused.front()));
-    if (cameraSettings) cameraSettings->Refresh();
-}
-
-void CMainFrame::CameraGone()
-{
-    if (cameraSettings) cameraSettings->Refresh();
-}
-
-CCameraControlsDialog* CMainFrame::CameraSettingsDialog() const
-{
-    return cameraSettings.data();
-}
-
-void CMainFrame::OnCameraSettings()
-{
-    if (!cameraSettings) {
-        cameraSettings = new CCameraControlsDialog(TheCaptureSession(), this);
-        cameraSettings->setAttribute(Qt::WA_DeleteOnClose);
-    } else {
-        cameraSettings->Refresh();
-    }
-    cameraSettings->show();
-    cameraSettings->raise();
-    cameraSettings->activateWindow();
 }
 
 void CMainFrame::OnRecordVideo()
