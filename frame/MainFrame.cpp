@@ -21,6 +21,7 @@
 #include "capture/SoundPlayer.h"
 #include "frame/AboutDialog.h"
 #include "frame/RecordingStatusField.h"
+#include "frame/SoundLevelMeter.h"
 #include "res/Resources.h"
 #include "res/RuntimeFiles.h"
 #include "settings/ui/OptionsDialog.h"
@@ -34,6 +35,16 @@ constexpr int kBusyCloseRetryMs = 50;
 }  // namespace
 
 int fullScreen = 0;
+
+MeterReading ReadPreviewSoundLevel()
+{
+    const CCaptureSession& session = TheCaptureSession();
+    MeterReading reading;
+    reading.active = session.State().Previewing();
+    reading.hasInput = session.HasSoundInput();
+    reading.count = session.ReadSoundLevel(reading.level);
+    return reading;
+}
 
 CMainFrame::CMainFrame(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -60,6 +71,8 @@ CMainFrame::CMainFrame(QWidget* parent)
     statusBar->showMessage(IdleMessage());
     recordingField = new CRecordingStatusField([] { return TheCaptureSession().State(); }, statusBar);
     statusBar->addPermanentWidget(recordingField);
+    soundMeter = new CSoundLevelMeter(&ReadPreviewSoundLevel, statusBar);
+    statusBar->addPermanentWidget(soundMeter);
 
     SetOuterSize(kMinimalSize, kMinimalSize);
     UpdateCommandUI();
@@ -262,7 +275,7 @@ void CMainFrame::OnStartVideo()
     // A recording that went on through Pause keeps its check mark.
     recording = TheCaptureSession().RecordingActive();
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnRecordVideo()
@@ -271,7 +284,7 @@ void CMainFrame::OnRecordVideo()
     // Checked only when a recording really runs.
     recording = view->RecordVideo();
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnPauseVideo()
@@ -280,7 +293,7 @@ void CMainFrame::OnPauseVideo()
     recording = false;
     previewing = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnStopVideo()
@@ -289,7 +302,7 @@ void CMainFrame::OnStopVideo()
     recording = false;
     previewing = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnTakePhoto()
@@ -325,20 +338,26 @@ void CMainFrame::OnHelpHomepage()
         statusBar->showMessage(QStringLiteral("无法打开作者主页 %1：没有能打开网页的浏览器。").arg(address));
 }
 
+void CMainFrame::RefreshStatusFields()
+{
+    recordingField->Refresh();
+    soundMeter->Refresh();
+}
+
 void CMainFrame::OnGraphStopped()
 {
     if (view) view->OnGraphLost();
     previewing = false;
     recording = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnRecordingStopped()
 {
     recording = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 bool CMainFrame::event(QEvent* event)
@@ -375,6 +394,6 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     TheCaptureSession().TearDown();
     previewing = false;
     recording = false;
-    recordingField->Refresh();
+    RefreshStatusFields();
     QMainWindow::closeEvent(event);
 }
