@@ -37,9 +37,10 @@ void CSoundLevelMeter::Refresh()
         hide();
         return;
     }
+    const Look before = CurrentLook();
     Show(reading);
+    if (isHidden() || CurrentLook() != before) update();
     show();
-    update();
     if (!timer.isActive()) timer.start();
 }
 
@@ -78,6 +79,11 @@ void CSoundLevelMeter::Show(const MeterReading& reading)
     }
     text = Decibels(peakDb);
     setToolTip(QStringLiteral("声音输入电平：峰值 %1，有效值 %2").arg(Decibels(peakDb), Decibels(rmsDb)));
+}
+
+CSoundLevelMeter::Look CSoundLevelMeter::CurrentLook() const
+{
+    return Look{text, hasInput, std::lround(kBarWidth * Fraction(peakDb)), std::lround(kBarWidth * Fraction(heldDb))};
 }
 
 double CSoundLevelMeter::Fraction(double db)

@@ -43,6 +43,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // What a paint draws, to the bar's pixel: a steady tone repaints nothing.
+    struct Look {
+        QString text;
+        bool hasInput;
+        long peak, held;
+        bool operator==(const Look&) const = default;
+    };
+    Look CurrentLook() const;
     void Show(const MeterReading& reading);
     void Reset();
     static double Fraction(double db);

@@ -133,7 +133,8 @@ void GstGraph::MeterSound(bool wanted) {
         return;
     }
     if (soundMeter) return;
-    auto meter = std::make_unique<GstSoundMeter>([this](const SoundLevel& level) { bus.Level(level); });
+    auto meter = std::make_unique<GstSoundMeter>([this](const SoundLevel& level) { bus.Level(level); },
+                                                 [this] { WaitingForDevice(); });
     std::string error;
     // An input that cannot be metered is the recording's to report, if
     // it fails there too: the preview goes on without a level.

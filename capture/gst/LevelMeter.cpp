@@ -1,6 +1,7 @@
 #include "capture/gst/LevelMeter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 
@@ -22,6 +23,9 @@ struct GstSoundMeter::Receiver {
 
 namespace {
 
+constexpr auto kStartLimit = std::chrono::seconds(3);
+constexpr auto kStopLimit = std::chrono::seconds(2);
+
 double Decibels(double value) {
     return std::isfinite(value) ? std::max(value, kSilentDecibels) : kSilentDecibels;
 }
@@ -41,6 +45,19 @@ double Loudest(const GstStructure* structure, const char* field) {
     }
     G_GNUC_END_IGNORE_DEPRECATIONS
     return loudest;
+}
+
+// The meter wants a reading every 100 ms, not the input's usual 10 ms
+// buffers: a source that hands on a tenth of a second at a time wakes
+// ten times less often. The recording's input keeps its own buffers.
+void AskForLargeBuffers(GstElement* source) {
+    GObjectClass* type = G_OBJECT_GET_CLASS(source);
+    const auto microseconds = static_cast<gint64>(kLevelInterval / GST_USECOND);
+    if (g_object_class_find_property(type, "latency-time") && g_object_class_find_property(type, "buffer-time")) {
+        g_object_set(source, "buffer-time", 4 * microseconds, "latency-time", microseconds, nullptr);
+    } else if (g_object_class_find_property(type, "samplesperbuffer")) {
+        g_object_set(source, "samplesperbuffer", 4410, nullptr);  // at the test tone's 44.1 kHz
+    }
 }
 
 GstBusSyncReply OnMeterMessage(GstBus*, GstMessage* message, gpointer data) {
@@ -68,14 +85,21 @@ bool ReadLevelMessage(GstMessage* message, SoundLevel& level) {
     return true;
 }
 
-GstSoundMeter::GstSoundMeter(Handler handler) : receiver(std::make_shared<Receiver>()) {
+GstSoundMeter::GstSoundMeter(Handler handler, std::function<void()> hook)
+    : receiver(std::make_shared<Receiver>()), whileWaiting(std::move(hook)) {
     receiver->handler = std::move(handler);
 }
 
+// A pipeline that stopped goes with its worker; one whose input hangs is
+// left to the worker (abandoned by its destructor), which takes it down
+// whenever the device lets go.
 GstSoundMeter::~GstSoundMeter() {
     receiver->Close();
     if (!pipeline) return;
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (worker) {
+        const auto stopped = worker->ChangeState(pipeline.get(), GST_STATE_NULL, kStopLimit, whileWaiting);
+        if (stopped) worker->Finish();
+    }
     const BusPtr bus(gst_element_get_bus(pipeline.get()));
     gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
 }
@@ -93,6 +117,7 @@ bool GstSoundMeter::Start(const GstFilter& source, std::string& error) {
     GstBin* bin = GST_BIN(pipeline.get());
     GstElement *first = nullptr, *last = nullptr;
     if (!source.AddChain(bin, first, last, error)) return false;
+    AskForLargeBuffers(first);
     GstElement* convert = AddElement(bin, "audioconvert", error);
     GstElement* level = convert ? AddLevelElement(bin, error) : nullptr;
     GstElement* sink = level ? AddElement(bin, "fakesink", error) : nullptr;
@@ -101,7 +126,11 @@ bool GstSoundMeter::Start(const GstFilter& source, std::string& error) {
     if (!LinkElements(last, convert, error) || !LinkElements(convert, level, error) ||
         !LinkElements(level, sink, error))
         return false;
-    if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    worker = std::make_unique<PipelineWorker>(Ref(pipeline.get()));
+    // Named as the element, not the worker's pipeline: the tests' delayed
+    // camera start is for the graph's own pipeline.
+    const auto started = worker->ChangeState(pipeline.get(), GST_STATE_PLAYING, kStartLimit, whileWaiting);
+    if (!started || *started == GST_STATE_CHANGE_FAILURE) {
         error = "声音输入“" + source.Describe() + "”无法打开";
         return false;
     }

@@ -16,6 +16,7 @@
 #include "capture/CapturePlatform.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/PipelineWorker.h"
 
 namespace lumora::gst {
 
@@ -31,8 +32,11 @@ bool ReadLevelMessage(GstMessage* message, SoundLevel& level);
 class GstSoundMeter : public ISoundMeter {
 public:
     using Handler = std::function<void(const SoundLevel&)>;
-    // `handler` is called on a streaming thread, never after the meter is gone.
-    explicit GstSoundMeter(Handler handler);
+    // `handler` is called on a streaming thread, never after the meter is
+    // gone. Starting and stopping run on a worker, bounded, calling
+    // `whileWaiting` (may be empty) meanwhile: an input that hangs while it
+    // opens or closes is given up, not waited for.
+    explicit GstSoundMeter(Handler handler, std::function<void()> whileWaiting = nullptr);
     ~GstSoundMeter() override;
     GstSoundMeter(const GstSoundMeter&) = delete;
     GstSoundMeter& operator=(const GstSoundMeter&) = delete;
@@ -46,7 +50,9 @@ public:
 
 private:
     std::shared_ptr<Receiver> receiver;
+    std::function<void()> whileWaiting;
     ElementPtr pipeline;
+    std::unique_ptr<PipelineWorker> worker;
 };
 
 }  // namespace lumora::gst
