@@ -150,6 +150,20 @@ struct RecordingProgress {
     uint64_t bytes = 0;
 };
 
+// One reading of a sound input's level: the loudest channel's peak and RMS
+// over the last tenth of a second, in dB of full scale (0 = the loudest).
+constexpr double kSilentDecibels = -100.0;  // silence reads this, not minus infinity
+struct SoundLevel {
+    double peakDb = kSilentDecibels;
+    double rmsDb = kSilentDecibels;
+};
+
+// Measures a sound input from its creation until it is destroyed.
+class ISoundMeter {
+public:
+    virtual ~ISoundMeter() = default;
+};
+
 class IGraphBuilder {
 public:
     virtual ~IGraphBuilder() = default;
@@ -168,6 +182,9 @@ public:
     // is built (nullptr before, or on a platform without any); owned by
     // the graph.
     virtual ICameraControls* QueryCameraControls() { return nullptr; }
+    // Called on a streaming thread about ten times a second with the level
+    // of the graph's sound input while it runs (previewing or recording).
+    virtual void SetSoundLevelHandler(std::function<void(const SoundLevel&)> handler) { (void)handler; }
 };
 
 enum class PinCategory { Preview, Capture };
@@ -209,4 +226,14 @@ public:
     virtual void SetWaitHook(std::function<void()> hook) = 0;
     // Called from any thread when a capture device is plugged in or out.
     virtual void SetDeviceChangeHandler(std::function<void()> handler) = 0;
+    // A meter of the sound input `source` on its own, apart from any graph
+    // (the device dialog's); `handler` is called on a streaming thread,
+    // never after the meter is destroyed.
+    virtual HRESULT CreateSoundMeter(const FilterPtr& source, std::function<void(const SoundLevel&)> handler,
+                                     std::unique_ptr<ISoundMeter>& meter) {
+        (void)source;
+        (void)handler;
+        meter.reset();
+        return E_NOTIMPL;
+    }
 };

@@ -106,6 +106,8 @@ HRESULT CCaptureSession::CreateGraph() {
 
     captureBuilder->SetFiltergraph(graphBuilder.get());
     WatchGraphErrors();
+    soundLevels->Clear();
+    graphBuilder->SetSoundLevelHandler([levels = soundLevels](const SoundLevel& level) { levels->Put(level); });
 
     mediaControl = graphBuilder->QueryMediaControl();
     if (!mediaControl) return E_NOINTERFACE;

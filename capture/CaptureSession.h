@@ -19,6 +19,7 @@
 
 #include "capture/CapturePlatform.h"
 #include "capture/ComboBox.h"
+#include "capture/SoundLevelSlot.h"
 #include "base/SampleGrabber.h"
 #include "capture/VideoWindow.h"
 
@@ -119,6 +120,16 @@ public:
     std::vector<std::string> ApplyCameraControlValues(const std::vector<std::pair<std::string, int32_t>>& values);
     // The identity of the camera of the current build ("" when none).
     const std::string& CurrentCameraIdentity() const { return currentCameraIdentity; }
+    // The sound input's level while the graph runs: the latest reading and
+    // how many came since the build (see SoundLevelSlot). UI thread.
+    uint64_t ReadSoundLevel(SoundLevel& level) const { return soundLevels->Read(level); }
+    // Whether the latest build has a sound input ("无声音" was not chosen).
+    bool HasSoundInput() const { return graphBuilder && audioCaptureFilter; }
+    // A meter of its own for the sound input `devicePath` ("": the system's
+    // default), as the device dialog shows it; nullptr when the input cannot
+    // be measured. `handler` runs on a streaming thread until the meter goes.
+    std::unique_ptr<ISoundMeter> MeterAudioInput(const std::string& devicePath,
+                                                 std::function<void(const SoundLevel&)> handler);
 
     // See ICapturePlatform; kept across UsePlatform.
     void SetWaitHook(std::function<void()> hook);
@@ -191,6 +202,8 @@ private:
     bool BindCategory(DeviceCategory category, int32_t index, std::shared_ptr<IBaseFilter>& target);
     void ChooseVideoMode();
     void BindAudioInput();
+    // The listed sound input `path` ("" or not listed: the system's default).
+    void BindAudioInputByPath(const std::string& path, std::shared_ptr<IBaseFilter>& target);
     HRESULT Fail(const std::string& message, HRESULT status);
     std::string WithReason(const std::string& message);
     void ShowMessage(const std::string& message);
@@ -223,6 +236,8 @@ private:
     std::function<void(const std::string&, bool)> recordingJournal;
     std::function<void()> waitHook;
     std::function<void()> deviceChangeHandler;
+    // Written by the graph's streaming threads, read by the shell.
+    std::shared_ptr<SoundLevelSlot> soundLevels = std::make_shared<SoundLevelSlot>();
 
     CaptureChoice captureChoice;
     std::optional<VideoMode> currentVideoMode;

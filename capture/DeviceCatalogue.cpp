@@ -170,15 +170,30 @@ void CCaptureSession::ChooseVideoMode() {
 void CCaptureSession::BindAudioInput() {
     audioCaptureFilter.reset();
     if (captureChoice.sound == CaptureChoice::Sound::None) return;
+    BindAudioInputByPath(captureChoice.sound == CaptureChoice::Sound::Device ? captureChoice.audioDevicePath : "",
+                         audioCaptureFilter);
+}
+
+void CCaptureSession::BindAudioInputByPath(const std::string& path, std::shared_ptr<IBaseFilter>& target) {
     bool bound = false;
-    if (captureChoice.sound == CaptureChoice::Sound::Device) {
+    if (!path.empty()) {
         WalkCategory(DeviceCategory::AudioInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
-            if (IdentityOf(entry, name) != captureChoice.audioDevicePath) return false;
-            entry.BindToObject(audioCaptureFilter);
+            if (IdentityOf(entry, name) != path) return false;
+            entry.BindToObject(target);
             bound = true;
             return true;
         });
     }
     // The system's default input is listed first.
-    if (!bound) BindCategory(DeviceCategory::AudioInputDevice, 0, audioCaptureFilter);
+    if (!bound) BindCategory(DeviceCategory::AudioInputDevice, 0, target);
+}
+
+std::unique_ptr<ISoundMeter> CCaptureSession::MeterAudioInput(const std::string& devicePath,
+                                                              std::function<void(const SoundLevel&)> handler) {
+    std::unique_ptr<ISoundMeter> meter;
+    if (!platform) return meter;
+    FilterPtr input;
+    BindAudioInputByPath(devicePath, input);
+    if (input) platform->CreateSoundMeter(input, std::move(handler), meter);
+    return meter;
 }

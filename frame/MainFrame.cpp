@@ -19,6 +19,7 @@
 #include "frame/AboutDialog.h"
 #include "frame/RecordingStatusField.h"
 #include "frame/SelfTimer.h"
+#include "frame/SoundLevelMeter.h"
 #include "res/Resources.h"
 #include "settings/ui/OptionsDialog.h"
 #include "view/LumoraView.h"
@@ -31,6 +32,16 @@ constexpr int kBusyCloseRetryMs = 50;
 }  // namespace
 
 int fullScreen = 0;
+
+MeterReading ReadPreviewSoundLevel()
+{
+    const CCaptureSession& session = TheCaptureSession();
+    MeterReading reading;
+    reading.active = session.State().Previewing();
+    reading.hasInput = session.HasSoundInput();
+    reading.count = session.ReadSoundLevel(reading.level);
+    return reading;
+}
 
 CMainFrame::CMainFrame(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -60,6 +71,8 @@ CMainFrame::CMainFrame(QWidget* parent)
     connect(recordingField, &CRecordingStatusField::diskSpaceLow, statusBar,
             [this](const QString& message) { statusBar->showMessage(message); });
     CreateSelfTimer();
+    soundMeter = new CSoundLevelMeter(&ReadPreviewSoundLevel, statusBar);
+    statusBar->addPermanentWidget(soundMeter);
 
     SetOuterSize(kMinimalSize, kMinimalSize);
     UpdateCommandUI();
@@ -275,7 +288,7 @@ void CMainFrame::OnStartVideo()
     // A recording that went on through Pause keeps its check mark.
     recording = TheCaptureSession().RecordingActive();
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
     CameraStarted();
 }
 
@@ -285,7 +298,7 @@ void CMainFrame::OnRecordVideo()
     // Checked only when a recording really runs.
     recording = view->RecordVideo();
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnPauseVideo()
@@ -295,7 +308,7 @@ void CMainFrame::OnPauseVideo()
     recording = false;
     previewing = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnStopVideo()
@@ -305,12 +318,18 @@ void CMainFrame::OnStopVideo()
     recording = false;
     previewing = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 void CMainFrame::OnViewOptions()
 {
     OpenOptionsDialog(nullptr);
+}
+
+void CMainFrame::RefreshStatusFields()
+{
+    recordingField->Refresh();
+    soundMeter->Refresh();
 }
 
 void CMainFrame::OnGraphStopped()
@@ -320,7 +339,7 @@ void CMainFrame::OnGraphStopped()
     previewing = false;
     recording = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
     CameraGone();
 }
 
@@ -328,7 +347,7 @@ void CMainFrame::OnRecordingStopped()
 {
     recording = false;
     UpdateCommandUI();
-    recordingField->Refresh();
+    RefreshStatusFields();
 }
 
 bool CMainFrame::event(QEvent* event)
@@ -365,6 +384,6 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     TheCaptureSession().TearDown();
     previewing = false;
     recording = false;
-    recordingField->Refresh();
+    RefreshStatusFields();
     QMainWindow::closeEvent(event);
 }

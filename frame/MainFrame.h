@@ -19,12 +19,17 @@ class CLumoraDoc;
 class CLumoraView;
 class CRecordingStatusField;
 class CSelfTimer;
+class CSoundLevelMeter;
+struct MeterReading;
 class QAction;
 class QStatusBar;
 class QToolBar;
 
 // 1 while the frame is in full screen; written only by Enter/LeaveFullScreen.
 extern int fullScreen;
+
+// What the status bar's sound meter shows: the capture session's level.
+MeterReading ReadPreviewSoundLevel();
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -88,6 +93,8 @@ public:
     QToolBar* toolBar = nullptr;
     // Time and size of the running recording, at the right of the status bar.
     CRecordingStatusField* recordingField = nullptr;
+    // The sound input's level while previewing, right of it.
+    CSoundLevelMeter* soundMeter = nullptr;
 
     // The action that carries `id`'s keys: the command's own, or a hidden
     // companion when the menu label already spells the key.
@@ -113,6 +120,7 @@ private:
     void ApplyOuterSize();
     void KeepOuterSize();
     void CentreOnWorkArea();
+    void RefreshStatusFields();
     bool OpenUrl(const QUrl& url);
     // `kind` names the folder in the status bar ("照片文件夹").
     void OpenFolder(const QString& kind, const QString& name);

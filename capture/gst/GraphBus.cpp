@@ -11,6 +11,20 @@ void GraphBus::SetErrorHandler(std::function<void(const GraphError&)> handler) {
     errorHandler = std::move(handler);
 }
 
+void GraphBus::SetLevelHandler(std::function<void(const SoundLevel&)> handler) {
+    std::lock_guard lock(mutex);
+    levelHandler = std::move(handler);
+}
+
+void GraphBus::Level(const SoundLevel& level) {
+    std::function<void(const SoundLevel&)> report;
+    {
+        std::lock_guard lock(mutex);
+        report = levelHandler;
+    }
+    if (report) report(level);
+}
+
 void GraphBus::ResetForBuild() {
     std::lock_guard lock(mutex);
     state.formatKnown = false;

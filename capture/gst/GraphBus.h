@@ -30,6 +30,7 @@ struct BusState {
 class GraphBus {
 public:
     void SetErrorHandler(std::function<void(const GraphError&)> handler);
+    void SetLevelHandler(std::function<void(const SoundLevel&)> handler);
 
     // A new pipeline: nothing known of it yet.
     void ResetForBuild();
@@ -47,6 +48,8 @@ public:
     // reports the failed change itself.
     void Fail(const std::string& reason, bool recordingOnly, bool duringStateChange);
     void Notice(const std::string& note);
+    // A reading of the sound input's level, handed on as it comes.
+    void Level(const SoundLevel& level);
     void EndOfStream();
     // An end of stream is on its way: the one seen before is forgotten.
     void ExpectEndOfStream();
@@ -69,6 +72,7 @@ private:
     std::condition_variable changed;
     BusState state;
     std::function<void(const GraphError&)> errorHandler;
+    std::function<void(const SoundLevel&)> levelHandler;
 };
 
 }  // namespace lumora::gst

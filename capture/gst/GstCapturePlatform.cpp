@@ -74,6 +74,17 @@ public:
         grabber = std::make_shared<GstGrabber>();
         return S_OK;
     }
+    HRESULT CreateSoundMeter(const FilterPtr& source, std::function<void(const SoundLevel&)> handler,
+                             std::unique_ptr<ISoundMeter>& meter) override {
+        meter.reset();
+        const auto input = std::dynamic_pointer_cast<GstFilter>(source);
+        if (!input) return E_POINTER;
+        auto made = std::make_unique<GstSoundMeter>(std::move(handler));
+        std::string error;
+        if (!made->Start(*input, error)) return E_FAIL;
+        meter = std::move(made);
+        return S_OK;
+    }
     void SetWaitHook(std::function<void()> hook) override { hooks->waitHook.Set(std::move(hook)); }
     void SetDeviceChangeHandler(std::function<void()> handler) override {
         hooks->deviceChange.Set(std::move(handler));

@@ -20,6 +20,7 @@ GstGraph::GstGraph() {
 
 GstGraph::~GstGraph() {
     RemoveLiveGraph(this);
+    soundMeter.reset();
     DestroyPipeline();
     frames.PutOwner(nullptr);
 }
@@ -32,6 +33,7 @@ HRESULT GstGraph::AddFilter(const FilterPtr& filter, const std::string& name) {
     // The video compressor is known before the preview is rendered: with the
     // JPEG one, a JPEG camera's frames go to the tee undecoded.
     if (name == "Compressor") videoCompressor = std::dynamic_pointer_cast<GstFilter>(filter);
+    if (name == "audio Capture") soundInput = std::dynamic_pointer_cast<GstFilter>(filter);
     return S_OK;
 }
 
@@ -121,6 +123,22 @@ HRESULT GstGraph::Stop() {
 
 void GstGraph::SetSoundRunning(bool isRunning) {
     if (branch && branch->soundWatch) branch->soundWatch->SetRunning(isRunning);
+    MeterSound(isRunning);
+}
+
+void GstGraph::MeterSound(bool wanted) {
+    const bool recordsSound = branch && recording && recording->audioRendered;
+    if (!wanted || !soundInput || recordsSound) {
+        soundMeter.reset();
+        return;
+    }
+    if (soundMeter) return;
+    auto meter = std::make_unique<GstSoundMeter>([this](const SoundLevel& level) { bus.Level(level); },
+                                                 [this] { WaitingForDevice(); });
+    std::string error;
+    // An input that cannot be metered is the recording's to report, if
+    // it fails there too: the preview goes on without a level.
+    if (meter->Start(*soundInput, error)) soundMeter = std::move(meter);
 }
 
 }  // namespace lumora::gst

@@ -28,6 +28,7 @@
 #include "capture/gst/FrameDelivery.h"
 #include "capture/gst/GraphBus.h"
 #include "capture/gst/GstFilters.h"
+#include "capture/gst/LevelMeter.h"
 #include "capture/gst/PipelineBuilder.h"
 #include "capture/gst/PipelineWorker.h"
 #include "capture/gst/PlatformHooks.h"
@@ -56,6 +57,9 @@ public:
     IMediaControl* QueryMediaControl() override { return this; }
     IGraphVideoWindow* QueryVideoWindow() override { return this; }
     void SetErrorHandler(std::function<void(const GraphError&)> handler) override;
+    void SetSoundLevelHandler(std::function<void(const SoundLevel&)> handler) override {
+        bus.SetLevelHandler(std::move(handler));
+    }
 
     // ------------------------------------------------------------ rendering
     HRESULT RenderPreview(const FilterPtr& source, const FilterPtr& grabberFilter);
@@ -106,6 +110,8 @@ private:
     void ReleasePipeline();
     void WatchDevice();
     void SetSoundRunning(bool running);
+    // Meters the sound input while `wanted` and no recording holds it.
+    void MeterSound(bool wanted);
     bool WantsNativeDisplay() const;
     // The platform's sink draws into the window once there is one.
     void ShowNatively();
@@ -125,6 +131,10 @@ private:
     std::shared_ptr<GstFilter> previewSource;
     std::shared_ptr<GstGrabber> grabber;
     std::shared_ptr<GstFilter> videoCompressor;  // decides how a JPEG camera's frames reach the tee
+    std::shared_ptr<GstFilter> soundInput;       // metered while previewing
+    // Its meter while previewing without a recording (a recording's sound
+    // chain has a level element of its own: the input is opened once).
+    std::unique_ptr<GstSoundMeter> soundMeter;
     std::optional<RecordingBranch> recording;
     bool recordingConfirmed = false;
     CRecordingFlusher flusher;  // while the recording writes

@@ -131,6 +131,7 @@ void GstGraph::AbandonPipeline(const std::string& reason) {
     if (deviceListener >= 0) deviceWatch->RemoveListener(deviceListener);
     deviceListener = -1;
     running.store(false);
+    soundMeter.reset();
     frames.UseNativeSink(nullptr);
     cameraControls.reset();
     controlledSource = nullptr;

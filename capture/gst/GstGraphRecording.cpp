@@ -85,6 +85,7 @@ bool GstGraph::JoinRecording(std::string& error) {
     const CameraFrames frames{built->teeCarriesJpeg, built->cameraLendsMemory};
     if (!BuildRecordingBin(joining, *recording, frames, pipeline, gate, error)) return false;
     meter.Restart();
+    if (recording->audioRendered) soundMeter.reset();  // the branch opens the input now
     GstElement* bin = joining.bin.get();
     gst_bin_add(GST_BIN(pipeline), bin);
     {
@@ -254,6 +255,7 @@ HRESULT GstGraph::FinishRecording(std::string& error) {
     recordingConfirmed = false;
     joinError.clear();
     bus.StopAwaitingRecording();
+    MeterSound(running.load());  // the input is free again
     return hr;
 }
 

@@ -129,6 +129,11 @@ void GstGraph::BusMessage(GstMessage* message) {
                                                 static_cast<guintptr>(window));
         return;
     }
+    // The recording's sound chain measures its input while it records.
+    if (SoundLevel level; ReadLevelMessage(message, level)) {
+        bus.Level(level);
+        return;
+    }
     if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || !built) return;
 
     GError* parsed = nullptr;

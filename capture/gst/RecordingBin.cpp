@@ -8,6 +8,7 @@
 
 #include "base/SystemErrorText.h"
 #include "capture/RecordingFile.h"
+#include "capture/gst/LevelMeter.h"
 
 namespace lumora::gst {
 
@@ -184,8 +185,15 @@ private:
             pipeline, queueOutput.get(), pictureEntry, kSoundStallLimit,
             [gate = gate, note] { gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); }); });
 
+        // The sound meter's readings while recording (the input is this
+        // branch's alone then); it hands the sound on untouched. It takes
+        // a few interleaved sample formats only: a compressor that wants
+        // another form gets it from the converter after it.
+        GstElement* level = AddLevelElement(bin, error);
+        GstElement* layout = level ? Add("audioconvert", error) : nullptr;
+        if (!layout || !Link(resample, level, error) || !Link(level, layout, error)) return false;
         CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
-        if (!CompressInto(resample, recording.audioCompressor.get(), std::move(raw), mux, "音频", error))
+        if (!CompressInto(layout, recording.audioCompressor.get(), std::move(raw), mux, "音频", error))
             return false;
         // The first pad after the source: an end of stream sent there works
         // whether or not the source itself still runs.

@@ -3,7 +3,7 @@
 // again, so the camera is never stopped or reopened for it:
 //
 //   camera tee -> [queue -> convert -> compressor | queue -> jpegparse] -> avimux -> fdsink
-//   sound source -> queue -> convert -> resample -> [compressor | S16LE] ----^
+//   sound source -> queue -> convert -> resample -> level -> convert -> [compressor | S16LE] --^
 //
 // All of it lives in one bin. It joins through a request pad of the
 // camera's tee, and leaves by being unlinked there, sent an end of stream

@@ -12,6 +12,7 @@
 #include "capture/VideoModes.h"
 #include "capture/ui/CaptureChoiceProfile.h"
 #include "capture/ui/QtComboBox.h"
+#include "frame/SoundLevelMeter.h"
 #include "res/DialogUnits.h"
 
 namespace {
@@ -63,6 +64,7 @@ CDeviceDialog::CDeviceDialog(QWidget* parent) : CDeviceDialog(TheCaptureSession(
 CDeviceDialog::~CDeviceDialog()
 {
     StopWatchingDevices();
+    metering.reset();
 }
 
 void CDeviceDialog::CreateControls()
@@ -91,7 +93,19 @@ void CDeviceDialog::CreateControls()
     MakeLabel(this, units, QStringLiteral("请从下面列表中选择视频格式"), 7, 106, 129, 8);
     videoModeList = MakeList(this, units, "IDC_VIDEO_MODE", 7, 117, 167, 160);
     MakeLabel(this, units, QStringLiteral("请从下面列表中选择一个音频输入设备"), 7, 138, 153, 8);
-    audioInputList = MakeList(this, units, "IDC_AUDIO_INPUT", 7, 149, 167, 100);
+    // Narrower than the lists above: its meter stands beside it.
+    audioInputList = MakeList(this, units, "IDC_AUDIO_INPUT", 7, 149, 117, 100);
+    inputMeter = new CSoundLevelMeter(
+        [this] {
+            MeterReading reading;
+            reading.active = meterOpen;
+            reading.hasInput = !meteredInput.isEmpty();
+            reading.count = inputLevels->Read(reading.level);
+            return reading;
+        },
+        this);
+    const QRect meterArea = units.Rect(128, 149, 46, 12);
+    inputMeter->setGeometry(meterArea.x(), meterArea.y(), meterArea.width(), audioInputList->height());
 
     setTabOrder(okButton, videoDeviceList);
     setTabOrder(videoDeviceList, videoCompressorList);
@@ -101,8 +115,10 @@ void CDeviceDialog::CreateControls()
 
     // Only the user's choice of camera arrives here: refills block signals.
     connect(videoDeviceList, &QComboBox::currentIndexChanged, this, [this] { FillVideoModes(); });
-    connect(audioInputList, &QComboBox::currentIndexChanged, this,
-            [this](int index) { microphoneChoice = MicrophoneAt(index); });
+    connect(audioInputList, &QComboBox::currentIndexChanged, this, [this](int index) {
+        microphoneChoice = MicrophoneAt(index);
+        MeterChosenInput();
+    });
 }
 
 void CDeviceDialog::OnInitDialog()
@@ -123,6 +139,7 @@ void CDeviceDialog::OnInitDialog()
     FillVideoModes();
     microphoneChoice = CaptureChoiceProfile::Microphone();
     FillAudioInputs();
+    MeterChosenInput();
 
     // The platform reports from any thread; the lists are refilled here.
     QPointer<CDeviceDialog> self(this);
@@ -210,6 +227,35 @@ void CDeviceDialog::OnDevicesChanged()
     FillVideoDevices();
     if (SelectedCameraPath() != modesCameraPath) FillVideoModes();
     FillAudioInputs();
+    MeterChosenInput();
+}
+
+void CDeviceDialog::MeterChosenInput()
+{
+    if (!meterOpen) return;
+    const bool none = microphonePaths.empty() || microphoneChoice == CaptureChoiceProfile::kNoMicrophone;
+    const QString input = none ? QString() : microphoneChoice;
+    if (input != meteredInput || (!input.isEmpty() && !metering)) {
+        metering.reset();  // one pipeline on one input at a time
+        inputLevels->Clear();
+        meteredInput = input;
+        if (!input.isEmpty()) {
+            const std::string path =
+                input == CaptureChoiceProfile::kDefaultMicrophone ? std::string() : input.toStdString();
+            metering = session.MeterAudioInput(path, [levels = inputLevels](const SoundLevel& level) {
+                levels->Put(level);
+            });
+        }
+    }
+    inputMeter->Refresh();
+}
+
+void CDeviceDialog::StopMetering()
+{
+    meterOpen = false;
+    metering.reset();
+    meteredInput.clear();
+    inputMeter->Refresh();
 }
 
 void CDeviceDialog::StopWatchingDevices()
@@ -275,5 +321,6 @@ void CDeviceDialog::accept()
 void CDeviceDialog::done(int result)
 {
     StopWatchingDevices();
+    StopMetering();
     QDialog::done(result);
 }

@@ -6,11 +6,13 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/CaptureSession.h"
 
+class CSoundLevelMeter;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -37,6 +39,8 @@ public:
     QComboBox* VideoModeList() const { return videoModeList; }
     QComboBox* AudioInputList() const { return audioInputList; }
     QPushButton* OkButton() const { return okButton; }
+    // The live level of the chosen sound input, beside its list.
+    CSoundLevelMeter* InputMeter() const { return inputMeter; }
 
 public slots:
     void accept() override;  // OnOK
@@ -55,6 +59,10 @@ private:
     std::string SelectedCameraPath() const;
     // The sound input that entry `index` of audioInputList stands for.
     QString MicrophoneAt(int index) const;
+    // Meters the chosen sound input with a pipeline of its own, replacing
+    // the meter of the one chosen before; none for "无声音".
+    void MeterChosenInput();
+    void StopMetering();
 
     CCaptureSession& session;
     QComboBox* audioCompressorList = nullptr;  // IDC_AUDIO_COMPRESSOR (1008)
@@ -63,6 +71,7 @@ private:
     QComboBox* videoModeList = nullptr;        // IDC_VIDEO_MODE
     QComboBox* audioInputList = nullptr;       // IDC_AUDIO_INPUT
     QPushButton* okButton = nullptr;
+    CSoundLevelMeter* inputMeter = nullptr;
 
     std::vector<std::string> cameraPaths;      // per entry of videoDeviceList
     std::string modesCameraPath;               // whose modes videoModeList shows
@@ -72,4 +81,10 @@ private:
     // across refills, and while no input is listed at all.
     QString microphoneChoice;
     bool watchingDevices = false;
+
+    // What inputMeter shows: the readings of `metering`, the input `meteredInput`.
+    std::shared_ptr<SoundLevelSlot> inputLevels = std::make_shared<SoundLevelSlot>();
+    std::unique_ptr<ISoundMeter> metering;
+    QString meteredInput;  // as microphoneChoice; empty: nothing metered
+    bool meterOpen = true;  // false once the dialog closed
 };
