@@ -164,7 +164,8 @@ TEST(AviRepair, AKilledRecordingWithCompressedSoundGetsASoundRate) {
 
     const RepairReport report = RepairRecording(file.string());
     ASSERT_EQ(report.status, RepairStatus::Repaired) << report.reason;
-    const AviStream* sound = ReadAvi(file.string()).First("auds");
+    const AviInfo repaired = ReadAvi(file.string());
+    const AviStream* sound = repaired.First("auds");
     ASSERT_NE(sound, nullptr);
     ASSERT_GT(sound->rate, 0u);
     // The sound lasts about as long as the pictures.
