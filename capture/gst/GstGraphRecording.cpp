@@ -129,6 +129,10 @@ void GstGraph::DropBranch() {
     if (branch->teePad) {
         if (PadPtr peer{gst_pad_get_peer(branch->teePad.get())}) gst_pad_unlink(branch->teePad.get(), peer.get());
     }
+    // From here on the pipeline's own state changes pass the branch by: an
+    // asynchronous change still under way (a Run just before) would
+    // otherwise start it again between its stop and its removal.
+    gst_element_set_locked_state(branch->bin.get(), TRUE);
     const auto stopped = SetBranchState(GST_STATE_NULL);
     {
         std::lock_guard lock(branchMutex);
@@ -141,7 +145,9 @@ void GstGraph::DropBranch() {
     gst_element_get_state(branch->bin.get(), &reached, nullptr, 0);
     if (!stopped || *stopped == GST_STATE_CHANGE_FAILURE || reached != GST_STATE_NULL) {
         // A device of the branch hangs: the pipeline goes with it, and its
-        // worker takes both down whenever the device lets go.
+        // worker takes both down whenever the device lets go (the branch
+        // follows the pipeline's states again for that).
+        gst_element_set_locked_state(branch->bin.get(), FALSE);
         if (built) {
             AbandonPipeline("录相的设备在 " + std::to_string(kBranchStateLimit.count()) + " 秒内没有停止。");
         } else {
