@@ -20,12 +20,25 @@
 #include "capture/CaptureSession.h"
 #include "capture/VideoModes.h"
 #include "capture/gst/GstCapturePlatform.h"
+#include "capture/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"
 #include "tests/engine/FakePlatform.h"
 
 namespace gst_session {
+
+// For a test that starts a sound server of its own: the device watch finds
+// the servers that run when it starts, so it starts again once the server
+// runs, and, through this, again when the test ends without it (declared
+// after the server, it goes first).
+struct DeviceWatchRestartAtEnd {
+    CCaptureSession& session;
+    ~DeviceWatchRestartAtEnd() {
+        session.UsePlatform(nullptr);
+        lumora::gst::RestartDeviceWatch();
+    }
+};
 
 namespace fs = std::filesystem;
 

@@ -89,13 +89,7 @@ TEST_F(SoundLevelTest, AToneAtMinus20dBFSReadsMinus20AndSilenceBelowMinus60) {
     if (!PulseServer::Installed()) GTEST_SKIP() << "pulseaudio is not installed";
     session.UsePlatform(nullptr);
     PulseServer pulse;
-    struct RestartWatchAtEnd {
-        CCaptureSession& session;
-        ~RestartWatchAtEnd() {
-            session.UsePlatform(nullptr);
-            lumora::gst::RestartDeviceWatch();
-        }
-    } restartAtEnd{session};
+    const DeviceWatchRestartAtEnd restartAtEnd{session};
     ASSERT_TRUE(pulse.Start(
         "load-module module-null-sink sink_name=room sink_properties=device.description=Room\n"
         "load-module module-remap-source source_name=microphone master=room.monitor "

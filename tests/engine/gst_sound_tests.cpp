@@ -71,13 +71,7 @@ TEST_F(SoundRecording, TheSystemsDefaultInputIsRecorded) {
     PulseServer pulse;
     // The tests after this one run without the server, so the watch that
     // knows it goes with it (before it: declared after).
-    struct RestartWatchAtEnd {
-        CCaptureSession& session;
-        ~RestartWatchAtEnd() {
-            session.UsePlatform(nullptr);
-            lumora::gst::RestartDeviceWatch();
-        }
-    } restartAtEnd{session};
+    const DeviceWatchRestartAtEnd restartAtEnd{session};
     // A silent output whose monitor sorts first by name, and a microphone
     // (the default input) that hears a 1 kHz tone.
     ASSERT_TRUE(pulse.Start(
