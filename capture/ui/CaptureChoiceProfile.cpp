@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QUrl>
 
+#include "app/Profile.h"
 #include "capture/VideoModes.h"
 
 namespace CaptureChoiceProfile {
@@ -12,11 +13,6 @@ namespace {
 const QString kModeGroup = QStringLiteral("Video Modes");
 const QString kSoundKey = QStringLiteral("Sound Input/Device");
 const QString kAutoMode = QStringLiteral("auto");
-
-QSettings OpenProfile()
-{
-    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Lumora"));
-}
 
 }  // namespace
 
@@ -29,9 +25,9 @@ QString KeyOf(const std::string& devicePath)
 std::optional<VideoMode> VideoModeFor(const std::string& cameraPath)
 {
     if (cameraPath.empty()) return std::nullopt;
-    QSettings profile = OpenProfile();
-    profile.beginGroup(kModeGroup);
-    const QString text = profile.value(KeyOf(cameraPath)).toString();
+    const auto profile = OpenProfile(QString());
+    profile->beginGroup(kModeGroup);
+    const QString text = profile->value(KeyOf(cameraPath)).toString();
     if (text.isEmpty() || text == kAutoMode) return std::nullopt;
     return VideoModeFromText(text.toStdString());
 }
@@ -39,24 +35,24 @@ std::optional<VideoMode> VideoModeFor(const std::string& cameraPath)
 void RememberVideoMode(const std::string& cameraPath, const std::optional<VideoMode>& mode)
 {
     if (cameraPath.empty()) return;
-    QSettings profile = OpenProfile();
-    profile.beginGroup(kModeGroup);
-    profile.setValue(KeyOf(cameraPath), mode ? QString::fromStdString(VideoModeToText(*mode)) : kAutoMode);
-    profile.endGroup();
-    profile.sync();
+    const auto profile = OpenProfile(QString());
+    profile->beginGroup(kModeGroup);
+    profile->setValue(KeyOf(cameraPath), mode ? QString::fromStdString(VideoModeToText(*mode)) : kAutoMode);
+    profile->endGroup();
+    profile->sync();
 }
 
 QString Microphone()
 {
-    const QString value = OpenProfile().value(kSoundKey).toString();
+    const QString value = OpenProfile(QString())->value(kSoundKey).toString();
     return value.isEmpty() ? kDefaultMicrophone : value;
 }
 
 void RememberMicrophone(const QString& microphone)
 {
-    QSettings profile = OpenProfile();
-    profile.setValue(kSoundKey, microphone.isEmpty() ? kDefaultMicrophone : microphone);
-    profile.sync();
+    const auto profile = OpenProfile(QString());
+    profile->setValue(kSoundKey, microphone.isEmpty() ? kDefaultMicrophone : microphone);
+    profile->sync();
 }
 
 }  // namespace CaptureChoiceProfile
