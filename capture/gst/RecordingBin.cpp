@@ -9,6 +9,7 @@
 #include "base/SystemErrorText.h"
 #include "capture/RecordingFile.h"
 #include "capture/gst/LevelMeter.h"
+#include "capture/gst/SoundInputMove.h"
 
 namespace lumora::gst {
 
@@ -60,6 +61,20 @@ GstPadProbeReturn TakeFrame(GstPad* pad, GstPadProbeInfo* info, gpointer cameraL
     StampIfUntimed(pad, kept);
     GST_PAD_PROBE_INFO_DATA(info) = kept;
     return GST_PAD_PROBE_OK;
+}
+
+// A sound device's own count of samples strays from the pipeline's clock
+// (its crystal runs at its own rate; a server that hangs, or moves the
+// stream to another device, sends a burst or nothing). Each buffer is timed
+// by the pipeline's clock as it is read, less what still waits in the
+// device, and the gap filler keeps the count to those times. The device's
+// clock never becomes the pipeline's: a server that hangs would stop the
+// preview with it.
+void TimeByThePipelineClock(GstElement* source) {
+    GObjectClass* type = G_OBJECT_GET_CLASS(source);
+    if (g_object_class_find_property(type, "slave-method"))
+        gst_util_set_object_arg(G_OBJECT(source), "slave-method", "re-timestamp");
+    if (g_object_class_find_property(type, "provide-clock")) g_object_set(source, "provide-clock", FALSE, nullptr);
 }
 
 class Builder {
@@ -171,6 +186,7 @@ private:
     bool AddSound(GstElement* mux, const RecordingBranch& recording, GstPad* pictureEntry, std::string& error) {
         GstElement *first = nullptr, *last = nullptr;
         if (!recording.audioSource->AddChain(bin, first, last, error)) return false;
+        TimeByThePipelineClock(first);
         GstElement* queue = Add("queue", error);
         GstElement* convert = Add("audioconvert", error);
         GstElement* resample = Add("audioresample", error);
@@ -178,12 +194,15 @@ private:
         if (!Link(last, queue, error) || !Link(queue, convert, error) || !Link(convert, resample, error))
             return false;
 
-        const std::string note =
-            "声音输入“" + recording.audioSource->Describe() + "”超过 2 秒没有送来声音，录相继续，这一段没有声音";
+        const std::string input = recording.audioSource->Describe();
         const PadPtr queueOutput(gst_element_get_static_pad(queue, "src"));
         built.soundWatch = std::make_shared<SoundGapFiller>(
             pipeline, queueOutput.get(), pictureEntry, kSoundStallLimit,
-            [gate = gate, note] { gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); }); });
+            "声音输入“" + input + "”超过 2 秒没有送来声音，录相继续，这一段没有声音",
+            [gate = gate](const std::string& note) {
+                gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); });
+            });
+        WatchForAMove(first, input, built.soundWatch);
 
         // The sound meter's readings while recording (the input is this
         // branch's alone then); it hands the sound on untouched. It takes

@@ -12,16 +12,21 @@ namespace {
 constexpr GstClockTime kCatchUpLag = 500 * GST_MSECOND;
 constexpr auto kTick = std::chrono::milliseconds(100);
 constexpr auto kFirstPictureWait = std::chrono::milliseconds(500);
+// How far a sound source's times may stray from its sample count before the
+// count is put right (GStreamer's audio sinks allow 40 ms).
+constexpr GstClockTime kJitterTolerance = 15 * GST_MSECOND;
 }  // namespace
 
 SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput, GstPad* pictureEntry,
-                               GstClockTime stallLimit, std::function<void()> stalled)
+                               GstClockTime stallLimit, std::string stalledNote,
+                               std::function<void(const std::string&)> tell)
     : pipeline(pipelineElement),
       output(Ref(queueOutput)),
       target(gst_pad_get_peer(queueOutput)),
       pictures(Ref(pictureEntry)),
       limit(stallLimit),
-      onStall(std::move(stalled)) {
+      stallNote(std::move(stalledNote)),
+      notify(std::move(tell)) {
     gst_segment_init(&segment, GST_FORMAT_TIME);
     probe = gst_pad_add_probe(output.get(),
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
@@ -46,6 +51,15 @@ SoundGapFiller::~SoundGapFiller() {
 void SoundGapFiller::SetRunning(bool isRunning) {
     std::lock_guard lock(mutex);
     running = isRunning;
+}
+
+void SoundGapFiller::Report(const std::string& note) {
+    {
+        std::lock_guard lock(mutex);
+        if (reported) return;
+        reported = true;  // told once for the whole recording
+    }
+    notify(note);
 }
 
 // Streaming thread of the input's queue.
@@ -97,63 +111,73 @@ GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
     if (!haveSegment) return GST_PAD_PROBE_OK;
     const GstClockTime start = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
     if (!GST_CLOCK_TIME_IS_VALID(start)) return GST_PAD_PROBE_OK;
-    const GstClockTime end = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
-    if (!GST_CLOCK_TIME_IS_VALID(soundEnd)) {
-        // Sound from before the recording's first picture is not kept.
-        if (!GST_CLOCK_TIME_IS_VALID(firstPicture) || end <= firstPicture) return GST_PAD_PROBE_DROP;
-        GstBuffer* aligned = AlignStart(buffer, start);
-        if (!aligned) return GST_PAD_PROBE_DROP;
-        GST_PAD_PROBE_INFO_DATA(info) = aligned;
-        soundEnd = end;
-        return GST_PAD_PROBE_OK;
-    }
-    // Sound for a stretch that silence already filled would push the rest
-    // of the track out of step with the pictures.
-    if (end <= soundEnd) return GST_PAD_PROBE_DROP;
-    soundEnd = end;
+    // Sound from before the recording's first picture is not kept.
+    if (!GST_CLOCK_TIME_IS_VALID(soundEnd) && !GST_CLOCK_TIME_IS_VALID(firstPicture)) return GST_PAD_PROBE_DROP;
+    const GstClockTime expected = GST_CLOCK_TIME_IS_VALID(soundEnd) ? soundEnd : firstPicture;
+    GstBuffer* placed = PlaceAt(buffer, start, expected);
+    if (!placed) return GST_PAD_PROBE_DROP;
+    GST_PAD_PROBE_INFO_DATA(info) = placed;
     return GST_PAD_PROBE_OK;
 }
 
-// Takes `buffer`; returns it cut or lengthened to start at firstPicture
-// (as it is when its format is unknown). Null, with `buffer` not taken,
-// when none of it is left.
-GstBuffer* SoundGapFiller::AlignStart(GstBuffer* buffer, GstClockTime start) {
+// Takes `buffer`, captured from running time `start`, and returns it to
+// follow on from `expected`, where the sound so far ends: a gap before it
+// filled with silence, a stretch already covered cut off (null, with
+// `buffer` not taken, when nothing of it is left). A file keeps no times:
+// only the count of samples places each one, so the count must stay true
+// to the clock. Differences within the tolerance are the source's jitter.
+GstBuffer* SoundGapFiller::PlaceAt(GstBuffer* buffer, GstClockTime start, GstClockTime expected) {
     const CapsPtr caps(gst_pad_get_current_caps(output.get()));
     GstAudioInfo info;
     if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_RATE(&info) <= 0 ||
-        GST_AUDIO_INFO_BPF(&info) <= 0)
-        return buffer;
+        GST_AUDIO_INFO_BPF(&info) <= 0) {
+        soundEnd = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+        return buffer;  // a form whose samples cannot be counted goes as it is
+    }
     const gint rate = GST_AUDIO_INFO_RATE(&info);
     const gint bpf = GST_AUDIO_INFO_BPF(&info);
     const gsize frames = gst_buffer_get_size(buffer) / bpf;
-    GstBuffer* aligned = buffer;
-    if (start < firstPicture) {
-        const gsize cut = gst_util_uint64_scale_round(firstPicture - start, rate, GST_SECOND);
-        if (cut >= frames) return nullptr;  // all of it before the picture, once rounded
+    const bool first = !GST_CLOCK_TIME_IS_VALID(soundEnd);
+    const GstClockTime tolerance = first ? 0 : kJitterTolerance;
+    GstBuffer* placed = buffer;
+    if (start + tolerance < expected) {
+        const gsize cut = gst_util_uint64_scale_round(expected - start, rate, GST_SECOND);
+        if (cut >= frames) return nullptr;
         GstBuffer* kept = gst_audio_buffer_truncate(gst_buffer_ref(buffer), bpf, cut, frames - cut);
-        if (!kept) return buffer;
+        if (!kept) return nullptr;
         gst_buffer_unref(buffer);
-        aligned = kept;
-    } else if (start > firstPicture) {
-        const guint64 missing = gst_util_uint64_scale_round(start - firstPicture, rate, GST_SECOND);
-        GstBuffer* silence = gst_buffer_new_allocate(nullptr, missing * bpf, nullptr);
-        GstMapInfo map;
-        if (silence && gst_buffer_map(silence, &map, GST_MAP_WRITE)) {
-            gst_audio_format_info_fill_silence(info.finfo, map.data, map.size);
-            gst_buffer_unmap(silence, &map);
-            aligned = gst_buffer_append(silence, buffer);
-        } else if (silence) {
-            gst_buffer_unref(silence);
-        }
+        placed = kept;
+    } else if (start > expected + tolerance) {
+        const guint64 missing = gst_util_uint64_scale_round(start - expected, rate, GST_SECOND);
+        if (GstBuffer* silence = Silence(info, missing)) placed = gst_buffer_append(silence, buffer);
     }
-    if (aligned == buffer && start == firstPicture) return aligned;
-    aligned = gst_buffer_make_writable(aligned);
-    const GstClockTime position = gst_segment_position_from_running_time(&segment, GST_FORMAT_TIME, firstPicture);
-    GST_BUFFER_PTS(aligned) = GST_CLOCK_TIME_IS_VALID(position) ? position : firstPicture;
-    GST_BUFFER_DURATION(aligned) = gst_util_uint64_scale(gst_buffer_get_size(aligned) / bpf, GST_SECOND, rate);
-    GST_BUFFER_OFFSET(aligned) = GST_BUFFER_OFFSET_NONE;
-    GST_BUFFER_OFFSET_END(aligned) = GST_BUFFER_OFFSET_NONE;
-    return aligned;
+    placed = gst_buffer_make_writable(placed);
+    const GstClockTime position = gst_segment_position_from_running_time(&segment, GST_FORMAT_TIME, expected);
+    const guint64 placedFrames = gst_buffer_get_size(placed) / bpf;
+    GST_BUFFER_PTS(placed) = GST_CLOCK_TIME_IS_VALID(position) ? position : expected;
+    GST_BUFFER_DURATION(placed) = gst_util_uint64_scale(placedFrames, GST_SECOND, rate);
+    GST_BUFFER_OFFSET(placed) = GST_BUFFER_OFFSET_NONE;
+    GST_BUFFER_OFFSET_END(placed) = GST_BUFFER_OFFSET_NONE;
+    if (first) {
+        origin = expected;
+        samples = 0;
+    }
+    samples += placedFrames;
+    soundEnd = origin + gst_util_uint64_scale(samples, GST_SECOND, rate);
+    return placed;
+}
+
+GstBuffer* SoundGapFiller::Silence(const GstAudioInfo& info, guint64 frames) {
+    if (frames == 0) return nullptr;
+    GstBuffer* silence = gst_buffer_new_allocate(nullptr, frames * GST_AUDIO_INFO_BPF(&info), nullptr);
+    GstMapInfo map;
+    if (!silence || !gst_buffer_map(silence, &map, GST_MAP_WRITE)) {
+        if (silence) gst_buffer_unref(silence);
+        return nullptr;
+    }
+    gst_audio_format_info_fill_silence(info.finfo, map.data, map.size);
+    gst_buffer_unmap(silence, &map);
+    return silence;
 }
 
 GstClockTime SoundGapFiller::RunningTimeNow() const {
@@ -176,10 +200,9 @@ void SoundGapFiller::Watch() {
         if (!GST_CLOCK_TIME_IS_VALID(now) || !running || quit) continue;
         const GstClockTime lag = now > soundEnd ? now - soundEnd : 0;
         if (lag <= (stalled ? kCatchUpLag : limit)) continue;
-        const bool tell = !reported;
-        reported = stalled = true;  // told once for the whole recording
+        stalled = true;
         lock.unlock();
-        if (tell) onStall();
+        Report(stallNote);
         FillUpTo(now);
         lock.lock();
     }
@@ -187,36 +210,22 @@ void SoundGapFiller::Watch() {
 
 // Filler's thread, without `mutex` held.
 void SoundGapFiller::FillUpTo(GstClockTime runningTime) {
-    GstClockTime from;
-    GstSegment currentSegment;
-    {
-        std::lock_guard lock(mutex);
-        from = soundEnd;
-        currentSegment = segment;
-    }
-    if (!target || runningTime <= from) return;
+    if (!target) return;
     const CapsPtr caps(gst_pad_get_current_caps(output.get()));
     GstAudioInfo info;
     if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_RATE(&info) <= 0) return;
-
-    const guint64 frames = gst_util_uint64_scale(runningTime - from, GST_AUDIO_INFO_RATE(&info), GST_SECOND);
-    if (frames == 0) return;
-    const gsize size = frames * GST_AUDIO_INFO_BPF(&info);
-    GstBuffer* silence = gst_buffer_new_allocate(nullptr, size, nullptr);
-    GstMapInfo map;
-    if (!silence || !gst_buffer_map(silence, &map, GST_MAP_WRITE)) {
-        if (silence) gst_buffer_unref(silence);
-        return;
-    }
-    gst_audio_format_info_fill_silence(info.finfo, map.data, map.size);
-    gst_buffer_unmap(silence, &map);
-    const GstClockTime duration = gst_util_uint64_scale(frames, GST_SECOND, GST_AUDIO_INFO_RATE(&info));
-    const GstClockTime position = gst_segment_position_from_running_time(&currentSegment, GST_FORMAT_TIME, from);
-    GST_BUFFER_PTS(silence) = GST_CLOCK_TIME_IS_VALID(position) ? position : from;
-    GST_BUFFER_DURATION(silence) = duration;
+    GstBuffer* silence = nullptr;
     {
         std::lock_guard lock(mutex);
-        soundEnd = from + duration;
+        if (!GST_CLOCK_TIME_IS_VALID(soundEnd) || runningTime <= soundEnd) return;
+        const guint64 frames = gst_util_uint64_scale(runningTime - soundEnd, GST_AUDIO_INFO_RATE(&info), GST_SECOND);
+        silence = Silence(info, frames);
+        if (!silence) return;
+        const GstClockTime position = gst_segment_position_from_running_time(&segment, GST_FORMAT_TIME, soundEnd);
+        GST_BUFFER_PTS(silence) = GST_CLOCK_TIME_IS_VALID(position) ? position : soundEnd;
+        GST_BUFFER_DURATION(silence) = gst_util_uint64_scale(frames, GST_SECOND, GST_AUDIO_INFO_RATE(&info));
+        samples += frames;
+        soundEnd = origin + gst_util_uint64_scale(samples, GST_SECOND, GST_AUDIO_INFO_RATE(&info));
     }
     // The pad's stream lock keeps this apart from the queue's own pushes.
     gst_pad_chain(target.get(), silence);

@@ -1,19 +1,22 @@
 #pragma once
-// Keeps the sound of a recording going when its input stops delivering.
+// Keeps the sound of a recording in step with its pictures.
 //
-// The AVI multiplexer interleaves pictures and sound and waits for both, so
-// a sound device that hangs (or delivers far slower than real time) would
-// hold up the recording, and through the tee the preview too. The filler
-// watches the sound between the input's queue and the rest of the branch:
-// once the sound lags the pipeline's clock by more than the limit, it says
-// so once and hands on silence up to the present, and drops whatever the
-// input delivers late for a stretch already filled.
+// An AVI file keeps no times: a player places each sample by its count from
+// the first, and each picture by its number. So the sound must start where
+// the recording's pictures start and its count must follow the clock: what
+// the input captured before the first picture is cut off, a stretch with no
+// sound (an input that starts late, a gap of any length, a device that is
+// moved or lost) is filled with silence at its true place, and sound for a
+// stretch already covered is cut off. The filler does this between the
+// input's queue and the rest of the branch, by the running times at which
+// the source captured each buffer.
 //
-// The sound also begins where the recording's pictures begin: what the
-// input captured before the first picture is cut off, and a sound input
-// that starts later is preceded by silence. An AVI file keeps no times, so
-// the first sample and the first picture are played together.
+// The AVI multiplexer waits for both streams, so a sound device that hangs
+// would hold up the recording, and through the tee the preview too: once
+// the sound lags the pipeline's clock by more than the limit, the filler
+// says so once and hands on silence up to the present itself.
 
+#include <gst/audio/audio.h>
 #include <gst/gst.h>
 
 #include "capture/gst/GstHandles.h"
@@ -21,6 +24,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace lumora::gst {
@@ -29,22 +33,26 @@ class SoundGapFiller {
 public:
     // `queueOutput`: the source pad where the input's sound leaves its queue;
     // `pictureEntry`: where the recording's pictures enter it;
-    // `pipeline`: gives the clock. `onStall` is called once, on the filler's thread.
+    // `pipeline`: gives the clock. `notify` tells the user (on the filler's
+    // thread or the caller's) once per recording: `stallNote` when the
+    // sound stalls, or what Report is given.
     SoundGapFiller(GstElement* pipeline, GstPad* queueOutput, GstPad* pictureEntry, GstClockTime limit,
-                   std::function<void()> onStall);
+                   std::string stallNote, std::function<void(const std::string&)> notify);
     ~SoundGapFiller();
     SoundGapFiller(const SoundGapFiller&) = delete;
     SoundGapFiller& operator=(const SoundGapFiller&) = delete;
 
     // UI thread: the graph runs (true), or is paused or stopped (false).
     void SetRunning(bool running);
+    // Any thread: tells `note` unless something was told already.
+    void Report(const std::string& note);
 
 private:
     static GstPadProbeReturn OnSound(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     static GstPadProbeReturn OnPicture(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     GstPadProbeReturn Pass(GstPadProbeInfo* info);
-    // The first sound buffer, made to start at the first picture.
-    GstBuffer* AlignStart(GstBuffer* buffer, GstClockTime start);
+    GstBuffer* PlaceAt(GstBuffer* buffer, GstClockTime start, GstClockTime expected);
+    static GstBuffer* Silence(const GstAudioInfo& info, guint64 frames);
     void Watch();
     void FillUpTo(GstClockTime runningTime);
     GstClockTime RunningTimeNow() const;
@@ -56,11 +64,14 @@ private:
     const PadPtr pictures;
     gulong pictureProbe = 0;
     const GstClockTime limit;
-    const std::function<void()> onStall;
+    const std::string stallNote;
+    const std::function<void(const std::string&)> notify;
 
     std::mutex mutex;
     std::condition_variable wake;
     GstClockTime soundEnd = GST_CLOCK_TIME_NONE;  // running time where the sound so far ends
+    GstClockTime origin = GST_CLOCK_TIME_NONE;    // where its first sample stands
+    guint64 samples = 0;                          // handed on since then
     GstClockTime firstPicture = GST_CLOCK_TIME_NONE;  // running time of the recording's first picture
     GstSegment segment{};
     bool haveSegment = false;

@@ -1,5 +1,7 @@
 #include "capture/gst/TestCameraFrames.h"
 
+#include <cstdlib>
+
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
@@ -28,7 +30,8 @@ int FramesToMake(const GstCaps* caps) {
 
 // A moving pattern in the layout of `caps`, rendered once by a private
 // pipeline (JPEG frames by jpegenc from I420).
-std::vector<GstBuffer*> RenderFrames(const GstCaps* caps, const Balance& balance) {
+std::vector<GstBuffer*> RenderFrames(const GstCaps* caps, const Balance& balance, const char* pattern = "ball",
+                                     int count = 0) {
     std::vector<GstBuffer*> frames;
     const GstStructure* wanted = gst_caps_get_structure(caps, 0);
     const bool jpeg = gst_structure_has_name(wanted, "image/jpeg");
@@ -38,9 +41,9 @@ std::vector<GstBuffer*> RenderFrames(const GstCaps* caps, const Balance& balance
         gst_structure_set_name(s, "video/x-raw");
         gst_structure_set(s, "format", G_TYPE_STRING, "I420", nullptr);
     }
-    const int count = FramesToMake(raw.get());
+    if (count == 0) count = FramesToMake(raw.get());
     const std::string adjust = balance.Neutral() ? "" : " ! videobalance " + balance.Text();
-    const std::string description = "videotestsrc pattern=ball num-buffers=" + std::to_string(count) + adjust +
+    const std::string description = "videotestsrc pattern=" + std::string(pattern) + " num-buffers=" + std::to_string(count) + adjust +
                                     " ! capsfilter name=layout" + (jpeg ? " ! jpegenc" : "") +
                                     " ! appsink name=out sync=false";
     GError* parseError = nullptr;
@@ -73,17 +76,34 @@ std::shared_ptr<const FrameSet> cached;
 
 std::shared_ptr<const FrameSet> FramesFor(const GstCaps* caps, const Balance& balance) {
     const TextPtr text(gst_caps_to_string(caps));
-    const std::string layout = std::string(text ? text.get() : "") + "|" + balance.Text();
+    const std::string layout = std::string(text ? text.get() : "") + "|" + balance.Text() +
+                               (SyncSignalPeriod() > 0 ? "|flash" : "");
     {
         std::lock_guard lock(cacheMutex);
         if (cached && layout == cachedLayout) return cached;
     }
     auto made = std::make_shared<FrameSet>();
     made->frames = RenderFrames(caps, balance);
+    if (SyncSignalPeriod() > 0) {
+        std::vector<GstBuffer*> white = RenderFrames(caps, balance, "white", 1);
+        if (!white.empty()) made->flash = white.front();
+    }
     std::lock_guard lock(cacheMutex);
     cachedLayout = layout;
     cached = made;
     return made;
+}
+
+GstClockTime SyncSignalPeriod() {
+    const char* seconds = std::getenv("LUMORA_TEST_SYNC_SIGNAL");
+    return seconds ? static_cast<GstClockTime>(g_ascii_strtod(seconds, nullptr) * GST_SECOND) : 0;
+}
+
+bool SyncSignalFlashing(GstClockTime runningTime) {
+    const GstClockTime period = SyncSignalPeriod();
+    // A microsecond's grace: a frame's time, counted in whole nanoseconds
+    // per frame, falls just short of the instant it stands for.
+    return period > 0 && GST_CLOCK_TIME_IS_VALID(runningTime) && (runningTime + GST_USECOND) % period < GST_SECOND / 2;
 }
 
 static std::vector<std::vector<uint8_t>> CopyOf(const FrameSet& set) {

@@ -34,10 +34,18 @@ struct Balance {
 // element in that layout shares them.
 struct FrameSet {
     std::vector<GstBuffer*> frames;
+    GstBuffer* flash = nullptr;  // all white, with the sync signal
     ~FrameSet() {
         for (GstBuffer* frame : frames) gst_buffer_unref(frame);
+        if (flash) gst_buffer_unref(flash);
     }
 };
+
+// LUMORA_TEST_SYNC_SIGNAL=SECONDS makes the test sources a sync signal for
+// the tests of sound against picture: every SECONDS of running time the
+// camera's picture turns white and the tone falls silent, for half a second.
+GstClockTime SyncSignalPeriod();
+bool SyncSignalFlashing(GstClockTime runningTime);
 
 // The frames for `caps` (raw layouts or image/jpeg) with `balance`: the
 // ones made last when they match, else rendered now (tens of milliseconds

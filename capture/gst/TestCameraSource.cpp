@@ -221,8 +221,10 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
     state.FollowBalance();
 
     const std::vector<GstBuffer*>& frames = state.frames->frames;
-    GstBuffer* frame = gst_buffer_copy(frames[state.index % frames.size()]);
-    GST_BUFFER_PTS(frame) = state.index * state.frameDuration;
+    const GstClockTime time = state.index * state.frameDuration;
+    GstBuffer* frame = gst_buffer_copy(state.frames->flash && SyncSignalFlashing(time) ? state.frames->flash
+                                                                                      : frames[state.index % frames.size()]);
+    GST_BUFFER_PTS(frame) = time;
     GST_BUFFER_DTS(frame) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(frame) = state.frameDuration;
     GST_BUFFER_OFFSET(frame) = state.index;

@@ -1,9 +1,11 @@
 #include "capture/gst/TestDevices.h"
 
+#include <gst/audio/audio.h>
 #include <gst/gst.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -14,6 +16,7 @@
 #include "capture/VideoModes.h"
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/GstTesting.h"
+#include "capture/gst/TestCameraFrames.h"
 #include "capture/gst/TestCameraSource.h"
 
 namespace lumora::gst {
@@ -67,6 +70,33 @@ GstPadProbeReturn SlowDownWhenStalled(GstPad*, GstPadProbeInfo*, gpointer) {
     return GST_PAD_PROBE_OK;
 }
 
+// The sync signal's silences, to the sample (the tone's signed samples are
+// silent at zero).
+GstPadProbeReturn SilenceWhenFlashing(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const CapsPtr caps(gst_pad_get_current_caps(pad));
+    GstAudioInfo format;
+    if (!GST_BUFFER_PTS_IS_VALID(buffer) || !caps || !gst_audio_info_from_caps(&format, caps.get()) ||
+        GST_AUDIO_INFO_RATE(&format) <= 0)
+        return GST_PAD_PROBE_OK;
+    const gsize bpf = GST_AUDIO_INFO_BPF(&format);
+    const gsize frames = gst_buffer_get_size(buffer) / bpf;
+    if (frames == 0) return GST_PAD_PROBE_OK;
+    const auto timeOf = [&](gsize i) {
+        return GST_BUFFER_PTS(buffer) + gst_util_uint64_scale(i, GST_SECOND, GST_AUDIO_INFO_RATE(&format));
+    };
+    if (!SyncSignalFlashing(timeOf(0)) && !SyncSignalFlashing(timeOf(frames - 1))) return GST_PAD_PROBE_OK;
+    buffer = gst_buffer_make_writable(buffer);
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+        for (gsize i = 0; i < frames; ++i)
+            if (SyncSignalFlashing(timeOf(i))) std::memset(map.data + i * bpf, 0, bpf);
+        gst_buffer_unmap(buffer, &map);
+    }
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
 GstCaps* CapsOfModes(const std::vector<VideoMode>& modes) {
     GstCaps* caps = gst_caps_new_empty();
     for (const VideoMode& mode : modes) {
@@ -103,6 +133,8 @@ static GstElement* lumora_test_device_create_element(GstDevice* device, const gc
     g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, "samplesperbuffer", 441, nullptr);
     const lumora::gst::PadPtr output(gst_element_get_static_pad(source, "src"));
     gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SlowDownWhenStalled, nullptr, nullptr);
+    if (lumora::gst::SyncSignalPeriod() > 0)
+        gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SilenceWhenFlashing, nullptr, nullptr);
     return source;
 }
 

@@ -53,6 +53,8 @@ public:
         return false;
     }
 
+    pid_t Pid() const { return pid; }
+
     ~PulseServer() {
         ::unsetenv("PULSE_SERVER");
         if (pid > 0) {
