@@ -4,8 +4,10 @@
 // for FLASH seconds). Both run in one pipeline on one clock, so a recording
 // of the two can be checked for how far its sound strays from its picture.
 //
-//   lumora_sync_signal CAMERA-NAME PULSE-SINK [PERIOD [FLASH]]
+//   lumora_sync_signal CAMERA-NAME PULSE-SINK [PERIOD [FLASH [WxH]]]
 //
+// WxH is the picture's size (640x480): a smaller one keeps a long raw
+// recording of it small.
 // Runs until it is ended by SIGTERM or SIGINT. Needs PIPEWIRE_RUNTIME_DIR
 // (or XDG_RUNTIME_DIR) and PULSE_SERVER of the daemons to publish to.
 
@@ -82,15 +84,23 @@ gboolean OnBus(GstBus*, GstMessage* message, gpointer) {
 int main(int argc, char** argv) {
     gst_init(&argc, &argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s CAMERA-NAME PULSE-SINK [PERIOD [FLASH]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CAMERA-NAME PULSE-SINK [PERIOD [FLASH [WxH]]]\n", argv[0]);
         return 2;
     }
     if (argc > 3) period = static_cast<GstClockTime>(std::atof(argv[3]) * GST_SECOND);
     if (argc > 4) flash = static_cast<GstClockTime>(std::atof(argv[4]) * GST_SECOND);
+    int width = 640, height = 480;
+    // YUY2 packs two pixels in four bytes, so the width must be even.
+    if (argc > 5 && (std::sscanf(argv[5], "%dx%d", &width, &height) != 2 || width < 2 || height < 1 || width % 2)) {
+        std::fprintf(stderr, "sync signal: %s is not a picture size (WxH, W even)\n", argv[5]);
+        return 2;
+    }
     constexpr int kRate = 48000;
     const std::string description =
         "videotestsrc is-live=true pattern=black name=picture"
-        " ! video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+        " ! video/x-raw,format=YUY2,width=" +
+        std::to_string(width) + ",height=" + std::to_string(height) +
+        ",framerate=30/1"
         " ! pipewiresink mode=provide stream-properties=\"props,media.class=Video/Source,node.description=\\\"" +
         std::string(argv[1]) +
         "\\\"\""
