@@ -126,6 +126,7 @@ private:
     void RecordingEnded() override { bus.EndOfStream(); }
     // Whether `element` belongs to the recording branch; its file's path.
     bool InBranch(GstElement* element, bool& isFileSink, std::string& path);
+    bool SoundInputLost(GstElement* element);
 
     // What was rendered into the graph.
     std::shared_ptr<GstFilter> previewSource;
@@ -148,6 +149,8 @@ private:
     GstElement* branchFileSink = nullptr;    // guarded by branchMutex
     std::string branchPath;                  // guarded by branchMutex
     std::shared_ptr<std::atomic<bool>> branchFailed;  // guarded by branchMutex
+    GstElement* branchSoundSource = nullptr;         // guarded by branchMutex
+    std::weak_ptr<SoundGapFiller> branchSound;       // guarded by branchMutex
 
     GraphBus bus;
     FrameDelivery frames;

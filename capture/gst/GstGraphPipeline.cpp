@@ -149,6 +149,7 @@ void GstGraph::AbandonPipeline(const std::string& reason) {
         std::lock_guard lock(branchMutex);
         branchBin = nullptr;
         branchFileSink = nullptr;
+        branchSoundSource = nullptr;
     }
     worker->Abandon(std::move(keep));
     worker.reset();

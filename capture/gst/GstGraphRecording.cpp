@@ -94,6 +94,8 @@ bool GstGraph::JoinRecording(std::string& error) {
         branchFileSink = joining.fileSink;
         branchPath = joining.path;
         branchFailed = joining.failed;
+        branchSoundSource = joining.soundSource;
+        branchSound = joining.soundWatch;
     }
     branch.emplace(std::move(joining));
     // Its sound source stamps its sound with the pipeline's running time.
@@ -138,6 +140,7 @@ void GstGraph::DropBranch() {
         std::lock_guard lock(branchMutex);
         branchBin = nullptr;
         branchFileSink = nullptr;
+        branchSoundSource = nullptr;
     }
     // A bin let go of while anything in it still runs would be freed under
     // its own streaming threads: only one that reached NULL is let go here.
@@ -280,6 +283,22 @@ bool GstGraph::InBranch(GstElement* element, bool& isFileSink, std::string& path
     const bool inside = branchBin && element && gst_object_has_as_ancestor(GST_OBJECT(element), GST_OBJECT(branchBin));
     if (inside && branchFailed) branchFailed->store(true);
     return inside;
+}
+
+// The recording's sound input failed (its server lost the device and had
+// no other to move the stream to): the recording goes on with silence.
+bool GstGraph::SoundInputLost(GstElement* element) {
+    std::shared_ptr<SoundGapFiller> filler;
+    {
+        std::lock_guard lock(branchMutex);
+        if (!branchSoundSource || !element ||
+            (element != branchSoundSource &&
+             !gst_object_has_as_ancestor(GST_OBJECT(element), GST_OBJECT(branchSoundSource))))
+            return false;
+        filler = branchSound.lock();
+    }
+    if (filler) filler->InputLost();
+    return true;
 }
 
 }  // namespace lumora::gst

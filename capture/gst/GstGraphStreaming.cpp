@@ -141,6 +141,7 @@ void GstGraph::BusMessage(GstMessage* message) {
     const ErrorPtr err(parsed);
     std::string reason = err && err->message ? err->message : "未知错误";
     auto* from = reinterpret_cast<GstElement*>(GST_MESSAGE_SRC(message));
+    if (GST_IS_ELEMENT(from) && SoundInputLost(from)) return;
     bool fromFile = false;
     std::string path;
     const bool fromRecording = GST_IS_ELEMENT(from) && InBranch(from, fromFile, path);

@@ -82,6 +82,9 @@ void SetJpegPassThrough(bool enabled);
 // "Lumora Test Tone" delivers far slower than real time while stalled, as
 // a sound device that hangs.
 void StallTestTone(bool stalled);
+// The test tone fails from its next buffer on, as a sound input whose
+// device is gone for good: it reports an error and sends nothing more.
+void FailTestTone(bool failed);
 
 // Frames that entered the recording branch of the latest graph's recording
 // (for comparing with the frames the file got).

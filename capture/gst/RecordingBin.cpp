@@ -77,6 +77,10 @@ void TimeByThePipelineClock(GstElement* source) {
     if (g_object_class_find_property(type, "provide-clock")) g_object_set(source, "provide-clock", FALSE, nullptr);
 }
 
+GstPadProbeReturn DropEndOfStream(GstPad*, GstPadProbeInfo* info, gpointer) {
+    return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
 class Builder {
 public:
     Builder(RecordingBin& out, GstElement* pipeline, const GatePtr& gate)
@@ -199,10 +203,16 @@ private:
         built.soundWatch = std::make_shared<SoundGapFiller>(
             pipeline, queueOutput.get(), pictureEntry, kSoundStallLimit,
             "声音输入“" + input + "”超过 2 秒没有送来声音，录相继续，这一段没有声音",
+            "声音输入“" + input + "”已断开，录相继续，没有声音",
             [gate = gate](const std::string& note) {
                 gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); });
             });
         WatchForAMove(first, input, built.soundWatch);
+        built.soundSource = first;
+        // A source that fails ends its stream; the recording's sound goes
+        // on (silence) until the recording ends.
+        if (PadPtr sourcePad{gst_element_get_static_pad(first, "src")})
+            gst_pad_add_probe(sourcePad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &DropEndOfStream, nullptr, nullptr);
 
         // The sound meter's readings while recording (the input is this
         // branch's alone then); it hands the sound on untouched. It takes

@@ -3,7 +3,7 @@
 // again, so the camera is never stopped or reopened for it:
 //
 //   camera tee -> [queue -> convert -> compressor | queue -> jpegparse] -> avimux -> fdsink
-//   sound source -> queue -> convert -> resample -> level -> convert -> [compressor | S16LE] --^
+//   sound source -> queue (gap filler) -> convert -> resample -> level -> convert -> [compressor | S16LE] --^
 //
 // All of it lives in one bin. It joins through a request pad of the
 // camera's tee, and leaves by being unlinked there, sent an end of stream
@@ -52,6 +52,7 @@ struct RecordingBin {
     std::vector<PadPtr> eosEntryPads;
     ProbeList probes;
     std::shared_ptr<SoundGapFiller> soundWatch;
+    GstElement* soundSource = nullptr;  // the bin's
     std::string path;
     // Set once the branch has failed (a full disk, say): from then on the
     // tee keeps its pictures, so that the failure never reaches the camera.

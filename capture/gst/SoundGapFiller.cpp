@@ -18,7 +18,7 @@ constexpr GstClockTime kJitterTolerance = 15 * GST_MSECOND;
 }  // namespace
 
 SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput, GstPad* pictureEntry,
-                               GstClockTime stallLimit, std::string stalledNote,
+                               GstClockTime stallLimit, std::string stalledNote, std::string lostInputNote,
                                std::function<void(const std::string&)> tell)
     : pipeline(pipelineElement),
       output(Ref(queueOutput)),
@@ -26,6 +26,7 @@ SoundGapFiller::SoundGapFiller(GstElement* pipelineElement, GstPad* queueOutput,
       pictures(Ref(pictureEntry)),
       limit(stallLimit),
       stallNote(std::move(stalledNote)),
+      lostNote(std::move(lostInputNote)),
       notify(std::move(tell)) {
     gst_segment_init(&segment, GST_FORMAT_TIME);
     probe = gst_pad_add_probe(output.get(),
@@ -53,6 +54,13 @@ void SoundGapFiller::SetRunning(bool isRunning) {
     running = isRunning;
 }
 
+void SoundGapFiller::InputLost() {
+    Report(lostNote);
+    std::lock_guard lock(mutex);
+    lost = true;
+    wake.notify_all();
+}
+
 void SoundGapFiller::Report(const std::string& note) {
     {
         std::lock_guard lock(mutex);
@@ -73,19 +81,25 @@ GstPadProbeReturn SoundGapFiller::OnSound(GstPad*, GstPadProbeInfo* info, gpoint
         std::lock_guard lock(self->mutex);
         gst_segment_copy_into(received, &self->segment);
         self->haveSegment = received->format == GST_FORMAT_TIME;
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
+        // The recording ends: its sound lasts as long as its pictures,
+        // whatever the input failed to send at the end.
+        GstClockTime end;
+        {
+            std::lock_guard lock(self->mutex);
+            end = self->picturesEnd;
+        }
+        if (GST_CLOCK_TIME_IS_VALID(end)) self->FillUpTo(end);
     }
     return GST_PAD_PROBE_OK;
 }
 
-// Streaming thread of the recording's pictures: the first one's time.
+// Streaming thread of the recording's pictures: where they begin and end.
 GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto* self = static_cast<SoundGapFiller*>(data);
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    {
-        // Every picture carries its time (the camera's, or its arrival's).
-        std::lock_guard lock(self->mutex);
-        if (GST_CLOCK_TIME_IS_VALID(self->firstPicture) || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
-    }
+    // Every picture carries its time (the camera's, or its arrival's).
+    if (!GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
     GstClockTime running = GST_BUFFER_PTS(buffer);
     if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
         const GstSegment* segment = nullptr;
@@ -94,9 +108,19 @@ GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, 
             running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
         gst_event_unref(event);
     }
+    if (!GST_CLOCK_TIME_IS_VALID(running)) return GST_PAD_PROBE_OK;
     std::lock_guard lock(self->mutex);
-    if (!GST_CLOCK_TIME_IS_VALID(self->firstPicture)) self->firstPicture = running;
-    self->wake.notify_all();
+    if (!GST_CLOCK_TIME_IS_VALID(self->firstPicture)) {
+        self->firstPicture = running;
+        self->wake.notify_all();
+    }
+    // A picture lasts its own duration, or as long as the one before it.
+    const GstClockTime last = self->lastPicture;
+    const GstClockTime duration = GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer)
+                                  : GST_CLOCK_TIME_IS_VALID(last) && running > last ? running - last
+                                                                                     : 0;
+    self->lastPicture = running;
+    self->picturesEnd = running + duration;
     return GST_PAD_PROBE_OK;
 }
 
@@ -199,7 +223,7 @@ void SoundGapFiller::Watch() {
         lock.lock();
         if (!GST_CLOCK_TIME_IS_VALID(now) || !running || quit) continue;
         const GstClockTime lag = now > soundEnd ? now - soundEnd : 0;
-        if (lag <= (stalled ? kCatchUpLag : limit)) continue;
+        if (lag <= (stalled || lost ? kCatchUpLag : limit)) continue;
         stalled = true;
         lock.unlock();
         Report(stallNote);

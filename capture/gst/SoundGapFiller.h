@@ -37,7 +37,7 @@ public:
     // thread or the caller's) once per recording: `stallNote` when the
     // sound stalls, or what Report is given.
     SoundGapFiller(GstElement* pipeline, GstPad* queueOutput, GstPad* pictureEntry, GstClockTime limit,
-                   std::string stallNote, std::function<void(const std::string&)> notify);
+                   std::string stallNote, std::string lostNote, std::function<void(const std::string&)> notify);
     ~SoundGapFiller();
     SoundGapFiller(const SoundGapFiller&) = delete;
     SoundGapFiller& operator=(const SoundGapFiller&) = delete;
@@ -46,6 +46,9 @@ public:
     void SetRunning(bool running);
     // Any thread: tells `note` unless something was told already.
     void Report(const std::string& note);
+    // Any thread: the input failed for good; silence follows the clock
+    // from now on, and the user is told (`lostNote`).
+    void InputLost();
 
 private:
     static GstPadProbeReturn OnSound(GstPad* pad, GstPadProbeInfo* info, gpointer data);
@@ -65,6 +68,7 @@ private:
     gulong pictureProbe = 0;
     const GstClockTime limit;
     const std::string stallNote;
+    const std::string lostNote;
     const std::function<void(const std::string&)> notify;
 
     std::mutex mutex;
@@ -73,10 +77,13 @@ private:
     GstClockTime origin = GST_CLOCK_TIME_NONE;    // where its first sample stands
     guint64 samples = 0;                          // handed on since then
     GstClockTime firstPicture = GST_CLOCK_TIME_NONE;  // running time of the recording's first picture
+    GstClockTime lastPicture = GST_CLOCK_TIME_NONE;   // and of its latest
+    GstClockTime picturesEnd = GST_CLOCK_TIME_NONE;   // where the latest ends
     GstSegment segment{};
     bool haveSegment = false;
     bool running = false;
     bool reported = false;
+    bool lost = false;
     bool quit = false;
     std::thread thread;
 };

@@ -31,6 +31,7 @@ const std::vector<std::string> kWebcamModes = {
 };
 
 std::atomic<bool> testToneStalled{false};
+std::atomic<bool> testToneFails{false};
 
 // What the provider publishes; providers running take their devices from it.
 struct Published {
@@ -65,7 +66,15 @@ Published& published() {
 
 // A stalled tone hands on a buffer of 10 ms only every 400 ms, as a sound
 // device that hangs does; it never blocks longer, so a stop still ends it.
-GstPadProbeReturn SlowDownWhenStalled(GstPad*, GstPadProbeInfo*, gpointer) {
+GstPadProbeReturn SlowDownWhenStalled(GstPad* pad, GstPadProbeInfo*, gpointer failed) {
+    if (testToneFails.load()) {
+        auto* told = static_cast<std::atomic<bool>*>(failed);
+        if (!told->exchange(true)) {
+            const ElementPtr tone(gst_pad_get_parent_element(pad));
+            GST_ELEMENT_ERROR(tone.get(), RESOURCE, READ, ("The sound device was disconnected."), (nullptr));
+        }
+        return GST_PAD_PROBE_DROP;
+    }
     if (testToneStalled.load()) std::this_thread::sleep_for(std::chrono::milliseconds(400));
     return GST_PAD_PROBE_OK;
 }
@@ -132,7 +141,8 @@ static GstElement* lumora_test_device_create_element(GstDevice* device, const gc
     if (!source) return nullptr;
     g_object_set(source, "is-live", TRUE, "freq", 440.0, "volume", 0.2, "samplesperbuffer", 441, nullptr);
     const lumora::gst::PadPtr output(gst_element_get_static_pad(source, "src"));
-    gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SlowDownWhenStalled, nullptr, nullptr);
+    gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SlowDownWhenStalled,
+                      new std::atomic<bool>(false), [](gpointer told) { delete static_cast<std::atomic<bool>*>(told); });
     if (lumora::gst::SyncSignalPeriod() > 0)
         gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SilenceWhenFlashing, nullptr, nullptr);
     return source;
@@ -271,6 +281,7 @@ void RegisterTestDevices() {
 }
 
 void StallTestTone(bool stalled) { testToneStalled.store(stalled); }
+void FailTestTone(bool failed) { testToneFails.store(failed); }
 
 void UnplugTestCamera() {
     std::vector<std::pair<ObjectPtr<GstDeviceProvider>, DevicePtr>> taken;

@@ -98,6 +98,21 @@ TEST_F(SimulatedSyncSignal, TheTestPatternAndToneStayInStep) {
     ExpectInStep(folder / "capture.avi", TakeSeconds());
 }
 
+// A sound input that fails for good (its device gone, with nothing to move
+// to): the recording goes on, silent from there, told once, and nothing
+// before it shifts.
+TEST_F(SimulatedSyncSignal, ASoundInputThatFailsLeavesSilenceInItsPlace) {
+    ASSERT_EQ(Build(), S_OK);
+    std::vector<std::string> notices;
+    session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    RecordFor(session, messages, 16.0, 7.0, [] { lumora::gst::FailTestTone(true); });
+    lumora::gst::FailTestTone(false);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "声音输入“Lumora Test Tone”已断开，录相继续，没有声音");
+    ExpectInStep(folder / "capture.avi", 16.0, 2);
+}
+
 class SyncSignal : public GstSession {
 protected:
     void SetUp() override {
