@@ -85,6 +85,10 @@ void StallTestTone(bool stalled);
 // The test tone fails from its next buffer on, as a sound input whose
 // device is gone for good: it reports an error and sends nothing more.
 void FailTestTone(bool failed);
+// The test tone's crystal runs `error` (0.01: 1 %) fast, as a sound card's
+// own does against the system's clock: it hands on that many more samples
+// per second than its rate says. Set before the tone starts.
+void SetTestToneRateError(double error);
 
 // Frames that entered the recording branch of the latest graph's recording
 // (for comparing with the frames the file got).

@@ -142,10 +142,17 @@ private:
 
     bool AddPictures(GstElement* queue, GstElement* mux, const RecordingBranch& recording, bool teeCarriesJpeg,
                      std::string& error) {
-        GstElement* upstream = queue;
+        // A file places each picture by its number: a picture the camera
+        // skipped, or the queue let go under load, would pull every later
+        // one ahead of its sound. The count is kept to the pictures' times
+        // (the one before stands in for a missing one), from the first
+        // picture of the recording on.
+        GstElement* upstream = Add("videorate", error);
+        if (!upstream || !Link(queue, upstream, error)) return false;
+        g_object_set(upstream, "skip-to-first", TRUE, nullptr);
         if (teeCarriesJpeg && RecordsCameraJpeg(recording.videoCompressor.get())) {
             GstElement* parse = Add("jpegparse", error);
-            if (!parse || !Link(queue, parse, error)) return false;
+            if (!parse || !Link(upstream, parse, error)) return false;
             if (!gst_element_link(parse, mux)) {
                 error = "摄像头的 JPEG 画面不能写入 AVI 文件";
                 return false;
@@ -154,7 +161,7 @@ private:
         }
         if (teeCarriesJpeg) {
             GstElement* decoder = Add("jpegdec", error);
-            if (!decoder || !Link(queue, decoder, error)) return false;
+            if (!decoder || !Link(upstream, decoder, error)) return false;
             upstream = decoder;
         }
         GstElement* convert = Add("videoconvert", error);

@@ -2,7 +2,7 @@
 // A recording as a branch that joins the running preview and leaves it
 // again, so the camera is never stopped or reopened for it:
 //
-//   camera tee -> [queue -> convert -> compressor | queue -> jpegparse] -> avimux -> fdsink
+//   camera tee -> queue -> videorate -> [convert -> compressor | jpegparse] -> avimux -> fdsink
 //   sound source -> queue (gap filler) -> convert -> resample -> level -> convert -> [compressor | S16LE] --^
 //
 // All of it lives in one bin. It joins through a request pad of the

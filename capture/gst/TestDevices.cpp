@@ -32,6 +32,7 @@ const std::vector<std::string> kWebcamModes = {
 
 std::atomic<bool> testToneStalled{false};
 std::atomic<bool> testToneFails{false};
+std::atomic<double> testToneRateError{0.0};
 
 // What the provider publishes; providers running take their devices from it.
 struct Published {
@@ -76,6 +77,32 @@ GstPadProbeReturn SlowDownWhenStalled(GstPad* pad, GstPadProbeInfo*, gpointer fa
         return GST_PAD_PROBE_DROP;
     }
     if (testToneStalled.load()) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    return GST_PAD_PROBE_OK;
+}
+
+// A tone whose crystal runs fast delivers its samples in less time than its
+// count says, a slow one in more: each buffer is retimed to when it was
+// really captured, and a slow one's is handed on no sooner.
+GstPadProbeReturn RetimeWhenDrifting(GstPad* pad, GstPadProbeInfo* info, gpointer firstTime) {
+    const double error = testToneRateError.load();
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (error == 0.0 || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+    auto* first = static_cast<GstClockTime*>(firstTime);
+    if (!GST_CLOCK_TIME_IS_VALID(*first)) *first = GST_BUFFER_PTS(buffer);
+    buffer = gst_buffer_make_writable(buffer);
+    GST_BUFFER_PTS(buffer) = *first + static_cast<GstClockTime>((GST_BUFFER_PTS(buffer) - *first) / (1.0 + error));
+    if (GST_BUFFER_DURATION_IS_VALID(buffer))
+        GST_BUFFER_DURATION(buffer) = static_cast<GstClockTime>(GST_BUFFER_DURATION(buffer) / (1.0 + error));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    const ElementPtr tone(gst_pad_get_parent_element(pad));
+    const ObjectPtr<GstClock> clock(tone ? gst_element_get_clock(tone.get()) : nullptr);
+    if (error < 0 && clock) {
+        const GstClockTime ready = gst_element_get_base_time(tone.get()) + GST_BUFFER_PTS(buffer) +
+                                   (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+        GstClockID id = gst_clock_new_single_shot_id(clock.get(), ready);
+        gst_clock_id_wait(id, nullptr);  // a buffer's length at most
+        gst_clock_id_unref(id);
+    }
     return GST_PAD_PROBE_OK;
 }
 
@@ -143,6 +170,8 @@ static GstElement* lumora_test_device_create_element(GstDevice* device, const gc
     const lumora::gst::PadPtr output(gst_element_get_static_pad(source, "src"));
     gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SlowDownWhenStalled,
                       new std::atomic<bool>(false), [](gpointer told) { delete static_cast<std::atomic<bool>*>(told); });
+    gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::RetimeWhenDrifting,
+                      new GstClockTime(GST_CLOCK_TIME_NONE), [](gpointer first) { delete static_cast<GstClockTime*>(first); });
     if (lumora::gst::SyncSignalPeriod() > 0)
         gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, &lumora::gst::SilenceWhenFlashing, nullptr, nullptr);
     return source;
@@ -282,6 +311,7 @@ void RegisterTestDevices() {
 
 void StallTestTone(bool stalled) { testToneStalled.store(stalled); }
 void FailTestTone(bool failed) { testToneFails.store(failed); }
+void SetTestToneRateError(double error) { testToneRateError.store(error); }
 
 void UnplugTestCamera() {
     std::vector<std::pair<ObjectPtr<GstDeviceProvider>, DevicePtr>> taken;

@@ -113,6 +113,22 @@ TEST_F(SimulatedSyncSignal, ASoundInputThatFailsLeavesSilenceInItsPlace) {
     ExpectInStep(folder / "capture.avi", 16.0, 2);
 }
 
+// A sound card whose crystal runs 1 % fast or slow against the system's
+// clock (far more than real ones do, so that a short take shows it): its
+// sample count is kept to the clock, the sound never drifts off.
+TEST_F(SimulatedSyncSignal, AToneThatRunsFastOrSlowStaysInStep) {
+    for (const double error : {0.01, -0.01}) {
+        SCOPED_TRACE(error);
+        lumora::gst::SetTestToneRateError(error);
+        ASSERT_EQ(Build(), S_OK);
+        RecordFor(session, messages, 16.0);
+        session.TearDown();
+        lumora::gst::SetTestToneRateError(0);
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        ExpectInStep(folder / "capture.avi", 16.0);
+    }
+}
+
 class SyncSignal : public GstSession {
 protected:
     void SetUp() override {
@@ -190,9 +206,7 @@ TEST_F(SyncSignal, AMicrophoneThatGoesAwayShiftsNothing) {
 }
 
 // The microphone suspended by the server for 3 s: silence stands in at its
-// place, and the user hears of it once. After the input comes back, the
-// server reports its delay short by up to 70 ms in some runs (a resumed
-// remapped source): the sound after it may lag that much, never more.
+// place, and the user hears of it once.
 TEST_F(SyncSignal, ASuspendedMicrophoneShiftsNothing) {
     ASSERT_EQ(BuildSync(), S_OK) << (messages.empty() ? "" : messages.front());
     std::vector<std::string> notices;
@@ -205,7 +219,27 @@ TEST_F(SyncSignal, ASuspendedMicrophoneShiftsNothing) {
     });
     EXPECT_TRUE(messages.empty()) << messages.front();
     EXPECT_EQ(notices.size(), 1u);
-    ExpectInStep(folder / "capture.avi", seconds, 1, 8.0, 0.1);
+    ExpectInStep(folder / "capture.avi", seconds, 1);
+}
+
+// The whole sound server stopped (SIGSTOP) for 3 s: the tracks keep their
+// length and nothing before it moves. The signal's own tone goes through
+// the same server, whose output is out of step for a while after it wakes
+// (20 to 170 ms, both ways, run to run), so the events after it are held
+// only to half a second: no shift by the hang's length.
+TEST_F(SyncSignal, ASoundServerThatHangsShiftsNothing) {
+    ASSERT_EQ(BuildSync(), S_OK) << (messages.empty() ? "" : messages.front());
+    std::vector<std::string> notices;
+    session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    const double seconds = std::min(TakeSeconds(), 22.0);
+    Record(seconds, 5.0, [this] {
+        ::kill(pulse.Pid(), SIGSTOP);
+        Wait(3.0);
+        ::kill(pulse.Pid(), SIGCONT);
+    });
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    EXPECT_EQ(notices.size(), 1u);
+    ExpectInStep(folder / "capture.avi", seconds, 2, 8.0, 0.5);
 }
 
 }  // namespace
