@@ -81,6 +81,10 @@ GstPadProbeReturn SoundGapFiller::OnSound(GstPad*, GstPadProbeInfo* info, gpoint
         std::lock_guard lock(self->mutex);
         gst_segment_copy_into(received, &self->segment);
         self->haveSegment = received->format == GST_FORMAT_TIME;
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(event, &caps);
+        self->NoteFormat(caps);
     } else if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
         // The recording ends: its sound lasts as long as its pictures,
         // whatever the input failed to send at the end.
@@ -151,15 +155,12 @@ GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
 // only the count of samples places each one, so the count must stay true
 // to the clock. Differences within the tolerance are the source's jitter.
 GstBuffer* SoundGapFiller::PlaceAt(GstBuffer* buffer, GstClockTime start, GstClockTime expected) {
-    const CapsPtr caps(gst_pad_get_current_caps(output.get()));
-    GstAudioInfo info;
-    if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_RATE(&info) <= 0 ||
-        GST_AUDIO_INFO_BPF(&info) <= 0) {
+    if (!haveFormat) {
         soundEnd = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
         return buffer;  // a form whose samples cannot be counted goes as it is
     }
-    const gint rate = GST_AUDIO_INFO_RATE(&info);
-    const gint bpf = GST_AUDIO_INFO_BPF(&info);
+    const gint rate = GST_AUDIO_INFO_RATE(&format);
+    const gint bpf = GST_AUDIO_INFO_BPF(&format);
     const gsize frames = gst_buffer_get_size(buffer) / bpf;
     const bool first = !GST_CLOCK_TIME_IS_VALID(soundEnd);
     const GstClockTime tolerance = first ? 0 : kJitterTolerance;
@@ -173,22 +174,42 @@ GstBuffer* SoundGapFiller::PlaceAt(GstBuffer* buffer, GstClockTime start, GstClo
         placed = kept;
     } else if (start > expected + tolerance) {
         const guint64 missing = gst_util_uint64_scale_round(start - expected, rate, GST_SECOND);
-        if (GstBuffer* silence = Silence(info, missing)) placed = gst_buffer_append(silence, buffer);
+        if (GstBuffer* silence = Silence(format, missing)) placed = gst_buffer_append(silence, buffer);
     }
     placed = gst_buffer_make_writable(placed);
-    const GstClockTime position = gst_segment_position_from_running_time(&segment, GST_FORMAT_TIME, expected);
-    const guint64 placedFrames = gst_buffer_get_size(placed) / bpf;
-    GST_BUFFER_PTS(placed) = GST_CLOCK_TIME_IS_VALID(position) ? position : expected;
-    GST_BUFFER_DURATION(placed) = gst_util_uint64_scale(placedFrames, GST_SECOND, rate);
-    GST_BUFFER_OFFSET(placed) = GST_BUFFER_OFFSET_NONE;
-    GST_BUFFER_OFFSET_END(placed) = GST_BUFFER_OFFSET_NONE;
-    if (first) {
-        origin = expected;
+    Count(placed, expected);
+    return placed;
+}
+
+// With `mutex` held: `buffer` (writable) stands at running time `at`, where
+// the sound so far ends; its samples are counted on from there.
+void SoundGapFiller::Count(GstBuffer* buffer, GstClockTime at) {
+    const gint rate = GST_AUDIO_INFO_RATE(&format);
+    const guint64 frames = gst_buffer_get_size(buffer) / GST_AUDIO_INFO_BPF(&format);
+    const GstClockTime position = gst_segment_position_from_running_time(&segment, GST_FORMAT_TIME, at);
+    GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_IS_VALID(position) ? position : at;
+    GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(frames, GST_SECOND, rate);
+    GST_BUFFER_OFFSET(buffer) = GST_BUFFER_OFFSET_NONE;
+    GST_BUFFER_OFFSET_END(buffer) = GST_BUFFER_OFFSET_NONE;
+    if (!GST_CLOCK_TIME_IS_VALID(origin)) {
+        origin = at;
         samples = 0;
     }
-    samples += placedFrames;
+    samples += frames;
     soundEnd = origin + gst_util_uint64_scale(samples, GST_SECOND, rate);
-    return placed;
+}
+
+// Streaming thread of the input's queue: the form of the sound from now on.
+// A new rate counts on from where the sound so far ends.
+void SoundGapFiller::NoteFormat(GstCaps* caps) {
+    GstAudioInfo parsed;
+    const bool known = caps && gst_audio_info_from_caps(&parsed, caps) && GST_AUDIO_INFO_RATE(&parsed) > 0 &&
+                       GST_AUDIO_INFO_BPF(&parsed) > 0;
+    std::lock_guard lock(mutex);
+    if (!known || !haveFormat || GST_AUDIO_INFO_RATE(&parsed) != GST_AUDIO_INFO_RATE(&format))
+        origin = GST_CLOCK_TIME_NONE;
+    haveFormat = known;
+    if (known) format = parsed;
 }
 
 GstBuffer* SoundGapFiller::Silence(const GstAudioInfo& info, guint64 frames) {
@@ -235,21 +256,13 @@ void SoundGapFiller::Watch() {
 // Filler's thread, without `mutex` held.
 void SoundGapFiller::FillUpTo(GstClockTime runningTime) {
     if (!target) return;
-    const CapsPtr caps(gst_pad_get_current_caps(output.get()));
-    GstAudioInfo info;
-    if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_RATE(&info) <= 0) return;
     GstBuffer* silence = nullptr;
     {
         std::lock_guard lock(mutex);
-        if (!GST_CLOCK_TIME_IS_VALID(soundEnd) || runningTime <= soundEnd) return;
-        const guint64 frames = gst_util_uint64_scale(runningTime - soundEnd, GST_AUDIO_INFO_RATE(&info), GST_SECOND);
-        silence = Silence(info, frames);
+        if (!haveFormat || !GST_CLOCK_TIME_IS_VALID(soundEnd) || runningTime <= soundEnd) return;
+        silence = Silence(format, gst_util_uint64_scale(runningTime - soundEnd, GST_AUDIO_INFO_RATE(&format), GST_SECOND));
         if (!silence) return;
-        const GstClockTime position = gst_segment_position_from_running_time(&segment, GST_FORMAT_TIME, soundEnd);
-        GST_BUFFER_PTS(silence) = GST_CLOCK_TIME_IS_VALID(position) ? position : soundEnd;
-        GST_BUFFER_DURATION(silence) = gst_util_uint64_scale(frames, GST_SECOND, GST_AUDIO_INFO_RATE(&info));
-        samples += frames;
-        soundEnd = origin + gst_util_uint64_scale(samples, GST_SECOND, GST_AUDIO_INFO_RATE(&info));
+        Count(silence, soundEnd);
     }
     // The pad's stream lock keeps this apart from the queue's own pushes.
     gst_pad_chain(target.get(), silence);

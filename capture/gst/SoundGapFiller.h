@@ -55,6 +55,8 @@ private:
     static GstPadProbeReturn OnPicture(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     GstPadProbeReturn Pass(GstPadProbeInfo* info);
     GstBuffer* PlaceAt(GstBuffer* buffer, GstClockTime start, GstClockTime expected);
+    void Count(GstBuffer* buffer, GstClockTime at);
+    void NoteFormat(GstCaps* caps);
     static GstBuffer* Silence(const GstAudioInfo& info, guint64 frames);
     void Watch();
     void FillUpTo(GstClockTime runningTime);
@@ -81,6 +83,8 @@ private:
     GstClockTime picturesEnd = GST_CLOCK_TIME_NONE;   // where the latest ends
     GstSegment segment{};
     bool haveSegment = false;
+    GstAudioInfo format{};  // of the sound leaving the queue
+    bool haveFormat = false;
     bool running = false;
     bool reported = false;
     bool lost = false;
