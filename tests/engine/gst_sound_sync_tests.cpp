@@ -134,6 +134,9 @@ protected:
     void SetUp() override {
         if (!std::getenv("LUMORA_PIPEWIRE_CAMERA")) GTEST_SKIP() << "no PipeWire daemon (run through scripts/with-pipewire)";
         if (!PulseServer::Installed()) GTEST_SKIP() << "pulseaudio is not installed";
+#ifndef LUMORA_SYNC_SIGNAL_TOOL
+        GTEST_SKIP() << "the sync signal needs libpipewire-0.3-dev";
+#else
         GstSession::SetUp();
         CaptureChoice choice;
         choice.videoMode = VideoModeFromText("640x480@30/1:YUY2");
@@ -156,6 +159,7 @@ protected:
         session.UsePlatform(CreateGstCapturePlatform());
         for (int i = 0; i < 50 && CameraIndex() < 0; ++i) Wait(0.1);
         ASSERT_GE(CameraIndex(), 0) << "the sync camera was not published";
+#endif
     }
     void TearDown() override {
         if (publisher > 0) {

@@ -1,8 +1,8 @@
 // Publishes a sync signal, as one device with a camera and a microphone
 // would: a PipeWire camera whose picture turns white, and a tone played to
 // a PulseAudio sink that stops, at the same instants (every PERIOD seconds,
-// for FLASH seconds). Both run in one pipeline on one clock, so a recording
-// of the two can be checked for how far its sound strays from its picture.
+// for FLASH seconds). Both go by one clock, so a recording of the two can
+// be checked for how far its sound strays from its picture.
 //
 //   lumora_sync_signal CAMERA-NAME PULSE-SINK [PERIOD [FLASH [WxH]]]
 //
@@ -14,11 +14,14 @@
 #include <glib-unix.h>
 #include <gst/gst.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "tests/tools/PipeWireCameraNode.h"
 
 namespace {
 
@@ -28,18 +31,27 @@ GMainLoop* loop = nullptr;
 
 bool Flashing(GstClockTime time) { return time % period < flash; }
 
-// Black (Y 16) turned white (Y 235) while flashing; YUY2 keeps Y in the even bytes.
-GstPadProbeReturn FlashPicture(GstPad*, GstPadProbeInfo* info, gpointer) {
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!GST_BUFFER_PTS_IS_VALID(buffer) || !Flashing(GST_BUFFER_PTS(buffer))) return GST_PAD_PROBE_OK;
-    buffer = gst_buffer_make_writable(buffer);
-    GstMapInfo map;
-    if (gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
-        for (gsize i = 0; i < map.size; i += 2) map.data[i] = 235;
-        gst_buffer_unmap(buffer, &map);
+// When the tone's running time 0 is heard, on the system clock: the
+// pipeline's base time plus its latency, once it plays.
+std::atomic<GstClockTime> baseTime{GST_CLOCK_TIME_NONE};
+GstClock* systemClock = nullptr;
+
+// Black (Y 16), white (Y 235) while flashing; YUY2 keeps Y in the even
+// bytes, U and V at 128. The camera ticks on the frames' own instants, so
+// the picture is taken at the running time of its nearest frame.
+void DrawPicture(uint8_t* pixels, int stride, int height, int fps) {
+    const GstClockTime base = baseTime.load();
+    const GstClockTime now = gst_clock_get_time(systemClock);
+    bool white = false;
+    if (GST_CLOCK_TIME_IS_VALID(base) && now + GST_SECOND / (2 * fps) >= base) {
+        const guint64 frame = gst_util_uint64_scale(now + GST_SECOND / (2 * fps) - base, fps, GST_SECOND);
+        white = Flashing(gst_util_uint64_scale_int(frame, GST_SECOND, fps));
     }
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    return GST_PAD_PROBE_OK;
+    const std::size_t size = static_cast<std::size_t>(stride) * height;
+    for (std::size_t i = 0; i < size; i += 2) {
+        pixels[i] = white ? 235 : 16;
+        pixels[i + 1] = 128;
+    }
 }
 
 // The tone falls silent, to the sample, while the picture is white.
@@ -90,21 +102,13 @@ int main(int argc, char** argv) {
     if (argc > 3) period = static_cast<GstClockTime>(std::atof(argv[3]) * GST_SECOND);
     if (argc > 4) flash = static_cast<GstClockTime>(std::atof(argv[4]) * GST_SECOND);
     int width = 640, height = 480;
-    // YUY2 packs two pixels in four bytes, so the width must be even.
-    if (argc > 5 && (std::sscanf(argv[5], "%dx%d", &width, &height) != 2 || width < 2 || height < 1 || width % 2)) {
+    if (argc > 5 && !ParsePictureSize(argv[5], width, height)) {
         std::fprintf(stderr, "sync signal: %s is not a picture size (WxH, W even)\n", argv[5]);
         return 2;
     }
     constexpr int kRate = 48000;
     const std::string description =
-        "videotestsrc is-live=true pattern=black name=picture"
-        " ! video/x-raw,format=YUY2,width=" +
-        std::to_string(width) + ",height=" + std::to_string(height) +
-        ",framerate=30/1"
-        " ! pipewiresink mode=provide stream-properties=\"props,media.class=Video/Source,node.description=\\\"" +
-        std::string(argv[1]) +
-        "\\\"\""
-        " audiotestsrc is-live=true freq=1000 volume=0.5 samplesperbuffer=480 name=tone"
+        "audiotestsrc is-live=true freq=1000 volume=0.5 samplesperbuffer=480 name=tone"
         " ! audio/x-raw,format=S16LE,channels=1,rate=" +
         std::to_string(kRate) + " ! pulsesink drift-tolerance=2000 alignment-threshold=2000000 discont-wait=0 device=" + argv[2];
     GError* error = nullptr;
@@ -113,7 +117,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sync signal: %s\n", error ? error->message : "no pipeline");
         return 1;
     }
-    Probe(pipeline, "picture", &FlashPicture, nullptr);
     Probe(pipeline, "tone", &SilenceTone, GINT_TO_POINTER(kRate));
     loop = g_main_loop_new(nullptr, FALSE);
     GstBus* bus = gst_element_get_bus(pipeline);
@@ -127,13 +130,46 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGINT, quit, nullptr);
     // The system's clock, not the sound server's: a server that hangs
     // would hold up the picture too.
-    GstClock* clock = gst_system_clock_obtain();
-    gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock);
-    gst_object_unref(clock);
+    systemClock = gst_system_clock_obtain();
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline), systemClock);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    g_main_loop_run(loop);
+    if (gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND) == GST_STATE_CHANGE_FAILURE) {
+        std::fprintf(stderr, "sync signal: the tone does not play\n");
+        return 1;
+    }
+    GstClockTime latency = 0;
+    GstQuery* query = gst_query_new_latency();
+    if (gst_element_query(pipeline, query)) gst_query_parse_latency(query, nullptr, &latency, nullptr);
+    gst_query_unref(query);
+    std::fprintf(stderr, "sync signal: the tone is heard %.1f ms after its running time\n", latency / 1e6);
+    baseTime = gst_element_get_base_time(pipeline) + latency;
+
+    // The camera takes its pictures on PipeWire's thread, by the same clock.
+    pw_init(nullptr, nullptr);
+    pw_thread_loop* cameraLoop = pw_thread_loop_new("sync-camera", nullptr);
+    pw_thread_loop_lock(cameraLoop);
+    constexpr int kFps = 30;
+    auto* camera = new PipeWireCameraNode(pw_thread_loop_get_loop(cameraLoop), argv[1], width, height, kFps,
+                                          [height](uint8_t* pixels, int stride, uint64_t) {
+                                              DrawPicture(pixels, stride, height, kFps);
+                                          });
+    camera->SetTickOrigin(baseTime.load());
+    const bool published = camera->Published() && pw_thread_loop_start(cameraLoop) == 0;
+    pw_thread_loop_unlock(cameraLoop);
+    if (published)
+        g_main_loop_run(loop);
+    else
+        std::fprintf(stderr, "sync signal: the camera could not be published\n");
+
+    pw_thread_loop_lock(cameraLoop);
+    delete camera;
+    pw_thread_loop_unlock(cameraLoop);
+    pw_thread_loop_stop(cameraLoop);
+    pw_thread_loop_destroy(cameraLoop);
+    pw_deinit();
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+    gst_object_unref(systemClock);
     g_main_loop_unref(loop);
-    return 0;
+    return published ? 0 : 1;
 }
