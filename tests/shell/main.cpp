@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 
 #include "app/ChineseLocale.h"
@@ -14,6 +15,9 @@
 
 int main(int argc, char** argv)
 {
+    // Line by line, so that a test killed for hanging shows how far it got
+    // (started, ran, or stuck in the media platform's start or stop).
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The program's profile goes to a scratch place, never the user's own.
