@@ -42,9 +42,10 @@ GstClock* systemClock = nullptr;
 void DrawPicture(uint8_t* pixels, int stride, int height, int fps) {
     const GstClockTime base = baseTime.load();
     const GstClockTime now = gst_clock_get_time(systemClock);
+    const GstClockTime rounded = now + GST_SECOND / (2 * fps);  // to the nearest frame
     bool white = false;
-    if (GST_CLOCK_TIME_IS_VALID(base) && now + GST_SECOND / (2 * fps) >= base) {
-        const guint64 frame = gst_util_uint64_scale(now + GST_SECOND / (2 * fps) - base, fps, GST_SECOND);
+    if (GST_CLOCK_TIME_IS_VALID(base) && rounded >= base) {
+        const guint64 frame = gst_util_uint64_scale(rounded - base, fps, GST_SECOND);
         white = Flashing(gst_util_uint64_scale_int(frame, GST_SECOND, fps));
     }
     const std::size_t size = static_cast<std::size_t>(stride) * height;
