@@ -31,8 +31,6 @@ public:
     void SetTickOrigin(uint64_t origin) { tickOrigin = origin; }
 
     bool Published() const { return published; }
-    int Width() const { return width; }
-    int Height() const { return height; }
 
 private:
     static void OnProcess(void* self);
