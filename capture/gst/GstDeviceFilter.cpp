@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/gst/GstFilters.h"
+#include "capture/VideoModes.h"
 #include "capture/gst/GstHandles.h"
 
 namespace lumora::gst {
@@ -97,12 +98,38 @@ std::vector<VideoMode> ModesOfCaps(GstCaps* caps) {
     return modes;
 }
 
-GstCaps* CapsOfMode(const VideoMode& mode) {
+bool StructureOffersMode(const GstStructure* s, const VideoMode& mode) {
+    if (!gst_structure_has_name(s, mode.IsMjpeg() ? "image/jpeg" : "video/x-raw")) return false;
+    if (LargestInt(gst_structure_get_value(s, "width")) != mode.width ||
+        LargestInt(gst_structure_get_value(s, "height")) != mode.height)
+        return false;
+    const std::vector<std::string> formats = Formats(s);
+    return std::find(formats.begin(), formats.end(), mode.format) != formats.end();
+}
+
+// The pixel aspect ratio a camera states for a mode; square pixels when it
+// states none or a range. A driver that does not answer VIDIOC_CROPCAP
+// leaves the whole range open, and a source fixating that range picks
+// 1/2147483647, which no converter can scale.
+std::pair<int32_t, int32_t> PixelAspectOf(GstCaps* offered, const VideoMode& mode) {
+    for (guint i = 0; offered && i < gst_caps_get_size(offered); ++i) {
+        const GstStructure* s = gst_caps_get_structure(offered, i);
+        if (!StructureOffersMode(s, mode)) continue;
+        const GValue* value = gst_structure_get_value(s, "pixel-aspect-ratio");
+        if (value && GST_VALUE_HOLDS_FRACTION(value) && gst_value_get_fraction_numerator(value) > 0)
+            return {gst_value_get_fraction_numerator(value), gst_value_get_fraction_denominator(value)};
+    }
+    return {1, 1};
+}
+
+GstCaps* CapsOfMode(const VideoMode& mode, GstCaps* offered) {
     GstCaps* caps = mode.IsMjpeg() ? gst_caps_new_empty_simple("image/jpeg")
                                    : gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, mode.format.c_str(),
                                                          nullptr);
+    const auto [aspectNumerator, aspectDenominator] = PixelAspectOf(offered, mode);
     gst_caps_set_simple(caps, "width", G_TYPE_INT, mode.width, "height", G_TYPE_INT, mode.height, "framerate",
-                        GST_TYPE_FRACTION, mode.rateNumerator, mode.rateDenominator, nullptr);
+                        GST_TYPE_FRACTION, mode.rateNumerator, mode.rateDenominator, "pixel-aspect-ratio",
+                        GST_TYPE_FRACTION, aspectNumerator, aspectDenominator, nullptr);
     return caps;
 }
 
@@ -165,14 +192,18 @@ public:
     GstDevice* Device() const override { return device.get(); }
 
 private:
-    // The chosen mode's caps; without one, raw frames when the camera offers
-    // them, else its JPEG.
+    // The chosen mode's caps; without one, the mode a user who chose none
+    // gets (fixed, so that nothing is left for the source to fixate), else
+    // raw frames when the camera offers them, else its JPEG.
     GstCaps* WantedCaps() const {
+        const CapsPtr offered(gst_device_get_caps(device.get()));
+        std::optional<VideoMode> mode;
         {
             std::lock_guard lock(mutex);
-            if (chosen) return CapsOfMode(*chosen);
+            mode = chosen;
         }
-        const CapsPtr offered(gst_device_get_caps(device.get()));
+        if (!mode) mode = ChooseDefaultMode(ModesOfCaps(offered.get()));
+        if (mode) return CapsOfMode(*mode, offered.get());
         const bool raw = !offered || CapsOffer(offered.get(), "video/x-raw");
         if (!raw && CapsOffer(offered.get(), "image/jpeg")) return gst_caps_new_empty_simple("image/jpeg");
         return gst_caps_new_empty_simple("video/x-raw");
