@@ -1,8 +1,9 @@
 #include "capture/VideoModes.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
+
+#include "capture/VideoModeChoices.h"
 
 namespace {
 
@@ -44,14 +45,8 @@ std::optional<VideoMode> ChooseDefaultMode(const std::vector<VideoMode>& modes) 
 }
 
 std::string DescribeVideoMode(const VideoMode& mode) {
-    const double rate = mode.FramesPerSecond();
-    char rateText[32];
-    if (std::fabs(rate - std::round(rate)) < 0.005)
-        std::snprintf(rateText, sizeof rateText, "%.0f", rate);
-    else
-        std::snprintf(rateText, sizeof rateText, "%.2f", rate);
-    return std::to_string(mode.width) + " x " + std::to_string(mode.height) + "  " + rateText + " 帧/秒  " +
-           mode.format;
+    return DescribeVideoSize(VideoModeChoices::SizeOf(mode)) + "  " +
+           DescribeFrameRate(VideoModeChoices::RateOf(mode)) + "  " + mode.format;
 }
 
 std::string VideoModeToText(const VideoMode& mode) {

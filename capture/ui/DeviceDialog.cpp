@@ -91,7 +91,13 @@ void CDeviceDialog::CreateControls()
     MakeLabel(this, units, QStringLiteral("请从下面列表中选择一个音频压缩器"), 7, 74, 129, 8);
     audioCompressorList = MakeList(this, units, "IDC_AUDIO_COMPRESSOR", 7, 86, 167, 203);
     MakeLabel(this, units, QStringLiteral("请从下面列表中选择视频格式"), 7, 106, 129, 8);
-    videoModeList = MakeList(this, units, "IDC_VIDEO_MODE", 7, 117, 167, 160);
+    // Size, rate and format side by side, each a short list.
+    videoModeList = MakeList(this, units, "IDC_VIDEO_MODE", 7, 117, 71, 160);
+    videoRateList = MakeList(this, units, "IDC_VIDEO_RATE", 80, 117, 45, 160);
+    videoFormatList = MakeList(this, units, "IDC_VIDEO_FORMAT", 127, 117, 47, 160);
+    videoModeList->setToolTip(QStringLiteral("画面尺寸"));
+    videoRateList->setToolTip(QStringLiteral("帧率"));
+    videoFormatList->setToolTip(QStringLiteral("格式"));
     MakeLabel(this, units, QStringLiteral("请从下面列表中选择一个音频输入设备"), 7, 138, 153, 8);
     // Narrower than the lists above: its meter stands beside it.
     audioInputList = MakeList(this, units, "IDC_AUDIO_INPUT", 7, 149, 117, 100);
@@ -111,10 +117,14 @@ void CDeviceDialog::CreateControls()
     setTabOrder(videoDeviceList, videoCompressorList);
     setTabOrder(videoCompressorList, audioCompressorList);
     setTabOrder(audioCompressorList, videoModeList);
-    setTabOrder(videoModeList, audioInputList);
+    setTabOrder(videoModeList, videoRateList);
+    setTabOrder(videoRateList, videoFormatList);
+    setTabOrder(videoFormatList, audioInputList);
 
     // Only the user's choice of camera arrives here: refills block signals.
     connect(videoDeviceList, &QComboBox::currentIndexChanged, this, [this] { FillVideoModes(); });
+    connect(videoModeList, &QComboBox::currentIndexChanged, this, [this] { FillVideoRates(ShownVideoMode()); });
+    connect(videoRateList, &QComboBox::currentIndexChanged, this, [this] { FillVideoFormats(ShownVideoMode()); });
     connect(audioInputList, &QComboBox::currentIndexChanged, this, [this](int index) {
         microphoneChoice = MicrophoneAt(index);
         MeterChosenInput();
@@ -178,20 +188,98 @@ void CDeviceDialog::FillVideoModes()
 {
     const QSignalBlocker quiet(videoModeList);
     const std::string camera = SelectedCameraPath();
-    const std::optional<VideoMode> wanted = CaptureChoiceProfile::VideoModeFor(camera);
-    videoModeList->clear();
     offeredModes.clear();
-    videoModeList->addItem(kAutomaticMode);
     if (videoDeviceList->currentIndex() >= 0)
         session.ListVideoModes(videoDeviceList->currentIndex(), offeredModes);
-    for (const VideoMode& mode : offeredModes)
-        videoModeList->addItem(QString::fromStdString(DescribeVideoMode(mode)));
+    modeChoices = VideoModeChoices(offeredModes);
+    offeredSizes = modeChoices.Sizes();
+    videoModeList->clear();
+    videoModeList->addItem(kAutomaticMode);
+    for (const VideoModeChoices::Size size : offeredSizes)
+        videoModeList->addItem(QString::fromStdString(DescribeVideoSize(size)));
     // A remembered mode the camera no longer offers falls back to 自动.
+    std::optional<VideoMode> wanted = CaptureChoiceProfile::VideoModeFor(camera);
+    if (wanted && std::find(offeredModes.begin(), offeredModes.end(), *wanted) == offeredModes.end()) wanted.reset();
     int selected = 0;
-    const auto found = wanted ? std::find(offeredModes.begin(), offeredModes.end(), *wanted) : offeredModes.end();
-    if (found != offeredModes.end()) selected = 1 + static_cast<int>(found - offeredModes.begin());
+    if (wanted) {
+        const auto found = std::find(offeredSizes.begin(), offeredSizes.end(), VideoModeChoices::SizeOf(*wanted));
+        selected = 1 + static_cast<int>(found - offeredSizes.begin());
+    }
     videoModeList->setCurrentIndex(selected);
     modesCameraPath = camera;
+    FillVideoRates(wanted);
+}
+
+// Under 自动 the two lists show what 自动 takes, greyed.
+void CDeviceDialog::FillVideoRates(std::optional<VideoMode> wanted)
+{
+    const QSignalBlocker quiet(videoRateList);
+    const int sizeIndex = videoModeList->currentIndex();
+    const bool automatic = sizeIndex <= 0 || sizeIndex > static_cast<int>(offeredSizes.size());
+    if (automatic) wanted = ChooseDefaultMode(offeredModes);
+    videoRateList->clear();
+    offeredRates.clear();
+    if (!automatic)
+        offeredRates = modeChoices.Rates(offeredSizes[static_cast<std::size_t>(sizeIndex - 1)]);
+    else if (wanted)
+        offeredRates = {VideoModeChoices::RateOf(*wanted)};
+    for (const VideoModeChoices::Rate rate : offeredRates)
+        videoRateList->addItem(QString::fromStdString(DescribeFrameRate(rate)));
+    int selected = offeredRates.empty() ? -1 : 0;  // the highest rate
+    if (wanted) {
+        const auto found = std::find(offeredRates.begin(), offeredRates.end(), VideoModeChoices::RateOf(*wanted));
+        if (found != offeredRates.end()) selected = static_cast<int>(found - offeredRates.begin());
+    }
+    videoRateList->setCurrentIndex(selected);
+    videoRateList->setEnabled(!automatic);
+    FillVideoFormats(wanted);
+}
+
+void CDeviceDialog::FillVideoFormats(std::optional<VideoMode> wanted)
+{
+    const QSignalBlocker quiet(videoFormatList);
+    const int sizeIndex = videoModeList->currentIndex();
+    const bool automatic = sizeIndex <= 0 || sizeIndex > static_cast<int>(offeredSizes.size());
+    if (automatic) wanted = ChooseDefaultMode(offeredModes);
+    videoFormatList->clear();
+    const int rateIndex = videoRateList->currentIndex();
+    if (automatic) {
+        if (wanted) videoFormatList->addItem(QString::fromStdString(wanted->format));
+    } else if (rateIndex >= 0 && rateIndex < static_cast<int>(offeredRates.size())) {
+        const VideoModeChoices::Size size = offeredSizes[static_cast<std::size_t>(sizeIndex - 1)];
+        const VideoModeChoices::Rate rate = offeredRates[static_cast<std::size_t>(rateIndex)];
+        for (const std::string& format : modeChoices.Formats(size, rate, wanted ? wanted->format : std::string()))
+            videoFormatList->addItem(QString::fromStdString(format));
+    }
+    int selected = videoFormatList->count() > 0 ? 0 : -1;  // the cheapest to show
+    if (wanted) {
+        const int found = videoFormatList->findText(QString::fromStdString(wanted->format));
+        if (found >= 0) selected = found;
+    }
+    videoFormatList->setCurrentIndex(selected);
+    videoFormatList->setEnabled(!automatic);
+}
+
+std::optional<VideoMode> CDeviceDialog::ShownVideoMode() const
+{
+    const int rateIndex = videoRateList->currentIndex();
+    if (rateIndex < 0 || rateIndex >= static_cast<int>(offeredRates.size())) return std::nullopt;
+    VideoMode shown;
+    shown.rateNumerator = offeredRates[static_cast<std::size_t>(rateIndex)].numerator;
+    shown.rateDenominator = offeredRates[static_cast<std::size_t>(rateIndex)].denominator;
+    shown.format = videoFormatList->currentText().toStdString();
+    return shown;
+}
+
+std::optional<VideoMode> CDeviceDialog::ChosenVideoMode() const
+{
+    const int sizeIndex = videoModeList->currentIndex();
+    const int rateIndex = videoRateList->currentIndex();
+    if (sizeIndex <= 0 || sizeIndex > static_cast<int>(offeredSizes.size())) return std::nullopt;
+    if (rateIndex < 0 || rateIndex >= static_cast<int>(offeredRates.size())) return std::nullopt;
+    return modeChoices.Find(offeredSizes[static_cast<std::size_t>(sizeIndex - 1)],
+                            offeredRates[static_cast<std::size_t>(rateIndex)],
+                            videoFormatList->currentText().toStdString());
 }
 
 void CDeviceDialog::FillAudioInputs()
@@ -293,9 +381,7 @@ void CDeviceDialog::accept()
     captureChoice.videoDevicePath = cameraChosen ? SelectedCameraPath() : std::string();
     captureChoice.videoDeviceName = cameraChosen ? videoDeviceList->currentText().toStdString() : std::string();
 
-    const int mode = videoModeList->currentIndex();
-    captureChoice.videoMode.reset();
-    if (mode > 0 && mode <= static_cast<int>(offeredModes.size())) captureChoice.videoMode = offeredModes[mode - 1];
+    captureChoice.videoMode = ChosenVideoMode();
     // A camera that offered no modes had nothing to choose: its memory stays.
     if (cameraChosen && !offeredModes.empty())
         CaptureChoiceProfile::RememberVideoMode(captureChoice.videoDevicePath, captureChoice.videoMode);

@@ -7,10 +7,12 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "capture/CaptureSession.h"
+#include "capture/VideoModeChoices.h"
 
 class CSoundLevelMeter;
 class QComboBox;
@@ -36,7 +38,10 @@ public:
     QComboBox* VideoDeviceList() const { return videoDeviceList; }
     QComboBox* VideoCompressorList() const { return videoCompressorList; }
     QComboBox* AudioCompressorList() const { return audioCompressorList; }
+    // The picture mode as three lists: size ("自动" first), rate, format.
     QComboBox* VideoModeList() const { return videoModeList; }
+    QComboBox* VideoRateList() const { return videoRateList; }
+    QComboBox* VideoFormatList() const { return videoFormatList; }
     QComboBox* AudioInputList() const { return audioInputList; }
     QPushButton* OkButton() const { return okButton; }
     // The live level of the chosen sound input, beside its list.
@@ -53,6 +58,15 @@ private:
     // still listed.
     void FillVideoDevices();
     void FillVideoModes();
+    // Refill the rate and format lists for the size (and rate) chosen,
+    // keeping the rate and format chosen before where still offered.
+    void FillVideoRates(std::optional<VideoMode> wanted = std::nullopt);
+    void FillVideoFormats(std::optional<VideoMode> wanted = std::nullopt);
+    // The rate and format the lists show, as the wish a refill keeps to
+    // (the size list may have moved on already).
+    std::optional<VideoMode> ShownVideoMode() const;
+    // The mode the three lists name; nullopt for 自动.
+    std::optional<VideoMode> ChosenVideoMode() const;
     void FillAudioInputs();
     void OnDevicesChanged();
     void StopWatchingDevices();
@@ -68,14 +82,19 @@ private:
     QComboBox* audioCompressorList = nullptr;  // IDC_AUDIO_COMPRESSOR (1008)
     QComboBox* videoCompressorList = nullptr;  // IDC_VIDEO_COMPRESSOR (1007)
     QComboBox* videoDeviceList = nullptr;      // IDC_VIDEO_DEVICE (1000)
-    QComboBox* videoModeList = nullptr;        // IDC_VIDEO_MODE
+    QComboBox* videoModeList = nullptr;        // IDC_VIDEO_MODE: the picture size
+    QComboBox* videoRateList = nullptr;        // IDC_VIDEO_RATE
+    QComboBox* videoFormatList = nullptr;      // IDC_VIDEO_FORMAT
     QComboBox* audioInputList = nullptr;       // IDC_AUDIO_INPUT
     QPushButton* okButton = nullptr;
     CSoundLevelMeter* inputMeter = nullptr;
 
     std::vector<std::string> cameraPaths;      // per entry of videoDeviceList
     std::string modesCameraPath;               // whose modes videoModeList shows
-    std::vector<VideoMode> offeredModes;       // entry k + 1 of videoModeList
+    std::vector<VideoMode> offeredModes;       // what the three mode lists choose from
+    VideoModeChoices modeChoices{{}};
+    std::vector<VideoModeChoices::Size> offeredSizes;  // entry k + 1 of videoModeList
+    std::vector<VideoModeChoices::Rate> offeredRates;  // entry k of videoRateList
     std::vector<std::string> microphonePaths;  // the inputs before "无声音"
     // "default", "none" or a device identity: what OK stores. Kept by identity
     // across refills, and while no input is listed at all.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/CaptureSession.h"
+#include "capture/VideoModeChoices.h"
 #include "capture/VideoModes.h"
 #include "settings/SettingsFile.h"
 #include "tests/engine/FakePlatform.h"
@@ -201,3 +202,20 @@ TEST_F(ChoiceWithFake, FailuresArrivingDuringAnOperationWaitForItsEnd) {
 }
 
 }  // namespace
+
+TEST(VideoModeChoicesTest, SizesLargestFirstRatesHighestFirstCommonFormatsCheapestFirst) {
+    const VideoModeChoices choices({Mode(640, 480, 15, "YUY2"), Mode(1280, 720, 30, "MJPEG"), Mode(640, 480, 30, "RGB15"),
+                                    Mode(640, 480, 30, "MJPEG"), Mode(640, 480, 30, "YUY2"),
+                                    VideoMode{640, 480, 60, 2, "NV12"}, Mode(320, 240, 30, "ARGB64")});
+    using Size = VideoModeChoices::Size;
+    using Rate = VideoModeChoices::Rate;
+    EXPECT_EQ(choices.Sizes(), (std::vector<Size>{{1280, 720}, {640, 480}, {320, 240}}));
+    EXPECT_EQ(choices.Rates({640, 480}), (std::vector<Rate>{{30, 1}, {15, 1}}));  // 60/2 is 30/1
+    // A layout no webcam sends shows only where nothing else is offered, or as the remembered choice.
+    EXPECT_EQ(choices.Formats({640, 480}, {30, 1}), (std::vector<std::string>{"YUY2", "NV12", "MJPEG"}));
+    EXPECT_EQ(choices.Formats({640, 480}, {30, 1}, "RGB15"), (std::vector<std::string>{"YUY2", "NV12", "MJPEG", "RGB15"}));
+    EXPECT_EQ(choices.Formats({320, 240}, {30, 1}), (std::vector<std::string>{"ARGB64"}));
+    EXPECT_EQ(choices.Find({640, 480}, {30, 1}, "NV12"), (VideoMode{640, 480, 60, 2, "NV12"}));
+    EXPECT_FALSE(choices.Find({1280, 720}, {30, 1}, "YUY2").has_value());
+    EXPECT_EQ(DescribeFrameRate({30000, 1001}), "29.97 帧/秒");
+}

@@ -55,16 +55,46 @@ protected:
 TEST_F(DeviceChoiceTest, ListsTheCamerasModesAndTheInputsAndOkSitsBelowThem)
 {
     CDeviceDialog dialog(session);
-    EXPECT_EQ(Items(dialog.VideoModeList()),
-              QStringList({"自动", "1920 x 1080  30 帧/秒  MJPEG", "640 x 480  30 帧/秒  YUY2"}));
+    EXPECT_EQ(Items(dialog.VideoModeList()), QStringList({"自动", "1920 x 1080", "640 x 480"}));
+    // Under 自动 the rate and format show what it takes, greyed.
+    EXPECT_EQ(Items(dialog.VideoRateList()), QStringList({"30 帧/秒"}));
+    EXPECT_EQ(Items(dialog.VideoFormatList()), QStringList({"MJPEG"}));
+    EXPECT_FALSE(dialog.VideoFormatList()->isEnabled());
     EXPECT_EQ(Items(dialog.AudioInputList()), QStringList({"Built-in", "USB Mic", "无声音"}));
     dialog.VideoDeviceList()->setCurrentIndex(1);
-    EXPECT_EQ(Items(dialog.VideoModeList()), QStringList({"自动", "1280 x 720  60 帧/秒  NV12"}));
+    EXPECT_EQ(Items(dialog.VideoModeList()), QStringList({"自动", "1280 x 720"}));
 
     const QRect ok = dialog.OkButton()->geometry();
     EXPECT_GT(dialog.VideoModeList()->geometry().top(), dialog.AudioCompressorList()->geometry().bottom());
     EXPECT_GT(ok.top(), dialog.AudioInputList()->geometry().bottom());
     EXPECT_TRUE(dialog.rect().contains(ok));
+}
+
+// A test driver's hundreds of combinations: three short lists, a rate and
+// format kept across a change of size where still offered.
+TEST_F(DeviceChoiceTest, ManyModesMakeShortListsOfSizeRateAndFormat)
+{
+    std::vector<VideoMode> modes;
+    const std::vector<std::string> formats = {"YUY2", "NV12", "RGB", "BGRx", "GRAY8", "RGB15", "ARGB64", "Y210",
+                                              "r210", "AYUV", "v210", "NV24", "GBR", "BGR15", "xBGR", "ABGR",
+                                              "RGBA", "GRAY16_LE", "UYVY", "YVYU", "VYUY", "Y41B", "NV61", "IYU2"};
+    for (const auto& [width, height] : {std::pair{320, 180}, {640, 360}, {640, 480}, {1280, 720}, {1920, 1080}})
+        for (int rate : {1, 2, 5, 10, 15, 25, 30, 50, 60})
+            for (const std::string& format : formats) modes.push_back(VideoMode{width, height, rate, 1, format});
+    script->entries[DeviceCategory::VideoInputDevice] = {FakeEntry("vivid", true, "/dev/video0", modes)};
+    CDeviceDialog dialog(session);
+    dialog.VideoModeList()->setCurrentIndex(2);  // 1280 x 720, at the rate 自动 showed
+    EXPECT_EQ(dialog.VideoRateList()->count(), 9);
+    EXPECT_EQ(dialog.VideoRateList()->currentText(), "30 帧/秒");
+    EXPECT_LE(dialog.VideoFormatList()->count(), 20);
+    EXPECT_EQ(dialog.VideoFormatList()->currentText(), "YUY2");
+    dialog.VideoRateList()->setCurrentIndex(dialog.VideoRateList()->findText("25 帧/秒"));
+    dialog.VideoFormatList()->setCurrentIndex(dialog.VideoFormatList()->findText("NV12"));
+    dialog.VideoModeList()->setCurrentIndex(3);  // 640 x 480
+    EXPECT_EQ(dialog.VideoRateList()->currentText(), "25 帧/秒");
+    EXPECT_EQ(dialog.VideoFormatList()->currentText(), "NV12");
+    dialog.OkButton()->click();
+    EXPECT_EQ(dialog.captureChoice.videoMode, (VideoMode{640, 480, 25, 1, "NV12"}));
 }
 
 TEST_F(DeviceChoiceTest, OkRemembersTheChoiceForTheNextDialogAndWhatIsGoneFallsBack)
