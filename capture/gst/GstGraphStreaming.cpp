@@ -149,7 +149,11 @@ void GstGraph::BusMessage(GstMessage* message) {
         reason = "写入“" + path + "”失败：" + reason;
         meter.fileSinkFailed.store(true);
     } else if (built->sourceElements.count(from)) {
-        reason = "摄像头“" + built->cameraName + "”出错：" + reason;
+        // A driver answers a second program's streaming with EBUSY; the
+        // user needs to know which camera, and that another program has it.
+        const bool busy = err && err->domain == GST_RESOURCE_ERROR && err->code == GST_RESOURCE_ERROR_BUSY;
+        reason = busy ? "摄像头“" + built->cameraName + "”正被其他程序使用，请先关闭使用它的程序。"
+                      : "摄像头“" + built->cameraName + "”出错：" + reason;
     }
     bus.Fail(reason, fromRecording, PipelineWorker::OnStateChangeThread());
 }
