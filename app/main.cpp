@@ -17,6 +17,7 @@ int main(int argc, char** argv)
 {
     // Before QApplication: a repair needs no display.
     if (const std::optional<int> repaired = RunRepairCommand(argc, argv)) return *repaired;
+    PrepareGstEnvironment();  // no thread runs yet
     std::optional<CChineseStartLocale> chineseLocale(std::in_place);
     QApplication application(argc, argv);
     chineseLocale.reset();

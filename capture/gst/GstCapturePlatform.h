@@ -9,3 +9,9 @@
 // `nativeVideoWindows`: the application's windows are X11 windows, which
 // the platform's own video sink can draw the preview into.
 std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform(bool nativeVideoWindows = false);
+
+// Settings of the process's environment that the GStreamer plugins read.
+// Called before any thread starts (main, before the toolkit), so that no
+// thread reads the environment while it changes; the platform calls it again
+// at its start, which then changes nothing.
+void PrepareGstEnvironment();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/gst/DeviceWatch.h"
+#include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/TestDevices.h"
@@ -29,11 +30,25 @@ bool TestSourcesWanted() {
 void EnsureInitialised() {
     static std::once_flag once;
     std::call_once(once, [] {
+        PrepareGstEnvironment();
         gst_init(nullptr, nullptr);
         // Before any device monitor starts, so it finds the simulated devices.
         if (TestSourcesWanted()) RegisterTestDevices();
     });
 }
+
+}  // namespace lumora::gst
+
+void PrepareGstEnvironment() {
+    // A V4L2 camera's buffer pool is drained at stop rather than orphaned:
+    // Debian 12's V4L2 plugin (1.22.0) never frees an orphaned pool, which
+    // holds the element and a duplicate of the device node's descriptor, so
+    // every pipeline that had streamed kept the node open (an unplugged
+    // webcam then came back under another node).
+    if (!g_getenv("GST_V4L2_FORCE_DRAIN")) g_setenv("GST_V4L2_FORCE_DRAIN", "1", FALSE);
+}
+
+namespace lumora::gst {
 
 GstElement* MakeElement(const char* factory, std::string& error) {
     GstElement* element = gst_element_factory_make(factory, nullptr);

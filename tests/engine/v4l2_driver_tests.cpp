@@ -1,0 +1,276 @@
+// A webcam of the kernel's own: the vivid driver, in the virtual machine of
+// scripts/with-camera-vm (which names its node in LUMORA_VIVID_DEVICE).
+// The same ioctls, buffer queues and udev events as a USB webcam: modes,
+// preview, recording and photos, unplug and plug, another program holding
+// it, and the driver's own faults. Skipped elsewhere.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/engine/GstSessionFixture.h"
+
+namespace gst_session {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string VividNode() {
+    const char* node = std::getenv("LUMORA_VIVID_DEVICE");
+    return node ? node : "";
+}
+
+// Runs a shell command of the bench; true when it exited 0.
+bool Shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The descriptors of this process open on a video node.
+int OpenVideoNodes() {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        if (!error && target.string().rfind("/dev/video", 0) == 0) ++count;
+    }
+    return count;
+}
+
+bool WaitUntil(const std::function<bool()>& done, double seconds) {
+    const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double>(seconds));
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        Wait(0.02);
+    }
+    return true;
+}
+
+class VividCamera : public GstSession {
+protected:
+    void SetUp() override {
+        if (VividNode().empty()) GTEST_SKIP() << "no vivid camera (run through scripts/with-camera-vm)";
+        GstSession::SetUp();
+        setenv("LUMORA_TEST_SOURCES", "0", 1);
+        CaptureChoice choice;
+        choice.sound = CaptureChoice::Sound::None;
+        choice.videoMode = VideoModeFromText("640x480@25/1:YUY2");
+        session.SetCaptureChoice(choice);
+        session.SetEventNotifier([this] { ++notified; });
+    }
+    void TearDown() override {
+        if (VividNode().empty()) return;
+        session.SetEventNotifier(nullptr);
+        GstSession::TearDown();
+    }
+    int CameraIndex() {
+        ListedNames devices;
+        session.ListVideoDevices(&devices);
+        int index = -1;
+        for (std::size_t i = 0; i < devices.names.size(); ++i) {
+            std::string path;
+            session.ReadVideoDevicePath(static_cast<int32_t>(i), path);
+            if (devices.names[i].find("vivid") != std::string::npos) {
+                EXPECT_EQ(index, -1) << "the camera is listed once";
+                index = static_cast<int>(i);
+            }
+        }
+        return index;
+    }
+    std::string CameraName() {
+        ListedNames devices;
+        session.ListVideoDevices(&devices);
+        const int index = CameraIndex();
+        return index >= 0 ? devices.names[static_cast<std::size_t>(index)] : "";
+    }
+    HRESULT BuildCamera() {
+        const int camera = CameraIndex();
+        EXPECT_GE(camera, 0);
+        return session.BuildGraph(camera, -1, -1, &owner);
+    }
+    bool Frames(int count, double seconds = 20) {
+        const int from = owner.Frames();
+        return WaitUntil([&] { return owner.Frames() >= from + count; }, seconds);
+    }
+    // Unbinding the platform device takes its node away as a USB unplug does.
+    void Unplug() {
+        ASSERT_TRUE(Shell("echo vivid.0 > /sys/bus/platform/drivers/vivid/unbind"));
+        ASSERT_TRUE(WaitUntil([] { return !fs::exists(VividNode()); }, 10));
+    }
+    void Plug() {
+        ASSERT_TRUE(Shell("echo vivid.0 > /sys/bus/platform/drivers/vivid/bind"));
+        ASSERT_TRUE(WaitUntil([] { return fs::exists(VividNode()); }, 10));
+        ASSERT_TRUE(WaitUntil([this] { return CameraIndex() >= 0; }, 10)) << "the monitor lists it again";
+    }
+    // A failure reported by the graph, handled as the UI thread handles it.
+    bool Reported(double seconds = 15) {
+        if (!WaitUntil([this] { return notified.load() > 0; }, seconds)) return false;
+        session.ProcessPendingEvents();
+        notified = 0;
+        return true;
+    }
+    std::atomic<int> notified{0};
+};
+
+TEST_F(VividCamera, PreviewsRecordsAndPhotographsInAutoAndAChosenMode) {
+    const int camera = CameraIndex();
+    ASSERT_GE(camera, 0);
+    std::vector<VideoMode> modes;
+    ASSERT_GT(session.ListVideoModes(camera, modes), 0);
+
+    // 自动: a driver that states no pixel aspect ratio still negotiates.
+    CaptureChoice automatic;
+    automatic.sound = CaptureChoice::Sound::None;
+    session.SetCaptureChoice(automatic);
+    ASSERT_EQ(BuildCamera(), S_OK) << (messages.empty() ? "" : messages.front());
+    ASSERT_TRUE(Frames(5)) << "pictures in 自动";
+    ASSERT_TRUE(session.CurrentVideoMode().has_value());
+    EXPECT_EQ(owner.lastWidth, session.CurrentVideoMode()->width);
+    session.TearDown();
+
+    CaptureChoice chosen = automatic;
+    chosen.videoMode = VideoMode{640, 480, 25, 1, "YUY2"};
+    session.SetCaptureChoice(chosen);
+    ASSERT_EQ(BuildCamera(), S_OK) << (messages.empty() ? "" : messages.front());
+    ASSERT_TRUE(Frames(5));
+    EXPECT_EQ(owner.lastWidth, 640);
+    EXPECT_EQ(owner.lastHeight, 480);
+    const std::string photo = TakeOnePhoto();
+    ASSERT_FALSE(photo.empty());
+    EXPECT_EQ(avi_detail::U32(std::vector<uint8_t>(photo.begin(), photo.begin() + 26), 18), 640u);
+
+    // Stop -> Start, then Record -> Stop -> Start: the same pipeline again.
+    for (int take = 0; take < 2; ++take) {
+        const Clock::time_point record = Clock::now();
+        ASSERT_TRUE(session.StartRecording());
+        ASSERT_TRUE(Frames(25 * 3, 30));
+        const double held = std::chrono::duration<double>(Clock::now() - record).count();
+        session.Stop();
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        ASSERT_TRUE(avi.valid);
+        EXPECT_TRUE(avi.hasIndex);
+        EXPECT_EQ(avi.width, 640u);
+        EXPECT_NEAR(static_cast<double>(avi.totalFrames), held * 25, held * 25 * 0.05);
+        ASSERT_EQ(session.Run(), S_OK);
+        ASSERT_TRUE(Frames(5)) << "Start after Stop";
+    }
+}
+
+TEST_F(VividCamera, AnotherProgramStreamingItIsNamedNotANegotiationError) {
+    const pid_t other = fork();
+    if (other == 0) {
+        execlp("gst-launch-1.0", "gst-launch-1.0", "-q", "v4l2src", ("device=" + VividNode()).c_str(), "!",
+               "video/x-raw,width=320,height=180,pixel-aspect-ratio=1/1", "!", "fakesink", nullptr);
+        _exit(127);
+    }
+    // Streaming once it holds a buffer queue (its node is open by then).
+    const std::string fdDir = "/proc/" + std::to_string(other) + "/fd";
+    Wait(0.5);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::error_code error;
+            for (const auto& entry : fs::directory_iterator(fdDir, error))
+                if (fs::read_symlink(entry.path(), error).string() == VividNode()) return true;
+            return false;
+        },
+        20));
+    Wait(2.0);  // let it reach streaming: the busy answer comes only then
+    const std::string name = CameraName();
+    EXPECT_LT(BuildCamera(), 0);
+    kill(other, SIGTERM);
+    waitpid(other, nullptr, 0);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(messages.back().find("正被其他程序使用"), std::string::npos) << messages.back();
+    EXPECT_NE(messages.back().find(name), std::string::npos) << messages.back();
+}
+
+// Twenty unplugs and plugs, while previewing or recording: each is named,
+// the take keeps its index, the node comes back as the same one, and no
+// descriptor of it stays behind.
+TEST_F(VividCamera, UnpluggedAndPluggedAgainTwentyTimesHoldingNothing) {
+    const std::string node = VividNode();
+    const std::string name = CameraName();
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        messages.clear();
+        ASSERT_EQ(BuildCamera(), S_OK) << (messages.empty() ? "" : messages.front());
+        ASSERT_TRUE(Frames(3));
+        const bool recording = cycle % 2 == 1;
+        if (recording) {
+            ASSERT_TRUE(session.StartRecording());
+            ASSERT_TRUE(Frames(10));
+        }
+        Unplug();
+        ASSERT_TRUE(Reported()) << "the loss is reported";
+        ASSERT_FALSE(messages.empty());
+        EXPECT_NE(messages.back().find(name), std::string::npos) << messages.back();
+        if (recording) {
+            const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+            EXPECT_TRUE(avi.hasIndex);
+            EXPECT_GT(avi.totalFrames, 5u);
+        }
+        session.TearDown();
+        EXPECT_EQ(OpenVideoNodes(), 0) << "the node is let go";
+        Plug();
+        EXPECT_TRUE(fs::exists(node)) << "back under the same node";
+    }
+}
+
+// The driver's own faults while recording: named, the take kept with its
+// index, and Start works again.
+TEST_F(VividCamera, DriverFaultsWhileRecordingKeepTheTakeAndLetItStartAgain) {
+    struct Fault {
+        const char* control;
+        bool ends;  // the stream cannot go on
+    };
+    for (const Fault fault : {Fault{"inject_fatal_streaming_error=1", true}, Fault{"disconnect=1", true},
+                              Fault{"inject_vidioc_qbuf_error=1", false},
+                              Fault{"percentage_of_dropped_buffers=20", false}}) {
+        SCOPED_TRACE(fault.control);
+        messages.clear();
+        fs::remove(folder / "capture.avi");
+        ASSERT_EQ(BuildCamera(), S_OK) << (messages.empty() ? "" : messages.front());
+        ASSERT_TRUE(session.StartRecording());
+        ASSERT_TRUE(Frames(25));
+        ASSERT_TRUE(Shell("v4l2-ctl -d " + VividNode() + " -c " + fault.control));
+        if (fault.ends) {
+            ASSERT_TRUE(Reported());
+            ASSERT_FALSE(messages.empty());
+        } else {
+            EXPECT_TRUE(Frames(25)) << "pictures go on with some dropped";
+            session.Stop();
+            Shell("v4l2-ctl -d " + VividNode() + " -c percentage_of_dropped_buffers=0");
+        }
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        EXPECT_TRUE(avi.hasIndex);
+        EXPECT_GT(avi.totalFrames, 10u);
+        session.TearDown();
+        if (std::string(fault.control).rfind("disconnect", 0) == 0) {
+            // Its node is gone for good until the device is bound again.
+            Unplug();
+            Plug();
+        }
+        EXPECT_EQ(OpenVideoNodes(), 0);
+        ASSERT_EQ(BuildCamera(), S_OK) << (messages.empty() ? "" : messages.back());
+        ASSERT_TRUE(Frames(5)) << "Start after the fault";
+        session.TearDown();
+    }
+    // A STREAMON that fails is named at Start.
+    ASSERT_TRUE(Shell("v4l2-ctl -d " + VividNode() + " -c inject_vidioc_streamon_error=1"));
+    messages.clear();
+    EXPECT_LT(BuildCamera(), 0);
+    EXPECT_FALSE(messages.empty());
+    session.TearDown();
+    ASSERT_EQ(BuildCamera(), S_OK) << "the next Start works";
+    EXPECT_TRUE(Frames(5));
+}
+
+}  // namespace
+}  // namespace gst_session
