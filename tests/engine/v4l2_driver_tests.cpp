@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "capture/CameraControls.h"
 #include "tests/engine/GstSessionFixture.h"
 
 namespace gst_session {
@@ -221,6 +222,60 @@ TEST_F(VividCamera, UnpluggedAndPluggedAgainTwentyTimesHoldingNothing) {
         Plug();
         EXPECT_TRUE(fs::exists(node)) << "back under the same node";
     }
+}
+
+// Brightness through the driver's own control ioctls: it reaches the
+// recorded pictures, and a remembered value is set again on the node a
+// replug made (the driver starts from its defaults then).
+TEST_F(VividCamera, BrightnessReachesThePicturesAndIsSetAgainAfterAReplug) {
+    const auto brightness = [this](CameraControl& found) {
+        std::vector<CameraControl> controls;
+        std::string error;
+        EXPECT_TRUE(session.ListCameraControls(controls, error)) << error;
+        for (const CameraControl& control : controls)
+            if (control.key == "brightness") found = control;
+        return !found.key.empty();
+    };
+    const auto recordedMean = [this] {
+        fs::remove(folder / "capture.avi");
+        EXPECT_TRUE(session.StartRecording());
+        EXPECT_TRUE(Frames(10));
+        session.Stop();
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        if (avi.firstPictures.empty()) return -1.0;
+        const std::vector<uint8_t>& picture = avi.firstPictures.back();
+        // The luma plane of the recorded I420 picture.
+        const std::size_t luma = std::min<std::size_t>(picture.size(), 640 * 480);
+        double sum = 0;
+        for (std::size_t i = 0; i < luma; ++i) sum += picture[i];
+        return luma ? sum / static_cast<double>(luma) : -1.0;
+    };
+    ASSERT_EQ(BuildCamera(), S_OK);
+    ASSERT_TRUE(Frames(3));
+    CameraControl control;
+    ASSERT_TRUE(brightness(control));
+    std::string error;
+    ASSERT_TRUE(session.SetCameraControl(control.id, control.minimum + (control.maximum - control.minimum) / 8, error))
+        << error;
+    const double dark = recordedMean();
+    ASSERT_TRUE(session.SetCameraControl(control.id, control.maximum - (control.maximum - control.minimum) / 8, error))
+        << error;
+    const double bright = recordedMean();
+    EXPECT_GT(bright, dark + 40) << "dark " << dark << ", bright " << bright;
+    const int32_t remembered = control.maximum - (control.maximum - control.minimum) / 8;
+    session.TearDown();
+
+    Unplug();
+    Plug();
+    ASSERT_EQ(BuildCamera(), S_OK);
+    ASSERT_TRUE(Frames(3));
+    CameraControl fresh;
+    ASSERT_TRUE(brightness(fresh));
+    EXPECT_EQ(fresh.value, fresh.defaultValue) << "the driver starts over";
+    EXPECT_TRUE(session.ApplyCameraControlValues({{"brightness", remembered}}).empty());
+    ASSERT_TRUE(brightness(fresh));
+    EXPECT_EQ(fresh.value, remembered);
+    EXPECT_NEAR(recordedMean(), bright, 10);
 }
 
 // The driver's own faults while recording: named, the take kept with its
