@@ -116,6 +116,13 @@ HRESULT GstGraph::Pause() {
 // and the next run goes on with the same pipeline.
 HRESULT GstGraph::Stop() {
     if (!built) return S_OK;
+    // A pipeline whose camera failed or was unplugged goes whole: at READY
+    // its source keeps the device node open, and the camera plugged in
+    // again would come back under another node. Run builds it anew.
+    if (bus.Read([](const BusState& s) { return s.pipelineFailed; })) {
+        DestroyPipeline();
+        return S_OK;
+    }
     SetSoundRunning(false);
     running.store(false);
     return SetState(GST_STATE_READY) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;

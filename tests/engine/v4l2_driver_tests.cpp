@@ -150,7 +150,7 @@ TEST_F(VividCamera, PreviewsRecordsAndPhotographsInAutoAndAChosenMode) {
     for (int take = 0; take < 2; ++take) {
         const Clock::time_point record = Clock::now();
         ASSERT_TRUE(session.StartRecording());
-        ASSERT_TRUE(Frames(25 * 3, 30));
+        ASSERT_TRUE(Frames(25 * 8, 40));  // long enough that joining the branch is within 5 %
         const double held = std::chrono::duration<double>(Clock::now() - record).count();
         session.Stop();
         EXPECT_TRUE(messages.empty()) << messages.front();
@@ -317,7 +317,10 @@ TEST_F(VividCamera, DriverFaultsWhileRecordingKeepTheTakeAndLetItStartAgain) {
         ASSERT_TRUE(Frames(5)) << "Start after the fault";
         session.TearDown();
     }
-    // A STREAMON that fails is named at Start.
+}
+
+// A STREAMON that fails is named at Start, and the next Start works.
+TEST_F(VividCamera, StreamonFailureIsNamedAndTheNextStartWorks) {
     ASSERT_TRUE(Shell("v4l2-ctl -d " + VividNode() + " -c inject_vidioc_streamon_error=1"));
     messages.clear();
     EXPECT_LT(BuildCamera(), 0);

@@ -1,0 +1,159 @@
+// A virtual camera of the kind streaming and phone-as-webcam programs
+// publish: v4l2loopback's node, fed by a producer in YUY2 or in MJPEG, in the
+// virtual machine of scripts/with-camera-vm --loopback (which names the node
+// in LUMORA_LOOPBACK_DEVICE). Skipped elsewhere.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "capture/gst/GstTesting.h"
+#include "tests/engine/GstSessionFixture.h"
+
+namespace gst_session {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string LoopbackNode() {
+    const char* node = std::getenv("LUMORA_LOOPBACK_DEVICE");
+    return node ? node : "";
+}
+
+class LoopbackCamera : public GstSession {
+protected:
+    void SetUp() override {
+        if (LoopbackNode().empty()) GTEST_SKIP() << "no v4l2loopback camera (scripts/with-camera-vm --loopback)";
+        GstSession::SetUp();
+        setenv("LUMORA_TEST_SOURCES", "0", 1);
+        CaptureChoice choice;
+        choice.sound = CaptureChoice::Sound::None;
+        session.SetCaptureChoice(choice);
+    }
+    void TearDown() override {
+        if (LoopbackNode().empty()) return;
+        GstSession::TearDown();
+        StopProducer();
+    }
+    // The producer writes pictures of `size` ("640x480") into the loopback
+    // node until stopped; the node is a camera of that size once it writes.
+    void StartProducer(const std::string& size, const std::vector<std::string>& command) {
+        producer = fork();
+        if (producer == 0) {
+            std::vector<char*> argv;
+            for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        const std::string check = "v4l2-ctl -d " + LoopbackNode() + " --list-formats-ext 2>/dev/null | grep -q " + size;
+        for (int i = 0; i < 300 && std::system(check.c_str()) != 0; ++i) Wait(0.1);
+    }
+    void StopProducer() {
+        if (producer <= 0) return;
+        kill(producer, SIGTERM);
+        waitpid(producer, nullptr, 0);
+        producer = -1;
+    }
+    // A loopback node is a camera only while something feeds it, which the
+    // device monitor learns from no plug event: it looks again.
+    int CameraIndex() {
+        for (int attempt = 0; attempt < 60; ++attempt) {
+            if (attempt > 0) {
+                session.UsePlatform(nullptr);
+                lumora::gst::RestartDeviceWatch();
+                session.UsePlatform(CreateGstCapturePlatform());
+            }
+            ListedNames devices;
+            session.ListVideoDevices(&devices);
+            const int index = devices.IndexOf("Lumora Loopback");
+            std::vector<VideoMode> modes;
+            if (index >= 0 && session.ListVideoModes(index, modes) > 0) return index;
+            listed = devices.names;
+            Wait(0.2);
+        }
+        for (const std::string& name : listed) ADD_FAILURE() << "listed: " << name;
+        return -1;
+    }
+    bool Frames(int count, double seconds = 20) {
+        const int from = owner.Frames();
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(static_cast<int>(seconds));
+        while (owner.Frames() < from + count)
+            if (Clock::now() > end) return false;
+            else Wait(0.02);
+        return true;
+    }
+    // Preview, a recording of about 6 s (pictures = time held x rate), Stop
+    // and Start again; the recording's file.
+    AviInfo PreviewRecordStopStart(int videoCompressor) {
+        const int camera = CameraIndex();
+        EXPECT_GE(camera, 0);
+        if (camera < 0) return {};
+        EXPECT_EQ(session.BuildGraph(camera, videoCompressor, -1, &owner), S_OK)
+            << (messages.empty() ? "" : messages.front());
+        EXPECT_TRUE(Frames(5)) << "pictures from the loopback camera";
+        const std::optional<VideoMode> mode = session.CurrentVideoMode();
+        EXPECT_TRUE(mode.has_value());
+        const Clock::time_point record = Clock::now();
+        EXPECT_TRUE(session.StartRecording());
+        EXPECT_TRUE(Frames(30));
+        Wait(std::max(0.0, 6.0 - std::chrono::duration<double>(Clock::now() - record).count()));
+        const double held = std::chrono::duration<double>(Clock::now() - record).count();
+        factories = lumora::gst::RunningGraphElementFactories();
+        session.Stop();
+        EXPECT_TRUE(messages.empty()) << messages.front();
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        EXPECT_TRUE(avi.hasIndex);
+        if (mode) {
+            EXPECT_NEAR(static_cast<double>(avi.totalFrames), held * mode->FramesPerSecond(),
+                        held * mode->FramesPerSecond() * 0.05);
+        }
+        EXPECT_EQ(session.Run(), S_OK);
+        EXPECT_TRUE(Frames(5)) << "Start after Stop";
+        return avi;
+    }
+    int VideoCompressor(const std::string& name) {
+        ListedNames devices, compressors;
+        session.ListVideoDevices(&devices);  // makes the enumerator the compressors are listed with
+        session.ListVideoCompressors(&compressors);
+        return compressors.IndexOf(name);
+    }
+
+    pid_t producer = -1;
+    std::vector<std::string> listed;
+    std::vector<std::string> factories;  // the recording pipeline's elements
+};
+
+TEST_F(LoopbackCamera, RawPicturesPreviewAndRecord) {
+    StartProducer("640x480", {"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "!",
+                   "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1", "!", "v4l2sink",
+                   "device=" + LoopbackNode()});
+    const AviInfo avi = PreviewRecordStopStart(-1);
+    EXPECT_EQ(avi.width, 640u);
+    EXPECT_EQ(avi.height, 480u);
+}
+
+// With the JPEG compressor the producer's own JPEG frames are stored as they
+// came: nothing is decoded and compressed again.
+TEST_F(LoopbackCamera, JpegPicturesAreRecordedAsSent) {
+    StartProducer("320x240", {"ffmpeg", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                   "testsrc=size=320x240:rate=30", "-c:v", "mjpeg", "-q:v", "5", "-f", "v4l2", LoopbackNode()});
+    const int jpeg = VideoCompressor("JPEG image encoder");
+    ASSERT_GE(jpeg, 0);
+    const AviInfo avi = PreviewRecordStopStart(jpeg);
+    EXPECT_EQ(std::count(factories.begin(), factories.end(), "jpegenc"), 0);
+    ASSERT_NE(avi.First("vids"), nullptr);
+    EXPECT_EQ(avi.First("vids")->handler, "MJPG");
+    ASSERT_FALSE(avi.firstPictures.empty());
+    const std::vector<uint8_t>& picture = avi.firstPictures.front();
+    ASSERT_GT(picture.size(), 4u);
+    EXPECT_EQ(picture[0], 0xFF);
+    EXPECT_EQ(picture[1], 0xD8);
+}
+
+}  // namespace
+}  // namespace gst_session
