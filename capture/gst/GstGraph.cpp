@@ -3,13 +3,22 @@
 
 #include "capture/gst/GstGraph.h"
 
+#include <atomic>
 #include <chrono>
+#include <memory>
+#include <string>
 
 namespace lumora::gst {
 
 namespace {
 
 constexpr auto kFormatTimeout = std::chrono::seconds(5);
+
+std::string NoPictureReason(const std::string& camera) {
+    return "摄像头“" + camera + "”在 " +
+           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kFormatTimeout).count()) +
+           " 秒内没有送来画面。";
+}
 
 }  // namespace
 
@@ -59,22 +68,34 @@ HRESULT GstGraph::RenderPreview(const FilterPtr& source, const FilterPtr& grabbe
     return S_OK;
 }
 
-// Brings the preview up to the point where its format is known.
+// Brings the preview up to the point where its format is known. The
+// pictures may wait for the window (see NativeDisplay.h): Run awaits them.
 HRESULT GstGraph::WaitForFormat(ConnectedVideoFormat& format) {
     if (!built) return E_FAIL;
+    RestPipeWireCamera();
     if (SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
     const bool settled = bus.WaitUntil([](const BusState& s) { return s.formatKnown || s.pipelineFailed; },
                                        kFormatTimeout, [this] { WaitingForDevice(); });
     // A camera that runs but sends nothing, as one that never starts.
-    if (!settled && built)
-        bus.RememberError("摄像头“" + built->cameraName + "”在 " +
-                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kFormatTimeout).count()) +
-                          " 秒内没有送来画面。");
+    if (!settled && built) bus.RememberError(NoPictureReason(built->cameraName));
     return bus.Read([&](const BusState& s) {
         if (!s.formatKnown) return E_FAIL;
         format = s.negotiated;
         return S_OK;
     });
+}
+
+// A camera may agree on a format and send nothing: it is reported, and
+// left, so that it does not hold up other programs either.
+bool GstGraph::AwaitPicture() {
+    const std::shared_ptr<std::atomic<bool>> sent = built->pictureSent;
+    const bool settled = bus.WaitUntil([&](const BusState& s) { return sent->load() || s.pipelineFailed; },
+                                       kFormatTimeout, [this] { WaitingForDevice(); });
+    if (settled || !built) return true;
+    bus.RememberError(NoPictureReason(built->cameraName));
+    SetState(GST_STATE_READY);
+    LeavePipeWireCamera();
+    return false;
 }
 
 // ------------------------------------------------------------ IMediaControl
@@ -98,8 +119,15 @@ HRESULT GstGraph::Run() {
     }
     GstState current = GST_STATE_NULL;
     gst_element_get_state(built->pipeline.get(), &current, nullptr, 0);
-    if (current <= GST_STATE_READY) bus.ResetForRun();
-    const bool failed = SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE;
+    const bool starting = current <= GST_STATE_READY;
+    if (starting) {
+        bus.ResetForRun();
+        built->pictureSent->store(false);
+        RestPipeWireCamera();
+    }
+    // Also the first run after the build: its pictures waited for the window.
+    const bool failed =
+        SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE || (!built->pictureSent->load() && !AwaitPicture());
     SetSoundRunning(!failed);
     running.store(!failed && built);
     bus.SetRunFailed(failed);
@@ -125,7 +153,9 @@ HRESULT GstGraph::Stop() {
     }
     SetSoundRunning(false);
     running.store(false);
-    return SetState(GST_STATE_READY) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
+    const bool failed = SetState(GST_STATE_READY) == GST_STATE_CHANGE_FAILURE;
+    LeavePipeWireCamera();
+    return failed ? E_FAIL : S_OK;
 }
 
 void GstGraph::SetSoundRunning(bool isRunning) {

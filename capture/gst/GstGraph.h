@@ -105,6 +105,13 @@ private:
     GstStateChangeReturn SetState(GstState state);
     std::optional<GstStateChangeReturn> SetBranchState(GstState state);
     void WaitingForDevice();
+    // The camera's first picture since it started, awaited (bounded);
+    // false (reason remembered, camera left) when none came.
+    bool AwaitPicture();
+    // A PipeWire camera's stream leaves it and its node is suspended once
+    // idle (see PipeWireCameraRest.h); before a start, an idle node is.
+    void LeavePipeWireCamera();
+    void RestPipeWireCamera();
     void DestroyPipeline();
     void AbandonPipeline(const std::string& reason);
     void ReleasePipeline();

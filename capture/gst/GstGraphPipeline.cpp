@@ -7,6 +7,7 @@
 #include "capture/gst/CameraControlsFactory.h"
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstGraph.h"
+#include "capture/gst/PipeWireCameraRest.h"
 
 namespace lumora::gst {
 
@@ -14,6 +15,9 @@ namespace {
 
 // A device that takes longer than this to start or stop is given up.
 constexpr auto kStateChangeLimit = std::chrono::seconds(8);
+// How long a PipeWire camera left behind may take to idle (another
+// program that streams from it keeps it running).
+constexpr auto kIdleLimit = std::chrono::milliseconds(500);
 
 const char* Doing(GstState state) {
     switch (state) {
@@ -95,6 +99,21 @@ GstStateChangeReturn GstGraph::SetState(GstState state) {
 
 void GstGraph::WaitingForDevice() {
     if (hooks) hooks->waitHook();
+}
+
+// The stream goes at once, as that of a program that ends (a stopped one
+// stays linked), and the node is suspended unless another program streams
+// from it: an idle pipewiresink loses its buffers.
+void GstGraph::LeavePipeWireCamera() {
+    if (!built || built->pipewireNode.empty() || !worker) return;
+    const std::string node = built->pipewireNode;
+    worker->ChangeState(built->videoSource, GST_STATE_NULL, kStateChangeLimit, [this] { WaitingForDevice(); });
+    SuspendWhenIdle(node, kIdleLimit, [this] { WaitingForDevice(); });
+}
+
+void GstGraph::RestPipeWireCamera() {
+    if (built && !built->pipewireNode.empty())
+        SuspendWhenIdle(built->pipewireNode, std::chrono::milliseconds(0), [this] { WaitingForDevice(); });
 }
 
 void GstGraph::DestroyPipeline() {

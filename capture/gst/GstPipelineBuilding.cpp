@@ -33,6 +33,20 @@ GstPadProbeReturn KeepCameraFormat(GstPad*, GstPadProbeInfo* info, gpointer) {
                                                                                    : GST_PAD_PROBE_OK;
 }
 
+// A camera that agrees on a format and sends nothing is told from one
+// that streams by this.
+GstPadProbeReturn NotePicture(GstPad*, GstPadProbeInfo*, gpointer sent) {
+    (*static_cast<std::shared_ptr<std::atomic<bool>>*>(sent))->store(true, std::memory_order_relaxed);
+    return GST_PAD_PROBE_OK;
+}
+
+std::string PipeWireNodeOf(GstElement* source) {
+    gchar* target = nullptr;
+    g_object_get(source, "target-object", &target, nullptr);
+    const TextPtr held(target);
+    return target ? target : "";
+}
+
 }  // namespace
 
 void BuiltPipeline::Detach() {
@@ -94,6 +108,7 @@ bool PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, std::st
     // (JPEG frames decoded before the tee are the decoder's own).
     const GstElementFactory* factory = gst_element_get_factory(first);
     built.cameraLendsMemory = factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc";
+    if (built.cameraLendsMemory) built.pipewireNode = PipeWireNodeOf(first);
     built.teeCarriesJpeg = keepJpeg && deliversJpeg;
     if (deliversJpeg && !built.teeCarriesJpeg) {
         // Decoded once, for the preview and the recording alike.
@@ -104,6 +119,9 @@ bool PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, std::st
     }
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &KeepCameraFormat, nullptr, nullptr);
+    gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
+                      new std::shared_ptr<std::atomic<bool>>(built.pictureSent),
+                      [](gpointer sent) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(sent); });
     built.tee = Add("tee", error);
     if (!built.tee || !Link(last, built.tee, error)) return false;
     return AddPreview(built.tee, built.teeCarriesJpeg, error);

@@ -5,6 +5,7 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <memory>
 #include <set>
 #include <string>
@@ -30,6 +31,9 @@ struct BuiltPipeline {
     ProbeList probes;
     bool teeCarriesJpeg = false;  // the camera's JPEG frames, kept for a recording
     bool cameraLendsMemory = false;  // its frames are the camera's own mapped buffers
+    std::string pipewireNode;  // the PipeWire node the camera streams from ("": none)
+    // Set by the first picture that leaves the camera; cleared for each start.
+    std::shared_ptr<std::atomic<bool>> pictureSent = std::make_shared<std::atomic<bool>>(false);
 
     // Takes off every callback into the graph (bus, appsink, pad probes).
     void Detach();

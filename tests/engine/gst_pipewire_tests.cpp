@@ -3,9 +3,19 @@
 // Camera" (YUY2 640x480 at 30 frames/s) and runs these tests beside it.
 // Without that daemon they are skipped.
 
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "capture/gst/GstTesting.h"
 #include "tests/AviReader.h"
@@ -118,6 +128,145 @@ TEST_F(PipeWireCamera, ACameraThatNeverStartsIsReportedWhileTheWindowGoesOn) {
     EXPECT_GT(calls, 50);
     EXPECT_LT(std::chrono::duration<double>(longestGap).count(), 0.5);
     session.SetWaitHook(nullptr);
+}
+
+// A program run beside the test, its output in `log`; ended with it.
+class Program {
+public:
+    Program(std::vector<std::string> argv, std::string log, const char* gstDebug = nullptr)
+        : logPath(std::move(log)) {
+        pid = ::fork();
+        if (pid != 0) return;
+        const int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        if (gstDebug) {
+            ::setenv("GST_DEBUG", gstDebug, 1);
+            ::setenv("GST_DEBUG_NO_COLOR", "1", 1);
+        }
+        std::vector<char*> args;
+        for (std::string& arg : argv) args.push_back(arg.data());
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ~Program() {
+        if (pid <= 0 || exited) return;
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+    // Its exit code once it ends within `seconds`; -1 while it runs on.
+    int Exit(double seconds) {
+        for (int i = 0; i < seconds * 20; ++i) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                exited = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            Wait(0.05);
+        }
+        return -1;
+    }
+    std::size_t Count(const std::string& text) const {
+        std::ifstream in(logPath);
+        const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::size_t count = 0;
+        for (std::size_t at = written.find(text); at != std::string::npos; at = written.find(text, at + 1)) ++count;
+        return count;
+    }
+    // Whether `text` is in its output `count` times within `seconds`.
+    bool Wrote(const std::string& text, std::size_t count, double seconds) const {
+        for (int i = 0; i < seconds * 20 && Count(text) < count; ++i) Wait(0.05);
+        return Count(text) >= count;
+    }
+
+private:
+    std::string logPath;
+    pid_t pid = -1;
+    bool exited = false;
+};
+
+constexpr const char* kVirtualCamera = "Virtual Camera";
+
+// Another program's client of the virtual camera, as bare as one gets,
+// writing a line for each picture; with `pictures`, it ends (0) after so many.
+std::vector<std::string> BareClient(int pictures) {
+    std::vector<std::string> argv{"gst-launch-1.0", "-v", "pipewiresrc", "target-object=lumora-virtual-cam"};
+    if (pictures > 0) argv.push_back("num-buffers=" + std::to_string(pictures));
+    for (const char* arg : {"!", "videoconvert", "!", "fakesink", "silent=false"}) argv.emplace_back(arg);
+    return argv;
+}
+
+// A virtual camera as the tools that make one publish it: GStreamer's
+// pipewiresink (run through with-pipewire --no-camera, so that it is the
+// only camera). It loses the buffers it is handed while nobody streams from
+// it, and says "queue empty" once it has none left to fill.
+class PipeWireVirtualCamera : public GstSession {
+protected:
+    void SetUp() override {
+        if (!SessionManagerRuns() || !PublishedCamera().empty())
+            GTEST_SKIP() << "run through scripts/with-pipewire --no-camera";
+        if (std::system("gst-launch-1.0 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gst-launch-1.0";
+        GstSession::SetUp();
+        publisher.emplace(std::vector<std::string>{"gst-launch-1.0", "videotestsrc", "is-live=true", "!",
+                                                   "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1",
+                                                   "!", "pipewiresink", "mode=provide",
+                                                   R"(stream-properties="props,media.class=Video/Source,)"
+                                                   R"(node.name=lumora-virtual-cam,)"
+                                                   R"(node.description=\"Virtual Camera\"")"},
+                          (folder / "publisher.log").string(), "pipewirepool:2");
+        for (int i = 0; i < 100 && CameraIndex() < 0; ++i) Wait(0.05);
+        ASSERT_GE(CameraIndex(), 0) << "the virtual camera was not published";
+    }
+    int CameraIndex() {
+        ListedNames devices;
+        session.ListVideoDevices(&devices);
+        return devices.IndexOf(kVirtualCamera);
+    }
+    std::size_t Starved() const { return publisher->Count("queue empty"); }
+    // Stopped until the camera's sink waits for a buffer: a pipewiresink
+    // left idle has lost all it had by then.
+    void StopAWhile(std::size_t starved, const std::string& what) {
+        session.Stop();
+        EXPECT_TRUE(publisher->Wrote("queue empty", starved + 1, 5)) << what << ": the sink never waited";
+    }
+    bool ProgramGetsPictures(const std::string& name) {
+        return Program(BareClient(30), (folder / (name + ".log")).string()).Exit(10) == 0;
+    }
+
+    std::optional<Program> publisher;
+};
+
+// Three previews in a row, each stopped a while, started again, stopped a
+// while and taken down, leave the camera sending to the next program (it
+// used to send nothing to anyone after the first stop); and a preview
+// joins another program's.
+TEST_F(PipeWireVirtualCamera, StaysWorkingForOtherProgramsAfterPreviews) {
+    for (int start = 1; start <= 3; ++start) {
+        const std::string what = "start " + std::to_string(start);
+        std::size_t starved = Starved();
+        const int before = owner.Frames();
+        ASSERT_EQ(session.BuildGraph(CameraIndex(), -1, -1, &owner), S_OK)
+            << what << ": " << (messages.empty() ? "" : messages.front());
+        EXPECT_TRUE(WaitForFrames(before + 10)) << what;
+        StopAWhile(starved, what);
+        starved = Starved();
+        const int stopped = owner.Frames();
+        EXPECT_EQ(session.Run(), S_OK) << what << ": " << (messages.empty() ? "" : messages.back());
+        EXPECT_TRUE(WaitForFrames(stopped + 10)) << what << ", started again";
+        StopAWhile(starved, what + ", started again");
+        session.TearDown();
+    }
+    EXPECT_TRUE(ProgramGetsPictures("after")) << "another program gets no pictures";
+
+    Program other(BareClient(0), (folder / "other.log").string());
+    ASSERT_TRUE(other.Wrote("chain", 1, 10)) << "the other program gets no pictures";
+    const int before = owner.Frames();
+    ASSERT_EQ(session.BuildGraph(CameraIndex(), -1, -1, &owner), S_OK) << (messages.empty() ? "" : messages.front());
+    EXPECT_TRUE(WaitForFrames(before + 10)) << "beside another program";
+    EXPECT_TRUE(messages.empty()) << messages.front();
 }
 
 }  // namespace
