@@ -45,7 +45,7 @@ void PrepareGstEnvironment() {
     // holds the element and a duplicate of the device node's descriptor, so
     // every pipeline that had streamed kept the node open (an unplugged
     // webcam then came back under another node).
-    if (!g_getenv("GST_V4L2_FORCE_DRAIN")) g_setenv("GST_V4L2_FORCE_DRAIN", "1", FALSE);
+    g_setenv("GST_V4L2_FORCE_DRAIN", "1", FALSE);  // a value the user set stays
 }
 
 namespace lumora::gst {

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 
-#include "capture/VideoModes.h"
 #include "capture/ui/CaptureChoiceProfile.h"
 #include "capture/ui/QtComboBox.h"
 #include "frame/SoundLevelMeter.h"
@@ -18,7 +17,6 @@
 namespace {
 
 const QString kNoCompression = QStringLiteral("不压缩");
-const QString kAutomaticMode = QStringLiteral("自动");
 const QString kNoSound = QStringLiteral("无声音");
 
 // A combo box of the template: (x, y, width) in dialog units; `dropped` is the
@@ -182,104 +180,6 @@ void CDeviceDialog::FillVideoDevices()
     if (!previous.empty() && kept != cameraPaths.end())
         selected = static_cast<int>(kept - cameraPaths.begin());
     videoDeviceList->setCurrentIndex(selected);
-}
-
-void CDeviceDialog::FillVideoModes()
-{
-    const QSignalBlocker quiet(videoModeList);
-    const std::string camera = SelectedCameraPath();
-    offeredModes.clear();
-    if (videoDeviceList->currentIndex() >= 0)
-        session.ListVideoModes(videoDeviceList->currentIndex(), offeredModes);
-    modeChoices = VideoModeChoices(offeredModes);
-    offeredSizes = modeChoices.Sizes();
-    videoModeList->clear();
-    videoModeList->addItem(kAutomaticMode);
-    for (const VideoModeChoices::Size size : offeredSizes)
-        videoModeList->addItem(QString::fromStdString(DescribeVideoSize(size)));
-    // A remembered mode the camera no longer offers falls back to 自动.
-    std::optional<VideoMode> wanted = CaptureChoiceProfile::VideoModeFor(camera);
-    if (wanted && std::find(offeredModes.begin(), offeredModes.end(), *wanted) == offeredModes.end()) wanted.reset();
-    int selected = 0;
-    if (wanted) {
-        const auto found = std::find(offeredSizes.begin(), offeredSizes.end(), VideoModeChoices::SizeOf(*wanted));
-        selected = 1 + static_cast<int>(found - offeredSizes.begin());
-    }
-    videoModeList->setCurrentIndex(selected);
-    modesCameraPath = camera;
-    FillVideoRates(wanted);
-}
-
-// Under 自动 the two lists show what 自动 takes, greyed.
-void CDeviceDialog::FillVideoRates(std::optional<VideoMode> wanted)
-{
-    const QSignalBlocker quiet(videoRateList);
-    const int sizeIndex = videoModeList->currentIndex();
-    const bool automatic = sizeIndex <= 0 || sizeIndex > static_cast<int>(offeredSizes.size());
-    if (automatic) wanted = ChooseDefaultMode(offeredModes);
-    videoRateList->clear();
-    offeredRates.clear();
-    if (!automatic)
-        offeredRates = modeChoices.Rates(offeredSizes[static_cast<std::size_t>(sizeIndex - 1)]);
-    else if (wanted)
-        offeredRates = {VideoModeChoices::RateOf(*wanted)};
-    for (const VideoModeChoices::Rate rate : offeredRates)
-        videoRateList->addItem(QString::fromStdString(DescribeFrameRate(rate)));
-    int selected = offeredRates.empty() ? -1 : 0;  // the highest rate
-    if (wanted) {
-        const auto found = std::find(offeredRates.begin(), offeredRates.end(), VideoModeChoices::RateOf(*wanted));
-        if (found != offeredRates.end()) selected = static_cast<int>(found - offeredRates.begin());
-    }
-    videoRateList->setCurrentIndex(selected);
-    videoRateList->setEnabled(!automatic);
-    FillVideoFormats(wanted);
-}
-
-void CDeviceDialog::FillVideoFormats(std::optional<VideoMode> wanted)
-{
-    const QSignalBlocker quiet(videoFormatList);
-    const int sizeIndex = videoModeList->currentIndex();
-    const bool automatic = sizeIndex <= 0 || sizeIndex > static_cast<int>(offeredSizes.size());
-    if (automatic) wanted = ChooseDefaultMode(offeredModes);
-    videoFormatList->clear();
-    const int rateIndex = videoRateList->currentIndex();
-    if (automatic) {
-        if (wanted) videoFormatList->addItem(QString::fromStdString(wanted->format));
-    } else if (rateIndex >= 0 && rateIndex < static_cast<int>(offeredRates.size())) {
-        const VideoModeChoices::Size size = offeredSizes[static_cast<std::size_t>(sizeIndex - 1)];
-        const VideoModeChoices::Rate rate = offeredRates[static_cast<std::size_t>(rateIndex)];
-        for (const std::string& format : modeChoices.Formats(size, rate, wanted ? wanted->format : std::string()))
-            videoFormatList->addItem(QString::fromStdString(format));
-    }
-    int selected = videoFormatList->count() > 0 ? 0 : -1;  // the cheapest to show
-    if (wanted) {
-        const int found = videoFormatList->findText(QString::fromStdString(wanted->format));
-        if (found >= 0) selected = found;
-    }
-    videoFormatList->setCurrentIndex(selected);
-    videoFormatList->setEnabled(!automatic);
-}
-
-std::optional<VideoMode> CDeviceDialog::ShownVideoMode() const
-{
-    const int rateIndex = videoRateList->currentIndex();
-    if (rateIndex < 0 || rateIndex >= static_cast<int>(offeredRates.size())) return std::nullopt;
-    VideoMode shown;
-    shown.rateNumerator = offeredRates[static_cast<std::size_t>(rateIndex)].numerator;
-    shown.rateDenominator = offeredRates[static_cast<std::size_t>(rateIndex)].denominator;
-    shown.format = videoFormatList->currentText().toStdString();
-    return shown;
-}
-
-std::optional<VideoMode> CDeviceDialog::ChosenVideoMode() const
-{
-    const int sizeIndex = videoModeList->currentIndex();
-    const int rateIndex = videoRateList->currentIndex();
-    if (sizeIndex <= 0 || sizeIndex > static_cast<int>(offeredSizes.size())) return std::nullopt;
-    if (rateIndex < 0 || rateIndex >= static_cast<int>(offeredRates.size())) return std::nullopt;
-    return modeChoices.Find(offeredSizes[static_cast<std::size_t>(sizeIndex - 1)],
-                            offeredRates[static_cast<std::size_t>(rateIndex)],
-                            videoFormatList->currentText().toStdString());
 }
 
 void CDeviceDialog::FillAudioInputs()

@@ -65,6 +65,9 @@ private:
     // The rate and format the lists show, as the wish a refill keeps to
     // (the size list may have moved on already).
     std::optional<VideoMode> ShownVideoMode() const;
+    // The size and rate the lists name (no size: 自动).
+    std::optional<VideoModeChoices::Size> ChosenVideoSize() const;
+    std::optional<VideoModeChoices::Rate> ChosenVideoRate() const;
     // The mode the three lists name; nullopt for 自动.
     std::optional<VideoMode> ChosenVideoMode() const;
     void FillAudioInputs();
