@@ -4,8 +4,6 @@
 // preview, recording and photos, unplug and plug, another program holding
 // it, and the driver's own faults. Skipped elsewhere.
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,23 +12,14 @@
 #include <filesystem>
 
 #include "capture/CameraControls.h"
-#include "tests/engine/GstSessionFixture.h"
+#include "tests/engine/KernelCameraHelpers.h"
 
 namespace gst_session {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string VividNode() {
-    const char* node = std::getenv("LUMORA_VIVID_DEVICE");
-    return node ? node : "";
-}
-
-// Runs a shell command of the bench; true when it exited 0.
-bool Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+std::string VividNode() { return BenchText("LUMORA_VIVID_DEVICE"); }
 
 // The descriptors of this process open on a video node.
 int OpenVideoNodes() {
@@ -41,16 +30,6 @@ int OpenVideoNodes() {
         if (!error && target.string().rfind("/dev/video", 0) == 0) ++count;
     }
     return count;
-}
-
-bool WaitUntil(const std::function<bool()>& done, double seconds) {
-    const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::duration<double>(seconds));
-    while (!done()) {
-        if (Clock::now() > end) return false;
-        Wait(0.02);
-    }
-    return true;
 }
 
 class VividCamera : public GstSession {
@@ -99,14 +78,11 @@ protected:
         const int from = owner.Frames();
         return WaitUntil([&] { return owner.Frames() >= from + count; }, seconds);
     }
-    // Unbinding the platform device takes its node away as a USB unplug does.
-    void Unplug() {
-        ASSERT_TRUE(Shell("echo vivid.0 > /sys/bus/platform/drivers/vivid/unbind"));
-        ASSERT_TRUE(WaitUntil([] { return !fs::exists(VividNode()); }, 10));
-    }
+    // The bench's `vivid` unbinds the driver, which takes the node away as a
+    // USB unplug does, and binds it again; each waits for the node.
+    void Unplug() { ASSERT_TRUE(Shell("vivid unplug")); }
     void Plug() {
-        ASSERT_TRUE(Shell("echo vivid.0 > /sys/bus/platform/drivers/vivid/bind"));
-        ASSERT_TRUE(WaitUntil([] { return fs::exists(VividNode()); }, 10));
+        ASSERT_TRUE(Shell("vivid plug"));
         ASSERT_TRUE(WaitUntil([this] { return CameraIndex() >= 0; }, 10)) << "the monitor lists it again";
     }
     // A failure reported by the graph, handled as the UI thread handles it.
@@ -282,32 +258,31 @@ TEST_F(VividCamera, BrightnessReachesThePicturesAndIsSetAgainAfterAReplug) {
 // index, and Start works again.
 TEST_F(VividCamera, DriverFaultsWhileRecordingKeepTheTakeAndLetItStartAgain) {
     struct Fault {
-        const char* control;
-        bool ends;  // the stream cannot go on
+        std::string name;  // as `vivid fault` takes it
+        bool ends;         // the stream cannot go on
     };
-    for (const Fault fault : {Fault{"inject_fatal_streaming_error=1", true}, Fault{"disconnect=1", true},
-                              Fault{"inject_vidioc_qbuf_error=1", false},
-                              Fault{"percentage_of_dropped_buffers=20", false}}) {
-        SCOPED_TRACE(fault.control);
+    for (const Fault& fault : {Fault{"fatal", true}, Fault{"disconnect", true}, Fault{"qbuf", false},
+                               Fault{"drop=20", false}}) {
+        SCOPED_TRACE(fault.name);
         messages.clear();
         fs::remove(folder / "capture.avi");
         ASSERT_EQ(BuildCamera(), S_OK) << (messages.empty() ? "" : messages.front());
         ASSERT_TRUE(session.StartRecording());
         ASSERT_TRUE(Frames(25));
-        ASSERT_TRUE(Shell("v4l2-ctl -d " + VividNode() + " -c " + fault.control));
+        ASSERT_TRUE(Shell("vivid fault " + fault.name));
         if (fault.ends) {
             ASSERT_TRUE(Reported());
             ASSERT_FALSE(messages.empty());
         } else {
             EXPECT_TRUE(Frames(25)) << "pictures go on with some dropped";
             session.Stop();
-            Shell("v4l2-ctl -d " + VividNode() + " -c percentage_of_dropped_buffers=0");
+            Shell("vivid fault drop=0");
         }
         const AviInfo avi = ReadAvi((folder / "capture.avi").string());
         EXPECT_TRUE(avi.hasIndex);
         EXPECT_GT(avi.totalFrames, 10u);
         session.TearDown();
-        if (std::string(fault.control).rfind("disconnect", 0) == 0) {
+        if (fault.name == "disconnect") {
             // Its node is gone for good until the device is bound again.
             Unplug();
             Plug();
@@ -321,7 +296,7 @@ TEST_F(VividCamera, DriverFaultsWhileRecordingKeepTheTakeAndLetItStartAgain) {
 
 // A STREAMON that fails is named at Start, and the next Start works.
 TEST_F(VividCamera, StreamonFailureIsNamedAndTheNextStartWorks) {
-    ASSERT_TRUE(Shell("v4l2-ctl -d " + VividNode() + " -c inject_vidioc_streamon_error=1"));
+    ASSERT_TRUE(Shell("vivid fault streamon"));
     messages.clear();
     EXPECT_LT(BuildCamera(), 0);
     EXPECT_FALSE(messages.empty());

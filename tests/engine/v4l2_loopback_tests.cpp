@@ -12,17 +12,14 @@
 #include <cstdlib>
 
 #include "capture/gst/GstTesting.h"
-#include "tests/engine/GstSessionFixture.h"
+#include "tests/engine/KernelCameraHelpers.h"
 
 namespace gst_session {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string LoopbackNode() {
-    const char* node = std::getenv("LUMORA_LOOPBACK_DEVICE");
-    return node ? node : "";
-}
+std::string LoopbackNode() { return BenchText("LUMORA_LOOPBACK_DEVICE"); }
 
 class LoopbackCamera : public GstSession {
 protected:
@@ -51,7 +48,7 @@ protected:
             _exit(127);
         }
         const std::string check = "v4l2-ctl -d " + LoopbackNode() + " --list-formats-ext 2>/dev/null | grep -q " + size;
-        for (int i = 0; i < 300 && std::system(check.c_str()) != 0; ++i) Wait(0.1);
+        WaitUntil([&] { return Shell(check); }, 30);
     }
     void StopProducer() {
         if (producer <= 0) return;
@@ -81,11 +78,7 @@ protected:
     }
     bool Frames(int count, double seconds = 20) {
         const int from = owner.Frames();
-        const Clock::time_point end = Clock::now() + std::chrono::seconds(static_cast<int>(seconds));
-        while (owner.Frames() < from + count)
-            if (Clock::now() > end) return false;
-            else Wait(0.02);
-        return true;
+        return WaitUntil([&] { return owner.Frames() >= from + count; }, seconds);
     }
     // Preview, a recording of about 6 s (pictures = time held x rate), Stop
     // and Start again; the recording's file.
