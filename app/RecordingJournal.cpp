@@ -7,7 +7,7 @@
 #include <QStringList>
 
 #include "app/Profile.h"
-#include "capture/AviRepair.h"
+#include "avi/AviRepair.h"
 
 namespace {
 

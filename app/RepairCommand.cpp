@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/AviRepair.h"
+#include "avi/AviRepair.h"
 
 namespace {
 

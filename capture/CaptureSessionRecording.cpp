@@ -2,11 +2,11 @@
 // ending it (and repairing a file whose end failed), and what the shell
 // reads of it.
 
-#include "capture/AviRepair.h"
+#include "avi/AviRepair.h"
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
 #include "capture/DiskSpace.h"
-#include "capture/RecordingFile.h"
+#include "avi/RecordingFile.h"
 #include "capture/VideoModes.h"
 #include "settings/SettingsFile.h"
 

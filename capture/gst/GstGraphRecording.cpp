@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "capture/RecordingFile.h"
+#include "avi/RecordingFile.h"
 #include "capture/gst/GstGraph.h"
 
 namespace lumora::gst {

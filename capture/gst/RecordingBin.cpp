@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "base/SystemErrorText.h"
-#include "capture/RecordingFile.h"
+#include "avi/RecordingFile.h"
 #include "capture/gst/LevelMeter.h"
 #include "capture/gst/SoundInputMove.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/AviRepair.h"
+#include "avi/AviRepair.h"
 #include "tests/AviReader.h"
 #include "tests/engine/FileTestHelpers.h"
 

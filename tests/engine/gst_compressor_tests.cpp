@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "capture/AviRepair.h"
+#include "avi/AviRepair.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 

@@ -6,7 +6,7 @@
 
 #include "base/SystemErrorText.h"
 #include "capture/CaptureSession.h"
-#include "capture/RecordingFile.h"
+#include "avi/RecordingFile.h"
 #include "capture/RecordingFlusher.h"
 #include "settings/SettingsFile.h"
 #include "tests/engine/FakePlatform.h"

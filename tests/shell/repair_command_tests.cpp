@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/RepairCommand.h"
-#include "capture/AviRepair.h"
+#include "avi/AviRepair.h"
 
 TEST(RepairCommand, LengthsAreWordedToTheSecond) {
     EXPECT_EQ(RecordingLengthText(0), "0 秒");

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/AviChunks.h"
+#include "avi/AviChunks.h"
 
 namespace avi {
 

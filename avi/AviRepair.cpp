@@ -1,4 +1,4 @@
-#include "capture/AviRepair.h"
+#include "avi/AviRepair.h"
 
 #include <sys/stat.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "base/FileWriting.h"
-#include "capture/AviChunks.h"
-#include "capture/AviRebuild.h"
+#include "avi/AviChunks.h"
+#include "avi/AviRebuild.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "capture/AviChunks.h"
+#include "avi/AviChunks.h"
 
 #include <unistd.h>
 
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/AviKeyPictures.h"
-#include "capture/RecordingFile.h"
+#include "avi/AviKeyPictures.h"
+#include "avi/RecordingFile.h"
 
 namespace avi {
 

@@ -1,4 +1,4 @@
-#include "capture/AviKeyPictures.h"
+#include "avi/AviKeyPictures.h"
 
 #include <cctype>
 #include <string>

@@ -1,4 +1,4 @@
-#include "capture/RecordingFile.h"
+#include "avi/RecordingFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "capture/AviRebuild.h"
+#include "avi/AviRebuild.h"
 
 #include <fcntl.h>
 #include <sys/types.h>
