@@ -199,7 +199,7 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     BindAudioInput();
     if (audioCaptureFilter) {
         hr = graphBuilder->AddFilter(audioCaptureFilter, "audio Capture");
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return Fail(WithReason("无法使用所选的声音输入！"), hr);
     }
 
     hr = captureBuilder->RenderStream(PinCategory::Preview, MediaType::Video, videoCaptureFilter,
@@ -282,8 +282,22 @@ HRESULT CCaptureSession::Run() {
 HRESULT CCaptureSession::Pause() {
     BusyScope busy(*this);
     if (!mediaControl) return S_OK;
-    graphState = CaptureState::Graph::Paused;
-    return mediaControl->Pause();
+    const HRESULT hr = mediaControl->Pause();
+    if (SUCCEEDED(hr)) {
+        graphState = CaptureState::Graph::Paused;
+        return hr;
+    }
+    // A pipeline that could not pause (its camera hung) is given up: nothing
+    // runs now, and a take under way keeps what reached its file.
+    graphState = CaptureState::Graph::Stopped;
+    std::string message = WithReason("视频无法暂停。");
+    if (RecordingActive()) {
+        const std::string path = recordingPath;
+        std::string error;
+        message += EndRecording(error) ? "\n到此为止的录相已保存在“" + path + "”。"
+                                       : "\n“" + path + "”中的录相未能正常结束：" + error;
+    }
+    return Fail(message, hr);
 }
 
 HRESULT CCaptureSession::Stop() {

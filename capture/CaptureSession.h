@@ -212,6 +212,8 @@ private:
     // Finishes the recording under way; one that could not end properly is
     // repaired at once. false (with `error`) when the end failed.
     bool EndRecording(std::string& error);
+    // The take's journal note and path go (it is finished or never began).
+    void ForgetRecordingNote();
     void OnGraphError(uint64_t generation, const GraphError& error);
     void WatchGraphErrors();
 

@@ -26,6 +26,11 @@ void CCaptureSession::DiscardRecording() {
     EndRecording(ignored);
 }
 
+void CCaptureSession::ForgetRecordingNote() {
+    if (recordingJournal && !recordingPath.empty()) recordingJournal(recordingPath, false);
+    recordingPath.clear();
+}
+
 bool CCaptureSession::EndRecording(std::string& error) {
     if (!captureBuilder || !captureBuilder->HasRecording()) return true;
     const bool finished = SUCCEEDED(captureBuilder->FinishRecording(error));
@@ -39,8 +44,10 @@ bool CCaptureSession::EndRecording(std::string& error) {
             error += "\n" + RepairedNote(recordingPath, repair);
     }
     // A file that could not be repaired now stays noted for the next start.
-    if (recordingJournal && !retryLater) recordingJournal(recordingPath, false);
-    recordingPath.clear();
+    if (retryLater)
+        recordingPath.clear();
+    else
+        ForgetRecordingNote();
     return finished;
 }
 
@@ -99,7 +106,10 @@ bool CCaptureSession::StartRecording() {
         hr = captureBuilder->ConfirmRecordingStarted(error);
     }
     if (FAILED(hr)) {
+        const bool branchMade = captureBuilder->HasRecording();
         DiscardRecording();
+        // Nothing reached the file without a branch: nothing to repair.
+        if (!branchMade) ForgetRecordingNote();
         mediaControl->Run();  // the preview the user had
         ShowMessage("录相无法开始" + (error.empty() ? std::string("。") : "：" + error));
         return false;

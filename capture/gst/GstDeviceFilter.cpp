@@ -138,6 +138,9 @@ public:
     DeviceFilter(GstDevice* dev, SourceKind k) : device(Ref(dev)), kind(k) {}
 
     IAMStreamConfig* QueryStreamConfig() override { return kind == SourceKind::Video ? this : nullptr; }
+    FilterRole Role() const override {
+        return kind == SourceKind::Video ? FilterRole::VideoSource : FilterRole::AudioSource;
+    }
 
     HRESULT GetModes(std::vector<VideoMode>& modes) override {
         const CapsPtr offered(gst_device_get_caps(device.get()));

@@ -89,6 +89,12 @@ public:
     }
     std::string Describe() const override { return factoryName; }
     std::string FactoryName() const override { return factoryName; }
+    FilterRole Role() const override {
+        // The factory's class ("Codec/Encoder/Audio") tells sound from pictures.
+        const ElementFactoryPtr factory(gst_element_factory_find(factoryName.c_str()));
+        const char* klass = factory ? gst_element_factory_get_metadata(factory.get(), GST_ELEMENT_METADATA_KLASS) : nullptr;
+        return klass && std::strstr(klass, "Audio") ? FilterRole::AudioEncoder : FilterRole::VideoEncoder;
+    }
 
 private:
     std::string factoryName;

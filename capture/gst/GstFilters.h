@@ -16,8 +16,13 @@ namespace lumora::gst {
 // gst_init once per process, from any thread.
 void EnsureInitialised();
 
+// What a filter is to a graph, known from the filter itself (never from
+// the name it is added under).
+enum class FilterRole { Other, VideoSource, AudioSource, VideoEncoder, AudioEncoder };
+
 class GstFilter : public IBaseFilter {
 public:
+    virtual FilterRole Role() const { return FilterRole::Other; }
     // The elements of this filter, added to `bin` and linked in a chain; the
     // chain's first and last element are returned (floating refs taken by bin).
     // false with `error` set when an element cannot be made.

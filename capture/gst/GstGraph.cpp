@@ -41,8 +41,11 @@ HRESULT GstGraph::AddFilter(const FilterPtr& filter, const std::string& name) {
     if (auto grabberFilter = std::dynamic_pointer_cast<GstGrabber>(filter)) grabberFilter->graph = this;
     // The video compressor is known before the preview is rendered: with the
     // JPEG one, a JPEG camera's frames go to the tee undecoded.
-    if (name == "Compressor") videoCompressor = std::dynamic_pointer_cast<GstFilter>(filter);
-    if (name == "audio Capture") soundInput = std::dynamic_pointer_cast<GstFilter>(filter);
+    (void)name;
+    auto gstFilter = std::dynamic_pointer_cast<GstFilter>(filter);
+    const FilterRole role = gstFilter ? gstFilter->Role() : FilterRole::Other;
+    if (role == FilterRole::VideoEncoder) videoCompressor = gstFilter;
+    if (role == FilterRole::AudioSource) soundInput = gstFilter;
     return S_OK;
 }
 

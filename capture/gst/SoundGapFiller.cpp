@@ -128,9 +128,23 @@ GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, 
     return GST_PAD_PROBE_OK;
 }
 
+// The sound is counted and handed on in one step, under `pushOrder`, as
+// the watcher's silence is: a buffer counted after the silence never
+// reaches the branch ahead of it.
 GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+    if (!GST_BUFFER_PTS_IS_VALID(buffer) || !target) return GST_PAD_PROBE_OK;
+    std::lock_guard order(pushOrder);
+    GstBuffer* placed = nullptr;
+    const GstPadProbeReturn verdict = Place(buffer, placed);
+    if (verdict != GST_PAD_PROBE_HANDLED) return verdict;
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = gst_pad_chain(target.get(), placed);
+    return GST_PAD_PROBE_HANDLED;
+}
+
+// With `pushOrder` held: OK to let `buffer` pass as it is, DROP, or HANDLED
+// with `placed` (which took `buffer`) to be handed on.
+GstPadProbeReturn SoundGapFiller::Place(GstBuffer* buffer, GstBuffer*& placed) {
     std::unique_lock lock(mutex);
     // The first picture is on its way as the recording joins; the sound
     // waits for its time (in the queue before it) rather than being lost.
@@ -142,10 +156,8 @@ GstPadProbeReturn SoundGapFiller::Pass(GstPadProbeInfo* info) {
     // Sound from before the recording's first picture is not kept.
     if (!GST_CLOCK_TIME_IS_VALID(soundEnd) && !GST_CLOCK_TIME_IS_VALID(firstPicture)) return GST_PAD_PROBE_DROP;
     const GstClockTime expected = GST_CLOCK_TIME_IS_VALID(soundEnd) ? soundEnd : firstPicture;
-    GstBuffer* placed = PlaceAt(buffer, start, expected);
-    if (!placed) return GST_PAD_PROBE_DROP;
-    GST_PAD_PROBE_INFO_DATA(info) = placed;
-    return GST_PAD_PROBE_OK;
+    placed = PlaceAt(buffer, start, expected);
+    return placed ? GST_PAD_PROBE_HANDLED : GST_PAD_PROBE_DROP;
 }
 
 // Takes `buffer`, captured from running time `start`, and returns it to
@@ -253,9 +265,10 @@ void SoundGapFiller::Watch() {
     }
 }
 
-// Filler's thread, without `mutex` held.
+// Filler's thread or the queue's, without `mutex` held.
 void SoundGapFiller::FillUpTo(GstClockTime runningTime) {
     if (!target) return;
+    std::lock_guard order(pushOrder);
     GstBuffer* silence = nullptr;
     {
         std::lock_guard lock(mutex);
@@ -264,7 +277,6 @@ void SoundGapFiller::FillUpTo(GstClockTime runningTime) {
         if (!silence) return;
         Count(silence, soundEnd);
     }
-    // The pad's stream lock keeps this apart from the queue's own pushes.
     gst_pad_chain(target.get(), silence);
 }
 

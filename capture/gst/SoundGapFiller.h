@@ -54,6 +54,7 @@ private:
     static GstPadProbeReturn OnSound(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     static GstPadProbeReturn OnPicture(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     GstPadProbeReturn Pass(GstPadProbeInfo* info);
+    GstPadProbeReturn Place(GstBuffer* buffer, GstBuffer*& placed);
     GstBuffer* PlaceAt(GstBuffer* buffer, GstClockTime start, GstClockTime expected);
     void Count(GstBuffer* buffer, GstClockTime at);
     void NoteFormat(GstCaps* caps);
@@ -73,6 +74,7 @@ private:
     const std::string lostNote;
     const std::function<void(const std::string&)> notify;
 
+    std::mutex pushOrder;  // held from a buffer's count until it is handed on
     std::mutex mutex;
     std::condition_variable wake;
     GstClockTime soundEnd = GST_CLOCK_TIME_NONE;  // running time where the sound so far ends

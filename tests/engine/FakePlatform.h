@@ -46,10 +46,14 @@ struct FakeScript {
     bool grabberCreateFails = false;
     bool setMediaTypeFails = false;
     bool addGrabberFails = false;
+    bool addAudioInputFails = false;
     bool renderFails = false;
     bool connectedTypeFails = false;
     bool runFails = false;
+    bool pauseFails = false;  // as a pipeline given up because its camera hung
     bool recordingFailsToStart = false;
+    bool outputFails = false;         // the recording file's multiplexer cannot be made
+    bool captureRenderFails = false;  // nor the recording's first branch
     bool recordingFailsToEnd = false;  // as a branch whose end never arrives
     ConnectedVideoFormat format{640, 480};
     std::shared_ptr<ICameraControls> cameraControls;  // what the built graph's camera offers
@@ -143,6 +147,7 @@ public:
     explicit FakeGraph(std::shared_ptr<FakeScript> s) : script(std::move(s)) {}
     HRESULT AddFilter(const FilterPtr& filter, const std::string& name) override {
         if (name == "Grabber" && script->addGrabberFails) return E_FAIL;
+        if (name == "audio Capture" && script->addAudioInputFails) return E_FAIL;
         if (!filter) return E_POINTER;
         script->addedFilters.push_back(name);
         return S_OK;
@@ -160,7 +165,7 @@ public:
     }
     HRESULT Pause() override {
         script->calls.push_back("Pause");
-        return S_OK;
+        return script->pauseFails ? E_FAIL : S_OK;
     }
     HRESULT Stop() override {
         script->calls.push_back("Stop");
@@ -200,11 +205,13 @@ public:
         if (auto named = std::dynamic_pointer_cast<FakeFilter>(intermediate)) call += " via " + named->name;
         script->calls.push_back(call);
         if (category == PinCategory::Preview && script->renderFails) return E_FAIL;
+        if (category == PinCategory::Capture && script->captureRenderFails) return E_FAIL;
         if (category == PinCategory::Capture) script->recording = true;
         return S_OK;
     }
     HRESULT SetOutputFileName(const std::string& path, FilterPtr& mux) override {
         script->calls.push_back("Output " + path);
+        if (script->outputFails) return E_FAIL;
         mux = std::make_shared<FakeFilter>("mux");
         return S_OK;
     }

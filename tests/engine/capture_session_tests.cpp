@@ -154,6 +154,7 @@ TEST_F(SessionWithFake, EveryBuildFailureShowsItsMessageAndReturnsANegativeStatu
         {&FakeScript::grabberCreateFails, "Fail to create SampleGrabber, maybe qedit.dll is not registered?"},
         {&FakeScript::setMediaTypeFails, "Fail to set media type!"},
         {&FakeScript::addGrabberFails, "Fail to put sample grabber in graph"},
+        {&FakeScript::addAudioInputFails, "无法使用所选的声音输入！"},
         {&FakeScript::renderFails, "Can't build the graph"},
         {&FakeScript::connectedTypeFails, "Failt to read the connected media type"},
         {&FakeScript::runFails, "Couldn't run the graph!"},
@@ -314,6 +315,18 @@ TEST_F(SessionWithFake, TheStateFollowsTheCommandsAndKeepsTheRecordingsOwnFile) 
     EXPECT_TRUE(state.recordingPath.empty());
     session.Run();
     EXPECT_TRUE(session.State().Previewing());
+
+    // A pause that fails leaves nothing running, says so, and finishes the take.
+    ASSERT_TRUE(session.StartRecording());
+    messages.clear();
+    script->pauseFails = true;
+    EXPECT_TRUE(FAILED(session.Pause()));
+    state = session.State();
+    EXPECT_EQ(state.graph, CaptureState::Graph::Stopped);
+    EXPECT_FALSE(state.recording);
+    EXPECT_EQ(script->finishedRecordings, 2);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(ReadPath(settings.videoFilePath)), std::string::npos);
 }
 
 }  // namespace
@@ -337,19 +350,23 @@ TEST_F(SessionWithFake, TheJournalNotesEachTakeFromBeforeItsFileToItsEnd) {
     ASSERT_EQ(journal.size(), 2u);
     EXPECT_EQ(journal[1].rfind("clear " + path, 0), 0u);
 
-    // A take that cannot start is not left noted.
-    journal.clear();
-    script->recordingFailsToStart = true;
-    ASSERT_EQ(session.Run(), S_OK);
-    EXPECT_FALSE(session.StartRecording());
-    ASSERT_EQ(journal.size(), 2u);
-    EXPECT_EQ(journal[1].rfind("clear " + path, 0), 0u);
+    // A take that cannot start is not left noted, whether its branch
+    // failed to run, to be made, or its file's multiplexer to be made.
+    for (bool* failure : {&script->recordingFailsToStart, &script->captureRenderFails, &script->outputFails}) {
+        journal.clear();
+        *failure = true;
+        ASSERT_EQ(session.Run(), S_OK);
+        EXPECT_FALSE(session.StartRecording());
+        ASSERT_EQ(journal.size(), 2u);
+        EXPECT_EQ(journal[1].rfind("clear " + path, 0), 0u);
+        EXPECT_TRUE(session.State().recordingPath.empty());
+        *failure = false;
+    }
 
     // Nor one whose end failed: the file was repaired (or found beyond
     // repair) on the spot, and the message says the end failed.
     journal.clear();
     messages.clear();
-    script->recordingFailsToStart = false;
     script->recordingFailsToEnd = true;
     ASSERT_TRUE(session.StartRecording());
     session.Stop();

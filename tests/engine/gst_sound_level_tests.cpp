@@ -173,3 +173,52 @@ TEST_F(SoundLevelTest, WithoutASoundInputNothingIsMeasured) {
     SoundLevel level;
     EXPECT_EQ(session.ReadSoundLevel(level), 0u);
 }
+
+namespace {
+
+// The first entry of `category` named `name` ("" : the first entry), bound.
+FilterPtr BoundEntry(ICreateDevEnum& devices, DeviceCategory category, const std::string& name) {
+    std::unique_ptr<IEnumMoniker> entries;
+    if (devices.CreateClassEnumerator(category, entries) != S_OK) return nullptr;
+    std::unique_ptr<IMoniker> entry;
+    while (entries->Next(entry) == S_OK) {
+        std::string listed;
+        FilterPtr filter;
+        if (SUCCEEDED(entry->ReadFriendlyName(listed)) && (name.empty() || listed == name) &&
+            SUCCEEDED(entry->BindToObject(filter)))
+            return filter;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// The graph knows its sound input by what the filter is, not by the name
+// it was added under: another name still gets the input metered.
+TEST_F(SoundLevelTest, TheSoundInputIsMeteredWhateverNameItIsAddedUnder) {
+    if (!OnlyTheTestTone()) GTEST_SKIP() << "this machine has sound inputs of its own";
+    std::unique_ptr<ICapturePlatform> platform = CreateGstCapturePlatform();
+    std::unique_ptr<ICreateDevEnum> devices;
+    ASSERT_EQ(platform->CreateDeviceEnumerator(devices), S_OK);
+    const FilterPtr camera = BoundEntry(*devices, DeviceCategory::VideoInputDevice, "Lumora Test Pattern");
+    const FilterPtr tone = BoundEntry(*devices, DeviceCategory::AudioInputDevice, "");
+    ASSERT_TRUE(camera && tone);
+    std::unique_ptr<IGraphBuilder> graph;
+    std::unique_ptr<ICaptureGraphBuilder2> builder;
+    std::shared_ptr<ISampleGrabber> grabber;
+    ASSERT_EQ(platform->CreateFilterGraph(graph), S_OK);
+    ASSERT_EQ(platform->CreateCaptureGraphBuilder(builder), S_OK);
+    ASSERT_EQ(platform->CreateSampleGrabber(grabber), S_OK);
+    builder->SetFiltergraph(graph.get());
+    auto levels = std::make_shared<SoundLevelSlot>();
+    graph->SetSoundLevelHandler([levels](const SoundLevel& level) { levels->Put(level); });
+    graph->AddFilter(camera, "Camera");
+    graph->AddFilter(grabber, "Frames");
+    graph->AddFilter(tone, "Microphone");
+    ASSERT_EQ(builder->RenderStream(PinCategory::Preview, MediaType::Video, camera, grabber, nullptr), S_OK);
+    graph->QueryVideoWindow()->PutOwner(&owner);
+    ASSERT_EQ(graph->QueryMediaControl()->Run(), S_OK);
+    EXPECT_EQ(NextReadings([&](SoundLevel& level) { return levels->Read(level); }, 3).size(), 3u);
+    graph->QueryMediaControl()->Stop();
+    graph->QueryVideoWindow()->PutOwner(nullptr);
+}
