@@ -124,6 +124,7 @@ double TakeOnePhoto(std::vector<uint8_t>& frame) {
     snapshotArmed.store(1);
     const auto start = Clock::now();
     grabberCallback.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size()));
+    while (snapshotArmed.load() != 0) std::this_thread::yield();  // written on the photo thread
     return Seconds(Clock::now() - start);
 }
 

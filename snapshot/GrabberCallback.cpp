@@ -3,9 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
@@ -61,6 +66,60 @@ std::string PhotoStem(const std::string& folder) {
     return folder + name;
 }
 
+// One photo at a time, written in the order taken.
+class PhotoWriter {
+public:
+    ~PhotoWriter() {
+        {
+            std::lock_guard lock(mutex);
+            quit = true;
+        }
+        wake.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+    void Submit(std::function<void()> job) {
+        std::lock_guard lock(mutex);
+        if (!thread.joinable()) thread = std::thread([this] { Work(); });
+        jobs.push_back(std::move(job));
+        wake.notify_all();
+    }
+    void WaitUntilIdle() {
+        std::unique_lock lock(mutex);
+        if (thread.get_id() == std::this_thread::get_id()) return;  // from a handler
+        idle.wait(lock, [this] { return jobs.empty() && !busy; });
+    }
+
+private:
+    void Work() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return quit || !jobs.empty(); });
+            if (jobs.empty()) return;  // quit, with nothing left to write
+            std::function<void()> job = std::move(jobs.front());
+            jobs.erase(jobs.begin());
+            busy = true;
+            lock.unlock();
+            job();
+            lock.lock();
+            busy = false;
+            idle.notify_all();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake, idle;
+    std::vector<std::function<void()>> jobs;
+    bool busy = false;
+    bool quit = false;
+    std::thread thread;
+};
+
+// Made at the first photo, so it goes before the settings it reads.
+PhotoWriter& Writer() {
+    static PhotoWriter writer;
+    return writer;
+}
+
 }  // namespace
 
 CGrabberCallback::CGrabberCallback() {
@@ -73,8 +132,15 @@ HRESULT CGrabberCallback::SampleCB(double, void*) { return S_OK; }
 HRESULT CGrabberCallback::BufferCB(double, uint8_t* buffer, int32_t length) {
     if (snapshotArmed.load() == 0) return S_OK;
     if (!buffer) return E_POINTER;  // the flag stays raised: the next frame is taken
-    WriteSnapshot(buffer, length);
-    snapshotArmed.store(0);
+    if (photoBeingWritten.exchange(true)) return S_OK;  // this photo's frame is taken already
+    auto frame = std::make_shared<std::vector<uint8_t>>(buffer, buffer + std::max<int32_t>(length, 0));
+    const int32_t width = frameWidth.load();
+    const int32_t height = frameHeight.load();
+    Writer().Submit([this, frame, width, height] {
+        WritePhoto(frame->data(), static_cast<int32_t>(frame->size()), width, height);
+        snapshotArmed.store(0);
+        photoBeingWritten.store(false);
+    });
     return S_OK;
 }
 
@@ -85,15 +151,20 @@ void CGrabberCallback::SetJpegConverter(std::function<bool()> converter) {
 
 void CGrabberCallback::SetPhotoHandlers(std::function<void(const std::string&)> onFailed,
                                         std::function<void(const std::string&)> onStored) {
+    Writer().WaitUntilIdle();
     std::lock_guard lock(HandlersMutex());
     photoFailed = std::move(onFailed);
     photoStored = std::move(onStored);
 }
 
 int CGrabberCallback::WriteSnapshot(const uint8_t* frame, int32_t length) {
-    if (!frame || length < 0) return 0;
-    const int32_t width = frameWidth.load();
-    const int32_t height = frameHeight.load();
+    WritePhoto(frame, length, frameWidth.load(), frameHeight.load());
+    return 0;
+}
+
+// The frame's size is read when it is taken: a build in between may change it.
+void CGrabberCallback::WritePhoto(const uint8_t* frame, int32_t length, int32_t width, int32_t height) {
+    if (!frame || length < 0) return;
 
     uint8_t fileHeader[14] = {'B', 'M'};
     PutU32(fileHeader + 2, static_cast<uint32_t>(length) + 54);
@@ -116,7 +187,7 @@ int CGrabberCallback::WriteSnapshot(const uint8_t* frame, int32_t length) {
     FileError error;
     if (!WriteFileAtomically(bitmapPath, blocks, 3, AtomicWriteOptions{}, &error)) {
         TellFailed("照片未保存：" + error.Text());
-        return 0;
+        return;
     }
 
     std::string folder;
@@ -159,8 +230,7 @@ int CGrabberCallback::WriteSnapshot(const uint8_t* frame, int32_t length) {
     std::string stored;
     if (!CopyToNewFile(source, stem, extension, &stored, &error)) {
         TellFailed("照片未保存：" + error.Text());
-        return 0;
+        return;
     }
     TellStored(stored);
-    return 0;
 }

@@ -21,8 +21,11 @@ public:
 
     HRESULT SampleCB(double sampleTime, void* sample) override;
     HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) override;
-    // Only an armed snapshot needs the frame: one atomic load for every other frame.
-    bool WantsBuffer() override { return snapshotArmed.load(std::memory_order_relaxed) != 0; }
+    // Only an armed snapshot needs the frame, and only until it was taken:
+    // one atomic load for every other frame.
+    bool WantsBuffer() override {
+        return snapshotArmed.load(std::memory_order_relaxed) != 0 && !photoBeingWritten.load();
+    }
 
     // Writes temp.bmp, converts it when JPEG is asked for, stores the photo.
     // Returns 0 in every case; failures go to the photo-failure handler.
@@ -40,8 +43,18 @@ public:
 
     // Told (on the streaming thread) when a photo could not be stored, with a
     // sentence for the status bar; and told the stored file's path on success.
+    // Also waits for a photo still being written, so that it is not lost
+    // and no handler is called after it was taken away.
     void SetPhotoHandlers(std::function<void(const std::string&)> onFailed,
                           std::function<void(const std::string&)> onStored);
+
+private:
+    void WritePhoto(const uint8_t* frame, int32_t length, int32_t width, int32_t height);
+
+    // The armed photo's frame is copied on the streaming thread and written
+    // on a thread of its own: a slow photo folder (a network share, a USB
+    // stick) never holds up the preview or a recording.
+    std::atomic<bool> photoBeingWritten{false};
 };
 
 // The one callback object of the process.

@@ -269,4 +269,34 @@ TEST_F(GstSession, AnArmedSnapshotWritesTheFrameAsABitmap) {
     EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
 }
 
+// A photo folder that takes its time (a network share, a USB stick; here a
+// JPEG conversion held until the test lets it go) holds up neither the
+// preview nor the recording: pictures go on while the photo is written.
+TEST_F(GstSession, APhotoWrittenSlowlyHoldsUpNeitherThePreviewNorTheRecording) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    ASSERT_TRUE(session.StartRecording());
+    std::atomic<bool> writing{false}, letGo{false};
+    grabberCallback.SetJpegConverter([&] {
+        writing = true;
+        for (int i = 0; i < 1000 && !letGo; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return false;  // stored as a bitmap
+    });
+    settings.photoFormat = 1;
+    session.ArmSnapshot(1);
+    for (int i = 0; i < 200 && !writing; ++i) Wait(0.02);
+    ASSERT_TRUE(writing.load());
+    const int drawn = owner.Frames();
+    const unsigned long long recorded = lumora::gst::FramesOfferedToRecording();
+    const bool previewWentOn = WaitForFrames(drawn + 15);
+    const unsigned long long recordedMeanwhile = lumora::gst::FramesOfferedToRecording() - recorded;
+    letGo = true;
+    for (int i = 0; i < 200 && snapshotArmed.load() != 0; ++i) Wait(0.02);
+    grabberCallback.SetJpegConverter(nullptr);
+    EXPECT_TRUE(previewWentOn) << "the preview waited for the photo";
+    EXPECT_GE(recordedMeanwhile, 10u) << "the recording waited for the photo";
+    EXPECT_EQ(snapshotArmed.load(), 0);
+    session.Stop();
+}
+
 }  // namespace

@@ -59,9 +59,13 @@ protected:
         return found;
     }
 
+    // The photo is written on a thread of its own: the flag drops once it was.
     HRESULT Take(std::vector<uint8_t>& frame) {
         snapshotArmed = 1;
-        return grabberCallback.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size()));
+        const HRESULT hr = grabberCallback.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size()));
+        for (int i = 0; i < 2000 && snapshotArmed.load() != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return hr;
     }
 
     // A w x h frame, bottom-up rows of 4-byte multiples: the top half red, the bottom half blue.
