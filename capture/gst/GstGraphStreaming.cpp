@@ -129,6 +129,16 @@ void GstGraph::BusMessage(GstMessage* message) {
                                                 static_cast<guintptr>(window));
         return;
     }
+    // A source whose latency changed (a camera's longer exposure, a sound
+    // server's new buffer size): the pipeline works its latency out again,
+    // off the streaming thread, so that its sinks wait as long as they must.
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_LATENCY) {
+        if (built)
+            gst_element_call_async(
+                built->pipeline.get(), [](GstElement* pipeline, gpointer) { gst_bin_recalculate_latency(GST_BIN(pipeline)); },
+                nullptr, nullptr);
+        return;
+    }
     // The recording's sound chain measures its input while it records.
     if (SoundLevel level; ReadLevelMessage(message, level)) {
         bus.Level(level);

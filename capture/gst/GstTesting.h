@@ -48,6 +48,12 @@ struct TestCameraUse {
 };
 TestCameraUse TestCameraUseCounts();
 
+// "Lumora Test Pattern" takes `seconds` longer per frame than one frame
+// from its next frame on, and tells its pipeline so (a latency message).
+void SetTestCameraLatency(double seconds);
+// The latency events its pipelines sent it, since the process began.
+unsigned TestCameraLatencyEvents();
+
 // The frames "Lumora Test Pattern" sends in the mode it ran in last (it
 // cycles through them), as bytes: JPEG files in its MJPEG modes.
 std::vector<std::vector<uint8_t>> TestCameraFrames();

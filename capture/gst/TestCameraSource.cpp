@@ -28,6 +28,10 @@ std::atomic<unsigned> unplugCount{0};
 std::atomic<unsigned> openCount{0};
 std::atomic<unsigned> startCount{0};
 std::atomic<bool> startStalled{false};
+// Latency a camera adds to its one frame (as one whose exposure grows in
+// the dark), and the latency events cameras were sent by their pipelines.
+std::atomic<GstClockTime> addedLatency{0};
+std::atomic<unsigned> latencyEvents{0};
 
 struct CameraState {
     std::shared_ptr<const FrameSet> frames;
@@ -36,6 +40,7 @@ struct CameraState {
     bool firstFrame = true;
     unsigned unplugsAtStart = 0;
     unsigned unplugsAtOpen = 0;  // a camera opened before an unplug never streams again
+    GstClockTime latencyTold = 0;  // the added latency its pipeline was told of
 
     // The settings as asked (any thread) and as the frames show them
     // (streaming thread). New frames are rendered beside the stream, which
@@ -151,10 +156,16 @@ gboolean Query(GstBaseSrc* source, GstQuery* query) {
     const CameraState& state = StateOf(source);
     // One frame of latency, as a camera that hands on each frame when complete.
     if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && GST_CLOCK_TIME_IS_VALID(state.frameDuration)) {
-        gst_query_set_latency(query, TRUE, state.frameDuration, state.frameDuration);
+        const GstClockTime latency = state.frameDuration + addedLatency.load();
+        gst_query_set_latency(query, TRUE, latency, latency);
         return TRUE;
     }
     return GST_BASE_SRC_CLASS(lumora_test_camera_src_parent_class)->query(source, query);
+}
+
+gboolean Event(GstBaseSrc* source, GstEvent* event) {
+    if (GST_EVENT_TYPE(event) == GST_EVENT_LATENCY) latencyEvents.fetch_add(1);
+    return GST_BASE_SRC_CLASS(lumora_test_camera_src_parent_class)->event(source, event);
 }
 
 gboolean Unlock(GstBaseSrc* source) {
@@ -219,6 +230,10 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
     if (!state.frames || state.frames->frames.empty()) return GST_FLOW_NOT_NEGOTIATED;
     if (!WaitForFrameTime(GST_ELEMENT(source), state)) return GST_FLOW_FLUSHING;
     state.FollowBalance();
+    if (const GstClockTime added = addedLatency.load(); added != state.latencyTold) {
+        state.latencyTold = added;  // the pipeline is to ask again
+        gst_element_post_message(GST_ELEMENT(source), gst_message_new_latency(GST_OBJECT(source)));
+    }
 
     const std::vector<GstBuffer*>& frames = state.frames->frames;
     const GstClockTime time = state.index * state.frameDuration;
@@ -300,6 +315,7 @@ static void lumora_test_camera_src_class_init(LumoraTestCameraSrcClass* klass) {
     base->fixate = Fixate;
     base->set_caps = SetCaps;
     base->query = Query;
+    base->event = Event;
     base->unlock = Unlock;
     base->unlock_stop = UnlockStop;
     GST_PUSH_SRC_CLASS(klass)->create = Create;
@@ -322,6 +338,12 @@ void FailRunningTestCameras() { ++unplugCount; }
 void SetTestCameraStartStalled(bool stalled) { startStalled.store(stalled); }
 
 TestCameraUse TestCameraUseCounts() { return {openCount.load(), startCount.load()}; }
+
+void SetTestCameraLatency(double seconds) {
+    addedLatency.store(static_cast<GstClockTime>(seconds * GST_SECOND));
+}
+
+unsigned TestCameraLatencyEvents() { return latencyEvents.load(); }
 
 
 }  // namespace lumora::gst

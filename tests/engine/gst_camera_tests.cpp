@@ -167,6 +167,23 @@ TEST_F(SimulatedCamera, UnpluggedWhileRecordingLeavesAReadableFileAndAnotherStar
     session.SetDeviceChangeHandler(nullptr);
 }
 
+// A camera whose latency grows during a take (a longer exposure in the
+// dark) says so, and the pipeline works its latency out again: its sinks
+// then wait as long as the pictures now take.
+TEST_F(SimulatedCamera, ACameraWhoseLatencyGrowsDuringATakeIsFollowed) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(session.StartRecording());
+    ASSERT_TRUE(WaitForFrames(owner.Frames() + 5));
+    const unsigned before = lumora::gst::TestCameraLatencyEvents();
+    lumora::gst::SetTestCameraLatency(0.1);
+    for (int i = 0; i < 150 && lumora::gst::TestCameraLatencyEvents() == before; ++i) Wait(0.02);
+    lumora::gst::SetTestCameraLatency(0.0);
+    EXPECT_GT(lumora::gst::TestCameraLatencyEvents(), before) << "the new latency was not followed";
+    EXPECT_TRUE(WaitForFrames(owner.Frames() + 5));
+    session.Stop();
+    EXPECT_TRUE(Recorded().hasIndex);
+}
+
 TEST_F(SimulatedCamera, ACameraThatDoesNotStartIsReportedAndTheWaitGoesOnPumping) {
     int calls = 0;
     session.SetWaitHook([&] { ++calls; });
