@@ -14,6 +14,12 @@ const QString kModeGroup = QStringLiteral("Video Modes");
 const QString kSoundKey = QStringLiteral("Sound Input/Device");
 const QString kAutoMode = QStringLiteral("auto");
 
+QString CompressorKey(DeviceCategory category)
+{
+    return category == DeviceCategory::AudioCompressor ? QStringLiteral("Compressors/Audio")
+                                                       : QStringLiteral("Compressors/Video");
+}
+
 }  // namespace
 
 QString KeyOf(const std::string& devicePath)
@@ -52,6 +58,18 @@ void RememberMicrophone(const QString& microphone)
 {
     const auto profile = OpenProfile(QString());
     profile->setValue(kSoundKey, microphone.isEmpty() ? kDefaultMicrophone : microphone);
+    profile->sync();
+}
+
+QString Compressor(DeviceCategory category)
+{
+    return OpenProfile(QString())->value(CompressorKey(category)).toString();
+}
+
+void RememberCompressor(DeviceCategory category, const QString& name)
+{
+    const auto profile = OpenProfile(QString());
+    profile->setValue(CompressorKey(category), name);
     profile->sync();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What the device dialog remembers between runs, in the program's own
-// profile (not in setting.ini): the picture mode last chosen for each camera
-// and the sound input.
+// profile (not in setting.ini): the picture mode last chosen for each camera,
+// the sound input and the compressors.
 
 #include <QString>
 #include <optional>
@@ -24,6 +24,11 @@ void RememberVideoMode(const std::string& cameraPath, const std::optional<VideoM
 // kDefaultMicrophone when nothing is remembered.
 QString Microphone();
 void RememberMicrophone(const QString& microphone);
+
+// The video and audio compressor last chosen, by the name the dialog lists;
+// "" for "不压缩" (also when nothing is remembered).
+QString Compressor(DeviceCategory category);
+void RememberCompressor(DeviceCategory category, const QString& name);
 
 // A device identity as a profile key: QSettings reads '/' and '\' in a key
 // as group separators, so they and anything unusual are percent-encoded.

@@ -141,8 +141,11 @@ void CDeviceDialog::OnInitDialog()
     session.ListVideoCompressors(&videoCompressors);
     CQtComboBox audioCompressors(audioCompressorList);
     session.ListAudioCompressors(&audioCompressors);
-    videoCompressorList->setCurrentIndex(0);
-    audioCompressorList->setCurrentIndex(0);
+    // The compressors chosen last time; one no longer installed: "不压缩".
+    videoCompressorList->setCurrentIndex(
+        qMax(0, videoCompressorList->findText(CaptureChoiceProfile::Compressor(DeviceCategory::VideoCompressor))));
+    audioCompressorList->setCurrentIndex(
+        qMax(0, audioCompressorList->findText(CaptureChoiceProfile::Compressor(DeviceCategory::AudioCompressor))));
 
     FillVideoModes();
     microphoneChoice = CaptureChoiceProfile::Microphone();
@@ -274,6 +277,10 @@ void CDeviceDialog::accept()
     // Entry 0 is "不压缩", so list position k names the catalogue's entry k - 1.
     videoCompressorIndex = qMax(-1, videoCompressorList->currentIndex() - 1);
     audioCompressorIndex = qMax(-1, audioCompressorList->currentIndex() - 1);
+    CaptureChoiceProfile::RememberCompressor(
+        DeviceCategory::VideoCompressor, videoCompressorIndex < 0 ? QString() : videoCompressorList->currentText());
+    CaptureChoiceProfile::RememberCompressor(
+        DeviceCategory::AudioCompressor, audioCompressorIndex < 0 ? QString() : audioCompressorList->currentText());
 
     // The camera also by its identity and name: the list may change before
     // the build, which must not take another camera then.

@@ -46,6 +46,8 @@ protected:
         };
         script->entries[DeviceCategory::AudioInputDevice] = {FakeEntry("Built-in", true, "alsa_input.pci"),
                                                              FakeEntry("USB Mic", true, kUsbMic)};
+        script->entries[DeviceCategory::VideoCompressor] = {FakeEntry("MJPEG"), FakeEntry("H.264")};
+        script->entries[DeviceCategory::AudioCompressor] = {FakeEntry("MP3")};
     }
 
     std::shared_ptr<FakeScript> script = std::make_shared<FakeScript>();
@@ -104,7 +106,10 @@ TEST_F(DeviceChoiceTest, OkRemembersTheChoiceForTheNextDialogAndWhatIsGoneFallsB
         dialog.VideoDeviceList()->setCurrentIndex(1);
         dialog.VideoModeList()->setCurrentIndex(1);
         dialog.AudioInputList()->setCurrentIndex(1);
+        dialog.VideoCompressorList()->setCurrentIndex(2);
+        dialog.AudioCompressorList()->setCurrentIndex(1);
         dialog.OkButton()->click();
+        EXPECT_EQ(dialog.videoCompressorIndex, 1);
         EXPECT_EQ(dialog.captureChoice.videoMode, kHd60);
         EXPECT_EQ(dialog.captureChoice.sound, CaptureChoice::Sound::Device);
         EXPECT_EQ(dialog.captureChoice.audioDevicePath, kUsbMic);
@@ -116,16 +121,22 @@ TEST_F(DeviceChoiceTest, OkRemembersTheChoiceForTheNextDialogAndWhatIsGoneFallsB
     }
     CDeviceDialog dialog(session);
     EXPECT_EQ(dialog.AudioInputList()->currentText(), "USB Mic");
+    EXPECT_EQ(dialog.VideoCompressorList()->currentText(), "H.264");
+    EXPECT_EQ(dialog.AudioCompressorList()->currentText(), "MP3");
     dialog.VideoDeviceList()->setCurrentIndex(1);
     EXPECT_EQ(dialog.VideoModeList()->currentIndex(), 1);
 
-    // A mode the camera no longer offers, an input that is gone: 自动, the default.
+    // A mode the camera no longer offers, an input or a compressor that is
+    // gone: 自动, the default input, 不压缩.
     script->entries[DeviceCategory::VideoInputDevice][1].modes = {kVga};
     script->entries[DeviceCategory::AudioInputDevice].pop_back();
+    script->entries[DeviceCategory::VideoCompressor].pop_back();
     CDeviceDialog later(session);
     later.VideoDeviceList()->setCurrentIndex(1);
     EXPECT_EQ(later.VideoModeList()->currentIndex(), 0);
     EXPECT_EQ(later.AudioInputList()->currentIndex(), 0);
+    EXPECT_EQ(later.VideoCompressorList()->currentIndex(), 0);
+    EXPECT_EQ(later.AudioCompressorList()->currentText(), "MP3");
 }
 
 TEST_F(DeviceChoiceTest, DevicesThatComeAndGoRefillTheListsKeepingTheChoiceByIdentity)
