@@ -22,6 +22,7 @@
 #include "frame/SoundLevelMeter.h"
 #include "res/Resources.h"
 #include "settings/ui/OptionsDialog.h"
+#include "frame/PhotoThumbnail.h"
 #include "view/LumoraView.h"
 
 namespace {
@@ -155,6 +156,13 @@ void CMainFrame::BuildToolBar()
         action->setIcon(ToolbarIcon(static_cast<int>(i)));
         toolBar->addAction(action);
     }
+    // The latest photo at the toolbar's right end.
+    auto* spacer = new QWidget(toolBar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolBar->addWidget(spacer);
+    photoThumbnail = new CPhotoThumbnail([this](const QUrl& url) { return OpenUrl(url); }, toolBar);
+    toolBar->addWidget(photoThumbnail);
+    FollowPhotoFolder();
     addToolBar(Qt::TopToolBarArea, toolBar);
     // Hidden from that menu too, the 查看 item follows.
     connect(toolBar->toggleViewAction(), &QAction::triggered, this, [this] { UpdateCommandUI(); });
@@ -324,7 +332,9 @@ void CMainFrame::OnStopVideo()
 void CMainFrame::OnViewOptions()
 {
     OpenOptionsDialog(nullptr);
+    FollowPhotoFolder();
 }
+
 
 void CMainFrame::RefreshStatusFields()
 {

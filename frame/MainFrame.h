@@ -24,6 +24,7 @@ struct MeterReading;
 class QAction;
 class QStatusBar;
 class QToolBar;
+class CPhotoThumbnail;
 
 // 1 while the frame is in full screen; written only by Enter/LeaveFullScreen.
 extern int fullScreen;
@@ -91,6 +92,8 @@ public:
 
     QStatusBar* statusBar = nullptr;
     QToolBar* toolBar = nullptr;
+    // The latest photo, at the toolbar's right end.
+    CPhotoThumbnail* photoThumbnail = nullptr;
     // Time and size of the running recording, at the right of the status bar.
     CRecordingStatusField* recordingField = nullptr;
     // The sound input's level while previewing, right of it.
@@ -121,6 +124,8 @@ private:
     void KeepOuterSize();
     void CentreOnWorkArea();
     void RefreshStatusFields();
+    // The thumbnail shows the newest photo of the photo folder of the settings.
+    void FollowPhotoFolder();
     bool OpenUrl(const QUrl& url);
     // `kind` names the folder in the status bar ("照片文件夹").
     void OpenFolder(const QString& kind, const QString& name);

@@ -7,9 +7,13 @@
 #include <QFileInfo>
 #include <QStatusBar>
 
+#include <mutex>
+
 #include "capture/SoundPlayer.h"
+#include "frame/PhotoThumbnail.h"
 #include "frame/SelfTimer.h"
 #include "res/RuntimeFiles.h"
+#include "settings/SettingsFile.h"
 #include "view/LumoraView.h"
 
 void CMainFrame::OnTakePhoto()
@@ -73,10 +77,21 @@ void CMainFrame::OnPhotoStored(const QString& path)
     photoNote.clear();
     if (statusBar) statusBar->showMessage(text);
     if (view) view->FlashPhoto();
+    if (photoThumbnail) photoThumbnail->ShowPhoto(path);
 }
 
 void CMainFrame::OnPhotoFailed(const QString& why)
 {
     photoNote = why;
     if (statusBar) statusBar->showMessage(why);
+}
+
+void CMainFrame::FollowPhotoFolder()
+{
+    std::string folder;
+    {
+        std::lock_guard lock(SettingsMutex());
+        folder = ReadPath(settings.photoFolder);
+    }
+    if (photoThumbnail) photoThumbnail->FollowFolder(QString::fromStdString(folder));
 }

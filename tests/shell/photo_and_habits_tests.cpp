@@ -6,6 +6,7 @@
 #include <QStatusBar>
 #include <QtTest/QTest>
 
+#include "frame/PhotoThumbnail.h"
 #include "frame/SelfTimer.h"
 #include "frame_fixture.h"
 #include "view/PreviewOverlays.h"
@@ -75,6 +76,40 @@ TEST_F(PhotoHabitsTest, APhotoThatCannotBeStoredSaysWhyAndDoesNotFlash)
     EXPECT_EQ(Status(), "已保存 20261208 131335.bmp（JPEG 转换失败，照片已存为位图）");
     frame->OnPhotoStored(startDir.filePath("photos/20261208 131336.bmp"));
     EXPECT_EQ(Status(), "已保存 20261208 131336.bmp");  // that note was of the photo before
+}
+
+// The latest photo at the toolbar's right end: the folder's newest photo
+// (not a scratch file), then each photo taken, opened by a click; one that
+// was deleted meanwhile leaves it empty, with no message.
+TEST_F(PhotoHabitsTest, TheThumbnailShowsTheLatestPhotoAndOpensIt)
+{
+    CPhotoThumbnail* thumbnail = frame->photoThumbnail;
+    ASSERT_NE(thumbnail, nullptr);
+    const QString photos = startDir.filePath("photos");
+    ASSERT_TRUE(QDir().mkpath(photos));
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(photos + "/20261201 090000.jpg"));
+    ASSERT_TRUE(picture.save(photos + "/temp.jpg"));
+    thumbnail->FollowFolder(photos);
+    EXPECT_EQ(thumbnail->Photo(), photos + "/20261201 090000.jpg");
+
+    SetPhotoFolder(photos);
+    StartPreview();
+    frame->Action(ID_VIDEO_SNAPSHOT)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Status().startsWith("已保存 "); })) << Status().toStdString();
+    const QString taken = photos + "/" + Status().mid(4);
+    EXPECT_EQ(thumbnail->Photo(), taken);
+    EXPECT_FALSE(thumbnail->icon().isNull());
+    thumbnail->click();
+    ASSERT_EQ(openedUrls.size(), 1);
+    EXPECT_EQ(openedUrls[0], QUrl::fromLocalFile(taken));
+
+    ASSERT_TRUE(QFile::remove(taken));
+    thumbnail->click();
+    EXPECT_EQ(openedUrls.size(), 1);
+    EXPECT_TRUE(thumbnail->Photo().isEmpty());
+    EXPECT_TRUE(messages.isEmpty());
 }
 
 TEST_F(PhotoHabitsTest, TheFolderItemsOpenTheFoldersOrSayWhyNot)
