@@ -17,6 +17,7 @@
 #include "app/Messages.h"
 #include "capture/CaptureSession.h"
 #include "frame/AboutDialog.h"
+#include "frame/BurstShooter.h"
 #include "frame/RecordingStatusField.h"
 #include "frame/SelfTimer.h"
 #include "frame/SoundLevelMeter.h"
@@ -218,6 +219,8 @@ void CMainFrame::Dispatch(int id)
     case ID_VIDEO_STOP: OnStopVideo(); break;
     case ID_VIDEO_SNAPSHOT: OnTakePhoto(); break;
     case ID_VIDEO_SNAPSHOT_TIMER: OnTakePhotoLater(); break;
+    case ID_VIDEO_BURST: OnBurst(); break;
+    case ID_VIDEO_BURST_SETTINGS: OnBurstSettings(); break;
     case ID_VIDEO_OPEN_PHOTO_FOLDER: OnOpenPhotoFolder(); break;
     case ID_VIDEO_OPEN_RECORDING_FOLDER: OnOpenRecordingFolder(); break;
     case ID_ESCAPE: OnEscape(); break;
@@ -279,54 +282,14 @@ void CMainFrame::UpdateCommandUI()
     set(ID_VIDEO_STOP, previewing, false);
     set(ID_VIDEO_SNAPSHOT, previewing, false);
     set(ID_VIDEO_SNAPSHOT_TIMER, previewing, false);
+    set(ID_VIDEO_BURST, previewing, burst && burst->Active());
+    set(ID_VIDEO_BURST_SETTINGS, true, false);
     // Esc stays free for others while it has nothing to end.
-    set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()), false);
+    set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()) || (burst && burst->Active()), false);
     set(ID_VIDEO_CAMERA_SETTINGS, previewing, false);
     set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
     set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
     set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());
-}
-
-void CMainFrame::OnStartVideo()
-{
-    if (!view || !view->StartVideo()) return;
-    ResizeToVideo(videoWidth, videoHeight);
-    view->FitPreview();
-    previewing = true;
-    // A recording that went on through Pause keeps its check mark.
-    recording = TheCaptureSession().RecordingActive();
-    UpdateCommandUI();
-    RefreshStatusFields();
-    CameraStarted();
-}
-
-void CMainFrame::OnRecordVideo()
-{
-    if (!view) return;
-    // Checked only when a recording really runs.
-    recording = view->RecordVideo();
-    UpdateCommandUI();
-    RefreshStatusFields();
-}
-
-void CMainFrame::OnPauseVideo()
-{
-    CancelSelfTimer();
-    if (view) view->PauseVideo();
-    recording = false;
-    previewing = false;
-    UpdateCommandUI();
-    RefreshStatusFields();
-}
-
-void CMainFrame::OnStopVideo()
-{
-    CancelSelfTimer();
-    if (view) view->StopVideo();
-    recording = false;
-    previewing = false;
-    UpdateCommandUI();
-    RefreshStatusFields();
 }
 
 void CMainFrame::OnViewOptions()
@@ -340,24 +303,6 @@ void CMainFrame::RefreshStatusFields()
 {
     recordingField->Refresh();
     soundMeter->Refresh();
-}
-
-void CMainFrame::OnGraphStopped()
-{
-    CancelSelfTimer();
-    if (view) view->OnGraphLost();
-    previewing = false;
-    recording = false;
-    UpdateCommandUI();
-    RefreshStatusFields();
-    CameraGone();
-}
-
-void CMainFrame::OnRecordingStopped()
-{
-    recording = false;
-    UpdateCommandUI();
-    RefreshStatusFields();
 }
 
 bool CMainFrame::event(QEvent* event)

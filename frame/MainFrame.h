@@ -25,6 +25,7 @@ class QAction;
 class QStatusBar;
 class QToolBar;
 class CPhotoThumbnail;
+class CBurstShooter;
 
 // 1 while the frame is in full screen; written only by Enter/LeaveFullScreen.
 extern int fullScreen;
@@ -57,6 +58,8 @@ public:
     void OnTakePhoto();
     // The self-timer: a countdown over the picture, then the photo.
     void OnTakePhotoLater();
+    void OnBurst();
+    void OnBurstSettings();
     void OnOpenPhotoFolder();
     void OnOpenRecordingFolder();
     // Esc: stops a running self-timer, else leaves full screen.
@@ -81,6 +84,7 @@ public:
     void OnPhotoStored(const QString& path);
     void OnPhotoFailed(const QString& why);
     CSelfTimer* SelfTimer() const { return selfTimer; }
+    CBurstShooter* Burst() const { return burst; }
 
     bool previewing = false;
     bool recording = false;
@@ -130,7 +134,8 @@ private:
     // `kind` names the folder in the status bar ("照片文件夹").
     void OpenFolder(const QString& kind, const QString& name);
     void CreateSelfTimer();
-    void CancelSelfTimer();
+    // Ends the self-timer's count and a burst.
+    void CancelTimedPhotos();
     // After a start: the camera gets the settings remembered for it, and an
     // open settings dialog shows that camera.
     void CameraStarted();
@@ -144,6 +149,7 @@ private:
     CLumoraView* view = nullptr;
     CLumoraDoc* document = nullptr;
     CSelfTimer* selfTimer = nullptr;
+    CBurstShooter* burst = nullptr;
     // Said of the photo under way before it was stored (a JPEG that became
     // a bitmap), so that "已保存" does not hide it.
     QString photoNote;

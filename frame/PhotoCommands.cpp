@@ -5,15 +5,19 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLocale>
 #include <QStatusBar>
 
 #include <mutex>
 
 #include "capture/SoundPlayer.h"
+#include "frame/BurstDialog.h"
+#include "frame/BurstShooter.h"
 #include "frame/PhotoThumbnail.h"
 #include "frame/SelfTimer.h"
 #include "res/RuntimeFiles.h"
 #include "settings/SettingsFile.h"
+#include "snapshot/GrabberCallback.h"
 #include "view/LumoraView.h"
 
 void CMainFrame::OnTakePhoto()
@@ -27,6 +31,14 @@ void CMainFrame::OnTakePhoto()
 
 void CMainFrame::CreateSelfTimer()
 {
+    // A burst's next photo waits while the one before is still being written.
+    burst = new CBurstShooter([this] {
+        if (snapshotArmed.load() != 0) return false;
+        OnTakePhoto();
+        return true;
+    }, this);
+    connect(burst, &CBurstShooter::finished, this, [this] { UpdateCommandUI(); });
+
     selfTimer = new CSelfTimer(this);
     connect(selfTimer, &CSelfTimer::counted, this, [this](int remaining) {
         if (view) view->ShowCountdown(remaining);
@@ -48,18 +60,46 @@ void CMainFrame::OnTakePhotoLater()
     UpdateCommandUI();
 }
 
-void CMainFrame::CancelSelfTimer()
+void CMainFrame::CancelTimedPhotos()
 {
+    if (burst && burst->Active()) {
+        burst->Cancel();
+        if (statusBar) statusBar->showMessage(QStringLiteral("连拍已停止：拍了 %1 张").arg(burst->Taken()));
+        UpdateCommandUI();
+    }
     if (!selfTimer || !selfTimer->Active()) return;
     selfTimer->Cancel();
     if (view) view->ShowCountdown(0);
     UpdateCommandUI();
 }
 
+void CMainFrame::OnBurst()
+{
+    if (!previewing || burst->Active()) return;
+    const int count = CBurstShooter::RememberedCount();
+    const int intervalMs = CBurstShooter::RememberedIntervalMs();
+    if (statusBar)
+        statusBar->showMessage(QStringLiteral("连拍 %1 张，每 %2 秒一张，按 Esc 停止")
+                                   .arg(count)
+                                   .arg(QLocale().toString(intervalMs / 1000.0, 'g', 3)));
+    burst->Start(count, intervalMs);
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnBurstSettings()
+{
+    CBurstDialog dialog(this);
+    dialog.exec();
+}
+
 void CMainFrame::OnEscape()
 {
+    if (burst->Active()) {
+        CancelTimedPhotos();
+        return;
+    }
     if (selfTimer->Active()) {
-        CancelSelfTimer();
+        CancelTimedPhotos();
         if (statusBar) statusBar->showMessage(QStringLiteral("已取消定时拍照"));
         return;
     }

@@ -26,6 +26,8 @@ enum CommandId : int {
     ID_VIDEO_OPEN_RECORDING_FOLDER = 32793,
     ID_ESCAPE = 32794,  // Esc: ends the self-timer or full screen; in no menu
     ID_VIDEO_CAMERA_SETTINGS = 32795,
+    ID_VIDEO_BURST = 32796,
+    ID_VIDEO_BURST_SETTINGS = 32797,
 
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,

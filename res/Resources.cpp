@@ -32,6 +32,8 @@ const std::vector<PopupEntry>& MainMenuResource()
              // Eight blanks and no tab: the key text stays in the label column.
              {QStringLiteral("拍照        Space"), ID_VIDEO_SNAPSHOT},
              {QStringLiteral("拍照 (3 秒后)"), ID_VIDEO_SNAPSHOT_TIMER},
+             {QStringLiteral("连拍"), ID_VIDEO_BURST},
+             {QStringLiteral("连拍设置..."), ID_VIDEO_BURST_SETTINGS},
              {QString(), ID_SEPARATOR},
              {QStringLiteral("打开照片文件夹"), ID_VIDEO_OPEN_PHOTO_FOLDER},
              {QStringLiteral("打开录相文件夹"), ID_VIDEO_OPEN_RECORDING_FOLDER},
@@ -117,6 +119,8 @@ CommandString CommandStringFor(int id)
         {ID_VIDEO_STOP, {QStringLiteral("停止"), QStringLiteral("停止")}},
         {ID_VIDEO_SNAPSHOT, {QStringLiteral("拍照"), QStringLiteral("拍照")}},
         {ID_VIDEO_SNAPSHOT_TIMER, {QStringLiteral("倒数 3 秒后拍照，按 Esc 取消"), QStringLiteral("定时拍照")}},
+        {ID_VIDEO_BURST, {QStringLiteral("按“连拍设置”的张数和间隔连续拍照，按 Esc 停止"), QStringLiteral("连拍")}},
+        {ID_VIDEO_BURST_SETTINGS, {QStringLiteral("设置连拍的张数和间隔"), QStringLiteral("连拍设置")}},
         {ID_VIDEO_OPEN_PHOTO_FOLDER,
          {QStringLiteral("在文件管理器中打开存放照片的文件夹"), QStringLiteral("打开照片文件夹")}},
         {ID_VIDEO_OPEN_RECORDING_FOLDER,

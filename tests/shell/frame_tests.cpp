@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "frame/PhotoThumbnail.h"
 #include "frame_fixture.h"
 #include "app/QtTranslations.h"
 #include "capture/SoundPlayer.h"
@@ -67,7 +68,9 @@ TEST_F(FrameTest, MenusAndToolbarShareOneActionPerCommand)
 
     const QList<QAction*> buttons = frame->toolBar->actions();
     const auto& ids = ToolbarResource();
-    ASSERT_EQ(buttons.size(), static_cast<qsizetype>(ids.size()));
+    // Then a spacer and the latest photo, at the right end.
+    ASSERT_EQ(buttons.size(), static_cast<qsizetype>(ids.size()) + 2);
+    EXPECT_EQ(frame->toolBar->widgetForAction(buttons.back()), static_cast<QWidget*>(frame->photoThumbnail));
     for (size_t i = 0; i < ids.size(); ++i) {
         EXPECT_EQ(buttons[i], frame->Action(ids[i]));
         EXPECT_EQ(buttons[i]->toolTip(), CommandStringFor(ids[i]).tooltip);

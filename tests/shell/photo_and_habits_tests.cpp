@@ -2,10 +2,14 @@
 // folder items, Esc in full screen, the self-timer.
 #include <QAction>
 #include <QDir>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QMenu>
 #include <QStatusBar>
 #include <QtTest/QTest>
 
+#include "frame/BurstDialog.h"
+#include "frame/BurstShooter.h"
 #include "frame/PhotoThumbnail.h"
 #include "frame/SelfTimer.h"
 #include "frame_fixture.h"
@@ -234,4 +238,47 @@ TEST_F(PhotoHabitsTest, EscOrStopCancelsTheSelfTimer)
     EXPECT_EQ(soundsPlayed, 0);
     PressEscape();
     EXPECT_EQ(fullScreen, 0);
+}
+
+// 连拍 takes the series set in 连拍设置 (remembered in the profile), each
+// photo with the shutter sound and under a name of its own, though several
+// fall in one second; Esc and 停止 end a series under way.
+TEST_F(PhotoHabitsTest, ABurstTakesTheSeriesSetAndEscOrStopEndsIt)
+{
+    EXPECT_EQ(CBurstShooter::RememberedCount(), CBurstShooter::kDefaultCount);
+    EXPECT_EQ(CBurstShooter::RememberedIntervalMs(), CBurstShooter::kDefaultIntervalMs);
+    {
+        CBurstDialog settings(frame);
+        settings.CountBox()->setValue(3);
+        settings.IntervalBox()->setValue(0.2);
+        settings.accept();
+    }
+    EXPECT_EQ(CBurstShooter::RememberedCount(), 3);
+    EXPECT_EQ(CBurstShooter::RememberedIntervalMs(), 200);
+
+    const QString photos = startDir.filePath("photos");
+    ASSERT_TRUE(QDir().mkpath(photos));
+    SetPhotoFolder(photos);
+    StartPreview();
+    const int soundsBefore = soundsPlayed;
+    frame->Action(ID_VIDEO_BURST)->trigger();
+    EXPECT_TRUE(frame->Burst()->Active());
+    ASSERT_TRUE(WaitFor([&] { return !frame->Burst()->Active() && snapshotArmed.load() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return QDir(photos).entryList(QDir::Files).size() == 3; }))
+        << QDir(photos).entryList(QDir::Files).join(", ").toStdString();
+    EXPECT_EQ(soundsPlayed - soundsBefore, 3);
+
+    CBurstShooter::Remember(5, 1000);
+    frame->Action(ID_VIDEO_BURST)->trigger();
+    ASSERT_TRUE(frame->Burst()->Active());
+    PressEscape();
+    EXPECT_FALSE(frame->Burst()->Active());
+    EXPECT_EQ(frame->Burst()->Taken(), 1);
+    EXPECT_TRUE(Status().startsWith("连拍已停止")) << Status().toStdString();
+
+    frame->Action(ID_VIDEO_BURST)->trigger();
+    ASSERT_TRUE(frame->Burst()->Active());
+    frame->Action(ID_VIDEO_STOP)->trigger();
+    EXPECT_FALSE(frame->Burst()->Active());
+    EXPECT_FALSE(frame->Action(ID_VIDEO_BURST)->isEnabled());
 }
