@@ -8,7 +8,7 @@
 
 #include "bench/BenchSupport.h"
 #include "capture/gst/GstCapturePlatform.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "tests/AviReader.h"
 

@@ -29,7 +29,7 @@
 #include "bench/BenchSupport.h"
 #include "capture/CaptureSession.h"
 #include "capture/gst/GstCapturePlatform.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "snapshot/JpegConversion.h"

@@ -3,11 +3,12 @@
 #include <gst/video/colorbalance.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
-#include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
-#include "capture/gst/GstTesting.h"
+#include "capture/gst/PlatformSeams.h"
 #include "capture/v4l2/V4l2Controls.h"
 
 namespace lumora::gst {
@@ -104,16 +105,33 @@ std::string V4l2NodeOf(GstDevice* device) {
     return {};
 }
 
-bool MadeBy(GstElement* element, const char* factoryName) {
-    const GstElementFactory* factory = gst_element_get_factory(element);
-    return factory && std::strcmp(GST_OBJECT_NAME(factory), factoryName) == 0;
+std::mutex providersMutex;
+std::vector<CameraControlsProvider>& Providers() {
+    static std::vector<CameraControlsProvider> providers;
+    return providers;
+}
+
+std::unique_ptr<ICameraControls> FromProviders(GstElement* source, GstDevice* device) {
+    std::vector<CameraControlsProvider> providers;
+    {
+        std::lock_guard lock(providersMutex);
+        providers = Providers();
+    }
+    for (auto provider = providers.rbegin(); provider != providers.rend(); ++provider)
+        if (std::unique_ptr<ICameraControls> controls = (*provider)(source, device)) return controls;
+    return nullptr;
 }
 
 }  // namespace
 
+void AddCameraControlsProvider(CameraControlsProvider provider) {
+    std::lock_guard lock(providersMutex);
+    Providers().push_back(std::move(provider));
+}
+
 std::unique_ptr<ICameraControls> MakeCameraControls(GstElement* source, GstDevice* device) {
     if (!source) return std::make_unique<NoControls>();
-    if (MadeBy(source, "lumoratestcamerasrc")) return MakeTestCameraControls(source);
+    if (std::unique_ptr<ICameraControls> provided = FromProviders(source, device)) return provided;
     const std::string node = V4l2NodeOf(device);
     if (!node.empty()) {
         std::string error;
@@ -123,12 +141,6 @@ std::unique_ptr<ICameraControls> MakeCameraControls(GstElement* source, GstDevic
     }
     if (GST_IS_COLOR_BALANCE(source)) return std::make_unique<ColorBalanceControls>(source);
     return std::make_unique<NoControls>();
-}
-
-std::unique_ptr<ICameraControls> CameraControlsOfElement(const std::string& factory) {
-    EnsureInitialised();
-    const ElementPtr element = AdoptFloating(gst_element_factory_make(factory.c_str(), nullptr));
-    return element ? MakeCameraControls(element.get(), nullptr) : nullptr;
 }
 
 }  // namespace lumora::gst

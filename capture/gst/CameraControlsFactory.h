@@ -1,7 +1,7 @@
 #pragma once
-// The controls of a graph's camera, by what its element is: the simulated
-// camera's own, a V4L2 device's (also when PipeWire streams it), or what
-// GStreamer's colour balance offers.
+// The controls of a graph's camera, by what its element is: those of a
+// provider that knows it (PlatformSeams.h), a V4L2 device's (also when
+// PipeWire streams it), or what GStreamer's colour balance offers.
 
 #include <gst/gst.h>
 
@@ -14,9 +14,5 @@ namespace lumora::gst {
 // `device`: the monitor's device the element was made from (may be null).
 // Never null: a camera without controls lists none.
 std::unique_ptr<ICameraControls> MakeCameraControls(GstElement* source, GstDevice* device);
-
-// The simulated camera's controls: a common UVC webcam's, with brightness,
-// contrast and saturation set on `source` (a "lumoratestcamerasrc").
-std::unique_ptr<ICameraControls> MakeTestCameraControls(GstElement* source);
 
 }  // namespace lumora::gst

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "capture/gst/GstFilters.h"
-#include "capture/gst/GstTesting.h"
 
 namespace lumora::gst {
 
@@ -119,8 +118,6 @@ void DeviceWatch::Release() {
         last = std::move(*processWatch);
     }
 }
-
-void RestartDeviceWatch() { DeviceWatch::Release(); }
 
 std::vector<DevicePtr> DeviceWatch::Devices(const char* deviceClass) {
     std::vector<DevicePtr> devices;

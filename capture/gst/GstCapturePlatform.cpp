@@ -1,16 +1,40 @@
 // The capture platform on GStreamer: the objects it makes (device
 // enumerator, filter graph, capture graph builder, sample grabber), the
-// device watch it tells the application's handler about, and the hooks it
-// shares with its graphs.
+// device watch it tells the application's handler about, the hooks it
+// shares with its graphs, and the observer it tells of each graph.
 
 #include "capture/gst/GstCapturePlatform.h"
+
+#include <mutex>
+
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstGraph.h"
 #include "capture/gst/PlatformHooks.h"
+#include "capture/gst/PlatformSeams.h"
 
 namespace lumora::gst {
 
 std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator(std::shared_ptr<DeviceWatch> watch);
+
+namespace {
+
+std::mutex observerMutex;
+std::shared_ptr<GraphObserver>& Observer() {
+    static std::shared_ptr<GraphObserver> observer;
+    return observer;
+}
+
+}  // namespace
+
+void SetGraphObserver(std::shared_ptr<GraphObserver> observer) {
+    std::lock_guard lock(observerMutex);
+    Observer() = std::move(observer);
+}
+
+std::shared_ptr<GraphObserver> CurrentGraphObserver() {
+    std::lock_guard lock(observerMutex);
+    return Observer();
+}
 
 namespace {
 
@@ -63,6 +87,10 @@ public:
     HRESULT CreateFilterGraph(std::unique_ptr<IGraphBuilder>& graph) override {
         auto made = std::make_unique<GstGraph>();
         made->UseHooks(hooks);
+        if (std::shared_ptr<GraphObserver> observer = CurrentGraphObserver()) {
+            made->UseObserver(observer);
+            observer->GraphMade(*made);
+        }
         graph = std::move(made);
         return S_OK;
     }

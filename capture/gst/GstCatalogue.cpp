@@ -5,16 +5,19 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
-#include "capture/gst/TestDevices.h"
+#include "capture/gst/PlatformSeams.h"
 
 namespace lumora::gst {
 
@@ -25,7 +28,25 @@ bool TestSourcesWanted() {
     return value && std::strcmp(value, "1") == 0;
 }
 
+std::function<void()>& SimulatedDeviceLoader() {
+    static std::function<void()> load;
+    return load;
+}
+
+// A build tree puts its development plugins (the simulated devices) in
+// gst-plugins/ beside the program; an installed program has none there.
+void AddDevelopmentPlugins() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return;
+    const std::filesystem::path folder = program.parent_path() / "gst-plugins";
+    if (std::filesystem::is_directory(folder, error))
+        gst_registry_scan_path(gst_registry_get(), folder.c_str());
+}
+
 }  // namespace
+
+void SetSimulatedDeviceLoader(std::function<void()> load) { SimulatedDeviceLoader() = std::move(load); }
 
 void EnsureInitialised() {
     static std::once_flag once;
@@ -33,7 +54,12 @@ void EnsureInitialised() {
         PrepareGstEnvironment();
         gst_init(nullptr, nullptr);
         // Before any device monitor starts, so it finds the simulated devices.
-        if (TestSourcesWanted()) RegisterTestDevices();
+        if (TestSourcesWanted()) {
+            if (SimulatedDeviceLoader())
+                SimulatedDeviceLoader()();
+            else
+                AddDevelopmentPlugins();
+        }
     });
 }
 

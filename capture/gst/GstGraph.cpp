@@ -22,13 +22,10 @@ std::string NoPictureReason(const std::string& camera) {
 
 }  // namespace
 
-GstGraph::GstGraph() {
-    EnsureInitialised();
-    AddLiveGraph(this);
-}
+GstGraph::GstGraph() { EnsureInitialised(); }
 
 GstGraph::~GstGraph() {
-    RemoveLiveGraph(this);
+    if (observer) observer->GraphGone(*this);
     soundMeter.reset();
     DestroyPipeline();
     frames.PutOwner(nullptr);

@@ -12,8 +12,7 @@
 //   GraphBus                 failures, end of stream, the format, and the waits for them
 //   FrameDelivery            pictures to the grabber and the video window
 //   PipelineWorker           state changes off the caller's thread
-//   GstCapturePlatform.cpp   the platform's objects
-//   GstGraphRegistry.cpp     the graphs alive, for the test hooks
+//   GstCapturePlatform.cpp   the platform's objects, and the observer told of each graph
 
 #include <atomic>
 #include <functional>
@@ -32,6 +31,7 @@
 #include "capture/gst/PipelineBuilder.h"
 #include "capture/gst/PipelineWorker.h"
 #include "capture/gst/PlatformHooks.h"
+#include "capture/gst/PlatformSeams.h"
 #include "capture/gst/RecordingBin.h"
 #include "capture/gst/RecordingMeter.h"
 
@@ -51,6 +51,12 @@ public:
 
     // The hook run while this graph waits for a device.
     void UseHooks(std::shared_ptr<PlatformHooks> platformHooks) { hooks = std::move(platformHooks); }
+    // Told that this graph goes, when it does (PlatformSeams.h).
+    void UseObserver(std::shared_ptr<GraphObserver> graphObserver) { observer = std::move(graphObserver); }
+    // Whether a JPEG camera's frames are recorded as they come when the JPEG
+    // compressor is chosen (on; a benchmark turns it off to compare); for
+    // the pipelines and recordings rendered from then on.
+    void KeepCameraJpeg(bool keep) { keepCameraJpeg = keep; }
 
     // ------------------------------------------------------------ IGraphBuilder
     HRESULT AddFilter(const FilterPtr& filter, const std::string& name) override;
@@ -87,12 +93,14 @@ public:
     HRESULT PutVisible(bool visible) override { return frames.PutVisible(visible); }
     HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override;
 
-    // ------------------------------------------------------------ test hooks (UI thread)
-    void SimulateSourceFailure();
-    void SimulateSourceRemoval() { SourceRemoved(); }
+    // ------------------------------------------------------------ for observers (UI thread)
+    // The camera element of the pipeline; null when none is built.
+    GstElement* VideoSourceElement() const;
     std::vector<std::string> ElementFactories() const;
     uint64_t FramesOffered() const { return meter.framesOffered.load(); }
     double RecordedSeconds() const { return meter.Seconds(); }
+    // The device watch's word that the camera was unplugged.
+    void CameraUnplugged() { SourceRemoved(); }
 
 private:
     bool BuildPipeline(std::string& error);
@@ -176,11 +184,8 @@ private:
     // The settings of the camera element they were made for.
     std::unique_ptr<ICameraControls> cameraControls;
     GstElement* controlledSource = nullptr;  // compared only, never used
+    std::shared_ptr<GraphObserver> observer;
+    bool keepCameraJpeg = true;
 };
-
-// The graphs alive, for the test hooks: each one from its construction to
-// its destruction.
-void AddLiveGraph(GstGraph* graph);
-void RemoveLiveGraph(GstGraph* graph);
 
 }  // namespace lumora::gst

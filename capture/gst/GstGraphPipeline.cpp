@@ -39,7 +39,7 @@ bool GstGraph::BuildPipeline(std::string& error) {
     }
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    if (!PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, RecordsCameraJpeg(videoCompressor.get()), error)) {
+    if (!PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, RecordsCameraJpeg(videoCompressor.get(), keepCameraJpeg), error)) {
         fresh.Detach();  // never started: dropped right here
         return false;
     }

@@ -49,6 +49,7 @@ HRESULT GstGraph::SetOutput(const std::string& path, FilterPtr& multiplexer) {
     }
     recording.emplace();
     recording->path = path;
+    recording->keepCameraJpeg = keepCameraJpeg;
     recording->file = std::make_shared<UniqueFd>(std::move(file));
     recordingConfirmed = false;
     joinError.clear();

@@ -174,14 +174,7 @@ void GstGraph::SourceRemoved() {
     bus.Fail("摄像头“" + built->cameraName + "”已断开。", false, false);
 }
 
-// Tests: a failure of the video source, as a camera that goes away gives.
-void GstGraph::SimulateSourceFailure() {
-    if (!built || !built->videoSource) return;
-    GstElement* source = built->videoSource;
-    ErrorPtr err(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
-                                     "The video device was disconnected."));
-    gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), err.get(), "simulated"));
-}
+GstElement* GstGraph::VideoSourceElement() const { return built ? built->videoSource : nullptr; }
 
 std::vector<std::string> GstGraph::ElementFactories() const {
     return built ? built->ElementFactories() : std::vector<std::string>{};

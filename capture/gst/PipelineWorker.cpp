@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "capture/gst/GstTesting.h"
+#include "capture/gst/PlatformSeams.h"
 
 namespace lumora::gst {
 
@@ -14,7 +14,21 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(20);
 
 thread_local bool changingState = false;
 std::atomic<int> abandonedAlive{0};
-std::atomic<double> startDelay{0.0};  // seconds, for the next start only
+
+std::mutex startHookMutex;
+std::function<void()>& StartHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+void RunStartHook() {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(startHookMutex);
+        hook = StartHook();
+    }
+    if (hook) hook();
+}
 
 GstStateChangeReturn SetStateHere(GstElement* pipeline, GstState state) {
     changingState = true;
@@ -57,11 +71,7 @@ void PipelineWorker::Serve(const std::shared_ptr<Shared>& s) {
         const GstState state = *s->request;
         ElementPtr target = std::move(s->requestTarget);
         lock.unlock();
-        if (state == GST_STATE_PLAYING && !target) {
-            // A device that hangs while it opens, for the tests.
-            const double delay = startDelay.exchange(0.0);
-            if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
-        }
+        if (state == GST_STATE_PLAYING && !target) RunStartHook();
         bool skip;
         {
             std::lock_guard check(s->mutex);
@@ -134,6 +144,9 @@ void PipelineWorker::Abandon(std::vector<std::shared_ptr<void>> keep) {
 
 int AbandonedPipelinesAlive() { return abandonedAlive.load(); }
 
-void DelayPipelineStart(double seconds) { startDelay.store(seconds); }
+void SetPipelineStartHook(std::function<void()> hook) {
+    std::lock_guard lock(startHookMutex);
+    StartHook() = std::move(hook);
+}
 
 }  // namespace lumora::gst

@@ -18,8 +18,6 @@ namespace {
 // A sound input that sends nothing for longer than this is reported.
 constexpr GstClockTime kSoundStallLimit = 2 * GST_SECOND;
 
-std::atomic<bool> jpegPassThrough{true};
-
 void SetCaps(GstElement* capsfilter, CapsPtr caps) { g_object_set(capsfilter, "caps", caps.get(), nullptr); }
 
 // A camera lends its frames from a small pool (a PipeWire camera's holds a
@@ -150,7 +148,7 @@ private:
         GstElement* upstream = Add("videorate", error);
         if (!upstream || !Link(queue, upstream, error)) return false;
         g_object_set(upstream, "skip-to-first", TRUE, nullptr);
-        if (teeCarriesJpeg && RecordsCameraJpeg(recording.videoCompressor.get())) {
+        if (teeCarriesJpeg && RecordsCameraJpeg(recording.videoCompressor.get(), recording.keepCameraJpeg)) {
             GstElement* parse = Add("jpegparse", error);
             if (!parse || !Link(upstream, parse, error)) return false;
             if (!gst_element_link(parse, mux)) {
@@ -247,10 +245,8 @@ private:
 
 }  // namespace
 
-void SetJpegPassThrough(bool enabled) { jpegPassThrough.store(enabled); }
-
-bool RecordsCameraJpeg(const GstFilter* videoCompressor) {
-    return jpegPassThrough.load() && videoCompressor && videoCompressor->FactoryName() == "jpegenc";
+bool RecordsCameraJpeg(const GstFilter* videoCompressor, bool keepCameraJpeg) {
+    return keepCameraJpeg && videoCompressor && videoCompressor->FactoryName() == "jpegenc";
 }
 
 namespace {

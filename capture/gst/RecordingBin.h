@@ -41,6 +41,7 @@ struct RecordingBranch {
     std::shared_ptr<GstFilter> videoSource, videoCompressor, audioSource, audioCompressor;
     bool videoRendered = false;
     bool audioRendered = false;
+    bool keepCameraJpeg = true;  // see RecordsCameraJpeg
 };
 
 // The branch's elements while it is in the pipeline.
@@ -73,7 +74,8 @@ bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, cons
                        GstElement* pipeline, const GatePtr& gate, std::string& error);
 
 // Whether a recording with this compressor keeps a JPEG camera's frames as
-// they come (off only for benchmarks that compare).
-bool RecordsCameraJpeg(const GstFilter* videoCompressor);
+// they come: with the JPEG one, unless the graph was told not to (a
+// benchmark that compares).
+bool RecordsCameraJpeg(const GstFilter* videoCompressor, bool keepCameraJpeg);
 
 }  // namespace lumora::gst

@@ -20,7 +20,7 @@
 #include "capture/CaptureSession.h"
 #include "capture/VideoModes.h"
 #include "capture/gst/GstCapturePlatform.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"

@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "capture/CameraControls.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/engine/GstSessionFixture.h"
 
 namespace gst_session {

@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "capture/VideoModes.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 

@@ -16,7 +16,7 @@
 
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"

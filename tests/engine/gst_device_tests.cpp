@@ -9,7 +9,7 @@
 #include <atomic>
 
 #include "capture/VideoModes.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/engine/GstSessionFixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "snapshot/GrabberCallback.h"
 #include "tests/engine/GstSessionFixture.h"
 #include "tests/engine/NativeOwner.h"

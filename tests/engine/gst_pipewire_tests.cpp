@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 

@@ -15,7 +15,7 @@
 #include <iterator>
 #include <string>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 #include "tests/engine/NativeOwner.h"

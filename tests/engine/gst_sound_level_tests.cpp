@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "capture/SoundLevelSlot.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/engine/GstSessionFixture.h"
 #include "tests/engine/PulseServer.h"
 

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cmath>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
 #include "tests/engine/PulseServer.h"

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "tests/engine/KernelCameraHelpers.h"
 
 namespace gst_session {

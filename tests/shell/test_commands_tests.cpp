@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/TestCommands.h"
+#include "tests/support/app/TestCommands.h"
 #include "frame_fixture.h"
 
 TEST(ParseTestCommand, TakesCommandIdsAndAcceptOnly)

@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <QPrinter>
 
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 #include "frame_fixture.h"
 #include "res/Resources.h"
 #include "view/VideoWidget.h"

@@ -1,4 +1,4 @@
-#include "capture/gst/TestCameraFrames.h"
+#include "tests/support/gst/TestCameraFrames.h"
 
 #include <cstdlib>
 
@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "capture/gst/GstHandles.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 
 namespace lumora::gst {
 

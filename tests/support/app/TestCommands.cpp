@@ -1,4 +1,4 @@
-#include "app/TestCommands.h"
+#include "tests/support/app/TestCommands.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,7 +1,8 @@
-#include "capture/gst/TestCameraSource.h"
+#include "tests/support/gst/TestCameraSource.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/base/gstpushsrc.h>
+#include <gst/video/colorbalance.h>
 #include <gst/video/video.h>
 
 #include <algorithm>
@@ -15,8 +16,8 @@
 #include <vector>
 
 #include "capture/gst/GstHandles.h"
-#include "capture/gst/GstTesting.h"
-#include "capture/gst/TestCameraFrames.h"
+#include "tests/support/gst/GstTesting.h"
+#include "tests/support/gst/TestCameraFrames.h"
 
 namespace lumora::gst {
 
@@ -87,12 +88,17 @@ struct CameraState {
 struct LumoraTestCameraSrc {
     GstPushSrc parent;
     lumora::gst::CameraState* state;
+    GList* channels;  // its colour balance's, owned
 };
 struct LumoraTestCameraSrcClass {
     GstPushSrcClass parent_class;
 };
 
-G_DEFINE_TYPE(LumoraTestCameraSrc, lumora_test_camera_src, GST_TYPE_PUSH_SRC)
+static void lumora_test_camera_src_balance_init(GstColorBalanceInterface* balance);
+// The colour balance gives the program, which has not the tests' own
+// controls for this camera, its brightness, contrast and saturation.
+G_DEFINE_TYPE_WITH_CODE(LumoraTestCameraSrc, lumora_test_camera_src, GST_TYPE_PUSH_SRC,
+                        G_IMPLEMENT_INTERFACE(GST_TYPE_COLOR_BALANCE, lumora_test_camera_src_balance_init))
 
 namespace lumora::gst {
 
@@ -254,6 +260,7 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
 
 static void lumora_test_camera_src_finalize(GObject* object) {
     delete reinterpret_cast<LumoraTestCameraSrc*>(object)->state;
+    g_list_free_full(reinterpret_cast<LumoraTestCameraSrc*>(object)->channels, g_object_unref);
     G_OBJECT_CLASS(lumora_test_camera_src_parent_class)->finalize(object);
 }
 
@@ -321,8 +328,49 @@ static void lumora_test_camera_src_class_init(LumoraTestCameraSrcClass* klass) {
     GST_PUSH_SRC_CLASS(klass)->create = Create;
 }
 
+static std::atomic<int>* lumora_test_camera_src_channel_setting(GstColorBalance* balance,
+                                                                GstColorBalanceChannel* channel) {
+    lumora::gst::CameraState& state = lumora::gst::StateOf(balance);
+    const std::string label = channel && channel->label ? channel->label : "";
+    if (label == "BRIGHTNESS") return &state.brightness;
+    if (label == "CONTRAST") return &state.contrast;
+    if (label == "SATURATION") return &state.saturation;
+    return nullptr;
+}
+
+static const GList* lumora_test_camera_src_list_channels(GstColorBalance* balance) {
+    return reinterpret_cast<LumoraTestCameraSrc*>(balance)->channels;
+}
+
+static void lumora_test_camera_src_set_value(GstColorBalance* balance, GstColorBalanceChannel* channel, gint value) {
+    if (std::atomic<int>* setting = lumora_test_camera_src_channel_setting(balance, channel))
+        setting->store(std::clamp(value, 0, 255));
+}
+
+static gint lumora_test_camera_src_get_value(GstColorBalance* balance, GstColorBalanceChannel* channel) {
+    const std::atomic<int>* setting = lumora_test_camera_src_channel_setting(balance, channel);
+    return setting ? setting->load() : 0;
+}
+
+static GstColorBalanceType lumora_test_camera_src_balance_type(GstColorBalance*) { return GST_COLOR_BALANCE_HARDWARE; }
+
+static void lumora_test_camera_src_balance_init(GstColorBalanceInterface* balance) {
+    balance->list_channels = lumora_test_camera_src_list_channels;
+    balance->set_value = lumora_test_camera_src_set_value;
+    balance->get_value = lumora_test_camera_src_get_value;
+    balance->get_balance_type = lumora_test_camera_src_balance_type;
+}
+
 static void lumora_test_camera_src_init(LumoraTestCameraSrc* self) {
     self->state = new lumora::gst::CameraState();
+    self->channels = nullptr;
+    for (const char* label : {"BRIGHTNESS", "CONTRAST", "SATURATION"}) {
+        auto* channel = GST_COLOR_BALANCE_CHANNEL(g_object_new(GST_TYPE_COLOR_BALANCE_CHANNEL, nullptr));
+        channel->label = g_strdup(label);
+        channel->min_value = 0;
+        channel->max_value = 255;
+        self->channels = g_list_append(self->channels, channel);
+    }
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Test and benchmark hooks of the GStreamer platform (no GStreamer types, so tests need
+// Test and benchmark hooks of the GStreamer platform, from the test support
+// library that fills the platform's seams (no GStreamer types, so tests need
 // not include GStreamer).
 
 #include <cstdint>

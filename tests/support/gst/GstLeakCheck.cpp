@@ -7,7 +7,7 @@
 
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstHandles.h"
-#include "capture/gst/GstTesting.h"
+#include "tests/support/gst/GstTesting.h"
 
 namespace lumora::gst {
 

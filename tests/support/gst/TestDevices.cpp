@@ -1,4 +1,4 @@
-#include "capture/gst/TestDevices.h"
+#include "tests/support/gst/TestDevices.h"
 
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
@@ -15,9 +15,9 @@
 
 #include "capture/VideoModes.h"
 #include "capture/gst/GstHandles.h"
-#include "capture/gst/GstTesting.h"
-#include "capture/gst/TestCameraFrames.h"
-#include "capture/gst/TestCameraSource.h"
+#include "tests/support/gst/GstTesting.h"
+#include "tests/support/gst/TestCameraFrames.h"
+#include "tests/support/gst/TestCameraSource.h"
 
 namespace lumora::gst {
 
@@ -295,13 +295,15 @@ namespace lumora::gst {
 
 namespace {
 
-gboolean InitTestPlugin(GstPlugin* plugin) {
+gboolean InitTestPlugin(GstPlugin* plugin) { return AddTestDevices(plugin); }
+
+}  // namespace
+
+bool AddTestDevices(GstPlugin* plugin) {
     return gst_device_provider_register(plugin, "lumoratestdeviceprovider", GST_RANK_PRIMARY,
                                         lumora_test_device_provider_get_type()) &&
            RegisterTestCameraSource(plugin);
 }
-
-}  // namespace
 
 void RegisterTestDevices() {
     gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "lumoratest",

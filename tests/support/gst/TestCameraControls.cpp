@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "capture/gst/CameraControlsFactory.h"
+#include "tests/support/gst/TestCameraControls.h"
 #include "capture/gst/GstHandles.h"
 
 namespace lumora::gst {
