@@ -67,14 +67,6 @@ std::vector<SoundLevel> SessionReadings(const CCaptureSession& session, std::siz
     return NextReadings([&](SoundLevel& level) { return session.ReadSoundLevel(level); }, wanted, limit);
 }
 
-// The count of `read` once a meter that runs on has read five levels (half
-// a second): a meter that stopped has the same count as before.
-uint64_t CountAfterFiveOf(const std::function<uint64_t(SoundLevel&)>& read, const std::function<bool()>& readFive) {
-    SoundLevel level;
-    EXPECT_TRUE(readFive()) << "the other meter reads nothing";
-    return read(level);
-}
-
 // The peak once the input has settled: the last of `readings`.
 double LastPeak(const std::vector<SoundLevel>& readings) { return readings.empty() ? 1.0 : readings.back().peakDb; }
 
@@ -120,11 +112,11 @@ TEST_F(SoundLevelTest, AToneAtMinus20dBFSReadsMinus20AndSilenceBelowMinus60) {
     ASSERT_EQ(readings.size(), 10u) << "no level while recording";
     EXPECT_NEAR(LastPeak(readings), -20.0, 2.0);
     ASSERT_EQ(session.Stop(), S_OK);
+    // A stopped meter reads nothing while one that runs on reads five levels.
     SoundLevel level;
     uint64_t stopped = session.ReadSoundLevel(level);
-    EXPECT_EQ(CountAfterFiveOf([&](SoundLevel& l) { return session.ReadSoundLevel(l); }, [&] { return ToneMeterReads(5); }),
-              stopped)
-        << "the meter goes on after Stop";
+    ASSERT_TRUE(ToneMeterReads(5));
+    EXPECT_EQ(session.ReadSoundLevel(level), stopped) << "the meter goes on after Stop";
     ASSERT_EQ(session.Run(), S_OK);
     readings = SessionReadings(session, 10);
     ASSERT_EQ(readings.size(), 10u) << "no level after the recording";
@@ -139,10 +131,9 @@ TEST_F(SoundLevelTest, AToneAtMinus20dBFSReadsMinus20AndSilenceBelowMinus60) {
         ASSERT_EQ(readings.size(), 10u);
         EXPECT_NEAR(LastPeak(readings), -20.0, 2.0);
     }
-    const auto dialogRead = [&](SoundLevel& l) { return dialogLevels->Read(l); };
     stopped = dialogLevels->Read(level);
-    EXPECT_EQ(CountAfterFiveOf(dialogRead, [&] { return SessionReadings(session, 5).size() == 5; }), stopped)
-        << "the dialog's meter goes on after it was let go";
+    ASSERT_EQ(SessionReadings(session, 5).size(), 5u);
+    EXPECT_EQ(dialogLevels->Read(level), stopped) << "the dialog's meter goes on after it was let go";
 
     tone.Stop();
     readings = SessionReadings(session, 20);
@@ -166,9 +157,8 @@ TEST_F(SoundLevelTest, TheTestToneReadsItsLevel) {
     ASSERT_EQ(session.Pause(), S_OK);
     SoundLevel level;
     const uint64_t paused = session.ReadSoundLevel(level);
-    EXPECT_EQ(CountAfterFiveOf([&](SoundLevel& l) { return session.ReadSoundLevel(l); }, [&] { return ToneMeterReads(5); }),
-              paused)
-        << "the meter goes on while paused";
+    ASSERT_TRUE(ToneMeterReads(5));
+    EXPECT_EQ(session.ReadSoundLevel(level), paused) << "the meter goes on while paused";
 
     auto levels = std::make_shared<SoundLevelSlot>();
     std::unique_ptr<ISoundMeter> meter =
