@@ -58,9 +58,15 @@ struct ListedNames : IComboBox {
 inline void Wait(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
 // Holds a recording until its pictures span `seconds` by their own
-// timestamps; false when it stops growing.
+// timestamps (they reach the end of the branch a little late); false when
+// it stops growing.
 inline bool RecordedFor(double seconds) {
     return WaitUntil([&] { return lumora::gst::LatestRecordingSeconds() >= seconds; }, seconds + 10);
+}
+
+// Holds a recording until `pictures` have gone into it.
+inline bool PicturesRecorded(unsigned long long pictures) {
+    return WaitUntil([&] { return lumora::gst::FramesOfferedToRecording() >= pictures; }, 10);
 }
 
 class GstSession : public ::testing::Test {
@@ -118,7 +124,7 @@ protected:
         session.SetEventNotifier([&] { ++notified; });
         session.SetGraphStoppedHandler([&] { ++stopped; });
         ASSERT_TRUE(session.StartRecording());
-        ASSERT_TRUE(RecordedFor(1.0));
+        ASSERT_TRUE(PicturesRecorded(30));
         loseCamera();
         ASSERT_TRUE(WaitUntil([&] { return notified.load() > 0; }, 2));
         session.ProcessPendingEvents();

@@ -39,7 +39,7 @@ protected:
     double RecordedMean(const std::string& name) {
         EXPECT_TRUE(session.StartRecording());
         // The fifth picture is the one measured.
-        EXPECT_TRUE(WaitUntil([] { return lumora::gst::FramesOfferedToRecording() >= 6; }, 5));
+        EXPECT_TRUE(PicturesRecorded(6));
         session.Stop();
         const AviInfo avi = ReadAvi((folder / "capture.avi").string());
         std::filesystem::rename(folder / "capture.avi", folder / name);

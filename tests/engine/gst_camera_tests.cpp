@@ -87,7 +87,7 @@ TEST_F(SimulatedCamera, TheCamerasJpegFramesAreRecordedAsSent) {
     session.SetCaptureChoice(WithMode({1280, 720, 30, 1, "MJPEG"}));
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    ASSERT_TRUE(WaitUntil([] { return lumora::gst::FramesOfferedToRecording() >= 5; }, 5));
+    ASSERT_TRUE(PicturesRecorded(5));
     const std::vector<std::string> elements = lumora::gst::RunningGraphElementFactories();
     EXPECT_FALSE(Contains(elements, "jpegenc"));
     EXPECT_TRUE(Contains(elements, "jpegdec"));  // the preview still decodes
@@ -141,7 +141,7 @@ TEST_F(SimulatedCamera, UnpluggedWhileRecordingLeavesAReadableFileAndAnotherStar
     session.SetCaptureChoice(WithMode({640, 480, 30, 1, "MJPEG"}));
     ASSERT_EQ(Build(), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    ASSERT_TRUE(WaitUntil([] { return lumora::gst::FramesOfferedToRecording() >= 45; }, 10));
+    ASSERT_TRUE(PicturesRecorded(45));
     lumora::gst::UnplugTestCamera();
     ASSERT_TRUE(WaitUntil([&] { return events.load() > 0; }, 5));
     session.ProcessPendingEvents();

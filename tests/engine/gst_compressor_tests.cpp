@@ -25,7 +25,7 @@ protected:
         } else {
             // Two seconds of the camera's pictures (an encoder's own
             // timestamps may run out of order, so they are counted going in).
-            EXPECT_TRUE(WaitUntil([] { return lumora::gst::FramesOfferedToRecording() >= 60; }, 10));
+            EXPECT_TRUE(PicturesRecorded(60));
             session.Stop();
             const auto offered = static_cast<double>(lumora::gst::FramesOfferedToRecording());
             EXPECT_TRUE(messages.empty()) << messages.front();

@@ -79,7 +79,7 @@ TEST_F(GstSession, ARecordingWhoseCameraHangsIsRefusedAndThePreviewComesBack) {
     // The same file records normally afterwards.
     messages.clear();
     ASSERT_TRUE(session.StartRecording());
-    ASSERT_TRUE(RecordedFor(1.0));
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Stop();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
     EXPECT_TRUE(avi.hasIndex);
@@ -114,7 +114,7 @@ TEST_F(GstSession, AJpegRecordingOfARawCameraEncodesItsPictures) {
     EXPECT_TRUE(Holds(recording, "jpegenc"));
     EXPECT_FALSE(Holds(recording, "jpegparse"));
     EXPECT_FALSE(Holds(recording, "jpegdec"));
-    ASSERT_TRUE(RecordedFor(1.0));
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Stop();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
     ASSERT_TRUE(avi.valid);

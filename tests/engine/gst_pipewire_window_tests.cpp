@@ -191,7 +191,7 @@ TEST_F(PipeWireWindow, ACameraLostFrozenAndBackIsReportedAndPreviewsAgain) {
     ASSERT_EQ(StartVideo("JPEG image encoder"), S_OK) << Messages();
     ASSERT_TRUE(DrawsOn(10));
     ASSERT_TRUE(session.StartRecording()) << Messages();
-    EXPECT_TRUE(WaitUntil([] { return lumora::gst::FramesOfferedToRecording() >= 45; }, 5));
+    EXPECT_TRUE(PicturesRecorded(45));
     EXPECT_TRUE(DrawsOn()) << "the preview goes on while recording";
     EXPECT_TRUE(messages.empty()) << Messages();
 

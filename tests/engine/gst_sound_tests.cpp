@@ -120,7 +120,7 @@ TEST_F(SoundRecording, WithoutASoundInputTheTestToneIsRecorded) {
         GTEST_SKIP() << "this machine has sound inputs of its own";
     ASSERT_EQ(Build(), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    ASSERT_TRUE(RecordedFor(1.0));
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Stop();
     const SoundMeasure measured = Measure(ReadAvi((folder / "capture.avi").string()));
     EXPECT_GT(measured.decibels, -30.0);
@@ -140,7 +140,7 @@ TEST_F(SoundRecording, ASoundInputThatStallsIsReportedOnceAndThePicturesGoOn) {
     session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
 
     ASSERT_TRUE(session.StartRecording());
-    ASSERT_TRUE(RecordedFor(1.0));
+    ASSERT_TRUE(PicturesRecorded(30));
     lumora::gst::StallTestTone(true);
     const int before = owner.Frames();
     // Stalled until it is told, and for 2 s at 30 frames/s at least; a
@@ -151,7 +151,7 @@ TEST_F(SoundRecording, ASoundInputThatStallsIsReportedOnceAndThePicturesGoOn) {
     session.ProcessPendingEvents();
     // Told once: not again while the recording goes on for another second.
     const unsigned long long recorded = lumora::gst::FramesOfferedToRecording();
-    EXPECT_TRUE(WaitUntil([&] { return lumora::gst::FramesOfferedToRecording() >= recorded + 30; }, 5));
+    EXPECT_TRUE(PicturesRecorded(recorded + 30));
     session.ProcessPendingEvents();
     EXPECT_TRUE(session.RecordingActive());
     session.Stop();
