@@ -8,16 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "avi/AviRepair.h"
 #include "tests/AviReader.h"
+#include "tests/WaitFor.h"
 #include "tests/engine/FileTestHelpers.h"
 
 namespace repair_tests {
@@ -84,13 +83,13 @@ inline void RecordAndKill(RecordingRecipe recipe, const fs::path& file, uintmax_
                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (;;) {
-        std::error_code missing;
-        const uintmax_t size = fs::file_size(file, missing);
-        if ((!missing && size >= bytes) || std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    WaitUntil(
+        [&] {
+            std::error_code missing;
+            const uintmax_t size = fs::file_size(file, missing);
+            return !missing && size >= bytes;
+        },
+        20);
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);

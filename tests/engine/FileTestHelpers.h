@@ -98,26 +98,21 @@ private:
 };
 
 // Runs `call` on a thread; true when it returns within a few seconds. When
-// it does not (an open blocked on a FIFO), `release` is run to free it, so
-// that a regression fails the test instead of hanging it.
+// it does not (an open blocked on a FIFO), `release` is run to free it (the
+// descriptor it gives is closed once the call has returned), so that a
+// regression fails the test instead of hanging it.
 template <typename Call>
-bool FinishesPromptly(Call call, const std::function<void()>& release) {
+bool FinishesPromptly(Call call, const std::function<int()>& release) {
     auto done = std::async(std::launch::async, std::move(call));
     if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return true;
-    release();
+    const int partner = release();
     done.wait();
+    if (partner >= 0) ::close(partner);
     return false;
 }
 
 // Opens the FIFO at `path` from the other side without blocking, which
-// frees a blocked open at the first.
-inline void OpenOtherEnd(const fs::path& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_NONBLOCK);
-    if (fd >= 0) {
-        // The blocked open has its partner now; give it time to see it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        ::close(fd);
-    }
-}
+// frees a blocked open at the first; the descriptor (-1 if none).
+inline int OpenOtherEnd(const fs::path& path, int flags) { return ::open(path.c_str(), flags | O_NONBLOCK); }
 
 }  // namespace file_tests

@@ -24,6 +24,7 @@
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "tests/AviReader.h"
+#include "tests/WaitFor.h"
 #include "tests/engine/FakePlatform.h"
 
 namespace gst_session {
@@ -52,7 +53,21 @@ struct ListedNames : IComboBox {
     std::vector<std::string> names;
 };
 
+// A hold that is itself what a test is about (a pause of some length);
+// anything a test expects is waited for with WaitUntil.
 inline void Wait(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+// Holds a recording until its pictures span `seconds` by their own
+// timestamps (they reach the end of the branch a little late); false when
+// it stops growing.
+inline bool RecordedFor(double seconds) {
+    return WaitUntil([&] { return lumora::gst::LatestRecordingSeconds() >= seconds; }, seconds + 10);
+}
+
+// Holds a recording until `pictures` have gone into it.
+inline bool PicturesRecorded(unsigned long long pictures) {
+    return WaitUntil([&] { return lumora::gst::FramesOfferedToRecording() >= pictures; }, 10);
+}
 
 class GstSession : public ::testing::Test {
 protected:
@@ -109,10 +124,9 @@ protected:
         session.SetEventNotifier([&] { ++notified; });
         session.SetGraphStoppedHandler([&] { ++stopped; });
         ASSERT_TRUE(session.StartRecording());
-        Wait(1.0);
+        ASSERT_TRUE(PicturesRecorded(30));
         loseCamera();
-        for (int i = 0; i < 40 && notified.load() == 0; ++i) Wait(0.05);
-        ASSERT_GT(notified.load(), 0);
+        ASSERT_TRUE(WaitUntil([&] { return notified.load() > 0; }, 2));
         session.ProcessPendingEvents();
         session.SetEventNotifier(nullptr);
         session.SetGraphStoppedHandler(nullptr);
@@ -129,7 +143,7 @@ protected:
     // not exactly one photo was stored).
     std::string TakeOnePhoto() {
         session.ArmSnapshot(1);
-        for (int i = 0; i < 60 && snapshotArmed.load() != 0; ++i) Wait(0.05);
+        WaitUntil([] { return snapshotArmed.load() == 0; }, 3);
         std::vector<fs::path> photos;
         for (const auto& entry : fs::directory_iterator(folder))
             if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp")
@@ -140,8 +154,16 @@ protected:
     }
 
     bool WaitForFrames(int count) {
-        for (int i = 0; i < 100 && owner.Frames() < count; ++i) Wait(0.05);
-        return owner.Frames() >= count;
+        return WaitUntil([&] { return owner.Frames() >= count; }, 5);
+    }
+
+    // What must not happen has had its time once the test tone's own meter,
+    // beside the graph, has read `readings` levels (ten a second).
+    bool ToneMeterReads(int readings) {
+        std::atomic<int> read{0};
+        const std::unique_ptr<ISoundMeter> meter =
+            session.MeterAudioInput("", [&read](const SoundLevel&) { ++read; });
+        return meter && WaitUntil([&] { return read.load() >= readings; }, 5);
     }
 
     fs::path folder;

@@ -8,15 +8,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
+
+#include "tests/WaitFor.h"
 
 class PulseServer {
 public:
-    static bool Installed() { return ::access("/usr/bin/pulseaudio", X_OK) == 0; }
+    // The daemon, and pactl, which tells when it serves.
+    static bool Installed() { return ::access("/usr/bin/pulseaudio", X_OK) == 0 && ::access("/usr/bin/pactl", X_OK) == 0; }
 
     // `modules`: lines of a PulseAudio script (load-module ..., set-default-source ...).
     bool Start(const std::string& modules) {
@@ -41,16 +43,13 @@ public:
             ::_exit(127);
         }
         if (pid < 0) return false;
-        for (int i = 0; i < 100; ++i) {
-            if (std::filesystem::exists(socket)) {
-                ::setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
-                // The socket is there before the modules after it are loaded.
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        // The socket is there before the modules after it are loaded; the
+        // daemon answers a client once its whole script has run.
+        const std::string answers = "pactl -s unix:" + socket + " info >/dev/null 2>&1";
+        if (!WaitUntil([&] { return std::filesystem::exists(socket) && std::system(answers.c_str()) == 0; }, 10))
+            return false;
+        ::setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+        return true;
     }
 
     pid_t Pid() const { return pid; }

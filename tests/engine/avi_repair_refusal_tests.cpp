@@ -91,7 +91,7 @@ TEST(AviRepairRefusal, LinksAndSpecialFilesAreRefusedWithoutBlocking) {
     const fs::path fifo = folder / "fifo.avi";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_TRUE(FinishesPromptly([&] { report = RepairRecording(fifo.string()); },
-                                 [&] { OpenOtherEnd(fifo, O_WRONLY); }));
+                                 [&] { return OpenOtherEnd(fifo, O_WRONLY); }));
     EXPECT_EQ(report.status, RepairStatus::NotOurs);
     EXPECT_EQ(report.reason, "它不是普通文件");
 

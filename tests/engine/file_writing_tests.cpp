@@ -142,7 +142,7 @@ TEST_F(FileWriting, ReadingRefusesSpecialFilesWithoutBlocking) {
     FileError error;
     bool valid = true;
     EXPECT_TRUE(FinishesPromptly([&] { valid = OpenRegularFileForReading(fifo.string(), Links::Follow, &error).Valid(); },
-                                 [&] { OpenOtherEnd(fifo, O_WRONLY); }));
+                                 [&] { return OpenOtherEnd(fifo, O_WRONLY); }));
     EXPECT_FALSE(valid);
     EXPECT_EQ(error.reason, kNotRegularReason);
 

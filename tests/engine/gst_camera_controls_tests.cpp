@@ -38,7 +38,8 @@ protected:
     }
     double RecordedMean(const std::string& name) {
         EXPECT_TRUE(session.StartRecording());
-        Wait(0.7);
+        // The fifth picture is the one measured.
+        EXPECT_TRUE(PicturesRecorded(6));
         session.Stop();
         const AviInfo avi = ReadAvi((folder / "capture.avi").string());
         std::filesystem::rename(folder / "capture.avi", folder / name);
@@ -99,32 +100,33 @@ TEST_F(CameraSettings, BrightnessAndContrastReachThePicturesAndTheRecording) {
     ASSERT_TRUE(Set("brightness", 230, error)) << error;
     // New frames are rendered beside the stream: the preview follows soon.
     double photoAfter = photoBefore;
-    for (int i = 0; i < 40 && photoAfter < photoBefore + 40; ++i) {
-        Wait(0.25);
-        for (const auto& entry : std::filesystem::directory_iterator(folder))
-            if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp")
-                std::filesystem::remove(entry.path());
-        photoAfter = Mean(TakeOnePhoto());
-    }
-    EXPECT_GT(photoAfter, photoBefore + 40);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                if (entry.path().extension() == ".bmp" && entry.path().filename() != "temp.bmp")
+                    std::filesystem::remove(entry.path());
+            photoAfter = Mean(TakeOnePhoto());
+            return photoAfter > photoBefore + 40;
+        },
+        10))
+        << photoAfter;
     EXPECT_GT(RecordedMean("after.avi"), recordedBefore + 20);
 
     // No contrast at all: every pixel alike, whatever the pattern.
     ASSERT_EQ(session.Run(), S_OK);
     ASSERT_TRUE(Set("brightness", 128, error)) << error;
     ASSERT_TRUE(Set("contrast", 0, error)) << error;
-    bool flat = false;
-    for (int i = 0; i < 40 && !flat; ++i) {
-        Wait(0.25);
-        const std::vector<std::vector<uint8_t>> frames = lumora::gst::TestCameraFrames();
-        flat = !frames.empty() && std::all_of(frames.begin(), frames.end(), [](const std::vector<uint8_t>& frame) {
-            // YUY2: every other byte is the luma.
-            for (std::size_t i = 2; i < frame.size(); i += 2)
-                if (frame[i] != frame[0]) return false;
-            return true;
-        });
-    }
-    EXPECT_TRUE(flat);
+    EXPECT_TRUE(WaitUntil(
+        [] {
+            const std::vector<std::vector<uint8_t>> frames = lumora::gst::TestCameraFrames();
+            return !frames.empty() && std::all_of(frames.begin(), frames.end(), [](const std::vector<uint8_t>& frame) {
+                // YUY2: every other byte is the luma.
+                for (std::size_t i = 2; i < frame.size(); i += 2)
+                    if (frame[i] != frame[0]) return false;
+                return true;
+            });
+        },
+        10));
 }
 
 TEST_F(CameraSettings, RememberedValuesAreAppliedSwitchesFirst) {

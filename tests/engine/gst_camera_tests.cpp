@@ -34,10 +34,10 @@ protected:
         session.ListVideoModes(devices.IndexOf("Lumora Test Pattern"), modes);
         return modes;
     }
-    // Records for `seconds`; the span the recorded pictures cover.
+    // Records until the pictures span `seconds`; the span they cover.
     double Record(double seconds) {
         EXPECT_TRUE(session.StartRecording());
-        Wait(seconds);
+        EXPECT_TRUE(RecordedFor(seconds));
         session.Stop();
         return lumora::gst::LatestRecordingSeconds();
     }
@@ -66,7 +66,7 @@ TEST_F(SimulatedCamera, EveryModePreviewsAndRecordsAtItsSizeAndRate) {
         EXPECT_EQ(videoWidth, mode.width);
         EXPECT_EQ(videoHeight, mode.height);
         ASSERT_TRUE(WaitForFrames(owner.Frames() + 3));
-        const double span = Record(3.0);
+        const double span = Record(2.2);
         const AviInfo avi = Recorded();
         ASSERT_TRUE(avi.valid);
         EXPECT_TRUE(avi.hasIndex);
@@ -87,7 +87,7 @@ TEST_F(SimulatedCamera, TheCamerasJpegFramesAreRecordedAsSent) {
     session.SetCaptureChoice(WithMode({1280, 720, 30, 1, "MJPEG"}));
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    Wait(1.0);
+    ASSERT_TRUE(PicturesRecorded(5));
     const std::vector<std::string> elements = lumora::gst::RunningGraphElementFactories();
     EXPECT_FALSE(Contains(elements, "jpegenc"));
     EXPECT_TRUE(Contains(elements, "jpegdec"));  // the preview still decodes
@@ -106,8 +106,7 @@ TEST_F(SimulatedCamera, TheCamerasJpegFramesAreRecordedAsSent) {
     session.SetCaptureChoice(WithMode({640, 480, 30, 1, "YUY2"}));
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    Wait(0.5);
-    EXPECT_TRUE(Contains(lumora::gst::RunningGraphElementFactories(), "jpegenc"));
+    EXPECT_TRUE(WaitUntil([] { return Contains(lumora::gst::RunningGraphElementFactories(), "jpegenc"); }, 2));
     session.Stop();
 }
 
@@ -116,7 +115,7 @@ TEST_F(SimulatedCamera, TheChosenMicrophoneOrNoSound) {
     choice.sound = CaptureChoice::Sound::None;
     session.SetCaptureChoice(choice);
     ASSERT_EQ(Build(), S_OK);
-    Record(1.0);
+    Record(0.5);
     EXPECT_EQ(Recorded().Count("auds"), 0);
 
     ListedNames inputs;
@@ -142,10 +141,9 @@ TEST_F(SimulatedCamera, UnpluggedWhileRecordingLeavesAReadableFileAndAnotherStar
     session.SetCaptureChoice(WithMode({640, 480, 30, 1, "MJPEG"}));
     ASSERT_EQ(Build(), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    Wait(2.0);
+    ASSERT_TRUE(PicturesRecorded(45));
     lumora::gst::UnplugTestCamera();
-    for (int i = 0; i < 100 && events.load() == 0; ++i) Wait(0.05);
-    ASSERT_GT(events.load(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return events.load() > 0; }, 5));
     session.ProcessPendingEvents();
     EXPECT_FALSE(session.RecordingActive());
     ASSERT_FALSE(messages.empty());

@@ -67,9 +67,8 @@ TEST_F(GstSession, ABuildPreviewsTheTestPatternAt640x480) {
 
     // Pause holds the picture; Run brings it back.
     session.Pause();
-    Wait(0.2);
     const int paused = owner.Frames();
-    Wait(0.3);
+    ASSERT_TRUE(ToneMeterReads(5));
     EXPECT_LE(owner.Frames(), paused + 3);  // what was already queued
     session.Run();
     EXPECT_TRUE(WaitForFrames(paused + 5));
@@ -78,7 +77,7 @@ TEST_F(GstSession, ABuildPreviewsTheTestPatternAt640x480) {
 TEST_F(GstSession, ARecordingWithSoundGivesACompleteAvi) {
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    Wait(2.0);
+    ASSERT_TRUE(PicturesRecorded(60));
     session.Stop();
     EXPECT_FALSE(session.RecordingActive());
     EXPECT_TRUE(messages.empty()) << messages.front();
@@ -91,14 +90,15 @@ TEST_F(GstSession, ARecordingWithSoundGivesACompleteAvi) {
     EXPECT_EQ(avi.width, 640u);
     EXPECT_EQ(avi.height, 480u);
     EXPECT_EQ(avi.First("vids")->handler, "MJPG");
-    EXPECT_NEAR(static_cast<double>(avi.totalFrames), 60.0, 15.0);
+    // As many pictures as the sound track is long, at 30 a second.
+    EXPECT_NEAR(static_cast<double>(avi.totalFrames), SoundSeconds(avi) * 30, 15.0);
     EXPECT_EQ(avi.videoChunks, avi.totalFrames);
 }
 
 TEST_F(GstSession, UncompressedRecordingWithACompressedSound) {
     ASSERT_EQ(Build("", "A Law audio encoder"), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    Wait(1.0);
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Stop();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
     ASSERT_TRUE(avi.valid);
@@ -112,21 +112,24 @@ TEST_F(GstSession, UncompressedRecordingWithACompressedSound) {
 TEST_F(GstSession, PauseAndRunGoOnInTheSameFileAndStopThenRunLeavesItAlone) {
     ASSERT_EQ(Build("JPEG image encoder"), S_OK);
     ASSERT_TRUE(session.StartRecording());
-    Wait(1.0);
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Pause();
     EXPECT_TRUE(session.RecordingActive());
-    Wait(0.5);
+    Wait(0.5);  // the pause, which the file leaves out
     session.Run();
     // Record while recording keeps the recording that goes on.
     EXPECT_TRUE(session.StartRecording());
-    Wait(1.0);
+    // Two seconds' pictures in all (the timestamps' span holds the pause).
+    ASSERT_TRUE(PicturesRecorded(60));
     session.Stop();
 
     const fs::path file = folder / "capture.avi";
     const AviInfo avi = ReadAvi(file.string());
     ASSERT_TRUE(avi.hasIndex);
-    // Two seconds recorded around the pause, not counting it.
-    EXPECT_NEAR(static_cast<double>(avi.totalFrames), 60.0, 15.0);
+    // Two seconds recorded around the pause, not counting it: the sound
+    // track is as long, and the pictures fill it.
+    EXPECT_NEAR(SoundSeconds(avi), 2.0, 0.25);
+    EXPECT_NEAR(static_cast<double>(avi.totalFrames), SoundSeconds(avi) * 30, 6.0);
 
     const std::string finished = Bytes(file);
     const int before = owner.Frames();
@@ -171,7 +174,7 @@ TEST_F(GstSession, ADiskThatFillsUpWhileRecordingIsReportedAndThePreviewGoesOn) 
         // Room for the header and some pictures, then every write fails.
         file_tests::ScopedFileSizeLimit limit(1024 * 1024);
         ASSERT_TRUE(session.StartRecording());
-        for (int i = 0; i < 200 && notified.load() == 0; ++i) Wait(0.05);
+        WaitUntil([&] { return notified.load() > 0; }, 10);
         session.ProcessPendingEvents();
         EXPECT_EQ(recordingStopped, 1);
     }
@@ -190,10 +193,10 @@ TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
     for (int cycle = 0; cycle < 20; ++cycle) {
         StorePath(settings.videoFilePath, (folder / ("cycle" + std::to_string(cycle % 3) + ".avi")).string());
         ASSERT_TRUE(session.StartRecording()) << cycle;
-        Wait(0.15);
+        ASSERT_TRUE(PicturesRecorded(3)) << cycle;
         session.Pause();
         session.Run();
-        Wait(0.1);
+        ASSERT_TRUE(WaitForFrames(owner.Frames() + 2)) << cycle;
         session.Stop();
         const AviInfo avi = ReadAvi(ReadPath(settings.videoFilePath));
         ASSERT_TRUE(avi.hasIndex) << cycle;
@@ -234,8 +237,8 @@ TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
         }
     }
     EXPECT_TRUE(WaitForFrames(owner.Frames() + 5));
-    Wait(0.2);
-    EXPECT_LE(openDescriptors(), before + 2);
+    // Counted again once the state changes' threads have let theirs go.
+    EXPECT_TRUE(WaitUntil([&] { return openDescriptors() <= before + 2; }, 2));
 }
 
 TEST_F(GstSession, ACameraThatFailsWhileRecordingStopsTheGraphAndKeepsTheRecording) {

@@ -110,7 +110,7 @@ TEST_F(TestDevices, UnpluggingTheCameraStopsItsGraphAndTellsTheHandler) {
     ASSERT_TRUE(WaitForFrames(3));
 
     lumora::gst::UnplugTestCamera();
-    for (int i = 0; i < 100 && events.load() == 0; ++i) Wait(0.02);
+    WaitUntil([&] { return events.load() > 0; }, 2);
     session.ProcessPendingEvents();
     const int unpluggedChanges = changes.load();
     const int whileUnplugged = CameraIndex(session);
@@ -148,7 +148,7 @@ TEST_F(TestDevices, AChosenCameraIsBoundByItsIdentityAndNamedWhenUnplugged) {
 TEST_F(TestDevices, ACameraThatNeverStartsShowsNothingAndIsReleased) {
     lumora::gst::StallTestCameraStart(true);
     Build();  // may give up waiting for the camera: that is up to the graph
-    Wait(0.5);
+    EXPECT_TRUE(ToneMeterReads(5));
     const int framesWhileStalled = owner.Frames();
     session.TearDown();  // does not wait for the camera
     lumora::gst::StallTestCameraStart(false);

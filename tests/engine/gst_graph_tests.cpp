@@ -21,8 +21,7 @@ bool Holds(const std::vector<std::string>& names, const std::string& name) {
 // A pipeline given up on is still taken down by its worker; the leaks
 // check at the end of the run relies on that.
 bool AbandonedPipelinesGone() {
-    for (int i = 0; i < 200 && lumora::gst::PipelinesBeingAbandoned() > 0; ++i) Wait(0.05);
-    return lumora::gst::PipelinesBeingAbandoned() == 0;
+    return WaitUntil([] { return lumora::gst::PipelinesBeingAbandoned() == 0; }, 10);
 }
 
 TEST_F(GstSession, ACameraThatHangsWhileStartingFailsTheBuildWhileTheWindowKeepsPainting) {
@@ -80,7 +79,7 @@ TEST_F(GstSession, ARecordingWhoseCameraHangsIsRefusedAndThePreviewComesBack) {
     // The same file records normally afterwards.
     messages.clear();
     ASSERT_TRUE(session.StartRecording());
-    Wait(1.0);
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Stop();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
     EXPECT_TRUE(avi.hasIndex);
@@ -100,7 +99,7 @@ TEST_F(GstSession, ACameraUnpluggedWhileStoppedIsNotReported) {
     session.SetEventNotifier([&] { ++notified; });
     session.Stop();
     lumora::gst::SimulateCameraRemoval();
-    Wait(0.2);
+    ASSERT_TRUE(ToneMeterReads(2));
     EXPECT_EQ(notified, 0);
     EXPECT_TRUE(messages.empty());
 }
@@ -115,7 +114,7 @@ TEST_F(GstSession, AJpegRecordingOfARawCameraEncodesItsPictures) {
     EXPECT_TRUE(Holds(recording, "jpegenc"));
     EXPECT_FALSE(Holds(recording, "jpegparse"));
     EXPECT_FALSE(Holds(recording, "jpegdec"));
-    Wait(1.0);
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Stop();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
     ASSERT_TRUE(avi.valid);

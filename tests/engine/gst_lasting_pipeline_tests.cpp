@@ -28,7 +28,7 @@ TEST_F(LastingPipeline, RecordAndStopNeverReopenTheCameraAndRecordNeverRestartsI
         const unsigned startsBefore = lumora::gst::TestCameraUseCounts().started;
         ASSERT_TRUE(session.StartRecording()) << cycle << ": " << (messages.empty() ? "" : messages.front());
         EXPECT_EQ(lumora::gst::TestCameraUseCounts().started, startsBefore) << "Record restarted the camera";
-        Wait(0.3);
+        ASSERT_TRUE(PicturesRecorded(8)) << cycle;
         session.Stop();
         const AviInfo avi = ReadAvi((folder / "capture.avi").string());
         EXPECT_TRUE(avi.hasIndex) << cycle;
@@ -45,10 +45,10 @@ TEST_F(LastingPipeline, ThePreviewGoesOnWhileARecordingStartsAndEnds) {
     ASSERT_EQ(Build(), S_OK);
     ASSERT_TRUE(WaitForFrames(10));
     const int before = owner.Frames();
-    const Clock::time_point start = Clock::now();
     ASSERT_TRUE(session.StartRecording());
-    while (SecondsSince(start) < 1.0) Wait(0.01);
-    // The test camera sends 30 pictures a second.
+    // The preview shows what the camera sends, as the recording gets it:
+    // a second of it once the recording holds a second.
+    ASSERT_TRUE(PicturesRecorded(30));
     EXPECT_GE(owner.Frames() - before, 28) << "pictures shown in the second of Record";
     session.Pause();
     session.Run();
@@ -62,11 +62,10 @@ TEST_F(LastingPipeline, ThePreviewGoesOnWhileARecordingStartsAndEnds) {
 
 TEST_F(LastingPipeline, TheFileHoldsTheTimeBetweenRecordAndStopWithItsSoundInStep) {
     ASSERT_EQ(Build(), S_OK);
-    ASSERT_TRUE(WaitForFrames(3));
-    Wait(1.0);  // the recording starts well into the pipeline's life
+    ASSERT_TRUE(WaitForFrames(30));  // the recording starts well into the pipeline's life
     const Clock::time_point record = Clock::now();
     ASSERT_TRUE(session.StartRecording());
-    while (SecondsSince(record) < 3.0) Wait(0.01);
+    ASSERT_TRUE(PicturesRecorded(60));
     const double heldFor = SecondsSince(record);
     session.Stop();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
@@ -86,12 +85,13 @@ TEST_F(LastingPipeline, PauseWhileRecordingKeepsOneRecordingThatStopFinishes) {
     ASSERT_EQ(Build(), S_OK);
     ASSERT_TRUE(WaitForFrames(3));
     ASSERT_TRUE(session.StartRecording());
-    Wait(1.0);
+    ASSERT_TRUE(PicturesRecorded(30));
     session.Pause();
-    Wait(1.0);
+    Wait(1.0);  // the pause, which the file leaves out
     ASSERT_TRUE(session.RecordingActive());
     session.Run();
-    Wait(1.0);
+    // Two seconds' pictures in all (the timestamps' span holds the pause).
+    ASSERT_TRUE(PicturesRecorded(60));
     session.Stop();
     const AviInfo avi = ReadAvi((folder / "capture.avi").string());
     ASSERT_TRUE(avi.hasIndex);

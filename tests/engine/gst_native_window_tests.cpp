@@ -33,8 +33,7 @@ protected:
     }
 
     bool WaitForDrawn(int count) {
-        for (int i = 0; i < 100 && native.drawn.load() < count; ++i) Wait(0.05);
-        return native.drawn.load() >= count;
+        return WaitUntil([&] { return native.drawn.load() >= count; }, 5);
     }
 
     XTestWindow window{800, 500};  // destroyed after TearDown has let the sink go
@@ -61,8 +60,8 @@ TEST_F(NativeWindow, TheSinkDrawsTheLetterboxedPictureIntoTheViewsWindow) {
     // Scaled to the letterboxed 666x500 (the window itself is not moved
     // by this fake owner): drawn there, the rest of the window untouched.
     EXPECT_EQ(native.placed, (WindowRect{67, 0, 733, 500}));
-    Wait(0.3);
-    EXPECT_TRUE(window.Drawn(0, 0, 666, 500));
+    EXPECT_TRUE(WaitUntil([&] { return window.Drawn(0, 0, 666, 500); }, 5));
+    EXPECT_TRUE(WaitForDrawn(native.drawn.load() + 5));  // more pictures, and still only there
     EXPECT_FALSE(window.Drawn(670, 0, 130, 500));
     ASSERT_TRUE(native.redraw);
     native.redraw();  // an uncovered window gets its picture again
@@ -100,8 +99,7 @@ TEST_F(NativeWindow, ARecordingRebuildsAndTheSinkDrawsOn) {
 TEST_F(NativeWindow, AnOwnerWithoutANativeWindowIsPaintedInstead) {
     native.window = 0;
     ASSERT_EQ(Build("", "", &native), S_OK);
-    for (int i = 0; i < 100 && native.Frames() < 5; ++i) Wait(0.05);
-    EXPECT_GE(native.Frames(), 5);
+    EXPECT_TRUE(WaitUntil([&] { return native.Frames() >= 5; }, 5));
     EXPECT_EQ(native.drawn.load(), 0);
     const std::vector<std::string> elements = lumora::gst::RunningGraphElementFactories();
     EXPECT_TRUE(Contains(elements, "appsink"));

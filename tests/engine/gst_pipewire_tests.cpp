@@ -72,7 +72,8 @@ TEST_F(PipeWireCamera, IsListedOncePreviewsAndRecordsInItsOwnMode) {
     EXPECT_EQ(owner.lastWidth, 640);
 
     // Record joins the running preview: the picture goes on through the
-    // second of Record, and the file holds the time until Stop.
+    // second of Record (the preview shows a second's pictures once the
+    // recording holds as many), and the file holds the time until Stop.
     using Clock = std::chrono::steady_clock;
     const auto since = [](Clock::time_point start) {
         return std::chrono::duration<double>(Clock::now() - start).count();
@@ -80,9 +81,9 @@ TEST_F(PipeWireCamera, IsListedOncePreviewsAndRecordsInItsOwnMode) {
     const int before = owner.Frames();
     const Clock::time_point record = Clock::now();
     ASSERT_TRUE(session.StartRecording());
-    while (since(record) < 1.0) Wait(0.01);
+    ASSERT_TRUE(PicturesRecorded(30));
     EXPECT_GE(owner.Frames() - before, 28) << "pictures shown in the second of Record";
-    while (since(record) < 3.0) Wait(0.01);
+    ASSERT_TRUE(PicturesRecorded(60));
     const double held = since(record);
     session.Stop();
     EXPECT_TRUE(messages.empty()) << messages.front();
@@ -159,15 +160,10 @@ public:
     }
     // Its exit code once it ends within `seconds`; -1 while it runs on.
     int Exit(double seconds) {
-        for (int i = 0; i < seconds * 20; ++i) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                exited = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            Wait(0.05);
-        }
-        return -1;
+        int status = 0;
+        if (!WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return -1;
+        exited = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::size_t Count(const std::string& text) const {
         std::ifstream in(logPath);
@@ -178,8 +174,7 @@ public:
     }
     // Whether `text` is in its output `count` times within `seconds`.
     bool Wrote(const std::string& text, std::size_t count, double seconds) const {
-        for (int i = 0; i < seconds * 20 && Count(text) < count; ++i) Wait(0.05);
-        return Count(text) >= count;
+        return WaitUntil([&] { return Count(text) >= count; }, seconds);
     }
 
 private:
@@ -217,8 +212,7 @@ protected:
                                                    R"(node.name=lumora-virtual-cam,)"
                                                    R"(node.description=\"Virtual Camera\"")"},
                           (folder / "publisher.log").string(), "pipewirepool:2");
-        for (int i = 0; i < 100 && CameraIndex() < 0; ++i) Wait(0.05);
-        ASSERT_GE(CameraIndex(), 0) << "the virtual camera was not published";
+        ASSERT_TRUE(WaitUntil([this] { return CameraIndex() >= 0; }, 5)) << "the virtual camera was not published";
     }
     int CameraIndex() {
         ListedNames devices;

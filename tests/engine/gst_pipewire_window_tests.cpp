@@ -69,7 +69,7 @@ protected:
     }
     void TearDown() override {
         // An abandoned pipeline's sink still knows the window: it goes first.
-        for (int i = 0; i < 200 && lumora::gst::PipelinesBeingAbandoned() > 0; ++i) Wait(0.05);
+        WaitUntil([] { return lumora::gst::PipelinesBeingAbandoned() == 0; }, 10);
         GstSession::TearDown();
     }
 
@@ -92,23 +92,18 @@ protected:
         return !control.empty() && std::system((control + " " + action).c_str()) == 0;
     }
     bool WaitUntilListed(bool listed) {
-        for (int i = 0; i < 100 && (CameraIndex() >= 0) != listed; ++i) Wait(0.05);
-        return (CameraIndex() >= 0) == listed;
+        return WaitUntil([&] { return (CameraIndex() >= 0) == listed; }, 5);
     }
     // More pictures reach the sink, within a generous bound.
     bool DrawsOn(int pictures = 5) {
         const int until = native.drawn.load() + pictures;
-        for (int i = 0; i < 100 && native.drawn.load() < until; ++i) Wait(0.05);
-        return native.drawn.load() >= until;
+        return WaitUntil([&] { return native.drawn.load() >= until; }, 5);
     }
     // The picture on the screen moves (the camera sends a moving ball).
     bool PictureMoves(const WindowRect& area) {
         const uint64_t first = window.Fingerprint(area.left, area.top, area.Width(), area.Height());
-        for (int i = 0; i < 60; ++i) {
-            Wait(0.05);
-            if (window.Fingerprint(area.left, area.top, area.Width(), area.Height()) != first) return true;
-        }
-        return false;
+        return WaitUntil(
+            [&] { return window.Fingerprint(area.left, area.top, area.Width(), area.Height()) != first; }, 3);
     }
     // The view's window takes a new size, the picture is fitted into it,
     // and the window, uncovered at its new size, asks the sink to redraw.
@@ -120,8 +115,7 @@ protected:
     }
     // The camera's loss as the UI thread handles it; true once handled.
     bool HandleLoss() {
-        for (int i = 0; i < 100 && notified.load() == 0; ++i) Wait(0.05);
-        if (notified.load() == 0) return false;
+        if (!WaitUntil([this] { return notified.load() > 0; }, 5)) return false;
         notified = 0;
         session.ProcessPendingEvents();
         return true;
@@ -197,7 +191,7 @@ TEST_F(PipeWireWindow, ACameraLostFrozenAndBackIsReportedAndPreviewsAgain) {
     ASSERT_EQ(StartVideo("JPEG image encoder"), S_OK) << Messages();
     ASSERT_TRUE(DrawsOn(10));
     ASSERT_TRUE(session.StartRecording()) << Messages();
-    for (int i = 0; i < 100 && lumora::gst::FramesOfferedToRecording() < 45; ++i) Wait(0.05);
+    EXPECT_TRUE(PicturesRecorded(45));
     EXPECT_TRUE(DrawsOn()) << "the preview goes on while recording";
     EXPECT_TRUE(messages.empty()) << Messages();
 
@@ -241,8 +235,8 @@ TEST_F(PipeWireWindow, ACameraLostFrozenAndBackIsReportedAndPreviewsAgain) {
         Wait(0.2);
     }
     EXPECT_TRUE(PictureMoves(native.placed));
-    for (int i = 0; i < 200 && lumora::gst::PipelinesBeingAbandoned() > 0; ++i) Wait(0.05);
-    EXPECT_EQ(lumora::gst::PipelinesBeingAbandoned(), 0) << "the frozen camera's pipeline was never taken down";
+    EXPECT_TRUE(WaitUntil([] { return lumora::gst::PipelinesBeingAbandoned() == 0; }, 10))
+        << "the frozen camera's pipeline was never taken down";
     EXPECT_EQ(session.Stop(), S_OK);
     EXPECT_TRUE(messages.empty()) << Messages();
     EXPECT_EQ(stopped, 2);

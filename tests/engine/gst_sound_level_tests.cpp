@@ -52,21 +52,20 @@ std::vector<SoundLevel> NextReadings(const std::function<uint64_t(SoundLevel&)>&
     std::vector<SoundLevel> readings;
     SoundLevel level;
     uint64_t seen = read(level);
-    for (int i = 0; i < limit / 0.02 && readings.size() < wanted; ++i) {
-        Wait(0.02);
-        const uint64_t count = read(level);
-        if (count != seen) readings.push_back(level);
-        seen = count;
-    }
+    WaitUntil(
+        [&] {
+            const uint64_t count = read(level);
+            if (count != seen) readings.push_back(level);
+            seen = count;
+            return readings.size() >= wanted;
+        },
+        limit, [] { Wait(0.02); });
     return readings;
 }
 
 std::vector<SoundLevel> SessionReadings(const CCaptureSession& session, std::size_t wanted, double limit = 10.0) {
     return NextReadings([&](SoundLevel& level) { return session.ReadSoundLevel(level); }, wanted, limit);
 }
-
-// A meter that stopped: not one reading in a second (ten would come).
-constexpr double kStoppedWait = 1.0;
 
 // The peak once the input has settled: the last of `readings`.
 double LastPeak(const std::vector<SoundLevel>& readings) { return readings.empty() ? 1.0 : readings.back().peakDb; }
@@ -113,7 +112,11 @@ TEST_F(SoundLevelTest, AToneAtMinus20dBFSReadsMinus20AndSilenceBelowMinus60) {
     ASSERT_EQ(readings.size(), 10u) << "no level while recording";
     EXPECT_NEAR(LastPeak(readings), -20.0, 2.0);
     ASSERT_EQ(session.Stop(), S_OK);
-    EXPECT_TRUE(SessionReadings(session, 1, kStoppedWait).empty()) << "the meter goes on after Stop";
+    // A stopped meter reads nothing while one that runs on reads five levels.
+    SoundLevel level;
+    uint64_t stopped = session.ReadSoundLevel(level);
+    ASSERT_TRUE(ToneMeterReads(5));
+    EXPECT_EQ(session.ReadSoundLevel(level), stopped) << "the meter goes on after Stop";
     ASSERT_EQ(session.Run(), S_OK);
     readings = SessionReadings(session, 10);
     ASSERT_EQ(readings.size(), 10u) << "no level after the recording";
@@ -128,8 +131,9 @@ TEST_F(SoundLevelTest, AToneAtMinus20dBFSReadsMinus20AndSilenceBelowMinus60) {
         ASSERT_EQ(readings.size(), 10u);
         EXPECT_NEAR(LastPeak(readings), -20.0, 2.0);
     }
-    EXPECT_TRUE(NextReadings([&](SoundLevel& level) { return dialogLevels->Read(level); }, 1, kStoppedWait).empty())
-        << "the dialog's meter goes on after it was let go";
+    stopped = dialogLevels->Read(level);
+    ASSERT_EQ(SessionReadings(session, 5).size(), 5u);
+    EXPECT_EQ(dialogLevels->Read(level), stopped) << "the dialog's meter goes on after it was let go";
 
     tone.Stop();
     readings = SessionReadings(session, 20);
@@ -151,7 +155,10 @@ TEST_F(SoundLevelTest, TheTestToneReadsItsLevel) {
     EXPECT_NEAR(readings.back().rmsDb, -17.0, 2.0);
 
     ASSERT_EQ(session.Pause(), S_OK);
-    EXPECT_TRUE(SessionReadings(session, 1, kStoppedWait).empty()) << "the meter goes on while paused";
+    SoundLevel level;
+    const uint64_t paused = session.ReadSoundLevel(level);
+    ASSERT_TRUE(ToneMeterReads(5));
+    EXPECT_EQ(session.ReadSoundLevel(level), paused) << "the meter goes on while paused";
 
     auto levels = std::make_shared<SoundLevelSlot>();
     std::unique_ptr<ISoundMeter> meter =
@@ -169,7 +176,7 @@ TEST_F(SoundLevelTest, WithoutASoundInputNothingIsMeasured) {
     session.SetCaptureChoice(choice);
     ASSERT_EQ(Build(), S_OK);
     EXPECT_FALSE(session.HasSoundInput());
-    Wait(0.5);
+    ASSERT_TRUE(WaitForFrames(owner.Frames() + 15));  // half a second of pictures
     SoundLevel level;
     EXPECT_EQ(session.ReadSoundLevel(level), 0u);
 }

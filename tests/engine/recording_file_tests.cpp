@@ -9,6 +9,7 @@
 #include "avi/RecordingFile.h"
 #include "capture/RecordingFlusher.h"
 #include "settings/SettingsFile.h"
+#include "tests/WaitFor.h"
 #include "tests/engine/FakePlatform.h"
 #include "tests/engine/FileTestHelpers.h"
 
@@ -34,7 +35,7 @@ protected:
                     ok = OpenRecordingFile(path.string(), true, reason).Valid();
                 }
             },
-            [&] { OpenOtherEnd(path, O_RDONLY); }));
+            [&] { return OpenOtherEnd(path, O_RDONLY); }));
         return !ok;
     }
 
@@ -169,24 +170,20 @@ TEST(RecordingFlusher, SyncsUntilStoppedThenOnceMore) {
     const fs::path path = fs::path(::testing::TempDir()) / "lumora-flushed.avi";
     auto file = std::make_shared<UniqueFd>(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     ASSERT_TRUE(file->Valid());
-    const auto waitFor = [](const std::function<bool()>& done) {
-        for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return done();
-    };
     CRecordingFlusher flusher;
     flusher.Start(file, std::chrono::milliseconds(5));
-    EXPECT_TRUE(waitFor([&] { return flusher.SyncCount() >= 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return flusher.SyncCount() >= 2; }, 5));
 
     // A take shorter than the interval is synced once, at its end.
     flusher.Start(file, std::chrono::hours(1));
     EXPECT_EQ(flusher.SyncCount(), 0u);
     flusher.Stop();
-    EXPECT_TRUE(waitFor([&] { return flusher.SyncCount() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return flusher.SyncCount() == 1; }, 5));
 
     // The flusher keeps the descriptor it syncs: the caller may let go first.
     flusher.Start(file, std::chrono::milliseconds(5));
     file.reset();
-    EXPECT_TRUE(waitFor([&] { return flusher.SyncCount() >= 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return flusher.SyncCount() >= 1; }, 5));
     flusher.Start(std::make_shared<UniqueFd>(), std::chrono::milliseconds(5));  // nothing to sync: no thread
     EXPECT_EQ(flusher.SyncCount(), 0u);
     fs::remove(path);

@@ -244,7 +244,7 @@ TEST_F(SettingsFileTest, AFifoOrSocketNamedSettingIniIsReportedAtOnce)
     ASSERT_EQ(::mkfifo(IniPath().c_str(), 0644), 0);
     SettingsResult result;
     EXPECT_TRUE(file_tests::FinishesPromptly([&] { result = LoadSettings(); },
-                                             [&] { file_tests::OpenOtherEnd(IniPath(), O_WRONLY); }));
+                                             [&] { return file_tests::OpenOtherEnd(IniPath(), O_WRONLY); }));
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.message.find("无法读取设置文件“" + IniPath().string() + "”"),
               std::string::npos)

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 
 #include "tests/support/gst/GstTesting.h"
@@ -16,8 +15,6 @@
 
 namespace gst_session {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::string LoopbackNode() { return BenchText("LUMORA_LOOPBACK_DEVICE"); }
 
@@ -59,20 +56,25 @@ protected:
     // A loopback node is a camera only while something feeds it, which the
     // device monitor learns from no plug event: it looks again.
     int CameraIndex() {
-        for (int attempt = 0; attempt < 60; ++attempt) {
-            if (attempt > 0) {
-                session.UsePlatform(nullptr);
-                lumora::gst::RestartDeviceWatch();
-                session.UsePlatform(CreateGstCapturePlatform());
-            }
-            ListedNames devices;
-            session.ListVideoDevices(&devices);
-            const int index = devices.IndexOf("Lumora Loopback");
-            std::vector<VideoMode> modes;
-            if (index >= 0 && session.ListVideoModes(index, modes) > 0) return index;
-            listed = devices.names;
-            Wait(0.2);
-        }
+        int index = -1;
+        bool again = false;
+        const bool found = WaitUntil(
+            [&] {
+                if (again) {
+                    session.UsePlatform(nullptr);
+                    lumora::gst::RestartDeviceWatch();
+                    session.UsePlatform(CreateGstCapturePlatform());
+                }
+                again = true;
+                ListedNames devices;
+                session.ListVideoDevices(&devices);
+                index = devices.IndexOf("Lumora Loopback");
+                std::vector<VideoMode> modes;
+                listed = devices.names;
+                return index >= 0 && session.ListVideoModes(index, modes) > 0;
+            },
+            12, [] { Wait(0.2); });
+        if (found) return index;
         for (const std::string& name : listed) ADD_FAILURE() << "listed: " << name;
         return -1;
     }
@@ -80,8 +82,8 @@ protected:
         const int from = owner.Frames();
         return WaitUntil([&] { return owner.Frames() >= from + count; }, seconds);
     }
-    // Preview, a recording of about 6 s (pictures = time held x rate), Stop
-    // and Start again; the recording's file.
+    // Preview, a recording of about 6 s (pictures = the span of their
+    // timestamps x rate), Stop and Start again; the recording's file.
     AviInfo PreviewRecordStopStart(int videoCompressor) {
         const int camera = CameraIndex();
         EXPECT_GE(camera, 0);
@@ -91,13 +93,12 @@ protected:
         EXPECT_TRUE(Frames(5)) << "pictures from the loopback camera";
         const std::optional<VideoMode> mode = session.CurrentVideoMode();
         EXPECT_TRUE(mode.has_value());
-        const Clock::time_point record = Clock::now();
         EXPECT_TRUE(session.StartRecording());
         EXPECT_TRUE(Frames(30));
-        Wait(std::max(0.0, 6.0 - std::chrono::duration<double>(Clock::now() - record).count()));
-        const double held = std::chrono::duration<double>(Clock::now() - record).count();
+        EXPECT_TRUE(RecordedFor(6.0));
         factories = lumora::gst::RunningGraphElementFactories();
         session.Stop();
+        const double held = lumora::gst::LatestRecordingSeconds();
         EXPECT_TRUE(messages.empty()) << messages.front();
         const AviInfo avi = ReadAvi((folder / "capture.avi").string());
         EXPECT_TRUE(avi.hasIndex);

@@ -39,7 +39,7 @@ TEST_F(EndToEndTest, PreviewPhotoRecordStopAndSaveACopy)
     frame->Action(ID_VIDEO_RECORD)->trigger();
     ASSERT_TRUE(frame->recording) << messages.join("\n").toStdString();
     EXPECT_TRUE(frame->Action(ID_VIDEO_RECORD)->isChecked());
-    Pump(1000);
+    ASSERT_TRUE(WaitFor([] { return RecordedSeconds() >= 0.5; }));
 
     // Pause and Start: the recording that goes on keeps its mark.
     frame->Action(ID_VIDEO_PAUSE)->trigger();
@@ -48,7 +48,8 @@ TEST_F(EndToEndTest, PreviewPhotoRecordStopAndSaveACopy)
     EXPECT_EQ(frame->recording, TheCaptureSession().RecordingActive());
     EXPECT_EQ(frame->Action(ID_VIDEO_RECORD)->isChecked(), frame->recording);
     if (!frame->recording) frame->Action(ID_VIDEO_RECORD)->trigger();
-    Pump(1000);
+    const double resumed = RecordedSeconds();
+    ASSERT_TRUE(WaitFor([&] { return RecordedSeconds() >= resumed + 0.5; }));
 
     frame->Action(ID_VIDEO_STOP)->trigger();
     EXPECT_FALSE(frame->previewing);

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -24,26 +23,24 @@
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "view/LumoraView.h"
+#include "tests/WaitFor.h"
 
 // Runs the event loop until `done` holds or `ms` have passed.
 template <typename Condition>
 bool WaitFor(Condition done, int ms = 5000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return WaitUntil(done, ms / 1000.0, [] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
 }
 
-// Runs the event loop for `ms`.
-inline void Pump(int ms)
+// The span of the running recording's pictures by their timestamps (0
+// without one).
+inline double RecordedSeconds()
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    RecordingProgress progress;
+    return TheCaptureSession().GetRecordingProgress(progress) ? progress.seconds : 0.0;
 }
 
 class NameCollector : public IComboBox {

@@ -34,6 +34,18 @@ protected:
     }
 
     QString Status() const { return frame->statusBar->currentMessage(); }
+
+    // A self-timer of `stepMs` started now runs out: one started before it
+    // with the same step would have run out by then.
+    static bool ATimerStartedNowRunsOut(int stepMs)
+    {
+        CSelfTimer probe;
+        probe.SetStepMs(stepMs);
+        bool elapsed = false;
+        QObject::connect(&probe, &CSelfTimer::elapsed, [&elapsed] { elapsed = true; });
+        probe.Start();
+        return WaitFor([&] { return elapsed; });
+    }
 };
 
 }  // namespace
@@ -227,14 +239,14 @@ TEST_F(PhotoHabitsTest, EscOrStopCancelsTheSelfTimer)
     EXPECT_TRUE(view->Countdown()->isHidden());
     EXPECT_EQ(Status(), "已取消定时拍照");
     EXPECT_EQ(fullScreen, 1);  // one Esc ends one thing
-    Pump(300);
+    ASSERT_TRUE(ATimerStartedNowRunsOut(40));
     EXPECT_EQ(soundsPlayed, 0);
     EXPECT_EQ(snapshotArmed.load(), 0);
 
     frame->Action(ID_VIDEO_SNAPSHOT_TIMER)->trigger();
     frame->Action(ID_VIDEO_STOP)->trigger();
     EXPECT_TRUE(view->Countdown()->isHidden());
-    Pump(300);
+    ASSERT_TRUE(ATimerStartedNowRunsOut(40));
     EXPECT_EQ(soundsPlayed, 0);
     PressEscape();
     EXPECT_EQ(fullScreen, 0);

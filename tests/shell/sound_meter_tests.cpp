@@ -114,7 +114,10 @@ TEST_F(SoundMeterFrameTest, TheStatusBarSaysNoSoundWhenNoInputWasChosen)
     ASSERT_TRUE(frame->previewing);
     EXPECT_TRUE(meter->isVisibleTo(frame));
     EXPECT_EQ(meter->Text(), "无声音");
-    Pump(300);
+    // Still so after several of its refreshes: ten pictures later.
+    ASSERT_TRUE(WaitFor([&] { return view->VideoWindow() && view->VideoWindow()->FramesPresented() > 0; }));
+    const auto shown = view->VideoWindow()->FramesPresented();
+    ASSERT_TRUE(WaitFor([&] { return view->VideoWindow()->FramesPresented() >= shown + 10; }));
     EXPECT_EQ(meter->Text(), "无声音");
     frame->OnStopVideo();
 }

@@ -118,8 +118,17 @@ TEST_F(StatusBarTest, RecordingFieldFollowsRecordPauseAndStop)
     EXPECT_FALSE(field->isHidden());
     EXPECT_TRUE(field->text().startsWith("暂停 ")) << field->text().toStdString();
     const QString paused = field->text();
-    Pump(1200);
-    EXPECT_EQ(field->text(), paused);  // a paused recording does not count
+    // A paused recording does not count: not by the time two of the field's
+    // refreshes would have come, nor when it reads the figures again.
+    int refreshes = 0;
+    QTimer later;
+    later.setInterval(CRecordingStatusField::kRefreshMs);
+    QObject::connect(&later, &QTimer::timeout, [&refreshes] { ++refreshes; });
+    later.start();
+    ASSERT_TRUE(WaitFor([&] { return refreshes >= 2; }));
+    EXPECT_EQ(field->text(), paused);
+    field->Refresh();
+    EXPECT_EQ(field->text(), paused);
 
     frame->Action(ID_VIDEO_START)->trigger();
     if (frame->recording) {

@@ -4,6 +4,7 @@
 #include <QStatusBar>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +48,16 @@ protected:
         ::close(fd);
     }
 
+    // Whether the program has read all that was written: the FIFO holds nothing.
+    bool AllRead()
+    {
+        const int fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        int unread = -1;
+        const bool read = fd >= 0 && WaitFor([&] { return ::ioctl(fd, FIONREAD, &unread) == 0 && unread == 0; });
+        if (fd >= 0) ::close(fd);
+        return read;
+    }
+
     QString fifo;
     std::unique_ptr<CTestCommands> commands;
 };
@@ -56,7 +67,7 @@ TEST_F(TestCommandsTest, RunsEachCompleteLineFromWriterAfterWriter)
     ASSERT_TRUE(frame->statusBar->isVisibleTo(frame));
     // Half a line waits for the rest, which a later writer sends.
     Send("5939");
-    Pump(200);
+    ASSERT_TRUE(AllRead());
     EXPECT_TRUE(frame->statusBar->isVisibleTo(frame));
     Send("3\n");
     EXPECT_TRUE(WaitFor([&] { return !frame->statusBar->isVisibleTo(frame); }));
