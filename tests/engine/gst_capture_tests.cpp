@@ -282,19 +282,18 @@ TEST_F(GstSession, APhotoWrittenSlowlyHoldsUpNeitherThePreviewNorTheRecording) {
     std::atomic<bool> writing{false}, letGo{false};
     grabberCallback.SetJpegConverter([&] {
         writing = true;
-        for (int i = 0; i < 1000 && !letGo; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        WaitUntil([&] { return letGo.load(); }, 10.0);
         return false;  // stored as a bitmap
     });
     settings.photoFormat = 1;
     session.ArmSnapshot(1);
-    for (int i = 0; i < 200 && !writing; ++i) Wait(0.02);
-    ASSERT_TRUE(writing.load());
+    ASSERT_TRUE(WaitUntil([&] { return writing.load(); }, 4.0));
     const int drawn = owner.Frames();
     const unsigned long long recorded = lumora::gst::FramesOfferedToRecording();
     const bool previewWentOn = WaitForFrames(drawn + 15);
     const unsigned long long recordedMeanwhile = lumora::gst::FramesOfferedToRecording() - recorded;
     letGo = true;
-    for (int i = 0; i < 200 && snapshotArmed.load() != 0; ++i) Wait(0.02);
+    WaitUntil([] { return snapshotArmed.load() == 0; }, 4.0);
     grabberCallback.SetJpegConverter(nullptr);
     EXPECT_TRUE(previewWentOn) << "the preview waited for the photo";
     EXPECT_GE(recordedMeanwhile, 10u) << "the recording waited for the photo";

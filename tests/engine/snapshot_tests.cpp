@@ -18,6 +18,7 @@
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
 #include "snapshot/JpegConversion.h"
+#include "tests/WaitFor.h"
 
 namespace fs = std::filesystem;
 
@@ -63,8 +64,7 @@ protected:
     HRESULT Take(std::vector<uint8_t>& frame) {
         snapshotArmed = 1;
         const HRESULT hr = grabberCallback.BufferCB(0.0, frame.data(), static_cast<int32_t>(frame.size()));
-        for (int i = 0; i < 2000 && snapshotArmed.load() != 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        WaitUntil([] { return snapshotArmed.load() == 0; }, 10.0);
         return hr;
     }
 
