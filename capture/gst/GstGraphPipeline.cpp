@@ -96,7 +96,8 @@ Status GstGraph::SetState(GstState state) {
         frames.UseNativeSink(built->display.sink);
     // A failure posted while it changed is why it could not.
     if (result) return *result == GST_STATE_CHANGE_FAILURE ? Fail(bus.Failure()) : Ok();
-    const std::string reason = messages::CameraDidNotChange(built->cameraName, kStateChangeLimit.count(), StepTo(state));
+    const std::string reason =
+        messages::CameraDidNotChange(built->cameraName, kStateChangeLimit.count(), StepTo(state));
     AbandonPipeline();
     return Fail(reason);
 }

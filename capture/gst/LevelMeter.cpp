@@ -133,7 +133,8 @@ Status GstSoundMeter::Start(const GstFilter& source) {
     // Named as the element, not the worker's pipeline: the tests' delayed
     // camera start is for the graph's own pipeline.
     const auto started = worker->ChangeState(pipeline.get(), GST_STATE_PLAYING, kStartLimit, whileWaiting);
-    if (!started || *started == GST_STATE_CHANGE_FAILURE) return Fail(messages::SoundInputCannotOpen(source.Describe()));
+    if (!started || *started == GST_STATE_CHANGE_FAILURE)
+        return Fail(messages::SoundInputCannotOpen(source.Describe()));
     return Ok();
 }
 

@@ -62,7 +62,8 @@ Status NativeDisplay::Build(GstBin* bin, GstElement* upstream) {
     g_object_set(sink, "pixel-aspect-ratio", "1/1", nullptr);
     const CapsPtr square(gst_caps_new_simple("video/x-raw", "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
     g_object_set(size, "caps", square.get(), nullptr);
-    if (!gst_element_link_many(upstream, convert, size, sink, nullptr)) return Fail(messages::PreviewCannotReachWindow());
+    if (!gst_element_link_many(upstream, convert, size, sink, nullptr))
+        return Fail(messages::PreviewCannotReachWindow());
     heldPad.reset(gst_element_get_static_pad(size, "src"));
     Hold();
     windowSize = std::make_shared<WindowSize>();

@@ -63,7 +63,8 @@ std::string WriteFailed(const std::string& path, const std::string& reason) {
 std::string CameraJpegNotForAvi() { return "摄像头的 JPEG 画面不能写入 AVI 文件"; }
 
 std::string CompressorNotForAvi(CompressedStream stream) {
-    return std::string(stream == CompressedStream::Video ? "视频" : "音频") + "压缩器的输出不能写入 AVI 文件";
+    const char* kind = stream == CompressedStream::Video ? "视频" : "音频";
+    return std::string(kind) + "压缩器的输出不能写入 AVI 文件";
 }
 
 std::string RecordingElementsDidNotStart() { return "录相的元件无法启动"; }
@@ -96,7 +97,9 @@ std::string SoundInputMoved(const std::string& input, const std::string& now) {
 
 std::string NoCameraSettings() { return "这个摄像头没有可调的设置。"; }
 
-std::string NoSuchCameraSetting(uint32_t id) { return "摄像头没有这项设置（" + std::to_string(id) + "）。"; }
+std::string NoSuchCameraSetting(uint32_t id) {
+    return "摄像头没有这项设置（" + std::to_string(id) + "）。";
+}
 
 std::string CannotOpenCameraNode(const std::string& path, const std::string& why) {
     return "无法打开摄像头的设备" + Quoted(path) + "：" + why;
