@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/PlatformMessages.h"
 #include "capture/gst/PlatformSeams.h"
 #include "capture/v4l2/V4l2Controls.h"
 
@@ -27,7 +28,7 @@ public:
         return false;
     }
     bool Set(uint32_t, int32_t, std::string& error) override {
-        error = reason.empty() ? "这个摄像头没有可调的设置。" : reason;
+        error = reason.empty() ? messages::NoCameraSettings() : reason;
         return false;
     }
 
@@ -66,7 +67,7 @@ public:
         std::vector<CameraControl> controls;
         List(controls, error);
         if (id == 0 || id > controls.size()) {
-            error = "摄像头没有这项设置（" + std::to_string(id) + "）。";
+            error = messages::NoSuchCameraSetting(id);
             return false;
         }
         if (!CheckCameraControlValue(controls[id - 1], value, error)) return false;
@@ -134,10 +135,9 @@ std::unique_ptr<ICameraControls> MakeCameraControls(GstElement* source, GstDevic
     if (std::unique_ptr<ICameraControls> provided = FromProviders(source, device)) return provided;
     const std::string node = V4l2NodeOf(device);
     if (!node.empty()) {
-        std::string error;
-        std::unique_ptr<v4l2::IControlDevice> opened = v4l2::OpenControlDevice(node, error);
-        if (!opened) return std::make_unique<NoControls>(error);
-        return std::make_unique<v4l2::V4l2CameraControls>(std::move(opened));
+        Result<std::unique_ptr<v4l2::IControlDevice>> opened = v4l2::OpenControlDevice(node);
+        if (!opened.ok()) return std::make_unique<NoControls>(opened.error());
+        return std::make_unique<v4l2::V4l2CameraControls>(std::move(opened).value());
     }
     if (GST_IS_COLOR_BALANCE(source)) return std::make_unique<ColorBalanceControls>(source);
     return std::make_unique<NoControls>();

@@ -30,9 +30,8 @@ void GraphBus::ResetForBuild() {
     state.formatKnown = false;
     state.pipelineFailed = false;
     state.errorReported = false;
-    state.runFailed = false;
     state.eosSeen = false;
-    state.lastError.clear();
+    state.failure.clear();
 }
 
 void GraphBus::ResetForRun() {
@@ -40,21 +39,12 @@ void GraphBus::ResetForRun() {
     state.eosSeen = false;
     state.pipelineFailed = false;
     state.errorReported = false;
+    state.failure.clear();
 }
 
-void GraphBus::SetRunFailed(bool failed) {
+std::string GraphBus::Failure() {
     std::lock_guard lock(mutex);
-    state.runFailed = failed;
-}
-
-void GraphBus::RememberError(const std::string& error) {
-    std::lock_guard lock(mutex);
-    state.lastError = error;
-}
-
-std::string GraphBus::LastError() {
-    std::lock_guard lock(mutex);
-    return state.lastError;
+    return state.failure;
 }
 
 void GraphBus::AwaitRecording() {
@@ -72,7 +62,7 @@ void GraphBus::Fail(const std::string& reason, bool recordingOnly, bool duringSt
     std::function<void(const GraphError&)> report;
     {
         std::lock_guard lock(mutex);
-        if (!state.pipelineFailed) state.lastError = reason;  // the first failure is the cause
+        if (!state.pipelineFailed) state.failure = reason;  // the first failure is the cause
         state.pipelineFailed = true;
         if (state.awaitingRecording) {
             if (state.recordingError.empty()) state.recordingError = reason;

@@ -16,12 +16,13 @@ namespace lumora::gst {
 
 // Guarded by GraphBus; read by the predicates of GraphBus::WaitUntil.
 struct BusState {
-    std::string lastError;       // the cause of the latest failure
+    // The first failure since the pipeline last started: what a state
+    // change, a wait or a recording's end that it spoiled fails with.
+    std::string failure;
     std::string recordingError;  // the first failure while a recording starts
     bool awaitingRecording = false;
     bool errorReported = false;
     bool pipelineFailed = false;
-    bool runFailed = false;
     bool eosSeen = false;
     bool formatKnown = false;
     ConnectedVideoFormat negotiated;
@@ -36,9 +37,8 @@ public:
     void ResetForBuild();
     // A run from a stopped pipeline: failures are reported afresh.
     void ResetForRun();
-    void SetRunFailed(bool failed);
-    void RememberError(const std::string& error);
-    std::string LastError();
+    // Why the pipeline failed since it last started ("" when it did not).
+    std::string Failure();
     // Failures from now until StopAwaitingRecording are the starter's.
     void AwaitRecording();
     void StopAwaitingRecording();

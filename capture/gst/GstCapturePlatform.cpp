@@ -55,10 +55,10 @@ public:
         return graph ? graph->SetOutput(path, multiplexer) : E_FAIL;
     }
     HRESULT ConfirmRecordingStarted(std::string& error) override {
-        return graph ? graph->ConfirmRecordingStarted(error) : E_FAIL;
+        return graph ? Told(graph->ConfirmRecording(), error) : E_FAIL;
     }
     HRESULT FinishRecording(std::string& error) override {
-        return graph ? graph->FinishRecording(error) : S_OK;
+        return graph ? Told(graph->FinishRecording(), error) : S_OK;
     }
     bool HasRecording() const override { return graph && graph->HasRecording(); }
     bool GetRecordingProgress(RecordingProgress& progress) const override {
@@ -66,6 +66,13 @@ public:
     }
 
 private:
+    // The status, and the reason as the interface's text.
+    static HRESULT Told(const Status& status, std::string& error) {
+        if (status.ok()) return S_OK;
+        if (!status.error().empty()) error = status.error();
+        return E_FAIL;
+    }
+
     GstGraph* graph = nullptr;
 };
 
@@ -108,8 +115,7 @@ public:
         const auto input = std::dynamic_pointer_cast<GstFilter>(source);
         if (!input) return E_POINTER;
         auto made = std::make_unique<GstSoundMeter>(std::move(handler));
-        std::string error;
-        if (!made->Start(*input, error)) return E_FAIL;
+        if (!made->Start(*input).ok()) return E_FAIL;
         meter = std::move(made);
         return S_OK;
     }

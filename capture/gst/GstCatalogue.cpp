@@ -17,6 +17,7 @@
 #include "capture/gst/GstCapturePlatform.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/PlatformMessages.h"
 #include "capture/gst/PlatformSeams.h"
 
 namespace lumora::gst {
@@ -76,22 +77,33 @@ void PrepareGstEnvironment() {
 
 namespace lumora::gst {
 
-GstElement* MakeElement(const char* factory, std::string& error) {
+Result<GstElement*> MakeElement(const char* factory) {
     GstElement* element = gst_element_factory_make(factory, nullptr);
-    if (!element) error = std::string("没有安装 GStreamer 元件“") + factory + "”";
+    if (!element) return Fail(messages::ElementMissing(factory));
     return element;
 }
 
-GstElement* AddElement(GstBin* bin, const char* factory, std::string& error) {
-    GstElement* element = MakeElement(factory, error);
-    if (element) gst_bin_add(bin, element);
+Result<GstElement*> AddElement(GstBin* bin, const char* factory) {
+    Result<GstElement*> element = MakeElement(factory);
+    if (element.ok()) gst_bin_add(bin, element.value());
     return element;
 }
 
-bool LinkElements(GstElement* a, GstElement* b, std::string& error) {
-    if (gst_element_link(a, b)) return true;
-    error = std::string("无法把 ") + GST_ELEMENT_NAME(a) + " 连接到 " + GST_ELEMENT_NAME(b);
-    return false;
+Status LinkElements(GstElement* a, GstElement* b) {
+    if (gst_element_link(a, b)) return Ok();
+    return Fail(messages::CannotLink(GST_ELEMENT_NAME(a), GST_ELEMENT_NAME(b)));
+}
+
+Status LinkChain(std::initializer_list<GstElement*> chain) {
+    GstElement* previous = nullptr;
+    for (GstElement* element : chain) {
+        if (previous) {
+            Status linked = LinkElements(previous, element);
+            if (!linked.ok()) return linked;
+        }
+        previous = element;
+    }
+    return Ok();
 }
 
 namespace {

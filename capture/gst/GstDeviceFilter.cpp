@@ -10,26 +10,20 @@
 #include "capture/gst/GstFilters.h"
 #include "capture/VideoModes.h"
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
 
 namespace {
 
-// Adds the elements to `bin` and links them in order; the chain's first and
-// last element are returned (the bin owns them).
-bool AddLinked(GstBin* bin, const std::vector<ElementPtr>& chain, GstElement*& first, GstElement*& last,
-               std::string& error) {
+// Adds the elements to `bin` and links them in order (the bin owns them).
+Result<ElementChain> AddLinked(GstBin* bin, const std::vector<ElementPtr>& chain, bool deliversJpeg) {
     for (const ElementPtr& element : chain) gst_bin_add(bin, element.get());
     for (std::size_t i = 1; i < chain.size(); ++i) {
-        if (!gst_element_link(chain[i - 1].get(), chain[i].get())) {
-            error = std::string("无法把 ") + GST_ELEMENT_NAME(chain[i - 1].get()) + " 连接到 " +
-                    GST_ELEMENT_NAME(chain[i].get());
-            return false;
-        }
+        Status linked = LinkElements(chain[i - 1].get(), chain[i].get());
+        if (!linked.ok()) return Fail(linked.error());
     }
-    first = chain.front().get();
-    last = chain.back().get();
-    return true;
+    return ElementChain{chain.front().get(), chain.back().get(), deliversJpeg};
 }
 
 bool CapsOffer(GstCaps* caps, const char* mediaType) {
@@ -156,37 +150,30 @@ public:
         return S_OK;
     }
 
-    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
+    Result<ElementChain> AddChain(GstBin* bin) const override { return AddSourceChain(bin, false); }
+    Result<ElementChain> AddSourceChain(GstBin* bin, bool keepJpeg) const override {
         bool deliversJpeg = false;
-        return AddSourceChain(bin, first, last, false, deliversJpeg, error);
-    }
-    bool AddSourceChain(GstBin* bin, GstElement*& first, GstElement*& last, bool keepJpeg, bool& deliversJpeg,
-                        std::string& error) const override {
-        deliversJpeg = false;
         ElementPtr source = AdoptFloating(gst_device_create_element(device.get(), nullptr));
-        if (!source) {
-            error = "无法打开设备“" + Describe() + "”";
-            return false;
-        }
+        if (!source) return Fail(messages::CannotOpenDevice(Describe()));
         std::vector<ElementPtr> chain;
         chain.push_back(std::move(source));
         if (kind == SourceKind::Video) {
-            ElementPtr filter = AdoptFloating(MakeElement("capsfilter", error));
-            if (!filter) return false;
+            Result<GstElement*> filter = MakeElement("capsfilter");
+            if (!filter.ok()) return Fail(filter.error());
+            chain.push_back(AdoptFloating(filter.value()));
             const CapsPtr caps(WantedCaps());
-            g_object_set(filter.get(), "caps", caps.get(), nullptr);
-            chain.push_back(std::move(filter));
+            g_object_set(chain.back().get(), "caps", caps.get(), nullptr);
             if (gst_structure_has_name(gst_caps_get_structure(caps.get(), 0), "image/jpeg")) {
                 if (keepJpeg) {
                     deliversJpeg = true;
                 } else {
-                    ElementPtr decoder = AdoptFloating(MakeElement("jpegdec", error));
-                    if (!decoder) return false;
-                    chain.push_back(std::move(decoder));
+                    Result<GstElement*> decoder = MakeElement("jpegdec");
+                    if (!decoder.ok()) return Fail(decoder.error());
+                    chain.push_back(AdoptFloating(decoder.value()));
                 }
             }
         }
-        return AddLinked(bin, chain, first, last, error);
+        return AddLinked(bin, chain, deliversJpeg);
     }
     std::string Describe() const override {
         const TextPtr name(gst_device_get_display_name(device.get()));

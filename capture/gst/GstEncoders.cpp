@@ -71,9 +71,10 @@ GstPadProbeReturn SetBitRateFromCaps(GstPad* pad, GstPadProbeInfo* info, gpointe
 class EncoderFilter : public GstFilter {
 public:
     explicit EncoderFilter(std::string factory) : factoryName(std::move(factory)) {}
-    bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const override {
-        GstElement* encoder = MakeElement(factoryName.c_str(), error);
-        if (!encoder) return false;
+    Result<ElementChain> AddChain(GstBin* bin) const override {
+        Result<GstElement*> made = MakeElement(factoryName.c_str());
+        if (!made.ok()) return Fail(made.error());
+        GstElement* encoder = made.value();
         if (const LiveSettings* settings = SettingsFor(factoryName)) {
             for (const auto& [name, value] : settings->properties)
                 gst_util_set_object_arg(G_OBJECT(encoder), name, value);
@@ -84,8 +85,7 @@ public:
             }
         }
         gst_bin_add(bin, encoder);
-        first = last = encoder;
-        return true;
+        return ElementChain{encoder, encoder};
     }
     std::string Describe() const override { return factoryName; }
     std::string FactoryName() const override { return factoryName; }

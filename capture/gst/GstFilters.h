@@ -6,10 +6,15 @@
 
 #include <gst/gst.h>
 
+#include <array>
+#include <cstddef>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "capture/CapturePlatform.h"
+#include "capture/gst/Result.h"
 
 namespace lumora::gst {
 
@@ -20,13 +25,19 @@ void EnsureInitialised();
 // the name it is added under).
 enum class FilterRole { Other, VideoSource, AudioSource, VideoEncoder, AudioEncoder };
 
+// A filter's elements in a bin, linked in a chain (the bin owns them).
+struct ElementChain {
+    GstElement* first = nullptr;
+    GstElement* last = nullptr;
+    bool deliversJpeg = false;  // see AddSourceChain
+};
+
 class GstFilter : public IBaseFilter {
 public:
     virtual FilterRole Role() const { return FilterRole::Other; }
-    // The elements of this filter, added to `bin` and linked in a chain; the
-    // chain's first and last element are returned (floating refs taken by bin).
-    // false with `error` set when an element cannot be made.
-    virtual bool AddChain(GstBin* bin, GstElement*& first, GstElement*& last, std::string& error) const = 0;
+    // The elements of this filter, added to `bin` and linked in a chain;
+    // fails when an element cannot be made.
+    virtual Result<ElementChain> AddChain(GstBin* bin) const = 0;
     virtual std::string Describe() const = 0;
 
     // Capture devices. With `keepJpeg`, a camera in a JPEG mode ends its
@@ -34,11 +45,9 @@ public:
     // graph then decodes them for the preview and can record them as they
     // are); `deliversJpeg` tells which came out. AddChain is the same
     // without `keepJpeg`.
-    virtual bool AddSourceChain(GstBin* bin, GstElement*& first, GstElement*& last, bool keepJpeg,
-                                bool& deliversJpeg, std::string& error) const {
-        deliversJpeg = false;
+    virtual Result<ElementChain> AddSourceChain(GstBin* bin, bool keepJpeg) const {
         (void)keepJpeg;
-        return AddChain(bin, first, last, error);
+        return AddChain(bin);
     }
     // The device behind a capture device filter (nullptr for other filters),
     // so that a graph notices when it goes away.
@@ -58,10 +67,29 @@ std::shared_ptr<GstFilter> MakeEncoderFilter(const std::string& factoryName);
 bool EncoderRecordsLive(const char* factoryName);
 
 // Makes an element or says which one is missing.
-GstElement* MakeElement(const char* factory, std::string& error);
+Result<GstElement*> MakeElement(const char* factory);
 // The same, added to `bin` (which owns it).
-GstElement* AddElement(GstBin* bin, const char* factory, std::string& error);
+Result<GstElement*> AddElement(GstBin* bin, const char* factory);
 // Links two elements or says which could not be.
-bool LinkElements(GstElement* a, GstElement* b, std::string& error);
+Status LinkElements(GstElement* a, GstElement* b);
+// Links each element to the next; the first link that fails is said.
+Status LinkChain(std::initializer_list<GstElement*> chain);
+
+// Adds an element of each factory to `bin`. All are tried, so that a
+// failure names the last one missing.
+template <std::size_t N>
+Result<std::array<GstElement*, N>> AddElements(GstBin* bin, const char* const (&factories)[N]) {
+    std::array<GstElement*, N> made{};
+    std::optional<Failure> missing;
+    for (std::size_t i = 0; i < N; ++i) {
+        Result<GstElement*> element = AddElement(bin, factories[i]);
+        if (element.ok())
+            made[i] = element.value();
+        else
+            missing = Fail(element.error());
+    }
+    if (missing) return *missing;
+    return made;
+}
 
 }  // namespace lumora::gst

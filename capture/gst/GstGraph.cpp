@@ -6,7 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
 
@@ -15,9 +18,8 @@ namespace {
 constexpr auto kFormatTimeout = std::chrono::seconds(5);
 
 std::string NoPictureReason(const std::string& camera) {
-    return "摄像头“" + camera + "”在 " +
-           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kFormatTimeout).count()) +
-           " 秒内没有送来画面。";
+    return messages::CameraSentNoPicture(camera,
+                                         std::chrono::duration_cast<std::chrono::seconds>(kFormatTimeout).count());
 }
 
 }  // namespace
@@ -27,7 +29,7 @@ GstGraph::GstGraph() { EnsureInitialised(); }
 GstGraph::~GstGraph() {
     if (observer) observer->GraphGone(*this);
     soundMeter.reset();
-    DestroyPipeline();
+    (void)DestroyPipeline();
     frames.PutOwner(nullptr);
 }
 
@@ -56,67 +58,68 @@ HRESULT GstGraph::RenderPreview(const FilterPtr& source, const FilterPtr& grabbe
     auto videoSource = std::dynamic_pointer_cast<GstFilter>(source);
     auto grabberObject = std::dynamic_pointer_cast<GstGrabber>(grabberFilter);
     if (!videoSource || !grabberObject) return E_POINTER;
-    DestroyPipeline();  // its streaming threads use the grabber
+    (void)DestroyPipeline();  // its streaming threads use the grabber
     previewSource = videoSource;
     grabber = grabberObject;
     grabber->graph = this;
-    std::string error;
-    if (!BuildPipeline(error)) {
-        bus.RememberError(error);
-        return E_FAIL;
-    }
-    return S_OK;
+    return Reported(BuildPipeline());
+}
+
+HRESULT GstGraph::WaitForFormat(ConnectedVideoFormat& format) {
+    Result<ConnectedVideoFormat> known = AwaitFormat();
+    if (known.ok()) format = known.value();
+    return Reported(known);
 }
 
 // Brings the preview up to the point where its format is known. The
 // pictures may wait for the window (see NativeDisplay.h): Run awaits them.
-HRESULT GstGraph::WaitForFormat(ConnectedVideoFormat& format) {
-    if (!built) return E_FAIL;
+Result<ConnectedVideoFormat> GstGraph::AwaitFormat() {
+    if (!built) return Fail("");
     RestPipeWireCamera();
-    if (SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return E_FAIL;
+    if (Status playing = SetState(GST_STATE_PLAYING); !playing.ok()) return Fail(playing.error());
     const bool settled = bus.WaitUntil([](const BusState& s) { return s.formatKnown || s.pipelineFailed; },
                                        kFormatTimeout, [this] { WaitingForDevice(); });
-    // A camera that runs but sends nothing, as one that never starts.
-    if (!settled && built) bus.RememberError(NoPictureReason(built->cameraName));
-    return bus.Read([&](const BusState& s) {
-        if (!s.formatKnown) return E_FAIL;
-        format = s.negotiated;
-        return S_OK;
+    const std::optional<ConnectedVideoFormat> format = bus.Read([](const BusState& s) {
+        return s.formatKnown ? std::optional(s.negotiated) : std::nullopt;
     });
+    if (format) return *format;
+    // A camera that runs but sends nothing, as one that never starts.
+    if (!settled && built) return Fail(NoPictureReason(built->cameraName));
+    return Fail(bus.Failure());
 }
 
 // A camera may agree on a format and send nothing: it is reported, and
 // left, so that it does not hold up other programs either.
-bool GstGraph::AwaitPicture() {
+Status GstGraph::AwaitPicture() {
     const std::shared_ptr<std::atomic<bool>> sent = built->pictureSent;
     const bool settled = bus.WaitUntil([&](const BusState& s) { return sent->load() || s.pipelineFailed; },
                                        kFormatTimeout, [this] { WaitingForDevice(); });
-    if (settled || !built) return true;
-    bus.RememberError(NoPictureReason(built->cameraName));
-    SetState(GST_STATE_READY);
+    if (settled || !built) return Ok();
+    const std::string reason = NoPictureReason(built->cameraName);
+    Status stopped = SetState(GST_STATE_READY);
+    if (!built) return stopped;  // it hung as it stopped: that is the last word
     LeavePipeWireCamera();
-    return false;
+    return Fail(reason);
 }
 
 // ------------------------------------------------------------ IMediaControl
 
+HRESULT GstGraph::Run() {
+    const Status ran = Start();
+    runFailed = !ran.ok();
+    return Reported(ran);
+}
+
 // The pipeline is built again only when it was lost (a device that hung);
 // a recording rendered since the last run joins it first.
-HRESULT GstGraph::Run() {
+Status GstGraph::Start() {
     if (!built || pipelineStale) {
-        std::string error;
-        if (!BuildPipeline(error)) {
-            bus.RememberError(error);
-            bus.SetRunFailed(true);
-            return E_FAIL;
-        }
+        if (Status rebuilt = BuildPipeline(); !rebuilt.ok()) return rebuilt;
     }
-    if (HasRecording() && !branch && !recordingConfirmed && joinError.empty() && !JoinRecording(joinError))
-        bus.RememberError(joinError);
-    if (!built) {
-        bus.SetRunFailed(true);
-        return E_FAIL;
+    if (HasRecording() && !branch && !recordingConfirmed && joinError.empty()) {
+        if (Status joined = JoinRecording(); !joined.ok()) joinError = joined.error();
     }
+    if (!built) return Fail(joinError);  // the recording took the pipeline down with it
     GstState current = GST_STATE_NULL;
     gst_element_get_state(built->pipeline.get(), &current, nullptr, 0);
     const bool starting = current <= GST_STATE_READY;
@@ -126,18 +129,17 @@ HRESULT GstGraph::Run() {
         RestPipeWireCamera();
     }
     // Also the first run after the build: its pictures waited for the window.
-    const bool failed =
-        SetState(GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE || (!built->pictureSent->load() && !AwaitPicture());
-    SetSoundRunning(!failed);
-    running.store(!failed && built);
-    bus.SetRunFailed(failed);
-    return failed ? E_FAIL : S_OK;
+    Status started = SetState(GST_STATE_PLAYING);
+    if (started.ok() && !built->pictureSent->load()) started = AwaitPicture();
+    SetSoundRunning(started.ok());
+    running.store(started.ok() && built);
+    return started;
 }
 
 HRESULT GstGraph::Pause() {
     if (!built) return S_OK;
     SetSoundRunning(false);
-    return SetState(GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
+    return Reported(SetState(GST_STATE_PAUSED));
 }
 
 // The streaming stops (a camera's light goes off); the camera stays open,
@@ -148,14 +150,14 @@ HRESULT GstGraph::Stop() {
     // its source keeps the device node open, and the camera plugged in
     // again would come back under another node. Run builds it anew.
     if (bus.Read([](const BusState& s) { return s.pipelineFailed; })) {
-        DestroyPipeline();
+        (void)Reported(DestroyPipeline());  // one that hangs as it goes is still told of
         return S_OK;
     }
     SetSoundRunning(false);
     running.store(false);
-    const bool failed = SetState(GST_STATE_READY) == GST_STATE_CHANGE_FAILURE;
+    const Status stopped = SetState(GST_STATE_READY);
     LeavePipeWireCamera();
-    return failed ? E_FAIL : S_OK;
+    return Reported(stopped);
 }
 
 void GstGraph::SetSoundRunning(bool isRunning) {
@@ -172,10 +174,9 @@ void GstGraph::MeterSound(bool wanted) {
     if (soundMeter) return;
     auto meter = std::make_unique<GstSoundMeter>([this](const SoundLevel& level) { bus.Level(level); },
                                                  [this] { WaitingForDevice(); });
-    std::string error;
     // An input that cannot be metered is the recording's to report, if
     // it fails there too: the preview goes on without a level.
-    if (meter->Start(*soundInput, error)) soundMeter = std::move(meter);
+    if (meter->Start(*soundInput).ok()) soundMeter = std::move(meter);
 }
 
 }  // namespace lumora::gst

@@ -72,15 +72,22 @@ public:
     HRESULT SetOutput(const std::string& path, FilterPtr& multiplexer);
     HRESULT RenderCapture(MediaType type, const FilterPtr& source, const FilterPtr& compressor,
                           const FilterPtr& sink);
-    HRESULT ConfirmRecordingStarted(std::string& error);
-    HRESULT FinishRecording(std::string& error);
+    // The capture graph builder's ConfirmRecordingStarted and FinishRecording.
+    Status ConfirmRecording();
+    Status FinishRecording();
     static void SendEndOfStream(const std::vector<PadPtr>& entryPads);
     bool HasRecording() const { return recording.has_value() && recording->videoRendered; }
     bool GetRecordingProgress(RecordingProgress& progress) const;
     HRESULT WaitForFormat(ConnectedVideoFormat& format);
-    // Why the latest operation or run failed ("" when nothing did).
-    std::string LastError() { return bus.LastError(); }
-    std::string LastFailureReason() override { return LastError(); }
+    std::string LastFailureReason() override { return lastFailure; }
+    // The status for the caller; a failure's reason becomes the one
+    // LastFailureReason tells (one without a reason leaves the last).
+    template <class T>
+    HRESULT Reported(const Result<T>& result) {
+        if (result.ok()) return S_OK;
+        if (!result.error().empty()) lastFailure = result.error();
+        return E_FAIL;
+    }
     ICameraControls* QueryCameraControls() override;
 
     // ------------------------------------------------------------ IMediaControl
@@ -103,25 +110,28 @@ public:
     void CameraUnplugged() { SourceRemoved(); }
 
 private:
-    bool BuildPipeline(std::string& error);
-    bool JoinRecording(std::string& error);
-    HRESULT LeaveRecording(std::string& error);
-    void DropBranch();
+    Status BuildPipeline();
+    Status Start();
+    Result<ConnectedVideoFormat> AwaitFormat();
+    Status JoinRecording();
+    Status LeaveRecording();
+    // Fails when a device of the branch hangs: the pipeline is abandoned.
+    Status DropBranch();
     bool EndBranchStream();
     // Changes the pipeline's state on its worker, bounded; a pipeline that
-    // does not get there in time is abandoned (FAILURE, reason remembered).
-    GstStateChangeReturn SetState(GstState state);
+    // does not get there in time is abandoned, and that is the failure.
+    Status SetState(GstState state);
     std::optional<GstStateChangeReturn> SetBranchState(GstState state);
     void WaitingForDevice();
     // The camera's first picture since it started, awaited (bounded);
-    // false (reason remembered, camera left) when none came.
-    bool AwaitPicture();
+    // fails (the camera left) when none came.
+    Status AwaitPicture();
     // A PipeWire camera's stream leaves it and its node is suspended once
     // idle (see PipeWireCameraRest.h); before a start, an idle node is.
     void LeavePipeWireCamera();
     void RestPipeWireCamera();
-    void DestroyPipeline();
-    void AbandonPipeline(const std::string& reason);
+    Status DestroyPipeline();
+    void AbandonPipeline();
     void ReleasePipeline();
     void WatchDevice();
     void SetSoundRunning(bool running);
@@ -154,7 +164,13 @@ private:
     std::optional<RecordingBranch> recording;
     bool recordingConfirmed = false;
     CRecordingFlusher flusher;  // while the recording writes
-    std::string joinError;  // why the recording could not join the pipeline
+    // Why the recording could not join the pipeline: the run that tried
+    // goes on previewing, and ConfirmRecording tells it.
+    std::string joinError;
+    // What LastFailureReason tells: why the latest call failed, until a
+    // pipeline is built anew.
+    std::string lastFailure;
+    bool runFailed = false;  // the latest run failed, or its pipeline was given up
 
     // The recording branch while it is in the pipeline (UI thread), and
     // what the streaming threads may ask of it.

@@ -8,6 +8,7 @@
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstGraph.h"
 #include "capture/gst/PipeWireCameraRest.h"
+#include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
 
@@ -19,29 +20,31 @@ constexpr auto kStateChangeLimit = std::chrono::seconds(8);
 // program that streams from it keeps it running).
 constexpr auto kIdleLimit = std::chrono::milliseconds(500);
 
-const char* Doing(GstState state) {
+messages::CameraStep StepTo(GstState state) {
     switch (state) {
-        case GST_STATE_PLAYING: return "启动";
-        case GST_STATE_PAUSED: return "暂停";
-        default: return "停止";
+        case GST_STATE_PLAYING: return messages::CameraStep::Start;
+        case GST_STATE_PAUSED: return messages::CameraStep::Pause;
+        default: return messages::CameraStep::Stop;
     }
 }
 
 }  // namespace
 
-bool GstGraph::BuildPipeline(std::string& error) {
-    DestroyPipeline();
+// A new pipeline: what the last one failed of is forgotten.
+Status GstGraph::BuildPipeline() {
+    (void)DestroyPipeline();
     bus.ResetForBuild();
+    lastFailure.clear();
+    runFailed = false;
     pipelineStale = false;
-    if (!previewSource || !grabber) {
-        error = "没有可预览的画面";
-        return false;
-    }
+    if (!previewSource || !grabber) return Fail(messages::NothingToPreview());
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    if (!PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, RecordsCameraJpeg(videoCompressor.get(), keepCameraJpeg), error)) {
+    const bool keepJpeg = RecordsCameraJpeg(videoCompressor.get(), keepCameraJpeg);
+    if (Status made = PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, keepJpeg);
+        !made.ok()) {
         fresh.Detach();  // never started: dropped right here
-        return false;
+        return made;
     }
     ElementPtr workerRef = Ref(fresh.pipeline.get());
     built.emplace(std::move(fresh));
@@ -50,7 +53,7 @@ bool GstGraph::BuildPipeline(std::string& error) {
     gate->Open(this);
     WatchDevice();
     ShowNatively();
-    return true;
+    return Ok();
 }
 
 bool GstGraph::WantsNativeDisplay() const {
@@ -84,17 +87,19 @@ HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, in
 // Nothing calls into the window's sink while its pipeline changes state
 // (an uncovered window asks it to redraw): the sink may be freeing the
 // very frame it would draw.
-GstStateChangeReturn GstGraph::SetState(GstState state) {
-    if (!built || !worker) return GST_STATE_CHANGE_FAILURE;
+Status GstGraph::SetState(GstState state) {
+    if (!built || !worker) return Fail("");
     frames.UseNativeSink(nullptr);
     const auto result = worker->ChangeState(state, kStateChangeLimit, [this] { WaitingForDevice(); });
     if (result && *result != GST_STATE_CHANGE_FAILURE && state >= GST_STATE_PAUSED && built &&
         built->display.sink && !built->display.Held())
         frames.UseNativeSink(built->display.sink);
-    if (result) return *result;
-    AbandonPipeline("摄像头“" + built->cameraName + "”在 " + std::to_string(kStateChangeLimit.count()) + " 秒内没有" +
-                    Doing(state) + "。");
-    return GST_STATE_CHANGE_FAILURE;
+    // A failure posted while it changed is why it could not.
+    if (result) return *result == GST_STATE_CHANGE_FAILURE ? Fail(bus.Failure()) : Ok();
+    const std::string reason =
+        messages::CameraDidNotChange(built->cameraName, kStateChangeLimit.count(), StepTo(state));
+    AbandonPipeline();
+    return Fail(reason);
 }
 
 void GstGraph::WaitingForDevice() {
@@ -116,14 +121,16 @@ void GstGraph::RestPipeWireCamera() {
         SuspendWhenIdle(built->pipewireNode, std::chrono::milliseconds(0), [this] { WaitingForDevice(); });
 }
 
-void GstGraph::DestroyPipeline() {
-    if (!built) return;
-    DropBranch();  // a recording not finished keeps what was written
-    if (!built) return;
+Status GstGraph::DestroyPipeline() {
+    if (!built) return Ok();
+    Status dropped = DropBranch();  // a recording not finished keeps what was written
+    if (!built) return dropped;
     running.store(false);
     SetSoundRunning(false);
-    SetState(GST_STATE_NULL);  // may abandon it
-    if (built) ReleasePipeline();
+    Status stopped = SetState(GST_STATE_NULL);  // may abandon it
+    if (!built) return stopped;
+    ReleasePipeline();
+    return Ok();
 }
 
 // Nothing streams any more: every callback into the graph is taken off
@@ -146,7 +153,7 @@ void GstGraph::ReleasePipeline() {
 // The pipeline stays with its worker, which takes it down when the stuck
 // change returns. Nothing of it calls into this graph again, and the
 // graph never touches it again.
-void GstGraph::AbandonPipeline(const std::string& reason) {
+void GstGraph::AbandonPipeline() {
     if (deviceListener >= 0) deviceWatch->RemoveListener(deviceListener);
     deviceListener = -1;
     running.store(false);
@@ -176,8 +183,7 @@ void GstGraph::AbandonPipeline(const std::string& reason) {
     gate.reset();
     frames.Reset();
     pipelineStale = true;
-    bus.RememberError(reason);
-    bus.SetRunFailed(true);
+    runFailed = true;
 }
 
 // A camera unplugged while it runs is reported like a failing one.

@@ -8,6 +8,7 @@
 
 #include "avi/RecordingFile.h"
 #include "capture/gst/GstGraph.h"
+#include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
 
@@ -43,10 +44,7 @@ HRESULT GstGraph::SetOutput(const std::string& path, FilterPtr& multiplexer) {
     // name, never blocking on a FIFO. Emptied when the branch is built.
     std::string reason;
     UniqueFd file = OpenRecordingFile(path, false, reason);
-    if (!file.Valid()) {
-        bus.RememberError("无法录制到“" + path + "”：" + reason);
-        return E_FAIL;
-    }
+    if (!file.Valid()) return Reported(Status(Fail(messages::CannotRecordTo(path, reason))));
     recording.emplace();
     recording->path = path;
     recording->keepCameraJpeg = keepCameraJpeg;
@@ -79,12 +77,12 @@ HRESULT GstGraph::RenderCapture(MediaType type, const FilterPtr& source, const F
 
 // UI thread: the branch is built, takes the pipeline's state and clock,
 // and is linked to the camera's tee. Nothing of the running preview stops.
-bool GstGraph::JoinRecording(std::string& error) {
-    if (!built || !recording) return false;
+Status GstGraph::JoinRecording() {
+    if (!built || !recording) return Fail("");
     RecordingBin joining;
     GstElement* pipeline = built->pipeline.get();
     const CameraFrames frames{built->teeCarriesJpeg, built->cameraLendsMemory};
-    if (!BuildRecordingBin(joining, *recording, frames, pipeline, gate, error)) return false;
+    if (Status made = BuildRecordingBin(joining, *recording, frames, pipeline, gate); !made.ok()) return made;
     meter.Restart();
     if (recording->audioRendered) soundMeter.reset();  // the branch opens the input now
     GstElement* bin = joining.bin.get();
@@ -106,19 +104,18 @@ bool GstGraph::JoinRecording(std::string& error) {
     gst_element_get_state(pipeline, &target, nullptr, 0);
     const auto started = SetBranchState(target);
     if (!started || *started == GST_STATE_CHANGE_FAILURE) {
-        if (error.empty()) error = LastError();
-        if (error.empty()) error = "录相的元件无法启动";
-        DropBranch();
-        return false;
+        std::string reason = bus.Failure();  // what failed as it started
+        if (reason.empty()) reason = messages::RecordingElementsDidNotStart();
+        (void)DropBranch();
+        return Fail(reason);
     }
     if (!branch->Join(gst_element_request_pad_simple(built->tee, "src_%u"))) {
-        error = "录相无法取得摄像头的画面";
-        DropBranch();
-        return false;
+        (void)DropBranch();
+        return Fail(messages::RecordingGetsNoPicture());
     }
     // A live sound source that joins adds its latency to the pipeline's.
     gst_bin_recalculate_latency(GST_BIN(pipeline));
-    return true;
+    return Ok();
 }
 
 std::optional<GstStateChangeReturn> GstGraph::SetBranchState(GstState state) {
@@ -127,8 +124,8 @@ std::optional<GstStateChangeReturn> GstGraph::SetBranchState(GstState state) {
 }
 
 // Stops the branch and takes it out of the pipeline; the preview goes on.
-void GstGraph::DropBranch() {
-    if (!branch) return;
+Status GstGraph::DropBranch() {
+    if (!branch) return Ok();
     if (branch->teePad) {
         if (PadPtr peer{gst_pad_get_peer(branch->teePad.get())}) gst_pad_unlink(branch->teePad.get(), peer.get());
     }
@@ -152,12 +149,12 @@ void GstGraph::DropBranch() {
         // worker takes both down whenever the device lets go (the branch
         // follows the pipeline's states again for that).
         gst_element_set_locked_state(branch->bin.get(), FALSE);
-        if (built) {
-            AbandonPipeline("录相的设备在 " + std::to_string(kBranchStateLimit.count()) + " 秒内没有停止。");
-        } else {
+        if (!built) {
             branch.reset();  // its pipeline was given up already and takes it down
+            return Ok();
         }
-        return;
+        AbandonPipeline();
+        return Fail(messages::RecordingDeviceDidNotStop(kBranchStateLimit.count()));
     }
     branch->probes.RemoveAll();
     branch->soundWatch.reset();
@@ -166,6 +163,7 @@ void GstGraph::DropBranch() {
         if (branch->teePad) gst_element_release_request_pad(built->tee, branch->teePad.get());
     }
     branch.reset();
+    return Ok();
 }
 
 // The branch's own end of stream: unlinked from the tee first, so that no
@@ -199,13 +197,13 @@ bool GstGraph::EndBranchStream() {
            !meter.fileSinkFailed.load();
 }
 
-HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
-    if (!recording) return E_FAIL;
-    if (!built || !branch || bus.Read([](const BusState& s) { return s.runFailed; })) {
+Status GstGraph::ConfirmRecording() {
+    if (!recording) return Fail("");
+    if (!built || !branch || runFailed) {
         bus.StopAwaitingRecording();
-        error = !joinError.empty() ? joinError : LastError();
-        if (error.empty()) error = "捕获图无法运行";
-        return E_FAIL;
+        std::string reason = !joinError.empty() ? joinError : lastFailure;
+        if (reason.empty()) reason = messages::GraphCannotRun();
+        return Fail(reason);
     }
     const bool started = bus.WaitUntil(
         [this](const BusState& s) { return meter.bytesToFile.load() > 0 || !s.recordingError.empty(); },
@@ -215,12 +213,11 @@ HRESULT GstGraph::ConfirmRecordingStarted(std::string& error) {
     if (meter.bytesToFile.load() > 0 && failure.empty()) {
         recordingConfirmed = true;
         flusher.Start(recording->file);
-        return S_OK;
+        return Ok();
     }
-    error = !failure.empty() ? failure
-            : started        ? "未知错误"
-                             : "没有数据写入文件（压缩器可能不适合这个画面）";
-    return E_FAIL;
+    return Fail(!failure.empty() ? failure
+                : started        ? messages::UnknownError()
+                                 : messages::NothingWrittenToFile());
 }
 
 // Sending an end of stream into a branch waits for the branch's streaming
@@ -235,30 +232,26 @@ void GstGraph::SendEndOfStream(const std::vector<PadPtr>& entryPads) {
     }).detach();
 }
 
-HRESULT GstGraph::LeaveRecording(std::string& error) {
-    HRESULT hr = S_OK;
+// A write that failed is told as the file's failure (the first of the run).
+Status GstGraph::LeaveRecording() {
+    Status left = Ok();
     if (recordingConfirmed && !meter.fileSinkFailed.load()) {
-        if (!EndBranchStream()) {
-            error = meter.fileSinkFailed.load() ? LastError()
-                                                : "录相没有及时结束，文件可能缺少索引";
-            hr = E_FAIL;
-        }
+        if (!EndBranchStream())
+            left = Fail(meter.fileSinkFailed.load() ? bus.Failure() : messages::RecordingDidNotEnd());
     } else if (meter.fileSinkFailed.load()) {
-        error = LastError();
-        hr = E_FAIL;
+        left = Fail(bus.Failure());
     }
-    DropBranch();
-    return hr;
+    (void)DropBranch();
+    return left;
 }
 
-HRESULT GstGraph::FinishRecording(std::string& error) {
-    if (!recording) return S_OK;
-    HRESULT hr = S_OK;
+Status GstGraph::FinishRecording() {
+    if (!recording) return Ok();
+    Status finished = Ok();
     if (branch && built) {
-        hr = LeaveRecording(error);
-    } else if (recordingConfirmed) {
-        error = LastError();  // the pipeline was abandoned: the file keeps what was written
-        if (!error.empty()) hr = E_FAIL;
+        finished = LeaveRecording();
+    } else if (recordingConfirmed && !lastFailure.empty()) {
+        finished = Fail(lastFailure);  // the pipeline was abandoned: the file keeps what was written
     }
     flusher.Stop();  // after the final header: its last sync takes that too
     recording.reset();
@@ -266,7 +259,7 @@ HRESULT GstGraph::FinishRecording(std::string& error) {
     joinError.clear();
     bus.StopAwaitingRecording();
     MeterSound(running.load());  // the input is free again
-    return hr;
+    return finished;
 }
 
 bool GstGraph::GetRecordingProgress(RecordingProgress& progress) const {

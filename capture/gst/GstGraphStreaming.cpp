@@ -6,6 +6,7 @@
 #include <gst/video/videooverlay.h>
 
 #include "capture/gst/GstGraph.h"
+#include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
 
@@ -149,21 +150,20 @@ void GstGraph::BusMessage(GstMessage* message) {
     GError* parsed = nullptr;
     gst_message_parse_error(message, &parsed, nullptr);
     const ErrorPtr err(parsed);
-    std::string reason = err && err->message ? err->message : "未知错误";
+    std::string reason = err && err->message ? err->message : messages::UnknownError();
     auto* from = reinterpret_cast<GstElement*>(GST_MESSAGE_SRC(message));
     if (GST_IS_ELEMENT(from) && SoundInputLost(from)) return;
     bool fromFile = false;
     std::string path;
     const bool fromRecording = GST_IS_ELEMENT(from) && InBranch(from, fromFile, path);
     if (fromFile) {
-        reason = "写入“" + path + "”失败：" + reason;
+        reason = messages::WriteFailed(path, reason);
         meter.fileSinkFailed.store(true);
     } else if (built->sourceElements.count(from)) {
         // A driver answers a second program's streaming with EBUSY; the
         // user needs to know which camera, and that another program has it.
         const bool busy = err && err->domain == GST_RESOURCE_ERROR && err->code == GST_RESOURCE_ERROR_BUSY;
-        reason = busy ? "摄像头“" + built->cameraName + "”正被其他程序使用，请先关闭使用它的程序。"
-                      : "摄像头“" + built->cameraName + "”出错：" + reason;
+        reason = busy ? messages::CameraBusy(built->cameraName) : messages::CameraFailed(built->cameraName, reason);
     }
     bus.Fail(reason, fromRecording, PipelineWorker::OnStateChangeThread());
 }
@@ -171,7 +171,7 @@ void GstGraph::BusMessage(GstMessage* message) {
 // The camera the pipeline runs from was unplugged.
 void GstGraph::SourceRemoved() {
     if (!running.load() || !built) return;
-    bus.Fail("摄像头“" + built->cameraName + "”已断开。", false, false);
+    bus.Fail(messages::CameraUnplugged(built->cameraName), false, false);
 }
 
 GstElement* GstGraph::VideoSourceElement() const { return built ? built->videoSource : nullptr; }

@@ -72,10 +72,6 @@ std::vector<std::string> BuiltPipeline::ElementFactories() const {
     return names;
 }
 
-GstElement* PipelineBuilder::Add(const char* factory, std::string& error) { return AddElement(bin, factory, error); }
-
-bool PipelineBuilder::Link(GstElement* a, GstElement* b, std::string& error) { return LinkElements(a, b, error); }
-
 std::set<GstElement*> PipelineBuilder::Children() const {
     std::set<GstElement*> children;
     GST_OBJECT_LOCK(bin);
@@ -88,7 +84,7 @@ void PipelineBuilder::Probe(GstElement* element, const char* padName, ProbeKind 
     built.probes.Add(element, padName, kind, gate);
 }
 
-bool PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, std::string& error) {
+Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg) {
     built.pipeline = AdoptFloating(gst_pipeline_new("lumora-capture"));
     built.cameraName = videoSource.Describe();
     // One clock for pictures and sound, and not a sound card's: a sound
@@ -99,9 +95,11 @@ bool PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, std::st
     bin = GST_BIN(built.pipeline.get());
     AttachBus(built.pipeline.get(), gate);
 
-    bool deliversJpeg = false;
-    GstElement *first = nullptr, *last = nullptr;
-    if (!videoSource.AddSourceChain(bin, first, last, keepJpeg, deliversJpeg, error)) return false;
+    Result<ElementChain> camera = videoSource.AddSourceChain(bin, keepJpeg);
+    if (!camera.ok()) return Fail(camera.error());
+    GstElement* first = camera.value().first;
+    GstElement* last = camera.value().last;
+    const bool deliversJpeg = camera.value().deliversJpeg;
     built.videoSource = first;
     built.sourceElements = Children();
     // A PipeWire stream's frames are its mapped buffers, gone with the stream
@@ -112,9 +110,10 @@ bool PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, std::st
     built.teeCarriesJpeg = keepJpeg && deliversJpeg;
     if (deliversJpeg && !built.teeCarriesJpeg) {
         // Decoded once, for the preview and the recording alike.
-        GstElement* decoder = Add("jpegdec", error);
-        if (!decoder || !Link(last, decoder, error)) return false;
-        last = decoder;
+        Result<GstElement*> decoder = Add("jpegdec");
+        if (!decoder.ok()) return Fail(decoder.error());
+        if (Status linked = LinkElements(last, decoder.value()); !linked.ok()) return linked;
+        last = decoder.value();
         built.cameraLendsMemory = false;
     }
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
@@ -122,43 +121,45 @@ bool PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, std::st
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
                       new std::shared_ptr<std::atomic<bool>>(built.pictureSent),
                       [](gpointer sent) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(sent); });
-    built.tee = Add("tee", error);
-    if (!built.tee || !Link(last, built.tee, error)) return false;
-    return AddPreview(built.tee, built.teeCarriesJpeg, error);
+    Result<GstElement*> tee = Add("tee");
+    if (!tee.ok()) return Fail(tee.error());
+    built.tee = tee.value();
+    if (Status linked = LinkElements(last, built.tee); !linked.ok()) return linked;
+    return AddPreview(built.tee, built.teeCarriesJpeg);
 }
 
-bool PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg, std::string& error) {
-    GstElement* queue = Add("queue", error);
-    GstElement* decoder = decodeJpeg ? Add("jpegdec", error) : nullptr;
-    if (!queue || (decodeJpeg && !decoder)) return false;
-    g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
+Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
+    Result<GstElement*> queue = Add("queue");
+    Result<GstElement*> decoder = decodeJpeg ? Add("jpegdec") : Result<GstElement*>(nullptr);
+    if (!decoder.ok()) return Fail(decoder.error());
+    if (!queue.ok()) return Fail(queue.error());
+    g_object_set(queue.value(), "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
                  "max-size-time", static_cast<guint64>(0), nullptr);
-    if (!Link(tee, queue, error)) return false;
-    GstElement* upstream = queue;
-    if (decoder) {
-        if (!Link(queue, decoder, error)) return false;
-        upstream = decoder;
+    if (Status linked = LinkElements(tee, queue.value()); !linked.ok()) return linked;
+    GstElement* upstream = queue.value();
+    if (decodeJpeg) {
+        if (Status linked = LinkElements(queue.value(), decoder.value()); !linked.ok()) return linked;
+        upstream = decoder.value();
     }
-    if (!nativeDisplay) return AddPaintedPreview(upstream, error);
+    if (!nativeDisplay) return AddPaintedPreview(upstream);
     Probe(upstream, "src", ProbeKind::PreviewInput);
-    if (!built.display.Build(bin, upstream, error)) return false;
+    if (Status shown = built.display.Build(bin, upstream); !shown.ok()) return shown;
     Probe(built.display.sink, "sink", ProbeKind::PreviewDrawn);
-    return true;
+    return Ok();
 }
 
 // upstream -> convert -> BGRx -> appsink: pictures the toolkit paints.
-bool PipelineBuilder::AddPaintedPreview(GstElement* upstream, std::string& error) {
-    GstElement* convert = Add("videoconvert", error);
-    GstElement* layout = Add("capsfilter", error);
-    GstElement* sink = Add("appsink", error);
-    if (!convert || !layout || !sink) return false;
+Status PipelineBuilder::AddPaintedPreview(GstElement* upstream) {
+    Result<std::array<GstElement*, 3>> made = AddElements(bin, {"videoconvert", "capsfilter", "appsink"});
+    if (!made.ok()) return Fail(made.error());
+    const auto [convert, layout, sink] = made.value();
     const CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, PreviewPixelFormat(), nullptr));
     g_object_set(layout, "caps", caps.get(), nullptr);
     g_object_set(sink, "sync", FALSE, "max-buffers", 2, "drop", TRUE, nullptr);
     gst_app_sink_set_caps(GST_APP_SINK(sink), nullptr);
     AttachAppSink(sink, gate);
     built.appSink = sink;
-    return Link(upstream, convert, error) && Link(convert, layout, error) && Link(layout, sink, error);
+    return LinkChain({upstream, convert, layout, sink});
 }
 
 }  // namespace lumora::gst

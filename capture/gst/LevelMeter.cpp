@@ -5,6 +5,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "capture/gst/PlatformMessages.h"
+
 namespace lumora::gst {
 
 struct GstSoundMeter::Receiver {
@@ -70,9 +72,9 @@ GstBusSyncReply OnMeterMessage(GstBus*, GstMessage* message, gpointer data) {
 
 }  // namespace
 
-GstElement* AddLevelElement(GstBin* bin, std::string& error) {
-    GstElement* level = AddElement(bin, "level", error);
-    if (level) g_object_set(level, "interval", kLevelInterval, "post-messages", TRUE, nullptr);
+Result<GstElement*> AddLevelElement(GstBin* bin) {
+    Result<GstElement*> level = AddElement(bin, "level");
+    if (level.ok()) g_object_set(level.value(), "interval", kLevelInterval, "post-messages", TRUE, nullptr);
     return level;
 }
 
@@ -106,7 +108,7 @@ GstSoundMeter::~GstSoundMeter() {
 
 // source -> convert -> level -> fakesink, on the system clock like the
 // graph's own pipeline (a sound card's clock may stand still).
-bool GstSoundMeter::Start(const GstFilter& source, std::string& error) {
+Status GstSoundMeter::Start(const GstFilter& source) {
     EnsureInitialised();
     pipeline = AdoptFloating(gst_pipeline_new("lumora-sound-meter"));
     const ObjectPtr<GstClock> systemClock(gst_system_clock_obtain());
@@ -115,26 +117,25 @@ bool GstSoundMeter::Start(const GstFilter& source, std::string& error) {
     gst_bus_set_sync_handler(bus.get(), &OnMeterMessage, new std::shared_ptr<Receiver>(receiver),
                              [](gpointer data) { delete static_cast<std::shared_ptr<Receiver>*>(data); });
     GstBin* bin = GST_BIN(pipeline.get());
-    GstElement *first = nullptr, *last = nullptr;
-    if (!source.AddChain(bin, first, last, error)) return false;
-    AskForLargeBuffers(first);
-    GstElement* convert = AddElement(bin, "audioconvert", error);
-    GstElement* level = convert ? AddLevelElement(bin, error) : nullptr;
-    GstElement* sink = level ? AddElement(bin, "fakesink", error) : nullptr;
-    if (!sink) return false;
-    g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
-    if (!LinkElements(last, convert, error) || !LinkElements(convert, level, error) ||
-        !LinkElements(level, sink, error))
-        return false;
+    Result<ElementChain> input = source.AddChain(bin);
+    if (!input.ok()) return Fail(input.error());
+    AskForLargeBuffers(input.value().first);
+    Result<GstElement*> convert = AddElement(bin, "audioconvert");
+    if (!convert.ok()) return Fail(convert.error());
+    Result<GstElement*> level = AddLevelElement(bin);
+    if (!level.ok()) return Fail(level.error());
+    Result<GstElement*> sink = AddElement(bin, "fakesink");
+    if (!sink.ok()) return Fail(sink.error());
+    g_object_set(sink.value(), "sync", FALSE, "async", FALSE, nullptr);
+    Status linked = LinkChain({input.value().last, convert.value(), level.value(), sink.value()});
+    if (!linked.ok()) return linked;
     worker = std::make_unique<PipelineWorker>(Ref(pipeline.get()));
     // Named as the element, not the worker's pipeline: the tests' delayed
     // camera start is for the graph's own pipeline.
     const auto started = worker->ChangeState(pipeline.get(), GST_STATE_PLAYING, kStartLimit, whileWaiting);
-    if (!started || *started == GST_STATE_CHANGE_FAILURE) {
-        error = "声音输入“" + source.Describe() + "”无法打开";
-        return false;
-    }
-    return true;
+    if (!started || *started == GST_STATE_CHANGE_FAILURE)
+        return Fail(messages::SoundInputCannotOpen(source.Describe()));
+    return Ok();
 }
 
 }  // namespace lumora::gst

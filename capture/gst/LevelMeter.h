@@ -23,7 +23,7 @@ namespace lumora::gst {
 constexpr GstClockTime kLevelInterval = 100 * GST_MSECOND;
 
 // A level element that posts a reading every kLevelInterval, added to `bin`.
-GstElement* AddLevelElement(GstBin* bin, std::string& error);
+Result<GstElement*> AddLevelElement(GstBin* bin);
 
 // The reading of a `level` element's message; false for any other message.
 // Silence (minus infinity) reads kSilentDecibels.
@@ -41,9 +41,9 @@ public:
     GstSoundMeter(const GstSoundMeter&) = delete;
     GstSoundMeter& operator=(const GstSoundMeter&) = delete;
 
-    // Measures `source` (a sound input). false with `error` when its
-    // pipeline could not be made or started.
-    bool Start(const GstFilter& source, std::string& error);
+    // Measures `source` (a sound input); fails when its pipeline could not
+    // be made or started.
+    Status Start(const GstFilter& source);
 
     // The bus's side: the handler, closed before the pipeline stops.
     struct Receiver;

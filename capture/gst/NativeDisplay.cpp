@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture/gst/GstFilters.h"
+#include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
 
@@ -47,11 +48,12 @@ bool NativeVideoSinkAvailable() {
     return factory && scaler;
 }
 
-bool NativeDisplay::Build(GstBin* bin, GstElement* upstream, std::string& error) {
-    GstElement* convert = AddElement(bin, "videoconvertscale", error);
-    size = AddElement(bin, "capsfilter", error);
-    sink = AddElement(bin, "ximagesink", error);
-    if (!convert || !size || !sink) return false;
+Status NativeDisplay::Build(GstBin* bin, GstElement* upstream) {
+    Result<std::array<GstElement*, 3>> made = AddElements(bin, {"videoconvertscale", "capsfilter", "ximagesink"});
+    if (!made.ok()) return Fail(made.error());
+    GstElement* convert = made.value()[0];
+    size = made.value()[1];
+    sink = made.value()[2];
     // Drawn as it comes, as the preview of a live camera should be; the
     // window's events stay the toolkit's.
     g_object_set(sink, "sync", FALSE, "handle-events", FALSE, "qos", FALSE, nullptr);
@@ -60,10 +62,8 @@ bool NativeDisplay::Build(GstBin* bin, GstElement* upstream, std::string& error)
     g_object_set(sink, "pixel-aspect-ratio", "1/1", nullptr);
     const CapsPtr square(gst_caps_new_simple("video/x-raw", "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
     g_object_set(size, "caps", square.get(), nullptr);
-    if (!gst_element_link_many(upstream, convert, size, sink, nullptr)) {
-        error = "无法把预览接到视频窗口";
-        return false;
-    }
+    if (!gst_element_link_many(upstream, convert, size, sink, nullptr))
+        return Fail(messages::PreviewCannotReachWindow());
     heldPad.reset(gst_element_get_static_pad(size, "src"));
     Hold();
     windowSize = std::make_shared<WindowSize>();
@@ -72,7 +72,7 @@ bool NativeDisplay::Build(GstBin* bin, GstElement* upstream, std::string& error)
     gst_pad_add_probe(scalerInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &ApplyWindowSize,
                       new std::shared_ptr<WindowSize>(windowSize),
                       [](gpointer data) { delete static_cast<std::shared_ptr<WindowSize>*>(data); });
-    return true;
+    return Ok();
 }
 
 void NativeDisplay::Hold() {

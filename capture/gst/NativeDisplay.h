@@ -18,6 +18,7 @@
 #include <string>
 
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/Result.h"
 
 namespace lumora::gst {
 
@@ -43,7 +44,7 @@ struct NativeDisplay {
     std::shared_ptr<WindowSize> windowSize;
 
     // Adds convert+scale -> size -> sink to `bin` after `upstream`, held back.
-    bool Build(GstBin* bin, GstElement* upstream, std::string& error);
+    Status Build(GstBin* bin, GstElement* upstream);
     // UI thread: draws into `window` from now on.
     void Show(uint64_t window);
     // UI thread: frames are scaled to this size (the letterboxed window).

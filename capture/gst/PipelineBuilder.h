@@ -47,14 +47,13 @@ public:
     PipelineBuilder(BuiltPipeline& out, GatePtr gate, bool nativeDisplay)
         : built(out), gate(std::move(gate)), nativeDisplay(nativeDisplay) {}
     // `keepJpeg`: a JPEG camera's frames reach the tee undecoded (a
-    // recording will keep them). false with `error` set on failure.
-    bool Build(const GstFilter& videoSource, bool keepJpeg, std::string& error);
+    // recording will keep them).
+    Status Build(const GstFilter& videoSource, bool keepJpeg);
 
 private:
-    GstElement* Add(const char* factory, std::string& error);
-    static bool Link(GstElement* a, GstElement* b, std::string& error);
-    bool AddPreview(GstElement* tee, bool decodeJpeg, std::string& error);
-    bool AddPaintedPreview(GstElement* upstream, std::string& error);
+    Result<GstElement*> Add(const char* factory) { return AddElement(bin, factory); }
+    Status AddPreview(GstElement* tee, bool decodeJpeg);
+    Status AddPaintedPreview(GstElement* upstream);
     void Probe(GstElement* element, const char* pad, ProbeKind kind);
     std::set<GstElement*> Children() const;
 

@@ -9,6 +9,7 @@
 #include "base/SystemErrorText.h"
 #include "avi/RecordingFile.h"
 #include "capture/gst/LevelMeter.h"
+#include "capture/gst/PlatformMessages.h"
 #include "capture/gst/SoundInputMove.h"
 
 namespace lumora::gst {
@@ -84,14 +85,14 @@ public:
     Builder(RecordingBin& out, GstElement* pipeline, const GatePtr& gate)
         : built(out), pipeline(pipeline), gate(gate) {}
 
-    bool Build(const RecordingBranch& recording, const CameraFrames& frames, std::string& error) {
+    Status Build(const RecordingBranch& recording, const CameraFrames& frames) {
         built.bin = AdoptFloating(gst_bin_new("recording"));
         built.path = recording.path;
         bin = GST_BIN(built.bin.get());
-        GstElement* mux = Add("avimux", error);
-        GstElement* file = Add("fdsink", error);
-        GstElement* queue = Add("queue", error);
-        if (!mux || !file || !queue || !OpenFile(recording, file, error)) return false;
+        Result<std::array<GstElement*, 3>> made = AddElements(bin, {"avimux", "fdsink", "queue"});
+        if (!made.ok()) return Fail(made.error());
+        const auto [mux, file, queue] = made.value();
+        if (Status opened = OpenFile(recording, file); !opened.ok()) return opened;
         // "ISFT Lumora" in the header: how a repair knows the file as ours.
         gst_tag_setter_add_tags(GST_TAG_SETTER(mux), GST_TAG_MERGE_REPLACE, GST_TAG_ENCODER, kRecordingSoftware,
                                 nullptr);
@@ -112,107 +113,100 @@ public:
         built.entry = Ref(ghost);
         built.eosEntryPads.push_back(std::move(queueInput));
 
-        if (!AddPictures(queue, mux, recording, frames.jpeg, error)) return false;
-        if (recording.audioRendered && recording.audioSource &&
-            !AddSound(mux, recording, built.eosEntryPads.front().get(), error))
-            return false;
-        return Link(mux, file, error);
+        if (Status pictures = AddPictures(queue, mux, recording, frames.jpeg); !pictures.ok()) return pictures;
+        if (recording.audioRendered && recording.audioSource) {
+            if (Status sound = AddSound(mux, recording, built.eosEntryPads.front().get()); !sound.ok()) return sound;
+        }
+        return LinkElements(mux, file);
     }
 
 private:
-    GstElement* Add(const char* factory, std::string& error) { return AddElement(bin, factory, error); }
+    Result<GstElement*> Add(const char* factory) { return AddElement(bin, factory); }
 
-    static bool Link(GstElement* a, GstElement* b, std::string& error) { return LinkElements(a, b, error); }
     void Probe(GstElement* element, const char* padName, ProbeKind kind) { built.probes.Add(element, padName, kind, gate); }
 
     // Each recording starts the file afresh. The sink seeks on the
     // descriptor for the multiplexer's final header.
-    bool OpenFile(const RecordingBranch& recording, GstElement* file, std::string& error) {
+    static Status OpenFile(const RecordingBranch& recording, GstElement* file) {
         const int fd = recording.file ? recording.file->Get() : -1;
-        if (::lseek(fd, 0, SEEK_SET) != 0 || ::ftruncate(fd, 0) != 0) {
-            error = "无法录制到“" + recording.path + "”：" + SystemErrorText(errno);
-            return false;
-        }
+        if (::lseek(fd, 0, SEEK_SET) != 0 || ::ftruncate(fd, 0) != 0)
+            return Fail(messages::CannotRecordTo(recording.path, SystemErrorText(errno)));
         // Written as it comes: the file has no clock to keep.
         g_object_set(file, "fd", fd, "async", FALSE, "sync", FALSE, nullptr);
-        return true;
+        return Ok();
     }
 
-    bool AddPictures(GstElement* queue, GstElement* mux, const RecordingBranch& recording, bool teeCarriesJpeg,
-                     std::string& error) {
+    // `upstream` -> a new element of `factory`, which becomes the upstream.
+    Status Append(GstElement*& upstream, const char* factory) {
+        Result<GstElement*> next = Add(factory);
+        if (!next.ok()) return Fail(next.error());
+        if (Status linked = LinkElements(upstream, next.value()); !linked.ok()) return linked;
+        upstream = next.value();
+        return Ok();
+    }
+
+    Status AddPictures(GstElement* queue, GstElement* mux, const RecordingBranch& recording, bool teeCarriesJpeg) {
         // A file places each picture by its number: a picture the camera
         // skipped, or the queue let go under load, would pull every later
         // one ahead of its sound. The count is kept to the pictures' times
         // (the one before stands in for a missing one), from the first
         // picture of the recording on.
-        GstElement* upstream = Add("videorate", error);
-        if (!upstream || !Link(queue, upstream, error)) return false;
+        GstElement* upstream = queue;
+        if (Status added = Append(upstream, "videorate"); !added.ok()) return added;
         g_object_set(upstream, "skip-to-first", TRUE, nullptr);
         if (teeCarriesJpeg && RecordsCameraJpeg(recording.videoCompressor.get(), recording.keepCameraJpeg)) {
-            GstElement* parse = Add("jpegparse", error);
-            if (!parse || !Link(upstream, parse, error)) return false;
-            if (!gst_element_link(parse, mux)) {
-                error = "摄像头的 JPEG 画面不能写入 AVI 文件";
-                return false;
-            }
-            return true;
+            if (Status added = Append(upstream, "jpegparse"); !added.ok()) return added;
+            if (!gst_element_link(upstream, mux)) return Fail(messages::CameraJpegNotForAvi());
+            return Ok();
         }
         if (teeCarriesJpeg) {
-            GstElement* decoder = Add("jpegdec", error);
-            if (!decoder || !Link(upstream, decoder, error)) return false;
-            upstream = decoder;
+            if (Status added = Append(upstream, "jpegdec"); !added.ok()) return added;
         }
-        GstElement* convert = Add("videoconvert", error);
-        if (!convert || !Link(upstream, convert, error)) return false;
+        if (Status added = Append(upstream, "videoconvert"); !added.ok()) return added;
         // Uncompressed video: planar YUV, which every AVI player reads.
-        return CompressInto(convert, recording.videoCompressor.get(),
+        return CompressInto(upstream, recording.videoCompressor.get(),
                             CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr)),
-                            mux, "视频", error);
+                            mux, messages::CompressedStream::Video);
     }
 
     // upstream -> (compressor, or a caps filter for `rawCaps`) -> mux.
-    bool CompressInto(GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps, GstElement* mux,
-                      const char* kind, std::string& error) {
-        GstElement *first = nullptr, *last = nullptr;
-        if (compressor) {
-            if (!compressor->AddChain(bin, first, last, error)) return false;
-        } else {
-            first = last = Add("capsfilter", error);
-            if (!first) return false;
-            SetCaps(first, std::move(rawCaps));
-        }
-        if (!Link(upstream, first, error)) return false;
-        if (!gst_element_link(last, mux)) {
-            error = std::string(kind) + "压缩器的输出不能写入 AVI 文件";
-            return false;
-        }
-        return true;
+    Status CompressInto(GstElement* upstream, const GstFilter* compressor, CapsPtr rawCaps, GstElement* mux,
+                        messages::CompressedStream stream) {
+        Result<ElementChain> chain = compressor ? compressor->AddChain(bin) : RawChain(std::move(rawCaps));
+        if (!chain.ok()) return Fail(chain.error());
+        if (Status linked = LinkElements(upstream, chain.value().first); !linked.ok()) return linked;
+        if (!gst_element_link(chain.value().last, mux)) return Fail(messages::CompressorNotForAvi(stream));
+        return Ok();
+    }
+
+    Result<ElementChain> RawChain(CapsPtr caps) {
+        Result<GstElement*> filter = Add("capsfilter");
+        if (!filter.ok()) return Fail(filter.error());
+        SetCaps(filter.value(), std::move(caps));
+        return ElementChain{filter.value(), filter.value()};
     }
 
     // The sound starts with the recording's first picture; a sound input
     // that stalls is reported once, in the status bar, and silence stands
     // in for it so that the pictures go on.
-    bool AddSound(GstElement* mux, const RecordingBranch& recording, GstPad* pictureEntry, std::string& error) {
-        GstElement *first = nullptr, *last = nullptr;
-        if (!recording.audioSource->AddChain(bin, first, last, error)) return false;
+    Status AddSound(GstElement* mux, const RecordingBranch& recording, GstPad* pictureEntry) {
+        Result<ElementChain> input = recording.audioSource->AddChain(bin);
+        if (!input.ok()) return Fail(input.error());
+        GstElement* first = input.value().first;
         TimeByThePipelineClock(first);
-        GstElement* queue = Add("queue", error);
-        GstElement* convert = Add("audioconvert", error);
-        GstElement* resample = Add("audioresample", error);
-        if (!queue || !convert || !resample) return false;
-        if (!Link(last, queue, error) || !Link(queue, convert, error) || !Link(convert, resample, error))
-            return false;
+        Result<std::array<GstElement*, 3>> made = AddElements(bin, {"queue", "audioconvert", "audioresample"});
+        if (!made.ok()) return Fail(made.error());
+        const auto [queue, convert, resample] = made.value();
+        if (Status linked = LinkChain({input.value().last, queue, convert, resample}); !linked.ok()) return linked;
 
-        const std::string input = recording.audioSource->Describe();
+        const std::string name = recording.audioSource->Describe();
         const PadPtr queueOutput(gst_element_get_static_pad(queue, "src"));
         built.soundWatch = std::make_shared<SoundGapFiller>(
-            pipeline, queueOutput.get(), pictureEntry, kSoundStallLimit,
-            "声音输入“" + input + "”超过 2 秒没有送来声音，录相继续，这一段没有声音",
-            "声音输入“" + input + "”已断开，录相继续，没有声音",
-            [gate = gate](const std::string& note) {
+            pipeline, queueOutput.get(), pictureEntry, kSoundStallLimit, messages::SoundInputStalled(name),
+            messages::SoundInputLost(name), [gate = gate](const std::string& note) {
                 gate->Enter([&](StreamingReceiver& graph) { graph.SoundStalled(note); });
             });
-        WatchForAMove(first, input, built.soundWatch);
+        WatchForAMove(first, name, built.soundWatch);
         built.soundSource = first;
         // A source that fails ends its stream; the recording's sound goes
         // on (silence) until the recording ends.
@@ -223,18 +217,22 @@ private:
         // branch's alone then); it hands the sound on untouched. It takes
         // a few interleaved sample formats only: a compressor that wants
         // another form gets it from the converter after it.
-        GstElement* level = AddLevelElement(bin, error);
-        GstElement* layout = level ? Add("audioconvert", error) : nullptr;
-        if (!layout || !Link(resample, level, error) || !Link(level, layout, error)) return false;
+        Result<GstElement*> level = AddLevelElement(bin);
+        if (!level.ok()) return Fail(level.error());
+        GstElement* layout = level.value();
+        if (Status linked = LinkElements(resample, layout); !linked.ok()) return linked;
+        if (Status added = Append(layout, "audioconvert"); !added.ok()) return added;
         CapsPtr raw(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", nullptr));
-        if (!CompressInto(layout, recording.audioCompressor.get(), std::move(raw), mux, "音频", error))
-            return false;
+        if (Status compressed = CompressInto(layout, recording.audioCompressor.get(), std::move(raw), mux,
+                                             messages::CompressedStream::Audio);
+            !compressed.ok())
+            return compressed;
         // The first pad after the source: an end of stream sent there works
         // whether or not the source itself still runs.
         const PadPtr sourceOutput(gst_element_get_static_pad(first, "src"));
         if (PadPtr peer{sourceOutput ? gst_pad_get_peer(sourceOutput.get()) : nullptr})
             built.eosEntryPads.push_back(std::move(peer));
-        return true;
+        return Ok();
     }
 
     RecordingBin& built;
@@ -268,9 +266,9 @@ bool RecordingBin::Join(GstPad* pad) {
     return GST_PAD_LINK_SUCCESSFUL(gst_pad_link(teePad.get(), entry.get()));
 }
 
-bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, const CameraFrames& frames,
-                       GstElement* pipeline, const GatePtr& gate, std::string& error) {
-    return Builder(out, pipeline, gate).Build(recording, frames, error);
+Status BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, const CameraFrames& frames,
+                         GstElement* pipeline, const GatePtr& gate) {
+    return Builder(out, pipeline, gate).Build(recording, frames);
 }
 
 }  // namespace lumora::gst

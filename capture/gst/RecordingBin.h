@@ -70,8 +70,8 @@ struct CameraFrames {
     bool lentMemory = false;  // every frame is memory the camera takes back when it goes
 };
 
-bool BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, const CameraFrames& frames,
-                       GstElement* pipeline, const GatePtr& gate, std::string& error);
+Status BuildRecordingBin(RecordingBin& out, const RecordingBranch& recording, const CameraFrames& frames,
+                         GstElement* pipeline, const GatePtr& gate);
 
 // Whether a recording with this compressor keeps a JPEG camera's frames as
 // they come: with the JPEG one, unless the graph was told not to (a

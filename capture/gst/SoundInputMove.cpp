@@ -2,6 +2,7 @@
 
 #include "capture/gst/DeviceWatch.h"
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/PlatformMessages.h"
 #include "capture/gst/SoundGapFiller.h"
 
 namespace lumora::gst {
@@ -48,7 +49,7 @@ void OnDeviceChanged(GObject* source, GParamSpec*, gpointer data) {
         return;
     }
     if (const std::shared_ptr<SoundGapFiller> filler = watch->filler.lock())
-        filler->Report("声音输入“" + watch->input + "”已断开，录相继续，声音来自“" + DisplayNameOf(now) + "”");
+        filler->Report(messages::SoundInputMoved(watch->input, DisplayNameOf(now)));
 }
 
 }  // namespace

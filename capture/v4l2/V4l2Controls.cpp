@@ -13,6 +13,7 @@
 
 #include "base/FileWriting.h"
 #include "base/SystemErrorText.h"
+#include "capture/gst/PlatformMessages.h"
 
 namespace lumora::v4l2 {
 
@@ -62,30 +63,14 @@ int32_t Clamp32(int64_t value) {
 }
 
 // Why a value was refused, for "无法设置“亮度”：<reason>".
-std::string RefusalReason(int code) {
-    switch (code) {
-    case EBUSY: return "摄像头正忙，或者这项设置由它的自动设置控制着。";
-    case EACCES: return "这项设置现在不能改（它的自动设置开着，或者它是只读的）。";
-    case EINVAL:
-    case ERANGE: return "摄像头不接受这个值。";
-    case EIO:
-    case EPROTO:
-    case ETIMEDOUT: return "摄像头没有回应。";
-    case ENODEV:
-    case ENXIO: return "摄像头已不再连接。";
-    default: return SystemErrorText(code);
-    }
-}
+std::string RefusalReason(int code) { return gst::messages::SettingRefused(code); }
 
 }  // namespace
 
-std::unique_ptr<IControlDevice> OpenControlDevice(const std::string& path, std::string& error) {
+gst::Result<std::unique_ptr<IControlDevice>> OpenControlDevice(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid()) {
-        error = "无法打开摄像头的设备“" + path + "”：" + SystemErrorText(errno);
-        return nullptr;
-    }
-    return std::make_unique<NodeDevice>(std::move(fd));
+    if (!fd.Valid()) return gst::Fail(gst::messages::CannotOpenCameraNode(path, SystemErrorText(errno)));
+    return std::unique_ptr<IControlDevice>(std::make_unique<NodeDevice>(std::move(fd)));
 }
 
 std::string KeyOfControlId(uint32_t id) {
@@ -210,7 +195,7 @@ bool V4l2CameraControls::List(std::vector<CameraControl>& controls, std::string&
         const int code = device->Ioctl(VIDIOC_QUERY_EXT_CTRL, &query);
         if (code == EINVAL) break;  // past the last control
         if (code != 0) {
-            error = "无法读取摄像头的设置：" + RefusalReason(code);
+            error = gst::messages::CannotReadCameraSettings(RefusalReason(code));
             return false;
         }
         if (query.id <= id) break;  // a device that does not move on
@@ -220,7 +205,7 @@ bool V4l2CameraControls::List(std::vector<CameraControl>& controls, std::string&
         if (Query(id, control, queryCode)) controls.push_back(std::move(control));
     }
     if (!ReadValues(controls)) {
-        error = "无法读取摄像头设置的当前值。";
+        error = gst::messages::CannotReadCameraValues();
         return false;
     }
     return true;
@@ -230,7 +215,7 @@ bool V4l2CameraControls::Set(uint32_t id, int32_t value, std::string& error) {
     CameraControl control;
     int code = 0;
     if (!Query(id, control, code)) {
-        error = "摄像头没有这项设置（" + std::to_string(id) + "）。";
+        error = gst::messages::NoSuchCameraSetting(id);
         return false;
     }
     if (!CheckCameraControlValue(control, value, error)) return false;
@@ -243,7 +228,7 @@ bool V4l2CameraControls::Set(uint32_t id, int32_t value, std::string& error) {
     request.controls = &one;
     code = device->Ioctl(VIDIOC_S_EXT_CTRLS, &request);
     if (code != 0) {
-        error = "无法设置“" + control.name + "”：" + RefusalReason(code);
+        error = gst::messages::CannotSetCameraSetting(control.name, RefusalReason(code));
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "capture/CameraControls.h"
+#include "capture/gst/Result.h"
 
 namespace lumora::v4l2 {
 
@@ -18,9 +19,8 @@ public:
     virtual int Ioctl(unsigned long request, void* argument) = 0;
 };
 
-// The device node at `path` (/dev/video0), opened for its controls. nullptr
-// with a message when it cannot be opened.
-std::unique_ptr<IControlDevice> OpenControlDevice(const std::string& path, std::string& error);
+// The device node at `path` (/dev/video0), opened for its controls.
+gst::Result<std::unique_ptr<IControlDevice>> OpenControlDevice(const std::string& path);
 
 class V4l2CameraControls : public ICameraControls {
 public:

@@ -72,7 +72,7 @@ std::vector<std::string> RunningGraphElementFactories() {
 
 std::string LatestGraphError() {
     std::lock_guard lock(liveGraphsMutex);
-    return liveGraphs.empty() ? std::string() : liveGraphs.back()->LastError();
+    return liveGraphs.empty() ? std::string() : liveGraphs.back()->LastFailureReason();
 }
 
 double LatestRecordingSeconds() {

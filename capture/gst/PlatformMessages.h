@@ -1,0 +1,55 @@
+#pragma once
+// Every text the GStreamer layer (and the V4L2 controls) has for the user,
+// one function each, so that the wording is kept in one place.
+
+#include <cstdint>
+#include <string>
+
+namespace lumora::gst::messages {
+
+// ------------------------------------------------------------ elements
+std::string ElementMissing(const std::string& factory);
+std::string CannotLink(const std::string& from, const std::string& to);
+std::string CannotOpenDevice(const std::string& device);
+std::string PreviewCannotReachWindow();
+
+// ------------------------------------------------------------ the camera
+enum class CameraStep { Start, Pause, Stop };
+std::string NothingToPreview();
+std::string CameraSentNoPicture(const std::string& camera, long long seconds);
+std::string CameraDidNotChange(const std::string& camera, long long seconds, CameraStep step);
+std::string CameraBusy(const std::string& camera);
+std::string CameraFailed(const std::string& camera, const std::string& reason);
+std::string CameraUnplugged(const std::string& camera);
+std::string UnknownError();
+
+// ------------------------------------------------------------ recording
+enum class CompressedStream { Video, Audio };
+std::string CannotRecordTo(const std::string& path, const std::string& reason);
+std::string WriteFailed(const std::string& path, const std::string& reason);
+std::string CameraJpegNotForAvi();
+std::string CompressorNotForAvi(CompressedStream stream);
+std::string RecordingElementsDidNotStart();
+std::string RecordingGetsNoPicture();
+std::string RecordingDeviceDidNotStop(long long seconds);
+std::string GraphCannotRun();
+std::string NothingWrittenToFile();
+std::string RecordingDidNotEnd();
+
+// ------------------------------------------------------------ sound
+std::string SoundInputCannotOpen(const std::string& input);
+std::string SoundInputStalled(const std::string& input);
+std::string SoundInputLost(const std::string& input);
+std::string SoundInputMoved(const std::string& input, const std::string& now);
+
+// ------------------------------------------------------------ camera settings
+std::string NoCameraSettings();
+std::string NoSuchCameraSetting(uint32_t id);
+std::string CannotOpenCameraNode(const std::string& path, const std::string& why);
+std::string CannotReadCameraSettings(const std::string& why);
+std::string CannotReadCameraValues();
+std::string CannotSetCameraSetting(const std::string& name, const std::string& why);
+// Why a camera refused a setting, by the errno of the refusal.
+std::string SettingRefused(int code);
+
+}  // namespace lumora::gst::messages
