@@ -290,14 +290,8 @@ HRESULT CCaptureSession::Pause() {
     // A pipeline that could not pause (its camera hung) is given up: nothing
     // runs now, and a take under way keeps what reached its file.
     graphState = CaptureState::Graph::Stopped;
-    std::string message = WithReason("视频无法暂停。");
-    if (RecordingActive()) {
-        const std::string path = recordingPath;
-        std::string error;
-        message += EndRecording(error) ? "\n到此为止的录相已保存在“" + path + "”。"
-                                       : "\n“" + path + "”中的录相未能正常结束：" + error;
-    }
-    return Fail(message, hr);
+    const std::string message = WithReason("视频无法暂停。");  // before the take's end can change the reason
+    return Fail(message + EndTakeForMessage(), hr);
 }
 
 HRESULT CCaptureSession::Stop() {

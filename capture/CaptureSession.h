@@ -214,6 +214,9 @@ private:
     bool EndRecording(std::string& error);
     // The take's journal note and path go (it is finished or never began).
     void ForgetRecordingNote();
+    // Ends the take under way after a failure, and says where its file
+    // stands, as a line to add to the message ("" without a take).
+    std::string EndTakeForMessage();
     void OnGraphError(uint64_t generation, const GraphError& error);
     void WatchGraphErrors();
 

@@ -72,23 +72,16 @@ void CCaptureSession::ProcessPendingEvents() {
             if (noticeHandler) noticeHandler(failure.error.reason);
             continue;
         }
-        const bool wasRecording = RecordingActive();
-        const std::string path = recordingPath;  // the file being written, whatever the options say now
         const bool previewGoesOn = failure.error.recordingOnly;
-        std::string finishError;
-        if (wasRecording) EndRecording(finishError);
+        const std::string takeNote = EndTakeForMessage();
         if (!previewGoesOn) {
             mediaControl->Stop();
             graphState = CaptureState::Graph::Stopped;
         }
         WatchGraphErrors();
 
-        std::string message = (previewGoesOn ? "录相已停止：" : "捕获已停止：") + failure.error.reason;
-        if (wasRecording) {
-            message += finishError.empty()
-                           ? "\n到此为止的录相已保存在“" + path + "”。"
-                           : "\n“" + path + "”中的录相未能正常结束：" + finishError;
-        }
+        const std::string message =
+            (previewGoesOn ? "录相已停止：" : "捕获已停止：") + failure.error.reason + takeNote;
         // The shell takes down its picture before the message box opens
         // over it.
         if (previewGoesOn) {

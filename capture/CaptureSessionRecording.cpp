@@ -51,6 +51,15 @@ bool CCaptureSession::EndRecording(std::string& error) {
     return finished;
 }
 
+std::string CCaptureSession::EndTakeForMessage() {
+    if (!RecordingActive()) return "";
+    const std::string path = recordingPath;  // the file being written, whatever the options say now
+    std::string error;
+    EndRecording(error);
+    return error.empty() ? "\n到此为止的录相已保存在“" + path + "”。"
+                         : "\n“" + path + "”中的录相未能正常结束：" + error;
+}
+
 bool CCaptureSession::StartRecording() {
     BusyScope busy(*this);
     if (!mediaControl || !captureBuilder) return false;
