@@ -28,35 +28,26 @@ void CMainFrame::OnRecordVideo()
     RefreshStatusFields();
 }
 
-void CMainFrame::OnPauseVideo()
-{
-    CancelTimedPhotos();
-    if (view) view->PauseVideo();
-    recording = false;
-    previewing = false;
-    UpdateCommandUI();
-    RefreshStatusFields();
-}
+void CMainFrame::OnPauseVideo() { EndPreview(&CLumoraView::PauseVideo); }
 
-void CMainFrame::OnStopVideo()
-{
-    CancelTimedPhotos();
-    if (view) view->StopVideo();
-    recording = false;
-    previewing = false;
-    UpdateCommandUI();
-    RefreshStatusFields();
-}
+void CMainFrame::OnStopVideo() { EndPreview(&CLumoraView::StopVideo); }
 
 void CMainFrame::OnGraphStopped()
 {
+    EndPreview(&CLumoraView::OnGraphLost);
+    CameraGone();
+}
+
+// Pause, Stop and a lost graph alike: the timed photos end, the view takes
+// its step, and nothing is previewed or recorded any more.
+void CMainFrame::EndPreview(void (CLumoraView::*viewStep)())
+{
     CancelTimedPhotos();
-    if (view) view->OnGraphLost();
-    previewing = false;
+    if (view) (view->*viewStep)();
     recording = false;
+    previewing = false;
     UpdateCommandUI();
     RefreshStatusFields();
-    CameraGone();
 }
 
 void CMainFrame::OnRecordingStopped()

@@ -128,6 +128,7 @@ private:
     void KeepOuterSize();
     void CentreOnWorkArea();
     void RefreshStatusFields();
+    void EndPreview(void (CLumoraView::*viewStep)());
     // The thumbnail shows the newest photo of the photo folder of the settings.
     void FollowPhotoFolder();
     bool OpenUrl(const QUrl& url);
