@@ -8,8 +8,6 @@
 #include <QStatusBar>
 #include <QUrl>
 
-#include <mutex>
-
 #include "capture/DiskSpace.h"
 #include "res/Resources.h"
 #include "res/RuntimeFiles.h"
@@ -37,11 +35,7 @@ void CMainFrame::OnHelpHomepage()
 
 void CMainFrame::OnOpenPhotoFolder()
 {
-    std::string folder;
-    {
-        std::lock_guard lock(SettingsMutex());
-        folder = ReadPath(settings.photoFolder);
-    }
+    const std::string folder = CurrentPhotoFolder();
     // The grabber stores photos in the folder as written, an empty one
     // meaning the root: the same folder opens here.
     OpenFolder(QStringLiteral("照片文件夹"), QString::fromStdString(folder.empty() ? "/" : folder));

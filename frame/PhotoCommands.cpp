@@ -8,8 +8,6 @@
 #include <QLocale>
 #include <QStatusBar>
 
-#include <mutex>
-
 #include "capture/SoundPlayer.h"
 #include "frame/BurstDialog.h"
 #include "frame/BurstShooter.h"
@@ -128,10 +126,5 @@ void CMainFrame::OnPhotoFailed(const QString& why)
 
 void CMainFrame::FollowPhotoFolder()
 {
-    std::string folder;
-    {
-        std::lock_guard lock(SettingsMutex());
-        folder = ReadPath(settings.photoFolder);
-    }
-    if (photoThumbnail) photoThumbnail->FollowFolder(QString::fromStdString(folder));
+    if (photoThumbnail) photoThumbnail->FollowFolder(QString::fromStdString(CurrentPhotoFolder()));
 }

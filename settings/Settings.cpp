@@ -94,6 +94,12 @@ std::string CurrentVideoFilePath()
     return ReadPath(settings.videoFilePath);
 }
 
+std::string CurrentPhotoFolder()
+{
+    std::lock_guard<std::mutex> lock(SettingsMutex());
+    return ReadPath(settings.photoFolder);
+}
+
 SettingsResult LoadSettings()
 {
     const std::string path = SettingsFilePath();

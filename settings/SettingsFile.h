@@ -39,8 +39,9 @@ bool StorePath(char (&field)[kPathBufferSize], const std::string& path);
 
 // The text of a path field up to its NUL (or 260 bytes when there is none).
 std::string ReadPath(const char (&field)[kPathBufferSize]);
-// `videoFilePath` as it is now, read under the settings lock.
+// `videoFilePath` and `photoFolder` as they are now, read under the settings lock.
 std::string CurrentVideoFilePath();
+std::string CurrentPhotoFolder();
 
 // Where the shell shows a failed save (a message box); tests replace it.
 // The default writes to stderr.
