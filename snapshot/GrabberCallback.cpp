@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -96,7 +97,7 @@ private:
             wake.wait(lock, [this] { return quit || !jobs.empty(); });
             if (jobs.empty()) return;  // quit, with nothing left to write
             std::function<void()> job = std::move(jobs.front());
-            jobs.erase(jobs.begin());
+            jobs.pop_front();
             busy = true;
             lock.unlock();
             job();
@@ -108,7 +109,7 @@ private:
 
     std::mutex mutex;
     std::condition_variable wake, idle;
-    std::vector<std::function<void()>> jobs;
+    std::deque<std::function<void()>> jobs;
     bool busy = false;
     bool quit = false;
     std::thread thread;
