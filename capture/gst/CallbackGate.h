@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "capture/VideoWindow.h"
+
 namespace lumora::gst {
 
 enum class ProbeKind {
@@ -29,6 +31,9 @@ public:
     virtual void Sample(GstSample* sample) = 0;
     virtual void PreviewFormat(GstCaps* caps) = 0;
     virtual void StreamBuffer(ProbeKind kind, GstBuffer* buffer) = 0;
+    // The grabber asks for a picture, and gets it whole (see ScaledJpegDecoder.h).
+    virtual bool GrabberWantsPicture() = 0;
+    virtual void GrabberPicture(double seconds, const VideoFrame& frame) = 0;
     virtual void SoundStalled(const std::string& note) = 0;
     virtual void RecordingEnded() = 0;
     virtual void SourceRemoved() = 0;

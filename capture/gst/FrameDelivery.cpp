@@ -80,8 +80,17 @@ bool FrameDelivery::NoteFormat(GstCaps* caps, GraphBus& bus) {
     if (!gst_video_info_from_caps(&info, caps)) return false;
     cachedCaps.reset(gst_caps_ref(caps));
     frameInfo = info;
-    bus.FormatNegotiated({GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)});
+    const PictureSize camera = decodeScale ? decodeScale->Picture() : PictureSize{};
+    if (camera.width > 0)
+        bus.FormatNegotiated({camera.width, camera.height});
+    else
+        bus.FormatNegotiated({GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)});
     return true;
+}
+
+bool FrameDelivery::AtCameraSize(int32_t width, int32_t height) const {
+    const PictureSize camera = decodeScale ? decodeScale->Picture() : PictureSize{};
+    return camera.width <= 0 || (camera.width == width && camera.height == height);
 }
 
 void FrameDelivery::Deliver(GstSample* sample, GstGrabber* grabber, GraphBus& bus) {
@@ -90,13 +99,15 @@ void FrameDelivery::Deliver(GstSample* sample, GstGrabber* grabber, GraphBus& bu
     if (!caps || !buffer || !NoteFormat(caps, bus)) return;
     const VideoFrame frame = HoldFrame(SamplePtr(gst_sample_ref(sample)), frameInfo);
     if (!frame.pixels) return;
-    if (grabber) grabber->Deliver(PresentationSeconds(buffer), frame);
+    if (grabber && AtCameraSize(frame.width, frame.height)) grabber->Deliver(PresentationSeconds(buffer), frame);
     std::lock_guard lock(windowMutex);
     if (window) window->PresentFrame(frame);
 }
 
 void FrameDelivery::DeliverToGrabber(GstBuffer* buffer, GstGrabber* grabber) {
-    if (!cachedCaps || !grabber || !grabber->Wanted()) return;
+    if (!cachedCaps || !grabber || !grabber->Wanted() ||
+        !AtCameraSize(GST_VIDEO_INFO_WIDTH(&frameInfo), GST_VIDEO_INFO_HEIGHT(&frameInfo)))
+        return;
     // This one picture in the window's layout, for the grabber.
     GstVideoInfo laidOut;
     gst_video_info_set_format(&laidOut, gst_video_format_from_string(PreviewPixelFormat()),

@@ -8,11 +8,13 @@
 #include <gst/video/video.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "capture/CapturePlatform.h"
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/ScaledJpegDecoder.h"
 
 namespace lumora::gst {
 
@@ -51,8 +53,14 @@ const char* PreviewPixelFormat();
 
 class FrameDelivery {
 public:
-    // A new pipeline (nothing streams): its format is found anew.
-    void Reset() { cachedCaps.reset(); }
+    // A new pipeline (nothing streams): its format is found anew. With
+    // `decodeScale`, its pictures may come reduced (see ScaledJpegDecoder.h):
+    // the format told is then the camera's size, and the grabber gets only
+    // the pictures at that size (the decoder gives it the others whole).
+    void Reset(std::shared_ptr<const PreviewDecodeScale> scale = nullptr) {
+        cachedCaps.reset();
+        decodeScale = std::move(scale);
+    }
     // Streaming thread: one picture for the grabber and the window. A new
     // format is told to `bus`.
     void Deliver(GstSample* sample, GstGrabber* grabber, GraphBus& bus);
@@ -80,10 +88,12 @@ private:
     ElementPtr NativeSink();
     void Redraw();
     VideoFrame LatestDrawn();
+    bool AtCameraSize(int32_t width, int32_t height) const;
 
     // Streaming thread only (reset while nothing streams).
     CapsPtr cachedCaps;
     GstVideoInfo frameInfo{};
+    std::shared_ptr<const PreviewDecodeScale> decodeScale;
 
     bool nativeRefused = false;  // UI thread
     std::mutex sinkMutex;

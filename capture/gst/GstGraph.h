@@ -55,7 +55,7 @@ public:
     void UseObserver(std::shared_ptr<GraphObserver> graphObserver) { observer = std::move(graphObserver); }
     // Whether a JPEG camera's frames are recorded as they come when the JPEG
     // compressor is chosen (on; a benchmark turns it off to compare); for
-    // the pipelines and recordings rendered from then on.
+    // the recordings rendered from then on.
     void KeepCameraJpeg(bool keep) { keepCameraJpeg = keep; }
 
     // ------------------------------------------------------------ IGraphBuilder
@@ -146,6 +146,10 @@ private:
     void Sample(GstSample* sample) override;
     void PreviewFormat(GstCaps* caps) override;
     void StreamBuffer(ProbeKind kind, GstBuffer* buffer) override;
+    bool GrabberWantsPicture() override { return grabber && grabber->Wanted(); }
+    void GrabberPicture(double seconds, const VideoFrame& frame) override {
+        if (grabber) grabber->Deliver(seconds, frame);
+    }
     void SoundStalled(const std::string& note) override { bus.Notice(note); }
     void SourceRemoved() override;
     void RecordingEnded() override { bus.EndOfStream(); }
@@ -156,7 +160,6 @@ private:
     // What was rendered into the graph.
     std::shared_ptr<GstFilter> previewSource;
     std::shared_ptr<GstGrabber> grabber;
-    std::shared_ptr<GstFilter> videoCompressor;  // decides how a JPEG camera's frames reach the tee
     std::shared_ptr<GstFilter> soundInput;       // metered while previewing
     // Its meter while previewing without a recording (a recording's sound
     // chain has a level element of its own: the input is opened once).
@@ -194,7 +197,8 @@ private:
     GatePtr gate;
     bool pipelineStale = true;
     std::atomic<bool> running{false};  // a removed camera is reported only then
-    std::atomic<uint64_t> nativeWindow{0};  // the window the sink draws into, for a sink that asks
+    std::atomic<uint64_t> nativeWindow{0};
+    PictureSize shownSize;  // the picture's place in the window, for pipelines built later  // the window the sink draws into, for a sink that asks
     std::shared_ptr<DeviceWatch> deviceWatch;
     int deviceListener = -1;
     // The settings of the camera element they were made for.

@@ -40,14 +40,14 @@ Status GstGraph::BuildPipeline() {
     if (!previewSource || !grabber) return Fail(messages::NothingToPreview());
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    const bool keepJpeg = RecordsCameraJpeg(videoCompressor.get(), keepCameraJpeg);
-    if (Status made = PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, keepJpeg);
-        !made.ok()) {
+    if (Status made = PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource); !made.ok()) {
         fresh.Detach();  // never started: dropped right here
         return made;
     }
     ElementPtr workerRef = Ref(fresh.pipeline.get());
     built.emplace(std::move(fresh));
+    frames.Reset(built->decodeScale);
+    if (built->decodeScale) built->decodeScale->Show(shownSize.width, shownSize.height);
     worker = std::make_unique<PipelineWorker>(std::move(workerRef));
     gate = std::move(newGate);
     gate->Open(this);
@@ -81,6 +81,8 @@ HRESULT GstGraph::PutOwner(IOwnerWindow* newOwner) {
 HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) {
     const HRESULT hr = frames.SetWindowPosition(left, top, width, height);
     if (built) built->display.Resize(width, height);
+    shownSize = {width, height};
+    if (built && built->decodeScale) built->decodeScale->Show(width, height);
     return hr;
 }
 

@@ -1,14 +1,13 @@
 // How a graph's GstPipeline is built: the camera and its preview.
 //
-//   source -> [jpegdec] -> tee -> queue -> convert -> BGRx -> appsink (grabber, video window)
-//                              (or: queue -> convert+scale -> ximagesink, see NativeDisplay.h)
-//                              (recordings join here, see RecordingBin.h)
+//   source -> tee -> queue -> [decoder] -> convert -> BGRx -> appsink (grabber, video window)
+//                     (or: queue -> [decoder] -> convert+scale -> ximagesink, see NativeDisplay.h)
+//                     (recordings join here, see RecordingBin.h)
 //
-// A camera that sends JPEG frames, recorded with the JPEG encoder, has its
-// frames stored as they come rather than decoded and encoded again; the
-// preview then decodes them after the tee:
-//
-//   source -> tee -> queue -> jpegdec -> convert -> BGRx -> appsink
+// A camera that sends JPEG frames has them carried by the tee as they come:
+// the preview decodes them at about the size it shows them (see
+// ScaledJpegDecoder.h), and a recording stores them as they are (with the
+// JPEG encoder) or decodes its own copy.
 //
 // The preview queue leaks, so a slow grabber (a photo being written) never
 // holds up a recording. The bus is handled synchronously on the posting
@@ -18,6 +17,7 @@
 
 #include "capture/gst/FrameDelivery.h"
 #include "capture/gst/PipelineBuilder.h"
+#include "capture/gst/ScaledJpegDecoder.h"
 
 namespace lumora::gst {
 
@@ -84,7 +84,7 @@ void PipelineBuilder::Probe(GstElement* element, const char* padName, ProbeKind 
     built.probes.Add(element, padName, kind, gate);
 }
 
-Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg) {
+Status PipelineBuilder::Build(const GstFilter& videoSource) {
     built.pipeline = AdoptFloating(gst_pipeline_new("lumora-capture"));
     built.cameraName = videoSource.Describe();
     // One clock for pictures and sound, and not a sound card's: a sound
@@ -95,27 +95,17 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg) {
     bin = GST_BIN(built.pipeline.get());
     AttachBus(built.pipeline.get(), gate);
 
-    Result<ElementChain> camera = videoSource.AddSourceChain(bin, keepJpeg);
+    Result<ElementChain> camera = videoSource.AddSourceChain(bin, true);
     if (!camera.ok()) return Fail(camera.error());
     GstElement* first = camera.value().first;
     GstElement* last = camera.value().last;
-    const bool deliversJpeg = camera.value().deliversJpeg;
     built.videoSource = first;
     built.sourceElements = Children();
-    // A PipeWire stream's frames are its mapped buffers, gone with the stream
-    // (JPEG frames decoded before the tee are the decoder's own).
+    // A PipeWire stream's frames are its mapped buffers, gone with the stream.
     const GstElementFactory* factory = gst_element_get_factory(first);
     built.cameraLendsMemory = factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc";
     if (built.cameraLendsMemory) built.pipewireNode = PipeWireNodeOf(first);
-    built.teeCarriesJpeg = keepJpeg && deliversJpeg;
-    if (deliversJpeg && !built.teeCarriesJpeg) {
-        // Decoded once, for the preview and the recording alike.
-        Result<GstElement*> decoder = Add("jpegdec");
-        if (!decoder.ok()) return Fail(decoder.error());
-        if (Status linked = LinkElements(last, decoder.value()); !linked.ok()) return linked;
-        last = decoder.value();
-        built.cameraLendsMemory = false;
-    }
+    built.teeCarriesJpeg = camera.value().deliversJpeg;
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &KeepCameraFormat, nullptr, nullptr);
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
@@ -130,14 +120,14 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg) {
 
 Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
     Result<GstElement*> queue = Add("queue");
-    Result<GstElement*> decoder = decodeJpeg ? Add("jpegdec") : Result<GstElement*>(nullptr);
-    if (!decoder.ok()) return Fail(decoder.error());
     if (!queue.ok()) return Fail(queue.error());
     g_object_set(queue.value(), "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
                  "max-size-time", static_cast<guint64>(0), nullptr);
     if (Status linked = LinkElements(tee, queue.value()); !linked.ok()) return linked;
     GstElement* upstream = queue.value();
     if (decodeJpeg) {
+        Result<GstElement*> decoder = AddScaledDecoder();
+        if (!decoder.ok()) return Fail(decoder.error());
         if (Status linked = LinkElements(queue.value(), decoder.value()); !linked.ok()) return linked;
         upstream = decoder.value();
     }
@@ -146,6 +136,24 @@ Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
     if (Status shown = built.display.Build(bin, upstream); !shown.ok()) return shown;
     Probe(built.display.sink, "sink", ProbeKind::PreviewDrawn);
     return Ok();
+}
+
+// The grabber's whole pictures come through the gate, as every call into
+// the graph does.
+Result<GstElement*> PipelineBuilder::AddScaledDecoder() {
+    built.decodeScale = std::make_shared<PreviewDecodeScale>();
+    WholePictureTaker taker;
+    taker.wanted = [gate = gate] {
+        bool wanted = false;
+        gate->Enter([&](StreamingReceiver& graph) { wanted = graph.GrabberWantsPicture(); });
+        return wanted;
+    };
+    taker.take = [gate = gate](double seconds, const VideoFrame& frame) {
+        gate->Enter([&](StreamingReceiver& graph) { graph.GrabberPicture(seconds, frame); });
+    };
+    Result<GstElement*> decoder = MakeScaledJpegDecoder(built.decodeScale, std::move(taker));
+    if (decoder.ok()) gst_bin_add(bin, decoder.value());
+    return decoder;
 }
 
 // upstream -> convert -> BGRx -> appsink: pictures the toolkit paints.

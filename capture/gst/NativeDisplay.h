@@ -4,8 +4,8 @@
 // element that also scales it to the window, into the sink's shared memory,
 // and the X server draws it from there: nothing passes through the toolkit.
 //
-//   tee -> queue -> [jpegdec] -> convert+scale -> window size -> ximagesink
-//                            ^ the grabber's pictures and the format
+//   tee -> queue -> [JPEG decoder] -> convert+scale -> window size -> ximagesink
+//                                 ^ the grabber's pictures and the format
 //
 // Until the window is known the sink is held back (a blocking probe before
 // it): a sink without a window would open a top-level window of its own.

@@ -16,6 +16,7 @@
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/NativeDisplay.h"
+#include "capture/gst/ScaledJpegDecoder.h"
 
 namespace lumora::gst {
 
@@ -29,7 +30,9 @@ struct BuiltPipeline {
     // Streaming threads read this; it never changes while the pipeline lives.
     std::set<GstElement*> sourceElements;
     ProbeList probes;
-    bool teeCarriesJpeg = false;  // the camera's JPEG frames, kept for a recording
+    bool teeCarriesJpeg = false;  // the camera's JPEG frames, as they come
+    // The size the preview's JPEG decoder reduces to (null: no JPEG camera).
+    std::shared_ptr<PreviewDecodeScale> decodeScale;
     bool cameraLendsMemory = false;  // its frames are the camera's own mapped buffers
     std::string pipewireNode;  // the PipeWire node the camera streams from ("": none)
     // Set by the first picture that leaves the camera; cleared for each start.
@@ -46,14 +49,13 @@ public:
     // `nativeDisplay`: the preview is drawn by the platform's own sink.
     PipelineBuilder(BuiltPipeline& out, GatePtr gate, bool nativeDisplay)
         : built(out), gate(std::move(gate)), nativeDisplay(nativeDisplay) {}
-    // `keepJpeg`: a JPEG camera's frames reach the tee undecoded (a
-    // recording will keep them).
-    Status Build(const GstFilter& videoSource, bool keepJpeg);
+    Status Build(const GstFilter& videoSource);
 
 private:
     Result<GstElement*> Add(const char* factory) { return AddElement(bin, factory); }
     Status AddPreview(GstElement* tee, bool decodeJpeg);
     Status AddPaintedPreview(GstElement* upstream);
+    Result<GstElement*> AddScaledDecoder();
     void Probe(GstElement* element, const char* pad, ProbeKind kind);
     std::set<GstElement*> Children() const;
 

@@ -47,6 +47,7 @@ protected:
 TEST_F(SimulatedCamera, OffersAWebcamsModesAndRunsTheLargestFullRatePictureByDefault) {
     session.SetCaptureChoice(CaptureChoice{});
     const std::vector<VideoMode> modes = Modes();
+    owner.client = {0, 0, 1920, 1080};  // shown whole, so the preview decodes it whole
     EXPECT_EQ(modes.size(), 9u);
     EXPECT_TRUE(std::find(modes.begin(), modes.end(), VideoMode{1920, 1080, 5, 1, "YUY2"}) != modes.end());
     ASSERT_EQ(Build(), S_OK);
@@ -90,7 +91,7 @@ TEST_F(SimulatedCamera, TheCamerasJpegFramesAreRecordedAsSent) {
     ASSERT_TRUE(PicturesRecorded(5));
     const std::vector<std::string> elements = lumora::gst::RunningGraphElementFactories();
     EXPECT_FALSE(Contains(elements, "jpegenc"));
-    EXPECT_TRUE(Contains(elements, "jpegdec"));  // the preview still decodes
+    EXPECT_TRUE(Contains(elements, "lumorascaledjpegdec"));  // the preview still decodes
     session.Stop();
     const AviInfo avi = Recorded();
     ASSERT_TRUE(avi.valid);

@@ -63,6 +63,7 @@ TEST_F(TestDevices, TheCameraOffersAWebcamsNineModesInItsOrder) {
 
 TEST_F(TestDevices, WithoutAChoiceTheCameraRunsInItsLargestFastModeAsJpeg) {
     session.SetCaptureChoice(CaptureChoice{});
+    owner.client = {0, 0, 1920, 1080};  // shown whole, so the preview decodes it whole
     ASSERT_EQ(Build(), S_OK);
     EXPECT_EQ(videoWidth, 1920);
     EXPECT_EQ(videoHeight, 1080);

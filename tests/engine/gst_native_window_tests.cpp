@@ -1,7 +1,8 @@
 // The preview drawn by the platform's own video sink into a native X11
 // window (skipped without an X display): the sink draws into that window
 // and opens none of its own, scales to the letterboxed size, photos keep
-// the camera's size, a rebuild for a recording draws on, and an owner
+// the camera's size (also those of a JPEG camera shown reduced), a rebuild
+// for a recording draws on, and an owner
 // without a native window is painted through the toolkit's road instead.
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,44 @@ TEST_F(NativeWindow, APhotoHasTheCamerasSizeNotTheWindows) {
     const std::string bmp = TakeOnePhoto();
     ASSERT_EQ(bmp.size(), 54u + 640u * 480u * 3u);
     EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
+}
+
+// Minimal mode with a JPEG camera: the preview decodes its pictures reduced
+// (on the painted road, the frames show it), yet a photo and a raw
+// recording have the camera's size, drawn by the sink or painted.
+TEST_F(NativeWindow, InAMinimalViewAJpegCamerasPhotoAndRecordingKeepItsSize) {
+    CaptureChoice choice;
+    choice.videoMode = VideoModeFromText("1280x720@30/1:MJPEG");
+    session.SetCaptureChoice(choice);
+    for (const uint64_t id : {window.Id(), uint64_t{0}}) {
+        SCOPED_TRACE(id ? "drawn by the sink" : "painted");
+        native.window = id;
+        native.client = {0, 0, 280, 280};
+        ASSERT_EQ(Build("", "", &native), S_OK);
+        EXPECT_EQ(videoWidth, 1280);
+        if (id) {
+            ASSERT_TRUE(WaitForDrawn(3));
+        } else {
+            // Reduced once the view's size is known: a quarter still covers
+            // the 280 x 157 shown.
+            EXPECT_TRUE(WaitUntil([&] {
+                std::lock_guard lock(native.mutex);
+                return native.lastWidth == 320;
+            }, 5));
+        }
+        const std::string bmp = TakeOnePhoto();
+        EXPECT_EQ(bmp.size(), 54u + 1280u * 720u * 3u);
+        EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
+        ASSERT_TRUE(session.StartRecording());
+        ASSERT_TRUE(PicturesRecorded(10));
+        session.Stop();
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        EXPECT_EQ(avi.width, 1280u);
+        EXPECT_EQ(avi.height, 720u);
+        EXPECT_GE(avi.totalFrames, 10u);
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().extension() == ".bmp") fs::remove(entry.path());
+    }
 }
 
 TEST_F(NativeWindow, ARecordingRebuildsAndTheSinkDrawsOn) {
