@@ -34,6 +34,9 @@ public:
     // UI thread: placement in the owner's client pixels, and visibility.
     virtual void SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) = 0;
     virtual void SetVisible(bool visible) = 0;
+    // UI thread: the screen's pixels per placement pixel (2 on a doubled
+    // display), which frames painted into the window are drawn at.
+    virtual double PixelRatio() const { return 1.0; }
     // Streaming thread: the window keeps the frame (not its pixels' copy)
     // and repaints on its own thread.
     virtual void PresentFrame(const VideoFrame& frame) = 0;

@@ -23,6 +23,7 @@ public:
 
     void SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override;
     void SetVisible(bool visible) override;
+    double PixelRatio() const override { return devicePixelRatioF(); }
     // Streaming thread: keeps the frame (no copy of its pixels) and asks the
     // UI thread for a repaint.
     void PresentFrame(const VideoFrame& frame) override;

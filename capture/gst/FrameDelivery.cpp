@@ -210,6 +210,11 @@ HRESULT FrameDelivery::SetWindowPosition(int32_t left, int32_t top, int32_t widt
     return S_OK;
 }
 
+double FrameDelivery::PixelRatio() {
+    IVideoWindow* child = CurrentWindow();
+    return child ? child->PixelRatio() : 1.0;
+}
+
 IVideoWindow* FrameDelivery::CurrentWindow() {
     std::lock_guard lock(windowMutex);
     return window;

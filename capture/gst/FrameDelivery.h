@@ -82,6 +82,8 @@ public:
     HRESULT PutOwner(IOwnerWindow* newOwner);
     HRESULT PutVisible(bool visible);
     HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height);
+    // UI thread: the window's screen pixels per placement pixel (1 without one).
+    double PixelRatio();
 
 private:
     IVideoWindow* CurrentWindow();

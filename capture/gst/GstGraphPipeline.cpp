@@ -2,7 +2,9 @@
 // states changed on its worker, let go of -- or abandoned when its device
 // hangs -- and the camera behind it watched for going away.
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "capture/gst/CameraControlsFactory.h"
 #include "capture/gst/DeviceWatch.h"
@@ -81,8 +83,11 @@ HRESULT GstGraph::PutOwner(IOwnerWindow* newOwner) {
 HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) {
     const HRESULT hr = frames.SetWindowPosition(left, top, width, height);
     if (built) built->display.Resize(width, height);
-    shownSize = {width, height};
-    if (built && built->decodeScale) built->decodeScale->Show(width, height);
+    // Decoded for the screen's pixels the picture covers, which the painted
+    // road draws at.
+    const double ratio = std::max(1.0, frames.PixelRatio());
+    shownSize = {static_cast<int32_t>(std::lround(width * ratio)), static_cast<int32_t>(std::lround(height * ratio))};
+    if (built && built->decodeScale) built->decodeScale->Show(shownSize.width, shownSize.height);
     return hr;
 }
 

@@ -57,7 +57,7 @@ GstVideoFormat OutputFormat(int subsampling, int colorspace, int reduction) {
 bool Decoded(tjhandle handle, int result) { return result == 0 || tjGetErrorCode(handle) == TJERR_WARNING; }
 
 struct DecoderState {
-    std::shared_ptr<PreviewDecodeScale> scale;
+    std::shared_ptr<PreviewDecodeScale> scale = std::make_shared<PreviewDecodeScale>();
     WholePictureTaker taker;
     tjhandle handle = nullptr;
     GstVideoCodecState* input = nullptr;
@@ -113,7 +113,7 @@ void SetOutput(GstVideoDecoder* decoder, GstVideoFormat format, PictureSize size
     DecoderState& st = StateOf(decoder);
     if (format == st.format && size == st.size) return;
     GstVideoCodecState* out = gst_video_decoder_set_output_state(decoder, format, size.width, size.height, st.input);
-    if (GST_VIDEO_INFO_IS_YUV(&out->info) || format == GST_VIDEO_FORMAT_GRAY8) {
+    if (GST_VIDEO_INFO_IS_YUV(&out->info)) {
         // JFIF: full-range BT.601.
         out->info.colorimetry.range = GST_VIDEO_COLOR_RANGE_0_255;
         out->info.colorimetry.matrix = GST_VIDEO_COLOR_MATRIX_BT601;
@@ -246,7 +246,7 @@ Result<GstElement*> MakeScaledJpegDecoder(std::shared_ptr<PreviewDecodeScale> sc
     GstElement* element = Registered() ? gst_element_factory_make(kFactory, nullptr) : nullptr;
     if (!element) return Fail(messages::ElementMissing(kFactory));
     DecoderState& st = *reinterpret_cast<LumoraScaledJpegDec*>(element)->state;
-    st.scale = std::move(scale);
+    if (scale) st.scale = std::move(scale);
     st.taker = std::move(taker);
     return element;
 }
