@@ -69,7 +69,7 @@ public:
 
     // ------------------------------------------------------------ rendering
     HRESULT RenderPreview(const FilterPtr& source, const FilterPtr& grabberFilter);
-    HRESULT SetOutput(const std::string& path, FilterPtr& multiplexer);
+    HRESULT SetOutput(MediaSubtype type, const std::string& path, FilterPtr& multiplexer);
     HRESULT RenderCapture(MediaType type, const FilterPtr& source, const FilterPtr& compressor,
                           const FilterPtr& sink);
     // The capture graph builder's ConfirmRecordingStarted and FinishRecording.
