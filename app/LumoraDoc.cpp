@@ -84,12 +84,19 @@ void CLumoraDoc::OnFileSaveAs() { SaveRecordingCopy(); }
 
 void CLumoraDoc::SaveRecordingCopy()
 {
+    // Read at the moment of the copy: a path just changed in Options counts.
+    const MediaSubtype container = ContainerOfPath(CurrentVideoFilePath());
     // The dialog sets the current directory back to appDirectory itself.
-    const QString target = AskVideoSavePath(nullptr);
+    const QString target = AskVideoSavePath(nullptr, container);
     if (target.isEmpty())
         return;
-    // Read at the moment of the copy: a path just changed in Options counts.
     const std::string source = CurrentVideoFilePath();
+    // The copy is the same bytes: a name of another container would lie.
+    if (const MediaSubtype kept = ContainerOfPath(source); ContainerOfPath(QFile::encodeName(target).toStdString()) != kept) {
+        ShowMessageBox(QStringLiteral("录相是 %1 文件，不能保存为“%2”。请用 %3 作扩展名。")
+                           .arg(QLatin1String(ContainerName(kept)), target, QLatin1String(ContainerExtension(kept))));
+        return;
+    }
     const RecordingCopyResult result = CopyRecordingFile(QString::fromStdString(source), target);
     if (!result.ok)
         ShowMessageBox(result.message);

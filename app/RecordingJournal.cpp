@@ -8,6 +8,7 @@
 
 #include "app/Profile.h"
 #include "avi/AviRepair.h"
+#include "base/RecordingContainer.h"
 
 namespace {
 
@@ -83,6 +84,11 @@ QString CRecordingJournal::RepairLeftOvers() const
         if (path.isEmpty()) {
         } else if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
             report = QStringLiteral("上次的录相没有正常结束，文件已不在：%1").arg(path);
+        } else if (!NeedsRepairWhenUnfinished(ContainerOfPath(QFile::encodeName(path).toStdString()))) {
+            // Matroska and MP4 in fragments play up to where they were cut:
+            // the file is left as it is.
+            report = QStringLiteral("上次的录相没有正常结束：%1\n中断之前录下的内容都在文件里，不需要修复。")
+                         .arg(QFileInfo(path).fileName());
         } else {
             report = Report(path, RepairRecording(QFile::encodeName(path).toStdString()), keepNote);
         }

@@ -16,8 +16,9 @@ public:
     void Note(const QString& path) const;
     void Clear() const;
 
-    // Repairs the takes noted by programs that are gone and tells the user
-    // what became of each: one text per take ("" when there was none).
+    // Repairs the takes noted by programs that are gone (AVI; Matroska and
+    // MP4 need none and are left alone) and tells the user what became of
+    // each: one text per take ("" when there was none).
     QString RepairLeftOvers() const;
 
 private:

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "avi/AviRepair.h"
+#include "base/RecordingContainer.h"
 
 namespace {
 
@@ -21,6 +22,10 @@ std::optional<int> RunRepairCommand(int argc, char** argv) {
         return kRepairRefused;
     }
     const std::string path = argv[2];
+    if (const MediaSubtype container = ContainerOfPath(path); !NeedsRepairWhenUnfinished(container)) {
+        Say(stdout, std::string(ContainerName(container)) + " 文件不需要修复（中断之前录下的内容都能播放）：" + path);
+        return kRepairNotNeeded;
+    }
     const RepairReport report = RepairRecording(path);
     switch (report.status) {
     case RepairStatus::Repaired:

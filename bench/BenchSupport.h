@@ -68,19 +68,24 @@ struct ListedNames : IComboBox {
     std::vector<std::string> names;
 };
 
-// Builds the preview of "Lumora Test Pattern" with the named compressor
+// Builds the preview of "Lumora Test Pattern" with the named compressors
 // ("" = none), as the device dialog's lists name them.
-inline bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std::string& compressor) {
+inline bool BuildTestPattern(CCaptureSession& session, CountingOwner& owner, const std::string& compressor,
+                             const std::string& audioCompressor = "") {
     ListedNames devices, compressors, audio;
     session.ListVideoDevices(&devices);
     session.ListVideoCompressors(&compressors);
     session.ListAudioCompressors(&audio);
     const int video = compressor.empty() ? -1 : compressors.IndexOf(compressor);
-    return session.BuildGraph(devices.IndexOf("Lumora Test Pattern"), video, -1, &owner) >= 0;
+    const int sound = audioCompressor.empty() ? -1 : audio.IndexOf(audioCompressor);
+    return session.BuildGraph(devices.IndexOf("Lumora Test Pattern"), video, sound, &owner) >= 0;
 }
 
 // The simulated camera's rows: preview, and preview while recording, with
 // the camera's JPEG frames kept or decoded and compressed again.
 void BenchSimulatedCamera(const std::filesystem::path& folder);
+
+// The same H.264 take written as AVI, Matroska and MP4: CPU and file size.
+void BenchContainers(const std::filesystem::path& folder, int recordSeconds);
 
 }  // namespace bench

@@ -2,6 +2,7 @@
 // machine, each beside a reference tool run on the same input in the same run.
 //
 //   lumora_bench [--record-seconds N] [--snapshots N] [--cycles N] [--repeats N] [--tsv]
+//                [--containers-only]
 //
 // Prints one table (--tsv: its rows as tab-separated lines, for
 // scripts/bench to put the window rows below them). Nothing here is
@@ -48,6 +49,7 @@ struct Options {
     int repeats = 30;
     int cycles = 300;  // Record / Stop / Start video
     bool tabSeparated = false;
+    bool containersOnly = false;  // the container rows alone
 };
 
 
@@ -304,6 +306,7 @@ int main(int argc, char** argv) {
         };
         int value = -1;
         if (std::strcmp(argv[i], "--tsv") == 0) options.tabSeparated = true;
+        else if (std::strcmp(argv[i], "--containers-only") == 0) options.containersOnly = true;
         else if ((value = valueOf("--record-seconds")) >= 0) options.recordSeconds = value;
         else if ((value = valueOf("--snapshots")) >= 0) options.snapshots = value;
         else if ((value = valueOf("--cycles")) >= 0) options.cycles = value;
@@ -322,13 +325,18 @@ int main(int argc, char** argv) {
     // The program's own road: the view converts temp.bmp into temp.jpg.
     grabberCallback.SetJpegConverter(
         [] { return ConvertBitmapFileToJpeg(appDirectory + "/temp.bmp", appDirectory + "/temp.jpg"); });
-    BenchSnapshots(folder, options);
-    BenchRecording(folder, options, "JPEG image encoder", "MJPEG");
-    BenchRecording(folder, options, "x264 H.264 Encoder", "H.264");
-    BenchRecording(folder, options, "", "raw", "1920x1080@30/1:I420");
-    BenchMemory(folder, options);
-    BenchRecordingCycles(folder, options);
-    BenchSimulatedCamera(folder);
+    if (options.containersOnly) {
+        BenchContainers(folder, options.recordSeconds);
+    } else {
+        BenchSnapshots(folder, options);
+        BenchRecording(folder, options, "JPEG image encoder", "MJPEG");
+        BenchRecording(folder, options, "x264 H.264 Encoder", "H.264");
+        BenchRecording(folder, options, "", "raw", "1920x1080@30/1:I420");
+        BenchContainers(folder, options.recordSeconds);
+        BenchMemory(folder, options);
+        BenchRecordingCycles(folder, options);
+        BenchSimulatedCamera(folder);
+    }
     if (options.tabSeparated)
         PrintTabSeparated();
     else

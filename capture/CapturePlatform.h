@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/RecordingContainer.h"
 #include "base/SampleGrabber.h"
 #include "capture/CameraControls.h"
 #include "capture/VideoWindow.h"
@@ -199,8 +200,18 @@ public:
     // the multiplexer made by SetOutputFileName (sink).
     virtual HRESULT RenderStream(PinCategory category, MediaType type, const FilterPtr& source,
                                  const FilterPtr& intermediate, const FilterPtr& sink) = 0;
-    // An AVI multiplexer writing to `path`, put into the graph.
-    virtual HRESULT SetOutputFileName(const std::string& path, FilterPtr& multiplexer) = 0;
+    // A multiplexer of the container `type` writing to `path`, put into
+    // the graph.
+    virtual HRESULT SetOutputFileName(MediaSubtype type, const std::string& path, FilterPtr& multiplexer) = 0;
+    // Whether a file of `type` holds the pictures of `videoCompressor`
+    // (null: uncompressed) and, `withSound`, the sound of `audioCompressor`
+    // (null: uncompressed). false with `reason`, naming what it cannot
+    // hold and what to choose instead. Asked before anything is written.
+    virtual bool CheckOutputType(MediaSubtype type, const FilterPtr& videoCompressor, bool withSound,
+                                 const FilterPtr& audioCompressor, std::string& reason) {
+        (void)type, (void)videoCompressor, (void)withSound, (void)audioCompressor, (void)reason;
+        return true;
+    }
 
     // The recording branch. Starting checks what can be checked at once and
     // reports a reason; finishing ends the file properly (index written) and

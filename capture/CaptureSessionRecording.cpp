@@ -1,6 +1,6 @@
-// The capture session's recordings: starting one on the running graph,
-// ending it (and repairing a file whose end failed), and what the shell
-// reads of it.
+// The capture session's recordings: starting one on the running graph in
+// the container its file's name asks for, ending it (and repairing an AVI
+// whose end failed), and what the shell reads of it.
 
 #include "avi/AviRepair.h"
 #include "capture/CapturePlatform.h"
@@ -35,7 +35,7 @@ bool CCaptureSession::EndRecording(std::string& error) {
     if (!captureBuilder || !captureBuilder->HasRecording()) return true;
     const bool finished = SUCCEEDED(captureBuilder->FinishRecording(error));
     bool retryLater = false;
-    if (!finished && !recordingPath.empty()) {
+    if (!finished && !recordingPath.empty() && NeedsRepairWhenUnfinished(ContainerOfPath(recordingPath))) {
         // The file lacks its index or its lengths: it gets them now, from
         // what reached it, rather than at the next start.
         const RepairReport repair = RepairRecording(recordingPath);
@@ -75,7 +75,15 @@ bool CCaptureSession::StartRecording() {
         ShowMessage("还没有设置录相文件。请先在“选项”中选择一个。");
         return false;
     }
+    // A container that cannot hold what was chosen is refused before
+    // anything is written.
+    const MediaSubtype container = ContainerOfPath(path);
     std::string reason;
+    if (!captureBuilder->CheckOutputType(container, videoCompressorFilter, audioCaptureFilter != nullptr,
+                                         audioCompressorFilter, reason)) {
+        ShowMessage("无法录制到“" + path + "”：" + reason);
+        return false;
+    }
     if (!CheckRecordingPathWritable(path, reason)) {
         ShowMessage("无法录制到“" + path + "”：" + reason + "。");
         return false;
@@ -101,7 +109,7 @@ bool CCaptureSession::StartRecording() {
     // The recording joins the graph as it is: a running preview goes on,
     // and the camera is not stopped or opened again for it.
     FilterPtr multiplexer;
-    HRESULT hr = captureBuilder->SetOutputFileName(path, multiplexer);
+    HRESULT hr = captureBuilder->SetOutputFileName(container, path, multiplexer);
     if (SUCCEEDED(hr))
         hr = captureBuilder->RenderStream(PinCategory::Capture, MediaType::Video, videoCaptureFilter,
                                           videoCompressorFilter, multiplexer);

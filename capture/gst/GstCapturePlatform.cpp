@@ -11,6 +11,7 @@
 #include "capture/gst/GstGraph.h"
 #include "capture/gst/PlatformHooks.h"
 #include "capture/gst/PlatformSeams.h"
+#include "capture/gst/RecordingContainers.h"
 
 namespace lumora::gst {
 
@@ -51,8 +52,13 @@ public:
             return type == MediaType::Video && !sink ? graph->RenderPreview(source, intermediate) : E_FAIL;
         return graph->RenderCapture(type, source, intermediate, sink);
     }
-    HRESULT SetOutputFileName(const std::string& path, FilterPtr& multiplexer) override {
-        return graph ? graph->SetOutput(path, multiplexer) : E_FAIL;
+    HRESULT SetOutputFileName(MediaSubtype type, const std::string& path, FilterPtr& multiplexer) override {
+        return graph ? graph->SetOutput(type, path, multiplexer) : E_FAIL;
+    }
+    bool CheckOutputType(MediaSubtype type, const FilterPtr& videoCompressor, bool withSound,
+                         const FilterPtr& audioCompressor, std::string& reason) override {
+        return CheckContainerHolds(type, dynamic_cast<const GstFilter*>(videoCompressor.get()), withSound,
+                                   dynamic_cast<const GstFilter*>(audioCompressor.get()), reason);
     }
     HRESULT ConfirmRecordingStarted(std::string& error) override {
         return graph ? Told(graph->ConfirmRecording(), error) : E_FAIL;

@@ -1,6 +1,7 @@
 // The device catalogue on GStreamer: capture devices from the device watch
 // (with the simulated ones when LUMORA_TEST_SOURCES=1), compressors from the
-// installed encoders that the AVI multiplexer takes.
+// installed encoders that the AVI multiplexer takes (Matroska and MP4 hold
+// those or fewer: RecordingContainers.h).
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/PlatformMessages.h"
 #include "capture/gst/PlatformSeams.h"
+#include "capture/gst/RecordingContainers.h"
 
 namespace lumora::gst {
 
@@ -227,32 +229,9 @@ std::vector<EntryData> ListDevices(DeviceWatch& watch, const char* deviceClass, 
     return entries;
 }
 
-// The caps that the AVI multiplexer takes on its video or audio pads.
-CapsPtr MuxerSinkCaps(const char* padTemplateName) {
-    const ElementFactoryPtr mux(gst_element_factory_find("avimux"));
-    if (!mux) return nullptr;
-    CapsPtr result;
-    for (const GList* item = gst_element_factory_get_static_pad_templates(mux.get()); item; item = item->next) {
-        auto* templ = static_cast<GstStaticPadTemplate*>(item->data);
-        if (templ->direction == GST_PAD_SINK && std::strcmp(templ->name_template, padTemplateName) == 0)
-            result.reset(gst_static_caps_get(&templ->static_caps));
-    }
-    return result;
-}
-
-bool FactoryOutputFits(GstElementFactory* factory, GstCaps* muxerCaps) {
-    for (const GList* item = gst_element_factory_get_static_pad_templates(factory); item; item = item->next) {
-        auto* templ = static_cast<GstStaticPadTemplate*>(item->data);
-        if (templ->direction != GST_PAD_SRC) continue;
-        const CapsPtr caps(gst_static_caps_get(&templ->static_caps));
-        if (gst_caps_can_intersect(caps.get(), muxerCaps)) return true;
-    }
-    return false;
-}
-
 std::vector<EntryData> ListEncoders(bool video) {
     std::vector<EntryData> entries;
-    const CapsPtr muxerCaps = MuxerSinkCaps(video ? "video_%u" : "audio_%u");
+    const CapsPtr muxerCaps = MuxerSinkCaps("avimux", video ? "video_%u" : "audio_%u");
     if (!muxerCaps) return entries;
     const FeatureListPtr factories(
         gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_ENCODER, GST_RANK_NONE));
@@ -317,6 +296,21 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::string> ListedCompressorsHeldBy(MediaSubtype container, bool video) {
+    std::vector<std::string> names;
+    for (const EntryData& entry : ListEncoders(video))
+        if (ContainerHolds(container, entry.filter.get(), video))
+            names.push_back(entry.name);
+    return names;
+}
+
+std::string ListedCompressorName(const GstFilter& compressor, bool video) {
+    for (const EntryData& entry : ListEncoders(video))
+        if (entry.filter && entry.filter->FactoryName() == compressor.FactoryName())
+            return entry.name;
+    return compressor.Describe();
+}
 
 std::unique_ptr<ICreateDevEnum> MakeDeviceEnumerator(std::shared_ptr<DeviceWatch> watch) {
     return std::make_unique<DeviceEnumerator>(std::move(watch));

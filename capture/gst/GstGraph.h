@@ -9,6 +9,7 @@
 //   GstGraphStreaming.cpp    what the streaming threads tell the graph
 //   GstPipelineBuilding.cpp  the camera and preview pipeline (PipelineBuilder)
 //   RecordingBin             the recording branch
+//   RecordingContainers      the multiplexer of each container, and what each holds
 //   GraphBus                 failures, end of stream, the format, and the waits for them
 //   FrameDelivery            pictures to the grabber and the video window
 //   PipelineWorker           state changes off the caller's thread
@@ -69,7 +70,7 @@ public:
 
     // ------------------------------------------------------------ rendering
     HRESULT RenderPreview(const FilterPtr& source, const FilterPtr& grabberFilter);
-    HRESULT SetOutput(const std::string& path, FilterPtr& multiplexer);
+    HRESULT SetOutput(MediaSubtype type, const std::string& path, FilterPtr& multiplexer);
     HRESULT RenderCapture(MediaType type, const FilterPtr& source, const FilterPtr& compressor,
                           const FilterPtr& sink);
     // The capture graph builder's ConfirmRecordingStarted and FinishRecording.

@@ -38,7 +38,7 @@ GstPadProbeReturn UnlinkWhenIdle(GstPad* teePad, GstPadProbeInfo*, gpointer data
 
 }  // namespace
 
-HRESULT GstGraph::SetOutput(const std::string& path, FilterPtr& multiplexer) {
+HRESULT GstGraph::SetOutput(MediaSubtype type, const std::string& path, FilterPtr& multiplexer) {
     if (path.empty()) return E_FAIL;
     // Opened here, not by the sink: never through a link planted at the
     // name, never blocking on a FIFO. Emptied when the branch is built.
@@ -47,6 +47,7 @@ HRESULT GstGraph::SetOutput(const std::string& path, FilterPtr& multiplexer) {
     if (!file.Valid()) return Reported(Status(Fail(messages::CannotRecordTo(path, reason))));
     recording.emplace();
     recording->path = path;
+    recording->container = type;
     recording->keepCameraJpeg = keepCameraJpeg;
     recording->file = std::make_shared<UniqueFd>(std::move(file));
     recordingConfirmed = false;

@@ -60,11 +60,38 @@ std::string WriteFailed(const std::string& path, const std::string& reason) {
     return "写入" + Quoted(path) + "失败：" + reason;
 }
 
-std::string CameraJpegNotForAvi() { return "摄像头的 JPEG 画面不能写入 AVI 文件"; }
+std::string CameraJpegNotFor(const std::string& container) { return "摄像头的 JPEG 画面不能写入 " + container + " 文件"; }
 
-std::string CompressorNotForAvi(CompressedStream stream) {
+std::string CompressorNotFor(const std::string& container, CompressedStream stream) {
     const char* kind = stream == CompressedStream::Video ? "视频" : "音频";
-    return std::string(kind) + "压缩器的输出不能写入 AVI 文件";
+    return std::string(kind) + "压缩器的输出不能写入 " + container + " 文件";
+}
+
+std::string ContainerCannotHold(const std::string& container, CompressedStream stream, const std::string& compressor,
+                                const std::vector<std::string>& fitting,
+                                const std::vector<std::string>& otherContainers) {
+    const bool video = stream == CompressedStream::Video;
+    const std::string kind = video ? "视频" : "音频";
+    std::string text = container + " 文件不能保存";
+    if (compressor.empty())
+        text += video ? "不压缩的画面。" : "不压缩的声音。";
+    else
+        text += kind + "压缩器" + Quoted(compressor) + (video ? "的画面。" : "的声音。");
+    std::vector<std::string> ways;
+    if (!fitting.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < fitting.size(); ++i)
+            names += (i == 0 ? "" : i + 1 == fitting.size() ? "或" : "、") + Quoted(fitting[i]);
+        ways.push_back("在“视频设备”中选择" + kind + "压缩器" + names);
+    }
+    if (!otherContainers.empty()) {
+        std::string extensions;
+        for (std::size_t i = 0; i < otherContainers.size(); ++i)
+            extensions += (i == 0 ? "" : " 或 ") + otherContainers[i];
+        ways.push_back("在“选项”中把录相文件改为 " + extensions + " 文件");
+    }
+    if (ways.empty()) return text;
+    return text + "请" + ways.front() + (ways.size() > 1 ? "，或者" + ways.back() : "") + "。";
 }
 
 std::string RecordingElementsDidNotStart() { return "录相的元件无法启动"; }

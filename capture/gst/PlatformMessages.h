@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lumora::gst::messages {
 
@@ -27,8 +28,15 @@ std::string UnknownError();
 enum class CompressedStream { Video, Audio };
 std::string CannotRecordTo(const std::string& path, const std::string& reason);
 std::string WriteFailed(const std::string& path, const std::string& reason);
-std::string CameraJpegNotForAvi();
-std::string CompressorNotForAvi(CompressedStream stream);
+// `container`: "AVI", "MKV", "MP4".
+std::string CameraJpegNotFor(const std::string& container);
+std::string CompressorNotFor(const std::string& container, CompressedStream stream);
+// Refused at Record: a file of `container` cannot hold the stream of
+// `compressor` ("" = uncompressed); `fitting`: the listed compressors it
+// holds, `otherContainers`: the extensions that hold the whole recording.
+std::string ContainerCannotHold(const std::string& container, CompressedStream stream, const std::string& compressor,
+                                const std::vector<std::string>& fitting,
+                                const std::vector<std::string>& otherContainers);
 std::string RecordingElementsDidNotStart();
 std::string RecordingGetsNoPicture();
 std::string RecordingDeviceDidNotStop(long long seconds);

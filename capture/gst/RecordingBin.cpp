@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "base/SystemErrorText.h"
-#include "avi/RecordingFile.h"
 #include "capture/gst/LevelMeter.h"
 #include "capture/gst/PlatformMessages.h"
+#include "capture/gst/RecordingContainers.h"
 #include "capture/gst/SoundInputMove.h"
 
 namespace lumora::gst {
@@ -88,14 +88,15 @@ public:
     Status Build(const RecordingBranch& recording, const CameraFrames& frames) {
         built.bin = AdoptFloating(gst_bin_new("recording"));
         built.path = recording.path;
+        container = recording.container;
         bin = GST_BIN(built.bin.get());
-        Result<std::array<GstElement*, 3>> made = AddElements(bin, {"avimux", "fdsink", "queue"});
+        Result<GstElement*> muxer = AddMuxer(bin, recording.container);
+        if (!muxer.ok()) return Fail(muxer.error());
+        GstElement* mux = muxer.value();
+        Result<std::array<GstElement*, 2>> made = AddElements(bin, {"fdsink", "queue"});
         if (!made.ok()) return Fail(made.error());
-        const auto [mux, file, queue] = made.value();
+        const auto [file, queue] = made.value();
         if (Status opened = OpenFile(recording, file); !opened.ok()) return opened;
-        // "ISFT Lumora" in the header: how a repair knows the file as ours.
-        gst_tag_setter_add_tags(GST_TAG_SETTER(mux), GST_TAG_MERGE_REPLACE, GST_TAG_ENCODER, kRecordingSoftware,
-                                nullptr);
         // Room for a few seconds of pictures while a compressor catches up.
         // Beyond that the recording loses pictures rather than ever holding
         // up the preview (the tee feeds both).
@@ -156,7 +157,7 @@ private:
         g_object_set(upstream, "skip-to-first", TRUE, nullptr);
         if (teeCarriesJpeg && RecordsCameraJpeg(recording.videoCompressor.get(), recording.keepCameraJpeg)) {
             if (Status added = Append(upstream, "jpegparse"); !added.ok()) return added;
-            if (!gst_element_link(upstream, mux)) return Fail(messages::CameraJpegNotForAvi());
+            if (!gst_element_link(upstream, mux)) return Fail(messages::CameraJpegNotFor(ContainerName(container)));
             return Ok();
         }
         if (teeCarriesJpeg) {
@@ -175,7 +176,8 @@ private:
         Result<ElementChain> chain = compressor ? compressor->AddChain(bin) : RawChain(std::move(rawCaps));
         if (!chain.ok()) return Fail(chain.error());
         if (Status linked = LinkElements(upstream, chain.value().first); !linked.ok()) return linked;
-        if (!gst_element_link(chain.value().last, mux)) return Fail(messages::CompressorNotForAvi(stream));
+        if (!gst_element_link(chain.value().last, mux))
+            return Fail(messages::CompressorNotFor(ContainerName(container), stream));
         return Ok();
     }
 
@@ -239,6 +241,7 @@ private:
     GstElement* pipeline;
     const GatePtr& gate;
     GstBin* bin = nullptr;
+    MediaSubtype container = MediaSubtype::Avi;
 };
 
 }  // namespace

@@ -2,12 +2,13 @@
 // A recording as a branch that joins the running preview and leaves it
 // again, so the camera is never stopped or reopened for it:
 //
-//   camera tee -> queue -> videorate -> [convert -> compressor | jpegparse] -> avimux -> fdsink
+//   camera tee -> queue -> videorate -> [convert -> compressor | jpegparse] -> mux -> fdsink
 //   sound source -> queue (gap filler) -> convert -> resample -> level -> convert -> [compressor | S16LE] --^
 //
 // All of it lives in one bin. It joins through a request pad of the
 // camera's tee, and leaves by being unlinked there, sent an end of stream
-// (the multiplexer then writes its index) and stopped.
+// (the multiplexer then writes its index) and stopped. The multiplexer is
+// the container's (RecordingContainers.h).
 
 #include <gst/gst.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "base/FileWriting.h"
+#include "base/RecordingContainer.h"
 #include "capture/gst/CallbackGate.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
@@ -35,6 +37,7 @@ public:
 // What was rendered for a recording.
 struct RecordingBranch {
     std::string path;
+    MediaSubtype container = MediaSubtype::Avi;
     // What the file sink writes to; shared so that an abandoned pipeline
     // keeps it open (its number never reaches another file) until it is gone.
     std::shared_ptr<UniqueFd> file;

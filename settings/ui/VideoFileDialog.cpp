@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QStringList>
 
 #include "settings/SettingsRecord.h"
 
@@ -19,14 +20,30 @@ PathDialogHook& FolderChooserHook()
     return hook;
 }
 
-QString RunVideoSaveDialog(QWidget* parent)
+// The filter of each container, after the one of all three.
+QString ContainerFilter(MediaSubtype container)
+{
+    return QStringLiteral("%1 文件(*%2)").arg(QLatin1String(ContainerName(container)),
+                                            QLatin1String(ContainerExtension(container)));
+}
+
+QString RunVideoSaveDialog(QWidget* parent, std::optional<MediaSubtype> container)
 {
     QFileDialog dialog(parent, QStringLiteral("另存为"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("视频文件(*.avi)"));
-    // "avi", so that a typed "x" becomes "x.avi" and not "x.Video".
-    dialog.setDefaultSuffix(QStringLiteral("avi"));
+    const MediaSubtype containers[] = {MediaSubtype::Avi, MediaSubtype::Matroska, MediaSubtype::Mp4};
+    QStringList filters{QStringLiteral("视频文件(*.avi *.mkv *.mp4)")};
+    for (MediaSubtype each : containers) filters << ContainerFilter(each);
+    dialog.setNameFilters(filters);
+    // A typed "x" becomes "x.avi" (or the chosen type's), not "x.Video".
+    const auto suffixOf = [](MediaSubtype each) { return QString::fromLatin1(ContainerExtension(each) + 1); };
+    dialog.setDefaultSuffix(suffixOf(container.value_or(MediaSubtype::Avi)));
+    if (container) dialog.selectNameFilter(ContainerFilter(*container));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+        for (MediaSubtype each : containers)
+            if (filter == ContainerFilter(each)) dialog.setDefaultSuffix(suffixOf(each));
+    });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
@@ -48,10 +65,10 @@ void RestoreCurrentDirectory()
     QDir::setCurrent(QString::fromStdString(appDirectory));
 }
 
-QString AskVideoSavePath(QWidget* parent)
+QString AskVideoSavePath(QWidget* parent, std::optional<MediaSubtype> container)
 {
     const PathDialogHook hook = VideoSavePathHook();
-    const QString path = hook ? hook() : RunVideoSaveDialog(parent);
+    const QString path = hook ? hook() : RunVideoSaveDialog(parent, container);
     RestoreCurrentDirectory();
     return path;
 }

@@ -6,13 +6,18 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
+
+#include "base/RecordingContainer.h"
 
 class QWidget;
 
-// The "保存为..." dialog for a recording target: filter "视频文件(*.avi)",
-// overwrite prompt, suffix ".avi" added when none is typed.
+// The "保存为..." dialog for a recording target: filters "视频文件(*.avi
+// *.mkv *.mp4)" and one for each of the three, overwrite prompt, suffix
+// ".avi" (or the chosen filter's) added when none is typed. `container`
+// preselects its own filter and suffix.
 // Returns the chosen full path, or an empty string when cancelled.
-QString AskVideoSavePath(QWidget* parent);
+QString AskVideoSavePath(QWidget* parent, std::optional<MediaSubtype> container = std::nullopt);
 
 // The folder chooser "请选择一个文件夹!". Returns the folder's path without a
 // trailing '/' (except the root), or an empty string when cancelled.

@@ -209,7 +209,7 @@ public:
         if (category == PinCategory::Capture) script->recording = true;
         return S_OK;
     }
-    HRESULT SetOutputFileName(const std::string& path, FilterPtr& mux) override {
+    HRESULT SetOutputFileName(MediaSubtype, const std::string& path, FilterPtr& mux) override {
         script->calls.push_back("Output " + path);
         if (script->outputFails) return E_FAIL;
         mux = std::make_shared<FakeFilter>("mux");

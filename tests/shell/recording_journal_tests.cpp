@@ -116,3 +116,22 @@ TEST_F(RecordingJournalTest, WhatCannotBeRepairedIsSaidOnceAndAnotherProgramsTak
     EXPECT_TRUE(CRecordingJournal(profile).RepairLeftOvers().contains(QStringLiteral("没能修复")));
     EXPECT_TRUE(Noted(profile).isEmpty());
 }
+
+TEST_F(RecordingJournalTest, AnUnfinishedMatroskaOrMp4TakeIsLeftAsItIs)
+{
+    const QString profile = startDir.filePath("containers.ini");
+    const QByteArray cutOff("what reached the file before the kill");
+    const QStringList takes{startDir.filePath("take.mkv"), startDir.filePath("take.MP4")};
+    for (const QString& take : takes) {
+        WriteAll(take, cutOff);
+        NoteAs(profile, GonePid(), take);
+    }
+    const QString report = CRecordingJournal(profile).RepairLeftOvers();
+    for (const QString& take : takes) {
+        EXPECT_TRUE(report.contains(QStringLiteral("上次的录相没有正常结束：") + QFileInfo(take).fileName() +
+                                    QStringLiteral("\n中断之前录下的内容都在文件里，不需要修复。")))
+            << report.toStdString();
+        EXPECT_EQ(ReadAll(take), cutOff);
+    }
+    EXPECT_TRUE(Noted(profile).isEmpty());
+}
