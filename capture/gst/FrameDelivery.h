@@ -70,6 +70,9 @@ public:
     bool NativeRefused() const { return nativeRefused; }
     // UI thread: the sink drawing into the window (null: none), for redraws.
     void UseNativeSink(GstElement* sink);
+    // Any thread: the window paints the pictures it is handed mirrored (the
+    // grabber gets them as they are).
+    void PaintMirrored(bool mirrored) { paintMirrored.store(mirrored); }
 
     HRESULT PutOwner(IOwnerWindow* newOwner);
     HRESULT PutVisible(bool visible);
@@ -86,6 +89,7 @@ private:
     GstVideoInfo frameInfo{};
 
     bool nativeRefused = false;  // UI thread
+    std::atomic<bool> paintMirrored{false};
     std::mutex sinkMutex;
     ElementPtr nativeSink;  // guarded by sinkMutex
 

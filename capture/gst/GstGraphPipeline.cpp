@@ -40,8 +40,10 @@ Status GstGraph::BuildPipeline() {
     if (!previewSource || !grabber) return Fail(messages::NothingToPreview());
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    const bool keepJpeg = RecordsCameraJpeg(videoCompressor.get(), keepCameraJpeg);
-    if (Status made = PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, keepJpeg);
+    // Turned pictures are decoded before the tee: a recording compresses them again.
+    const bool keepJpeg = RecordsCameraJpeg(videoCompressor.get(), keepCameraJpeg) && orientation.rotation == 0;
+    if (Status made =
+            PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, keepJpeg, orientation);
         !made.ok()) {
         fresh.Detach();  // never started: dropped right here
         return made;

@@ -1,12 +1,17 @@
 // How a graph's GstPipeline is built: the camera and its preview.
 //
-//   source -> [jpegdec] -> tee -> queue -> convert -> BGRx -> appsink (grabber, video window)
-//                              (or: queue -> convert+scale -> ximagesink, see NativeDisplay.h)
-//                              (recordings join here, see RecordingBin.h)
+//   source -> [jpegdec] -> turn -> tee -> queue -> convert -> BGRx -> appsink (grabber, video window)
+//                                     (or: queue -> mirror -> convert+scale -> ximagesink, see NativeDisplay.h)
+//                                     (recordings join here, see RecordingBin.h)
+//
+// The turn (a videoflip, PictureFlip.h) passes its pictures through while
+// the camera is not turned. The preview's mirror is the native sink's
+// videoflip, after the grabber's pictures are taken; the painted preview is
+// mirrored by the view as it paints, which costs nothing more.
 //
 // A camera that sends JPEG frames, recorded with the JPEG encoder, has its
-// frames stored as they come rather than decoded and encoded again; the
-// preview then decodes them after the tee:
+// frames stored as they come rather than decoded and encoded again (unless
+// they are to be turned); the preview then decodes them after the tee:
 //
 //   source -> tee -> queue -> jpegdec -> convert -> BGRx -> appsink
 //
@@ -17,6 +22,7 @@
 #include <gst/app/gstappsink.h>
 
 #include "capture/gst/FrameDelivery.h"
+#include "capture/gst/PictureFlip.h"
 #include "capture/gst/PipelineBuilder.h"
 
 namespace lumora::gst {
@@ -84,7 +90,7 @@ void PipelineBuilder::Probe(GstElement* element, const char* padName, ProbeKind 
     built.probes.Add(element, padName, kind, gate);
 }
 
-Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg) {
+Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg, const PictureOrientation& orientation) {
     built.pipeline = AdoptFloating(gst_pipeline_new("lumora-capture"));
     built.cameraName = videoSource.Describe();
     // One clock for pictures and sound, and not a sound card's: a sound
@@ -121,14 +127,37 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg) {
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
                       new std::shared_ptr<std::atomic<bool>>(built.pictureSent),
                       [](gpointer sent) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(sent); });
+    if (!built.teeCarriesJpeg) {
+        Result<GstElement*> turned = AddTurn(last, orientation.rotation);
+        if (!turned.ok()) return Fail(turned.error());
+        last = turned.value();
+    }
     Result<GstElement*> tee = Add("tee");
     if (!tee.ok()) return Fail(tee.error());
     built.tee = tee.value();
     if (Status linked = LinkElements(last, built.tee); !linked.ok()) return linked;
-    return AddPreview(built.tee, built.teeCarriesJpeg);
+    return AddPreview(built.tee, built.teeCarriesJpeg, orientation.mirrored);
 }
 
-Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
+// A layout videoflip takes gets a turn in passthrough for a later change; one
+// it cannot take is converted for it only when it is to be turned now.
+Result<GstElement*> PipelineBuilder::AddTurn(GstElement* last, int32_t rotation) {
+    const bool takes = FlipTakes(last);
+    if (!takes && rotation == 0) return last;
+    if (!takes) {
+        Result<GstElement*> convert = Add("videoconvert");
+        if (!convert.ok()) return Fail(convert.error());
+        if (Status linked = LinkElements(last, convert.value()); !linked.ok()) return Fail(linked.error());
+        last = convert.value();
+    }
+    Result<GstElement*> flip = AddFlip(bin, TurnDirection(rotation));
+    if (!flip.ok()) return flip;
+    if (Status linked = LinkElements(last, flip.value()); !linked.ok()) return Fail(linked.error());
+    built.turn = flip.value();
+    return flip;
+}
+
+Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg, bool mirrored) {
     Result<GstElement*> queue = Add("queue");
     Result<GstElement*> decoder = decodeJpeg ? Add("jpegdec") : Result<GstElement*>(nullptr);
     if (!decoder.ok()) return Fail(decoder.error());
@@ -143,7 +172,7 @@ Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
     }
     if (!nativeDisplay) return AddPaintedPreview(upstream);
     Probe(upstream, "src", ProbeKind::PreviewInput);
-    if (Status shown = built.display.Build(bin, upstream); !shown.ok()) return shown;
+    if (Status shown = built.display.Build(bin, upstream, mirrored); !shown.ok()) return shown;
     Probe(built.display.sink, "sink", ProbeKind::PreviewDrawn);
     return Ok();
 }
