@@ -1,5 +1,6 @@
 #include "capture/gst/PictureFlip.h"
 
+#include <gst/base/gstbasetransform.h>
 #include <gst/video/video.h>
 
 #include "capture/gst/GstFilters.h"
@@ -40,8 +41,15 @@ Result<GstElement*> AddFlip(GstBin* bin, int direction) {
     return flip;
 }
 
+// videoflip copies each picture even at the identity: there it is told to
+// pass them through, and to work again before it turns them.
 void SetFlipDirection(GstElement* flip, int direction) {
-    if (flip) g_object_set(flip, "video-direction", direction, nullptr);
+    if (!flip) return;
+    auto* transform = GST_BASE_TRANSFORM(flip);
+    const bool identity = direction == GST_VIDEO_ORIENTATION_IDENTITY;
+    if (!identity) gst_base_transform_set_passthrough(transform, FALSE);
+    g_object_set(flip, "video-direction", direction, nullptr);
+    if (identity) gst_base_transform_set_passthrough(transform, TRUE);
 }
 
 }  // namespace lumora::gst

@@ -1,7 +1,7 @@
 #pragma once
 // The picture turned (a camera mounted upside down or on its side) or
 // mirrored (the preview as a self-view) by GStreamer's videoflip. At the
-// identity direction the element passes its buffers through untouched, so
+// identity direction it is made to pass its buffers through untouched, so
 // one that is in the pipeline for a later change costs nothing meanwhile.
 
 #include <gst/gst.h>

@@ -313,6 +313,14 @@ TEST_F(GstSession, ATurnedPictureIsTurnedInThePhotoAndTheRecording) {
     const std::vector<uint8_t>& luma = avi.firstPictures.back();  // I420: the luma plane first
     ASSERT_GE(luma.size(), 480u * 640u);
     EXPECT_GT(luma[20 * 480 + 429], luma[620 * 480 + 429] + 80);
+
+    // Upright again, the turn passes the pictures through.
+    ASSERT_EQ(session.Run(), S_OK);
+    ASSERT_TRUE(session.SetRotation(0));
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(owner.mutex);
+        return owner.lastWidth == 640;
+    }, 5));
 }
 
 // A photo folder that takes its time (a network share, a USB stick; here a
