@@ -24,6 +24,14 @@ public:
     // rows bottom-up, each row filled to a multiple of 4 bytes. Valid only
     // during the call.
     virtual HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) = 0;
+    // BufferCB with the frame's own size, from a grabber that knows it: a
+    // frame of another size than the one connected (the picture was just
+    // turned) is then stored with its own.
+    virtual HRESULT SizedBufferCB(double sampleTime, uint8_t* buffer, int32_t length, int32_t width, int32_t height) {
+        (void)width;
+        (void)height;
+        return BufferCB(sampleTime, buffer, length);
+    }
     // Whether BufferCB would do anything with the next frame. A grabber may
     // skip laying out (and handing on) a frame that nobody wants.
     virtual bool WantsBuffer() { return true; }

@@ -132,6 +132,9 @@ public:
     virtual HRESULT PutOwner(IOwnerWindow* owner) = 0;
     virtual HRESULT PutVisible(bool visible) = 0;
     virtual HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) = 0;
+    // The preview shown mirrored left to right, as a self-view; photos and
+    // recordings stay as the camera sees.
+    virtual HRESULT PutMirrored(bool mirrored) { return mirrored ? E_NOTIMPL : S_OK; }
 };
 
 // A failure of the running graph. `recordingOnly`: it came from the
@@ -186,6 +189,12 @@ public:
     // Called on a streaming thread about ten times a second with the level
     // of the graph's sound input while it runs (previewing or recording).
     virtual void SetSoundLevelHandler(std::function<void(const SoundLevel&)> handler) { (void)handler; }
+    // The camera's pictures turned clockwise by `degrees` (0, 90, 180 or
+    // 270) for the preview, photos and recordings alike, from now on (a
+    // camera mounted upside down or on its side); at 90 and 270 their width
+    // and height swap. Refused (E_FAIL) while a recording is rendered: its
+    // file keeps the size it started with.
+    virtual HRESULT SetRotation(int32_t degrees) { return degrees == 0 ? S_OK : E_NOTIMPL; }
 };
 
 enum class PinCategory { Preview, Capture };

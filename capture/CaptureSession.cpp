@@ -1,5 +1,6 @@
 // The capture session: building the capture graph, running it and the video
-// window. Its recordings are in CaptureSessionRecording.cpp, its device
+// window. Its recordings are in CaptureSessionRecording.cpp, the pictures
+// turned and mirrored in CaptureSessionPicture.cpp, its device
 // catalogue in DeviceCatalogue.cpp, its event handling in
 // CaptureSessionEvents.cpp.
 
@@ -149,6 +150,8 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
     // stopped and released first so that it leaves nothing running.
     ReleaseGraph();
     currentVideoMode.reset();
+    rotation = captureChoice.rotation;
+    mirrored = captureChoice.mirrored;
 
     HRESULT hr = CreateGraph();
     if (FAILED(hr)) return Fail("Failed to get video interfaces!", hr);
@@ -202,6 +205,9 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
         if (FAILED(hr)) return Fail(WithReason("无法使用所选的声音输入！"), hr);
     }
 
+    // Turned as the pipeline is built: the connected size is the turned one.
+    if (FAILED(graphBuilder->SetRotation(rotation))) rotation = 0;
+
     hr = captureBuilder->RenderStream(PinCategory::Preview, MediaType::Video, videoCaptureFilter,
                                       grabberFilter, nullptr);
     if (FAILED(hr)) return Fail(WithReason("Can't build the graph"), hr);
@@ -230,6 +236,7 @@ HRESULT CCaptureSession::BuildGraph(int32_t videoDevice, int32_t videoCompressor
 void CCaptureSession::SetupVideoWindow() {
     if (!videoWindow) return;
     if (FAILED(videoWindow->PutOwner(ownerWindow))) return;
+    if (FAILED(videoWindow->PutMirrored(mirrored))) mirrored = false;
     FitVideoWindow();
     videoWindow->PutVisible(true);
 }

@@ -25,7 +25,7 @@
 
 
 // Width and height of the video format connected to the grabber; 0 until a
-// build has read it. Written only by BuildGraph (UI thread).
+// build has read it. Written only by BuildGraph and SetRotation (UI thread).
 extern int32_t videoWidth;
 extern int32_t videoHeight;
 
@@ -40,6 +40,10 @@ struct CaptureChoice {
     // build. Empty: the build binds the video device by its index.
     std::string videoDevicePath;
     std::string videoDeviceName;  // as the dialog showed it, for the message when it is gone
+    // How this camera's pictures are turned and its preview shown (see
+    // SetRotation and SetMirrored), as remembered for it.
+    int32_t rotation = 0;
+    bool mirrored = false;
 };
 
 // What the session is doing, in one value that the shell reads.
@@ -78,6 +82,18 @@ public:
     // was shown and nothing records.
     bool StartRecording();
     void ArmSnapshot(int value);
+
+    // The preview mirrored left to right, as a self-view (photos and
+    // recordings stay as the camera sees), and the pictures turned clockwise
+    // by 0, 90, 180 or 270 degrees for the preview, photos and recordings
+    // alike; both kept for the builds that follow. At 90 and 270 degrees
+    // videoWidth and videoHeight swap. SetRotation refuses (false) while a
+    // recording is under way, whose file keeps one size; false with a
+    // message when the graph could not turn its pictures.
+    void SetMirrored(bool mirrored);
+    bool Mirrored() const { return mirrored; }
+    bool SetRotation(int32_t degrees);
+    int32_t Rotation() const { return rotation; }
 
     // true while the graph holds a recording branch that Run would resume
     // (started and not finished by Stop or a failure).
@@ -245,6 +261,8 @@ private:
     std::shared_ptr<SoundLevelSlot> soundLevels = std::make_shared<SoundLevelSlot>();
 
     CaptureChoice captureChoice;
+    bool mirrored = false;
+    int32_t rotation = 0;
     std::optional<VideoMode> currentVideoMode;
     std::string currentCameraIdentity;
     std::string recordingPath;  // the file of the recording under way (its messages name it)

@@ -26,6 +26,9 @@ struct VideoFrame {
     int32_t height = 0;
     int32_t stride = 0;
     std::shared_ptr<const void> keepAlive;
+    // To be shown mirrored left to right; the pixels are as the camera sent
+    // them (the grabber's photos take the same frame).
+    bool mirrored = false;
 };
 
 class IVideoWindow {

@@ -115,8 +115,11 @@ void CMainFrame::CreateActions()
         actions[id] = action;
     };
     for (const PopupEntry& popup : MainMenuResource())
-        for (const MenuEntry& entry : popup.items)
-            if (entry.id != ID_SEPARATOR) make(entry.id, entry.label);
+        for (const MenuEntry& entry : popup.items) {
+            // A submenu's action is its menu's own (BuildMenus).
+            for (const MenuEntry& item : entry.items) make(item.id, item.label);
+            if (entry.id != ID_SEPARATOR && entry.items.empty()) make(entry.id, entry.label);
+        }
     for (int id : ToolbarResource()) make(id, QString());
     for (const AcceleratorEntry& entry : AcceleratorResource()) make(entry.id, QString());
     // Esc is the frame's own key rather than a row of the accelerator table.
@@ -127,6 +130,7 @@ void CMainFrame::CreateActions()
     for (int id : {ID_VIDEO_START, ID_VIDEO_RECORD, ID_WINDOW_FULLSCREEN, ID_VIEW_TOOLBAR,
                    ID_VIEW_STATUS_BAR})
         if (QAction* action = Action(id)) action->setCheckable(true);
+    CreatePictureActions();
 }
 
 void CMainFrame::BuildMenus()
@@ -136,8 +140,10 @@ void CMainFrame::BuildMenus()
         for (const MenuEntry& entry : popup.items) {
             if (entry.id == ID_SEPARATOR)
                 menu->addSeparator();
-            else
+            else if (entry.items.empty())
                 menu->addAction(Action(entry.id));
+            else
+                AddSubmenu(menu, entry);
         }
     }
 }
@@ -226,6 +232,11 @@ void CMainFrame::Dispatch(int id)
     case ID_ESCAPE: OnEscape(); break;
     case ID_VIDEO_CAMERA_SETTINGS: OnCameraSettings(); break;
     case ID_VIEW_OPTIONS: OnViewOptions(); break;
+    case ID_VIEW_MIRROR: OnMirror(); break;
+    case ID_VIEW_ROTATE_0: OnRotate(0); break;
+    case ID_VIEW_ROTATE_90: OnRotate(90); break;
+    case ID_VIEW_ROTATE_180: OnRotate(180); break;
+    case ID_VIEW_ROTATE_270: OnRotate(270); break;
     case ID_WINDOW_MINIMAL: OnWindowMinimal(); break;
     case ID_WINDOW_COMPATIBLE: OnWindowCompatible(); break;
     case ID_WINDOW_FULLSCREEN: OnWindowFullScreen(); break;
@@ -287,6 +298,7 @@ void CMainFrame::UpdateCommandUI()
     // Esc stays free for others while it has nothing to end.
     set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()) || (burst && burst->Active()), false);
     set(ID_VIDEO_CAMERA_SETTINGS, previewing, false);
+    UpdatePictureCommandUI();
     set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
     set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
     set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());

@@ -22,6 +22,8 @@ class CSelfTimer;
 class CSoundLevelMeter;
 struct MeterReading;
 class QAction;
+class QMenu;
+struct MenuEntry;
 class QStatusBar;
 class QToolBar;
 class CPhotoThumbnail;
@@ -68,6 +70,10 @@ public:
     void OnCameraSettings();
     CCameraControlsDialog* CameraSettingsDialog() const;
     void OnViewOptions();
+    // 镜像: the preview mirrored; 旋转: the pictures turned (not while
+    // recording). Both remembered for the camera (PictureProfile.h).
+    void OnMirror();
+    void OnRotate(int degrees);
     void OnHelpReadme();
     void OnHelpHomepage();
     void OnWindowMinimal();
@@ -119,6 +125,9 @@ protected:
 private:
     void CreateActions();
     void BuildMenus();
+    void AddSubmenu(QMenu* menu, const MenuEntry& entry);
+    void CreatePictureActions();
+    void UpdatePictureCommandUI();
     void BuildToolBar();
     void BuildAccelerators();
     static bool LabelSpellsKeys(const QString& label, const QList<QKeySequence>& keys);
@@ -146,6 +155,10 @@ private:
     std::map<int, QAction*> shortcutActions;
     QSize wantedOuterSize;  // outer size of the current mode; invalid: none
     bool centreOuterSize = true;
+    // The window is sized to the picture (compatible mode, also under full
+    // screen): a turned picture sizes it again, at once or when full screen ends.
+    bool windowFollowsVideo = false;
+    bool pictureTurnedInFullScreen = false;
     bool keepingOuterSize = false;
     CLumoraView* view = nullptr;
     CLumoraDoc* document = nullptr;

@@ -73,6 +73,7 @@ void CMainFrame::OnWindowMinimal()
 {
     if (CompositorPlacesWindows()) LeaveFullScreen();
     SetOuterSize(kMinimalSize, kMinimalSize);
+    windowFollowsVideo = false;
     centreOuterSize = true;
     show();
     CentreOnWorkArea();
@@ -104,6 +105,7 @@ void CMainFrame::ResizeToVideo(int width, int height)
     QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
     if (CompositorPlacesWindows() && where) outer = outer.boundedTo(where->availableGeometry().size());
     SetOuterSize(outer.width(), outer.height());
+    windowFollowsVideo = true;
     centreOuterSize = true;
     show();
     CentreOnWorkArea();
@@ -172,5 +174,8 @@ void CMainFrame::LeaveFullScreen()
     setGeometry(savedPlacement);
     show();
     fullScreen = 0;
+    // The picture turned meanwhile: the window it was sized to is turned too.
+    if (pictureTurnedInFullScreen && windowFollowsVideo) ResizeToVideo(videoWidth, videoHeight);
+    pictureTurnedInFullScreen = false;
 }
 

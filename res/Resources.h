@@ -16,6 +16,8 @@
 struct MenuEntry {
     QString label;  // "\t" puts the accelerator text in the right-hand column
     int id = ID_SEPARATOR;  // ID_SEPARATOR: a separator line
+    // Not empty: the entry opens a submenu of these (`id` names the submenu).
+    std::vector<MenuEntry> items = {};
 };
 
 struct PopupEntry {

@@ -130,13 +130,15 @@ CGrabberCallback::CGrabberCallback() {
 
 HRESULT CGrabberCallback::SampleCB(double, void*) { return S_OK; }
 
-HRESULT CGrabberCallback::BufferCB(double, uint8_t* buffer, int32_t length) {
+HRESULT CGrabberCallback::BufferCB(double time, uint8_t* buffer, int32_t length) {
+    return SizedBufferCB(time, buffer, length, frameWidth.load(), frameHeight.load());
+}
+
+HRESULT CGrabberCallback::SizedBufferCB(double, uint8_t* buffer, int32_t length, int32_t width, int32_t height) {
     if (snapshotArmed.load() == 0) return S_OK;
     if (!buffer) return E_POINTER;  // the flag stays raised: the next frame is taken
     if (photoBeingWritten.exchange(true)) return S_OK;  // this photo's frame is taken already
     auto frame = std::make_shared<std::vector<uint8_t>>(buffer, buffer + std::max<int32_t>(length, 0));
-    const int32_t width = frameWidth.load();
-    const int32_t height = frameHeight.load();
     Writer().Submit([this, frame, width, height] {
         WritePhoto(frame->data(), static_cast<int32_t>(frame->size()), width, height);
         snapshotArmed.store(0);

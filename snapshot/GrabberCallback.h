@@ -21,6 +21,10 @@ public:
 
     HRESULT SampleCB(double sampleTime, void* sample) override;
     HRESULT BufferCB(double sampleTime, uint8_t* buffer, int32_t length) override;
+    // The frame's own size goes into the photo's header (a picture turned
+    // just now may not have the size of frameWidth and frameHeight yet).
+    HRESULT SizedBufferCB(double sampleTime, uint8_t* buffer, int32_t length, int32_t width,
+                          int32_t height) override;
     // Only an armed snapshot needs the frame, and only until it was taken:
     // one atomic load for every other frame.
     bool WantsBuffer() override {

@@ -13,6 +13,7 @@
 
 #include "capture/CaptureSession.h"
 #include "capture/ui/DeviceDialog.h"
+#include "capture/ui/PictureProfile.h"
 #include "frame/MainFrame.h"
 #include "res/Resources.h"
 #include "settings/SettingsRecord.h"
@@ -117,7 +118,12 @@ bool CLumoraView::StartVideo()
             frame->statusBar->showMessage(NoVideoDeviceMessage());
         return false;
     }
-    TheCaptureSession().SetCaptureChoice(choice.captureChoice);
+    // The camera's pictures turned and mirrored as it had them last.
+    CaptureChoice captureChoice = choice.captureChoice;
+    std::string camera = captureChoice.videoDevicePath;
+    if (camera.empty()) TheCaptureSession().ReadVideoDevicePath(choice.videoDeviceIndex, camera);
+    PictureProfile::FillIn(captureChoice, camera);
+    TheCaptureSession().SetCaptureChoice(captureChoice);
     if (TheCaptureSession().BuildGraph(choice.videoDeviceIndex, choice.videoCompressorIndex,
                                        choice.audioCompressorIndex, this) < 0)
         return false;

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
+#include <QTransform>
 
 #include <memory>
 #include <utility>
@@ -128,6 +129,7 @@ void CVideoWindow::PresentFrame(const VideoFrame& frame)
     {
         std::lock_guard lock(imageMutex);
         latest.swap(image);
+        latestMirrored = frame.mirrored;
         ++latestSerial;
     }
     CountFrame();
@@ -144,7 +146,7 @@ QImage CVideoWindow::LatestFrame() const
 {
     if (native) return latestDrawn ? ImageOf(latestDrawn()).copy() : QImage();
     std::lock_guard lock(imageMutex);
-    return latest.copy();
+    return latestMirrored ? latest.mirrored(true, false) : latest.copy();
 }
 
 void CVideoWindow::paintEvent(QPaintEvent*)
@@ -155,16 +157,21 @@ void CVideoWindow::paintEvent(QPaintEvent*)
     }
     QImage image;  // shares the pixels; the frame stays held while drawing
     uint64_t serial;
+    bool mirrored;
     {
         std::lock_guard lock(imageMutex);
         image = latest;
         serial = latestSerial;
+        mirrored = latestMirrored;
     }
     QPainter painter(this);
     if (image.isNull()) {
         painter.fillRect(rect(), Qt::black);
         return;
     }
+    // A self-view is drawn through a mirrored transform, in the same one
+    // pass over the pixels as a plain picture.
+    if (mirrored) painter.setTransform(QTransform(-1, 0, 0, 1, width(), 0));
     // At the picture's own size (the window sized to the camera) it is a
     // plain copy; otherwise scaled once, here.
     if (image.size() == size())

@@ -38,7 +38,7 @@ public:
     // native window is not cleared by anyone, and would keep whatever was
     // over it last (a menu, a dialog).
     void HideUntilDrawn();
-    // A copy of the latest frame shown (empty before the first one).
+    // A copy of the latest frame as shown (empty before the first one).
     QImage LatestFrame() const;
     int FramesPresented() const { return framesPresented.load(); }
     bool IsNative() const { return native; }
@@ -55,6 +55,7 @@ private:
 
     mutable std::mutex imageMutex;
     QImage latest;               // guarded by imageMutex; shares the frame's pixels
+    bool latestMirrored = false;  // guarded by imageMutex; painted mirrored
     uint64_t latestSerial = 0;   // guarded by imageMutex
     uint64_t paintedSerial = 0;  // UI thread
     bool native = false;         // UI thread

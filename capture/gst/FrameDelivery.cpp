@@ -67,7 +67,7 @@ void GstGrabber::Deliver(double time, const VideoFrame& frame) {
             out[2] = static_cast<uint8_t>(word >> 16);
         }
     }
-    cb->BufferCB(time, bitmap.data(), static_cast<int32_t>(bitmap.size()));
+    cb->SizedBufferCB(time, bitmap.data(), static_cast<int32_t>(bitmap.size()), frame.width, frame.height);
 }
 
 HRESULT GstGrabber::GetConnectedMediaType(ConnectedVideoFormat& format) {
@@ -97,9 +97,10 @@ void FrameDelivery::Deliver(GstSample* sample, GstGrabber* grabber, GraphBus& bu
     GstCaps* caps = gst_sample_get_caps(sample);
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (!caps || !buffer || !NoteFormat(caps, bus)) return;
-    const VideoFrame frame = HoldFrame(SamplePtr(gst_sample_ref(sample)), frameInfo);
+    VideoFrame frame = HoldFrame(SamplePtr(gst_sample_ref(sample)), frameInfo);
     if (!frame.pixels) return;
     if (grabber && AtCameraSize(frame.width, frame.height)) grabber->Deliver(PresentationSeconds(buffer), frame);
+    frame.mirrored = paintMirrored.load();
     std::lock_guard lock(windowMutex);
     if (window) window->PresentFrame(frame);
 }

@@ -78,6 +78,9 @@ public:
     bool NativeRefused() const { return nativeRefused; }
     // UI thread: the sink drawing into the window (null: none), for redraws.
     void UseNativeSink(GstElement* sink);
+    // Any thread: the window paints the pictures it is handed mirrored (the
+    // grabber gets them as they are).
+    void PaintMirrored(bool mirrored) { paintMirrored.store(mirrored); }
 
     HRESULT PutOwner(IOwnerWindow* newOwner);
     HRESULT PutVisible(bool visible);
@@ -98,6 +101,7 @@ private:
     std::shared_ptr<const PreviewDecodeScale> decodeScale;
 
     bool nativeRefused = false;  // UI thread
+    std::atomic<bool> paintMirrored{false};
     std::mutex sinkMutex;
     ElementPtr nativeSink;  // guarded by sinkMutex
 

@@ -7,6 +7,7 @@
 //   GstGraph.cpp             rendering, running and stopping
 //   GstGraphRecording.cpp    the recording branch joining and leaving
 //   GstGraphStreaming.cpp    what the streaming threads tell the graph
+//   GstGraphPicture.cpp      the pictures turned and the preview mirrored
 //   GstPipelineBuilding.cpp  the camera and preview pipeline (PipelineBuilder)
 //   RecordingBin             the recording branch
 //   RecordingContainers      the multiplexer of each container, and what each holds
@@ -67,6 +68,7 @@ public:
     void SetSoundLevelHandler(std::function<void(const SoundLevel&)> handler) override {
         bus.SetLevelHandler(std::move(handler));
     }
+    HRESULT SetRotation(int32_t degrees) override;
 
     // ------------------------------------------------------------ rendering
     HRESULT RenderPreview(const FilterPtr& source, const FilterPtr& grabberFilter);
@@ -100,6 +102,7 @@ public:
     HRESULT PutOwner(IOwnerWindow* newOwner) override;
     HRESULT PutVisible(bool visible) override { return frames.PutVisible(visible); }
     HRESULT SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override;
+    HRESULT PutMirrored(bool mirrored) override;
 
     // ------------------------------------------------------------ for observers (UI thread)
     // The camera element of the pipeline; null when none is built.
@@ -207,6 +210,7 @@ private:
     GstElement* controlledSource = nullptr;  // compared only, never used
     std::shared_ptr<GraphObserver> observer;
     bool keepCameraJpeg = true;
+    PictureOrientation orientation;  // UI thread; for every pipeline built
 };
 
 }  // namespace lumora::gst

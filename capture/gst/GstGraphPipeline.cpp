@@ -42,7 +42,8 @@ Status GstGraph::BuildPipeline() {
     if (!previewSource || !grabber) return Fail(messages::NothingToPreview());
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    if (Status made = PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource); !made.ok()) {
+    if (Status made = PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, orientation);
+        !made.ok()) {
         fresh.Detach();  // never started: dropped right here
         return made;
     }

@@ -1,13 +1,19 @@
 // How a graph's GstPipeline is built: the camera and its preview.
 //
-//   source -> tee -> queue -> [decoder] -> convert -> BGRx -> appsink (grabber, video window)
-//                     (or: queue -> [decoder] -> convert+scale -> ximagesink, see NativeDisplay.h)
-//                     (recordings join here, see RecordingBin.h)
+//   source -> [jpegdec] -> turn -> tee -> queue -> [decoder] -> convert -> BGRx -> appsink (grabber, video window)
+//                      (or: queue -> [decoder] -> mirror -> convert+scale -> ximagesink, see NativeDisplay.h)
+//                      (recordings join at the tee, see RecordingBin.h)
 //
 // A camera that sends JPEG frames has them carried by the tee as they come:
 // the preview decodes them at about the size it shows them (see
 // ScaledJpegDecoder.h), and a recording stores them as they are (with the
-// JPEG encoder) or decodes its own copy.
+// JPEG encoder) or decodes its own copy. Only a turned camera's frames are
+// decoded before the tee, once for all, since JPEG frames cannot be turned.
+//
+// The turn (a videoflip, PictureFlip.h) passes its pictures through while
+// the camera is not turned. The preview's mirror is the native sink's
+// videoflip, after the grabber's pictures are taken; the painted preview is
+// mirrored by the view as it paints, which costs nothing more.
 //
 // The preview queue leaks, so a slow grabber (a photo being written) never
 // holds up a recording. The bus is handled synchronously on the posting
@@ -16,6 +22,7 @@
 #include <gst/app/gstappsink.h>
 
 #include "capture/gst/FrameDelivery.h"
+#include "capture/gst/PictureFlip.h"
 #include "capture/gst/PipelineBuilder.h"
 #include "capture/gst/ScaledJpegDecoder.h"
 
@@ -84,7 +91,7 @@ void PipelineBuilder::Probe(GstElement* element, const char* padName, ProbeKind 
     built.probes.Add(element, padName, kind, gate);
 }
 
-Status PipelineBuilder::Build(const GstFilter& videoSource) {
+Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrientation& orientation) {
     built.pipeline = AdoptFloating(gst_pipeline_new("lumora-capture"));
     built.cameraName = videoSource.Describe();
     // One clock for pictures and sound, and not a sound card's: a sound
@@ -101,24 +108,55 @@ Status PipelineBuilder::Build(const GstFilter& videoSource) {
     GstElement* last = camera.value().last;
     built.videoSource = first;
     built.sourceElements = Children();
-    // A PipeWire stream's frames are its mapped buffers, gone with the stream.
+    // A PipeWire stream's frames are its mapped buffers, gone with the stream
+    // (JPEG frames decoded before the tee are the decoder's own).
     const GstElementFactory* factory = gst_element_get_factory(first);
     built.cameraLendsMemory = factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc";
     if (built.cameraLendsMemory) built.pipewireNode = PipeWireNodeOf(first);
-    built.teeCarriesJpeg = camera.value().deliversJpeg;
+    built.teeCarriesJpeg = camera.value().deliversJpeg && orientation.rotation == 0;
+    if (camera.value().deliversJpeg && !built.teeCarriesJpeg) {
+        Result<GstElement*> decoder = Add("jpegdec");
+        if (!decoder.ok()) return Fail(decoder.error());
+        if (Status linked = LinkElements(last, decoder.value()); !linked.ok()) return linked;
+        last = decoder.value();
+        built.cameraLendsMemory = false;
+    }
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &KeepCameraFormat, nullptr, nullptr);
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
                       new std::shared_ptr<std::atomic<bool>>(built.pictureSent),
                       [](gpointer sent) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(sent); });
+    if (!built.teeCarriesJpeg) {
+        Result<GstElement*> turned = AddTurn(last, orientation.rotation);
+        if (!turned.ok()) return Fail(turned.error());
+        last = turned.value();
+    }
     Result<GstElement*> tee = Add("tee");
     if (!tee.ok()) return Fail(tee.error());
     built.tee = tee.value();
     if (Status linked = LinkElements(last, built.tee); !linked.ok()) return linked;
-    return AddPreview(built.tee, built.teeCarriesJpeg);
+    return AddPreview(built.tee, built.teeCarriesJpeg, orientation.mirrored);
 }
 
-Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
+// A layout videoflip takes gets a turn in passthrough for a later change; one
+// it cannot take is converted for it only when it is to be turned now.
+Result<GstElement*> PipelineBuilder::AddTurn(GstElement* last, int32_t rotation) {
+    const bool takes = FlipTakes(last);
+    if (!takes && rotation == 0) return last;
+    if (!takes) {
+        Result<GstElement*> convert = Add("videoconvert");
+        if (!convert.ok()) return Fail(convert.error());
+        if (Status linked = LinkElements(last, convert.value()); !linked.ok()) return Fail(linked.error());
+        last = convert.value();
+    }
+    Result<GstElement*> flip = AddFlip(bin, TurnDirection(rotation));
+    if (!flip.ok()) return flip;
+    if (Status linked = LinkElements(last, flip.value()); !linked.ok()) return Fail(linked.error());
+    built.turn = flip.value();
+    return flip;
+}
+
+Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg, bool mirrored) {
     Result<GstElement*> queue = Add("queue");
     if (!queue.ok()) return Fail(queue.error());
     g_object_set(queue.value(), "leaky", 2 /* downstream */, "max-size-buffers", 3, "max-size-bytes", 0,
@@ -133,7 +171,7 @@ Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
     }
     if (!nativeDisplay) return AddPaintedPreview(upstream);
     Probe(upstream, "src", ProbeKind::PreviewInput);
-    if (Status shown = built.display.Build(bin, upstream); !shown.ok()) return shown;
+    if (Status shown = built.display.Build(bin, upstream, mirrored); !shown.ok()) return shown;
     Probe(built.display.sink, "sink", ProbeKind::PreviewDrawn);
     return Ok();
 }

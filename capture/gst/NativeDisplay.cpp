@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture/gst/GstFilters.h"
+#include "capture/gst/PictureFlip.h"
 #include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
@@ -48,12 +49,16 @@ bool NativeVideoSinkAvailable() {
     return factory && scaler;
 }
 
-Status NativeDisplay::Build(GstBin* bin, GstElement* upstream) {
+Status NativeDisplay::Build(GstBin* bin, GstElement* upstream, bool mirrored) {
+    const bool mirrorBeforeScaler = FlipTakes(upstream);
     Result<std::array<GstElement*, 3>> made = AddElements(bin, {"videoconvertscale", "capsfilter", "ximagesink"});
     if (!made.ok()) return Fail(made.error());
+    Result<GstElement*> flip = AddFlip(bin, MirrorDirection(mirrored));
+    if (!flip.ok()) return Fail(flip.error());
     GstElement* convert = made.value()[0];
     size = made.value()[1];
     sink = made.value()[2];
+    mirror = flip.value();
     // Drawn as it comes, as the preview of a live camera should be; the
     // window's events stay the toolkit's.
     g_object_set(sink, "sync", FALSE, "handle-events", FALSE, "qos", FALSE, nullptr);
@@ -62,8 +67,9 @@ Status NativeDisplay::Build(GstBin* bin, GstElement* upstream) {
     g_object_set(sink, "pixel-aspect-ratio", "1/1", nullptr);
     const CapsPtr square(gst_caps_new_simple("video/x-raw", "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
     g_object_set(size, "caps", square.get(), nullptr);
-    if (!gst_element_link_many(upstream, convert, size, sink, nullptr))
-        return Fail(messages::PreviewCannotReachWindow());
+    const bool linked = mirrorBeforeScaler ? gst_element_link_many(upstream, mirror, convert, size, sink, nullptr)
+                                           : gst_element_link_many(upstream, convert, mirror, size, sink, nullptr);
+    if (!linked) return Fail(messages::PreviewCannotReachWindow());
     heldPad.reset(gst_element_get_static_pad(size, "src"));
     Hold();
     windowSize = std::make_shared<WindowSize>();

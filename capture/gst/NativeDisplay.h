@@ -4,8 +4,13 @@
 // element that also scales it to the window, into the sink's shared memory,
 // and the X server draws it from there: nothing passes through the toolkit.
 //
-//   tee -> queue -> [JPEG decoder] -> convert+scale -> window size -> ximagesink
+//   tee -> queue -> [JPEG decoder] -> mirror -> convert+scale -> window size -> ximagesink
 //                                 ^ the grabber's pictures and the format
+//
+// The mirror (a videoflip, passing its pictures through while the preview
+// is not mirrored) comes after the grabber's pictures are taken, so photos
+// stay as the camera sees; before the scaler, in the camera's layout, where
+// videoflip takes that layout, else after it.
 //
 // Until the window is known the sink is held back (a blocking probe before
 // it): a sink without a window would open a top-level window of its own.
@@ -39,12 +44,14 @@ struct WindowSize {
 struct NativeDisplay {
     GstElement* sink = nullptr;
     GstElement* size = nullptr;  // the caps filter that sets the window's size
+    GstElement* mirror = nullptr;  // the videoflip that mirrors the preview
     PadPtr heldPad;              // where the sink is held back
     gulong holdProbe = 0;
     std::shared_ptr<WindowSize> windowSize;
 
-    // Adds convert+scale -> size -> sink to `bin` after `upstream`, held back.
-    Status Build(GstBin* bin, GstElement* upstream);
+    // Adds mirror, convert+scale -> size -> sink to `bin` after `upstream`,
+    // held back.
+    Status Build(GstBin* bin, GstElement* upstream, bool mirrored);
     // UI thread: draws into `window` from now on.
     void Show(uint64_t window);
     // UI thread: frames are scaled to this size (the letterboxed window).

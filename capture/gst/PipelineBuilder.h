@@ -6,6 +6,7 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -27,6 +28,10 @@ struct BuiltPipeline {
     NativeDisplay display;             // the sink that draws them into the window itself
     GstElement* videoSource = nullptr;  // the camera's own element
     GstElement* tee = nullptr;          // where recordings join
+    // The videoflip before the tee that turns every picture (see
+    // PictureFlip.h); null where the tee carries the camera's JPEG frames,
+    // or a layout videoflip cannot take was not to be turned.
+    GstElement* turn = nullptr;
     // Streaming threads read this; it never changes while the pipeline lives.
     std::set<GstElement*> sourceElements;
     ProbeList probes;
@@ -44,16 +49,25 @@ struct BuiltPipeline {
     std::vector<std::string> ElementFactories() const;
 };
 
+// How the pictures are turned (all of them) and shown (the preview).
+struct PictureOrientation {
+    int32_t rotation = 0;  // degrees clockwise
+    bool mirrored = false;
+};
+
 class PipelineBuilder {
 public:
     // `nativeDisplay`: the preview is drawn by the platform's own sink.
     PipelineBuilder(BuiltPipeline& out, GatePtr gate, bool nativeDisplay)
         : built(out), gate(std::move(gate)), nativeDisplay(nativeDisplay) {}
-    Status Build(const GstFilter& videoSource);
+    // A JPEG camera's frames reach the tee undecoded, unless they are turned.
+    Status Build(const GstFilter& videoSource, const PictureOrientation& orientation);
 
 private:
     Result<GstElement*> Add(const char* factory) { return AddElement(bin, factory); }
-    Status AddPreview(GstElement* tee, bool decodeJpeg);
+    // What leaves `last` turned, before the tee; the element that ends the chain.
+    Result<GstElement*> AddTurn(GstElement* last, int32_t rotation);
+    Status AddPreview(GstElement* tee, bool decodeJpeg, bool mirrored);
     Status AddPaintedPreview(GstElement* upstream);
     Result<GstElement*> AddScaledDecoder();
     void Probe(GstElement* element, const char* pad, ProbeKind kind);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -69,6 +70,20 @@ inline bool PicturesRecorded(unsigned long long pictures) {
     return WaitUntil([&] { return lumora::gst::FramesOfferedToRecording() >= pictures; }, 10);
 }
 
+// The width and height a photo's bitmap header states, and the red of its
+// pixel (x, y), counted from the top left (its rows are stored bottom-up).
+inline int32_t BitmapField(const std::string& bmp, std::size_t at) {
+    int32_t value = 0;
+    if (bmp.size() >= at + 4) std::memcpy(&value, bmp.data() + at, 4);
+    return value;
+}
+inline int BitmapRed(const std::string& bmp, int x, int y) {
+    const int32_t width = BitmapField(bmp, 18), height = BitmapField(bmp, 22);
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    const std::size_t at = 54 + rowBytes * static_cast<std::size_t>(height - 1 - y) + static_cast<std::size_t>(x) * 3 + 2;
+    return at < bmp.size() ? static_cast<uint8_t>(bmp[at]) : -1;
+}
+
 class GstSession : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -90,6 +105,7 @@ protected:
     }
     void TearDown() override {
         session.TearDown();
+        lumora::gst::SetTestCameraPattern("ball");
         fs::remove_all(folder);
     }
 

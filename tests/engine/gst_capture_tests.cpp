@@ -272,6 +272,57 @@ TEST_F(GstSession, AnArmedSnapshotWritesTheFrameAsABitmap) {
     EXPECT_NE(bmp.find_first_not_of(bmp[54], 54), std::string::npos);
 }
 
+// A camera on its side, turned 90 degrees clockwise while previewing: the
+// photo and the recording are 480 wide and 640 high, and the colour bars
+// run down the picture, grey at the top, blue at the bottom right.
+TEST_F(GstSession, ATurnedPictureIsTurnedInThePhotoAndTheRecording) {
+    lumora::gst::SetTestCameraPattern("smpte");
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    const std::string upright = TakeOnePhoto();
+    ASSERT_EQ(BitmapField(upright, 18), 640);
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".bmp") fs::remove(entry.path());
+
+    ASSERT_TRUE(session.SetRotation(90));
+    EXPECT_EQ(videoWidth, 480);
+    EXPECT_EQ(videoHeight, 640);
+    EXPECT_EQ(owner.placed, (WindowRect{212, 0, 587, 500}));  // letterboxed as a tall picture
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(owner.mutex);
+        return owner.lastWidth == 480;
+    }, 5));
+    const std::string turned = TakeOnePhoto();
+    ASSERT_EQ(BitmapField(turned, 18), 480);
+    ASSERT_EQ(BitmapField(turned, 22), 640);
+    // Clockwise: the upright picture's (x, y) is the turned one's (479 - y, x).
+    long long difference = 0;
+    for (int y = 0; y < 640; y += 8)
+        for (int x = 0; x < 480; x += 8) difference += std::abs(BitmapRed(turned, x, y) - BitmapRed(upright, y, 479 - x));
+    EXPECT_LT(difference / (60 * 80), 12);
+
+    ASSERT_TRUE(session.StartRecording());
+    EXPECT_FALSE(session.SetRotation(0));  // the file keeps its size
+    ASSERT_TRUE(PicturesRecorded(5));
+    session.Stop();
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_NE(avi.First("vids"), nullptr);
+    EXPECT_EQ(avi.First("vids")->width, 480);
+    EXPECT_EQ(avi.First("vids")->height, 640);
+    ASSERT_FALSE(avi.firstPictures.empty());
+    const std::vector<uint8_t>& luma = avi.firstPictures.back();  // I420: the luma plane first
+    ASSERT_GE(luma.size(), 480u * 640u);
+    EXPECT_GT(luma[20 * 480 + 429], luma[620 * 480 + 429] + 80);
+
+    // Upright again, the turn passes the pictures through.
+    ASSERT_EQ(session.Run(), S_OK);
+    ASSERT_TRUE(session.SetRotation(0));
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(owner.mutex);
+        return owner.lastWidth == 640;
+    }, 5));
+}
+
 // A photo folder that takes its time (a network share, a USB stick; here a
 // JPEG conversion held until the test lets it go) holds up neither the
 // preview nor the recording: pictures go on while the photo is written.

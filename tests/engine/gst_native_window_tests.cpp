@@ -1,8 +1,9 @@
 // The preview drawn by the platform's own video sink into a native X11
 // window (skipped without an X display): the sink draws into that window
 // and opens none of its own, scales to the letterboxed size, photos keep
-// the camera's size (also those of a JPEG camera shown reduced), a rebuild
-// for a recording draws on, and an owner
+// the camera's size (also those of a JPEG camera shown reduced), a
+// mirrored preview mirrors only what is drawn, a rebuild for a recording
+// draws on, and an owner
 // without a native window is painted through the toolkit's road instead.
 
 #include <gtest/gtest.h>
@@ -119,6 +120,39 @@ TEST_F(NativeWindow, InAMinimalViewAJpegCamerasPhotoAndRecordingKeepItsSize) {
         for (const auto& entry : fs::directory_iterator(folder))
             if (entry.path().extension() == ".bmp") fs::remove(entry.path());
     }
+}
+
+// The colour bars (grey at the left, blue at the right) seen in a mirror:
+// the window shows blue at the left, while the photo and the recording
+// taken meanwhile keep grey there.
+TEST_F(NativeWindow, AMirroredPreviewIsFlippedWhileThePhotoAndTheRecordingAreNot) {
+    lumora::gst::SetTestCameraPattern("smpte");
+    ASSERT_EQ(Build("", "", &native), S_OK);
+    ASSERT_TRUE(WaitForDrawn(3));
+    session.SetMirrored(true);
+    ASSERT_TRUE(native.latestDrawn);
+    const auto shownRed = [&](int x) {
+        const VideoFrame shown = native.latestDrawn();  // 666x500, 0xffRRGGBB words
+        if (!shown.pixels || x >= shown.width) return -1;
+        uint32_t word;
+        std::memcpy(&word, shown.pixels + static_cast<std::size_t>(shown.stride) * 60 + static_cast<std::size_t>(x) * 4, 4);
+        return static_cast<int>((word >> 16) & 0xff);
+    };
+    EXPECT_TRUE(WaitUntil([&] { return shownRed(30) < 60 && shownRed(636) > 150; }, 5))
+        << shownRed(30) << " " << shownRed(636);
+
+    const std::string bmp = TakeOnePhoto();
+    EXPECT_GT(BitmapRed(bmp, 20, 60), 150);
+    EXPECT_LT(BitmapRed(bmp, 620, 60), 60);
+
+    ASSERT_TRUE(session.StartRecording());
+    ASSERT_TRUE(PicturesRecorded(5));
+    session.Stop();
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    ASSERT_FALSE(avi.firstPictures.empty());
+    const std::vector<uint8_t>& luma = avi.firstPictures.back();  // I420: the luma plane first
+    ASSERT_GE(luma.size(), 640u * 480u);
+    EXPECT_GT(luma[60 * 640 + 20], luma[60 * 640 + 620] + 80);
 }
 
 TEST_F(NativeWindow, ARecordingRebuildsAndTheSinkDrawsOn) {

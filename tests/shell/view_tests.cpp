@@ -1,8 +1,10 @@
-// The view: background picture, device choice, live frames, printing.
+// The view: background picture, device choice, live frames, the picture
+// mirrored and turned, printing.
 #include <QAction>
 #include <QFile>
 #include <QMenu>
 #include <QPrinter>
+#include <QSettings>
 
 #include "tests/support/gst/GstTesting.h"
 #include "frame_fixture.h"
@@ -84,6 +86,61 @@ TEST_F(ViewTest, StartVideoBuildsOnceAndShowsFrames)
     // Paused, the last picture stays.
     frame->OnPauseVideo();
     EXPECT_TRUE(window->isVisible());
+}
+
+// 镜像 and 旋转 on the colour bars (grey at the left, blue at the right):
+// the painted picture mirrored, the window sized to the turned picture,
+// no turn while recording, and both back when the camera is opened again.
+TEST_F(ViewTest, MirrorAndTurnAreRememberedForTheCameraAndAppliedWhenItIsOpenedAgain)
+{
+    QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Lumora"))
+        .remove(QStringLiteral("Camera Picture"));
+    lumora::gst::SetTestCameraPattern("smpte");
+    struct PatternBack {
+        ~PatternBack() { lumora::gst::SetTestCameraPattern("ball"); }
+    } patternBack;
+    EXPECT_FALSE(frame->Action(ID_VIEW_MIRROR)->isEnabled());
+    ChooseTestPattern();
+    frame->OnStartVideo();
+    ASSERT_TRUE(view->graphBuilt) << messages.join("\n").toStdString();
+    EXPECT_TRUE(frame->Action(ID_VIEW_ROTATE_0)->isChecked());
+
+    frame->Action(ID_VIEW_MIRROR)->trigger();
+    EXPECT_TRUE(frame->Action(ID_VIEW_MIRROR)->isChecked());
+    CVideoWindow* window = view->VideoWindow();
+    const auto leftIsBlue = [&] {
+        const QImage shown = window->grab().toImage();
+        const QColor left = shown.pixelColor(10, 30), right = shown.pixelColor(shown.width() - 10, 30);
+        return left.blue() > left.red() + 100 && right.red() > 150;
+    };
+    EXPECT_TRUE(WaitFor(leftIsBlue));
+
+    frame->Action(ID_VIEW_ROTATE_90)->trigger();
+    EXPECT_TRUE(frame->Action(ID_VIEW_ROTATE_90)->isChecked());
+    EXPECT_FALSE(frame->Action(ID_VIEW_ROTATE_0)->isChecked());
+    EXPECT_EQ(frame->frameGeometry().size(), QSize(480, 640 + 100));
+    EXPECT_TRUE(WaitFor([&] { return window->LatestFrame().size() == QSize(480, 640); }));
+
+    SetRecordingPath(startDir.filePath("capture.avi"));
+    frame->Action(ID_VIDEO_RECORD)->trigger();
+    ASSERT_TRUE(frame->recording);
+    EXPECT_FALSE(frame->Action(ID_VIEW_ROTATE)->isEnabled());
+    EXPECT_FALSE(frame->Action(ID_VIEW_ROTATE_180)->isEnabled());
+    frame->OnStopVideo();
+
+    // The program starts again: the same camera comes back turned and mirrored.
+    app.reset();
+    app = std::make_unique<CLumoraApp>(nullptr, startDir.filePath("profile.ini"));
+    ASSERT_TRUE(app->InitInstance());
+    frame = app->Frame();
+    view = app->View();
+    frame->OnStartVideo();
+    ASSERT_TRUE(view->graphBuilt);
+    EXPECT_EQ(TheCaptureSession().Rotation(), 90);
+    EXPECT_TRUE(TheCaptureSession().Mirrored());
+    EXPECT_TRUE(frame->Action(ID_VIEW_MIRROR)->isChecked());
+    EXPECT_TRUE(frame->Action(ID_VIEW_ROTATE_90)->isChecked());
+    EXPECT_EQ(frame->frameGeometry().size(), QSize(480, 640 + 100));
 }
 
 TEST_F(ViewTest, OpenResetsTheGraphFlag)

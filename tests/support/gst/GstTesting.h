@@ -60,6 +60,12 @@ unsigned TestCameraLatencyEvents();
 std::vector<std::vector<uint8_t>> TestCameraFrames();
 void ResetTestCameraModes();
 
+// The picture "Lumora Test Pattern" shows from its next start on, as
+// videotestsrc names its patterns: "ball" (a ball moving on black, the
+// default) or a still one such as "smpte" (colour bars, grey at the left,
+// blue at the right, other bars below: no two corners alike).
+void SetTestCameraPattern(const std::string& pattern);
+
 // Makes every running graph hear that the device of its video source was
 // unplugged (as the device watch tells it).
 void SimulateCameraRemoval();

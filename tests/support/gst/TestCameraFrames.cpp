@@ -71,19 +71,25 @@ std::vector<GstBuffer*> RenderFrames(const GstCaps* caps, const Balance& balance
 std::mutex cacheMutex;
 std::string cachedLayout;
 std::shared_ptr<const FrameSet> cached;
+std::string pattern = "ball";  // guarded by cacheMutex
 
 }  // namespace
 
 std::shared_ptr<const FrameSet> FramesFor(const GstCaps* caps, const Balance& balance) {
     const TextPtr text(gst_caps_to_string(caps));
+    std::string shown;
+    {
+        std::lock_guard lock(cacheMutex);
+        shown = pattern;
+    }
     const std::string layout = std::string(text ? text.get() : "") + "|" + balance.Text() +
-                               (SyncSignalPeriod() > 0 ? "|flash" : "");
+                               (SyncSignalPeriod() > 0 ? "|flash" : "") + "|" + shown;
     {
         std::lock_guard lock(cacheMutex);
         if (cached && layout == cachedLayout) return cached;
     }
     auto made = std::make_shared<FrameSet>();
-    made->frames = RenderFrames(caps, balance);
+    made->frames = RenderFrames(caps, balance, shown.c_str());
     if (SyncSignalPeriod() > 0) {
         std::vector<GstBuffer*> white = RenderFrames(caps, balance, "white", 1);
         if (!white.empty()) made->flash = white.front();
@@ -113,6 +119,11 @@ static std::vector<std::vector<uint8_t>> CopyOf(const FrameSet& set) {
         gst_buffer_extract(frame, 0, bytes.data(), bytes.size());
     }
     return copies;
+}
+
+void SetTestCameraPattern(const std::string& shown) {
+    std::lock_guard lock(cacheMutex);
+    pattern = shown;
 }
 
 std::vector<std::vector<uint8_t>> TestCameraFrames() {
