@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/PipeWireCameraRest.h"
 
 namespace lumora::gst {
 
@@ -11,6 +12,8 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(100);
 // A stall this soon after a restart is the camera's failure.
 constexpr auto kSecondStallWindow = std::chrono::minutes(1);
+// How long the node a restart left may take to idle.
+constexpr auto kPipeWireIdleLimit = std::chrono::milliseconds(500);
 
 }  // namespace
 
@@ -23,6 +26,7 @@ GstStateChangeReturn RestartCameraChain(const CameraChain& chain, GstElement* pi
     for (GstElement* element : chain.elements)
         if (gst_element_set_state(element, GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE)
             return GST_STATE_CHANGE_FAILURE;
+    if (!chain.pipewireNode.empty()) SuspendWhenIdle(chain.pipewireNode, kPipeWireIdleLimit, nullptr);
     chain.resuming->store(true);
     // Its pictures are stamped with the pipeline's running time again.
     const ObjectPtr<GstClock> clock(gst_element_get_clock(pipeline));

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,14 +30,16 @@ namespace lumora::gst {
 
 // What a restart takes down and starts again: the camera's chain, its own
 // element first, and the flag that hides the restart from what follows
-// the chain (see PipelineBuilder::Build).
+// the chain (see PipelineBuilder::Build); a PipeWire camera's node.
 struct CameraChain {
     std::vector<GstElement*> elements;
-    std::shared_ptr<std::atomic<bool>> resuming;
+    std::shared_ptr<std::atomic<bool>> resuming = std::make_shared<std::atomic<bool>>(false);
+    std::string pipewireNode;  // "": none
 };
 
 // Worker thread: the chain to NULL and back to the pipeline's state, on
-// its clock and base time. Success without a change when the pipeline
+// its clock and base time; a PipeWire node is put to rest between the two
+// (PipeWireCameraRest.h), so that a virtual camera has pictures again. Success without a change when the pipeline
 // does not play (it was paused or stopped meanwhile).
 GstStateChangeReturn RestartCameraChain(const CameraChain& chain, GstElement* pipeline);
 

@@ -151,6 +151,7 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, bool keepJpeg) {
     const GstElementFactory* factory = gst_element_get_factory(first);
     built.cameraLendsMemory = factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc";
     if (built.cameraLendsMemory) built.pipewireNode = PipeWireNodeOf(first);
+    built.cameraChain.pipewireNode = built.pipewireNode;
     built.teeCarriesJpeg = keepJpeg && deliversJpeg;
     if (deliversJpeg && !built.teeCarriesJpeg) {
         // Decoded once, for the preview and the recording alike.

@@ -38,7 +38,7 @@ struct BuiltPipeline {
     // Set by every picture, cleared by the camera watch that looks at it.
     std::shared_ptr<std::atomic<bool>> pictureSeen = std::make_shared<std::atomic<bool>>(false);
     // What a restart of the camera takes down and starts again (CameraWatch.h).
-    CameraChain cameraChain{{}, std::make_shared<std::atomic<bool>>(false)};
+    CameraChain cameraChain;
 
     // Takes off every callback into the graph (bus, appsink, pad probes).
     void Detach();
