@@ -35,6 +35,9 @@ public:
     virtual bool GrabberWantsPicture() = 0;
     virtual void GrabberPicture(double seconds, const VideoFrame& frame) = 0;
     virtual void SoundStalled(const std::string& note) = 0;
+    // The camera watch's word (CameraWatch.h): `note` for the user when the
+    // camera was started again, else why it failed.
+    virtual void CameraStalled(const std::string& note, bool restarted) = 0;
     virtual void RecordingEnded() = 0;
     virtual void SourceRemoved() = 0;
 

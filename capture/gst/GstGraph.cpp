@@ -16,6 +16,10 @@ namespace lumora::gst {
 namespace {
 
 constexpr auto kFormatTimeout = std::chrono::seconds(5);
+// A running camera that sends no picture for this long is started again.
+constexpr auto kCameraStallLimit = std::chrono::seconds(3);
+// As long as any other start of a device may take.
+constexpr auto kCameraRestartLimit = std::chrono::seconds(8);
 
 std::string NoPictureReason(const std::string& camera) {
     return messages::CameraSentNoPicture(camera,
@@ -24,7 +28,7 @@ std::string NoPictureReason(const std::string& camera) {
 
 }  // namespace
 
-GstGraph::GstGraph() { EnsureInitialised(); }
+GstGraph::GstGraph() : cameraWatch(kCameraStallLimit, kCameraRestartLimit) { EnsureInitialised(); }
 
 GstGraph::~GstGraph() {
     if (observer) observer->GraphGone(*this);
@@ -122,6 +126,7 @@ Status GstGraph::Start() {
     if (starting) {
         bus.ResetForRun();
         built->pictureSent->store(false);
+        built->cameraChain.resuming->store(false);  // the stream starts afresh
         RestPipeWireCamera();
     }
     // Also the first run after the build: its pictures waited for the window.
@@ -129,7 +134,37 @@ Status GstGraph::Start() {
     if (started.ok() && !built->pictureSent->load()) started = AwaitPicture();
     SetSoundRunning(started.ok());
     running.store(started.ok() && built);
+    if (started.ok() && built) WatchCamera();
     return started;
+}
+
+void GstGraph::WatchCamera() {
+    const std::string camera = built->cameraName;
+    const auto tell = [gate = gate, camera](CameraStall stall) {
+        const long long stallSeconds = kCameraStallLimit.count();
+        std::string note;
+        switch (stall) {
+            case CameraStall::Restarted: note = messages::CameraRestarted(camera); break;
+            case CameraStall::RestartHung:
+                note = messages::CameraDidNotChange(camera, kCameraRestartLimit.count(), messages::CameraStep::Start);
+                break;
+            default: note = messages::CameraSentNoPicture(camera, stallSeconds); break;
+        }
+        gate->Enter([&](StreamingReceiver& graph) { graph.CameraStalled(note, stall == CameraStall::Restarted); });
+    };
+    cameraWatch.Watch({built->pictureSeen, worker, built->cameraChain, tell});
+}
+
+// The watch's thread. A camera that failed as it started again is told as
+// it said; one that stalled again, as one that sends nothing: the session
+// ends the preview and the take, as for a camera that fails.
+void GstGraph::CameraStalled(const std::string& note, bool restarted) {
+    if (restarted) {
+        bus.Notice(note);
+        return;
+    }
+    const std::string cause = bus.Failure();
+    bus.Fail(cause.empty() ? note : cause, false, false);
 }
 
 HRESULT GstGraph::Pause() {

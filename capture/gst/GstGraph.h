@@ -14,6 +14,7 @@
 //   GraphBus                 failures, end of stream, the format, and the waits for them
 //   FrameDelivery            pictures to the grabber and the video window
 //   PipelineWorker           state changes off the caller's thread
+//   CameraWatch              a camera that stops sending, started again
 //   GstCapturePlatform.cpp   the platform's objects, and the observer told of each graph
 
 #include <atomic>
@@ -26,6 +27,7 @@
 
 #include "capture/RecordingFlusher.h"
 #include "capture/gst/CallbackGate.h"
+#include "capture/gst/CameraWatch.h"
 #include "capture/gst/FrameDelivery.h"
 #include "capture/gst/GraphBus.h"
 #include "capture/gst/GstFilters.h"
@@ -138,6 +140,8 @@ private:
     void AbandonPipeline();
     void ReleasePipeline();
     void WatchDevice();
+    // The running camera is watched for pictures that stop coming.
+    void WatchCamera();
     void SetSoundRunning(bool running);
     // Meters the sound input while `wanted` and no recording holds it.
     void MeterSound(bool wanted);
@@ -155,6 +159,7 @@ private:
         if (grabber) grabber->Deliver(seconds, frame);
     }
     void SoundStalled(const std::string& note) override { bus.Notice(note); }
+    void CameraStalled(const std::string& note, bool restarted) override;
     void SourceRemoved() override;
     void RecordingEnded() override { bus.EndOfStream(); }
     // Whether `element` belongs to the recording branch; its file's path.
@@ -197,7 +202,7 @@ private:
 
     // The pipeline built from it (UI thread), and what runs it.
     std::optional<BuiltPipeline> built;
-    std::unique_ptr<PipelineWorker> worker;
+    std::shared_ptr<PipelineWorker> worker;  // the camera watch holds it while it restarts the camera
     GatePtr gate;
     bool pipelineStale = true;
     std::atomic<bool> running{false};  // a removed camera is reported only then
@@ -211,6 +216,8 @@ private:
     std::shared_ptr<GraphObserver> observer;
     bool keepCameraJpeg = true;
     PictureOrientation orientation;  // UI thread; for every pipeline built
+    // Last: its thread goes before anything it reaches.
+    CameraWatch cameraWatch;
 };
 
 }  // namespace lumora::gst

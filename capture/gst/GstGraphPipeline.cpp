@@ -51,7 +51,7 @@ Status GstGraph::BuildPipeline() {
     built.emplace(std::move(fresh));
     frames.Reset(built->decodeScale);
     if (built->decodeScale) built->decodeScale->Show(shownSize.width, shownSize.height);
-    worker = std::make_unique<PipelineWorker>(std::move(workerRef));
+    worker = std::make_shared<PipelineWorker>(std::move(workerRef));
     gate = std::move(newGate);
     gate->Open(this);
     WatchDevice();
@@ -97,6 +97,7 @@ HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, in
 // very frame it would draw.
 Status GstGraph::SetState(GstState state) {
     if (!built || !worker) return Fail("");
+    cameraWatch.Stop();  // Start watches again once the pipeline plays
     frames.UseNativeSink(nullptr);
     const auto result = worker->ChangeState(state, kStateChangeLimit, [this] { WaitingForDevice(); });
     if (result && *result != GST_STATE_CHANGE_FAILURE && state >= GST_STATE_PAUSED && built &&
@@ -144,6 +145,7 @@ Status GstGraph::DestroyPipeline() {
 // Nothing streams any more: every callback into the graph is taken off
 // before the pipeline goes.
 void GstGraph::ReleasePipeline() {
+    cameraWatch.Stop();
     if (deviceListener >= 0) deviceWatch->RemoveListener(deviceListener);
     deviceListener = -1;
     built->Detach();
@@ -162,6 +164,7 @@ void GstGraph::ReleasePipeline() {
 // change returns. Nothing of it calls into this graph again, and the
 // graph never touches it again.
 void GstGraph::AbandonPipeline() {
+    cameraWatch.Stop();
     if (deviceListener >= 0) deviceWatch->RemoveListener(deviceListener);
     deviceListener = -1;
     running.store(false);

@@ -41,11 +41,52 @@ GstPadProbeReturn KeepCameraFormat(GstPad*, GstPadProbeInfo* info, gpointer) {
 }
 
 // A camera that agrees on a format and sends nothing is told from one
-// that streams by this.
-GstPadProbeReturn NotePicture(GstPad*, GstPadProbeInfo*, gpointer sent) {
-    (*static_cast<std::shared_ptr<std::atomic<bool>>*>(sent))->store(true, std::memory_order_relaxed);
+// that streams by this, and one that stops sending (CameraWatch.h).
+struct PictureFlags {
+    std::shared_ptr<std::atomic<bool>> sent, seen;
+};
+
+GstPadProbeReturn NotePicture(GstPad*, GstPadProbeInfo*, gpointer data) {
+    const auto* flags = static_cast<const PictureFlags*>(data);
+    flags->sent->store(true, std::memory_order_relaxed);
+    flags->seen->store(true, std::memory_order_relaxed);
     return GST_PAD_PROBE_OK;
 }
+
+// A camera started again inside the running pipeline begins a new stream;
+// what follows its chain goes on with the old one (the same segment of
+// running time), so a recording's picture rate fills the gap rather than
+// counting afresh. Caps that did not change are not told again either: they
+// would have the converters after the tee start over. The events are taken
+// as handled: a sticky event only dropped would be sent again before the
+// next picture.
+GstPadProbeReturn Swallowed(GstPadProbeInfo* info) {
+    gst_event_unref(GST_PAD_PROBE_INFO_EVENT(info));
+    GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+    return GST_PAD_PROBE_HANDLED;
+}
+
+GstPadProbeReturn HideCameraRestart(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& resuming = **static_cast<std::shared_ptr<std::atomic<bool>>*>(data);
+    if (!resuming.load()) return GST_PAD_PROBE_OK;
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    switch (GST_EVENT_TYPE(event)) {
+        case GST_EVENT_STREAM_START: return Swallowed(info);
+        case GST_EVENT_SEGMENT:
+            resuming.store(false);  // the last event before its pictures
+            return Swallowed(info);
+        case GST_EVENT_CAPS: {
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            const PadPtr peer(gst_pad_get_peer(pad));
+            const CapsPtr current(peer ? gst_pad_get_current_caps(peer.get()) : nullptr);
+            return current && caps && gst_caps_is_equal(current.get(), caps) ? Swallowed(info) : GST_PAD_PROBE_OK;
+        }
+        default: return GST_PAD_PROBE_OK;
+    }
+}
+
+void DeleteFlag(gpointer flag) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(flag); }
 
 std::string PipeWireNodeOf(GstElement* source) {
     gchar* target = nullptr;
@@ -108,11 +149,15 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
     GstElement* last = camera.value().last;
     built.videoSource = first;
     built.sourceElements = Children();
+    built.cameraChain.elements = {first};
+    for (GstElement* element : built.sourceElements)
+        if (element != first) built.cameraChain.elements.push_back(element);
     // A PipeWire stream's frames are its mapped buffers, gone with the stream
     // (JPEG frames decoded before the tee are the decoder's own).
     const GstElementFactory* factory = gst_element_get_factory(first);
     built.cameraLendsMemory = factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc";
     if (built.cameraLendsMemory) built.pipewireNode = PipeWireNodeOf(first);
+    built.cameraChain.pipewireNode = built.pipewireNode;
     built.teeCarriesJpeg = camera.value().deliversJpeg && orientation.rotation == 0;
     if (camera.value().deliversJpeg && !built.teeCarriesJpeg) {
         Result<GstElement*> decoder = Add("jpegdec");
@@ -124,8 +169,10 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &KeepCameraFormat, nullptr, nullptr);
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
-                      new std::shared_ptr<std::atomic<bool>>(built.pictureSent),
-                      [](gpointer sent) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(sent); });
+                      new PictureFlags{built.pictureSent, built.pictureSeen},
+                      [](gpointer flags) { delete static_cast<PictureFlags*>(flags); });
+    gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &HideCameraRestart,
+                      new std::shared_ptr<std::atomic<bool>>(built.cameraChain.resuming), &DeleteFlag);
     if (!built.teeCarriesJpeg) {
         Result<GstElement*> turned = AddTurn(last, orientation.rotation);
         if (!turned.ok()) return Fail(turned.error());

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "capture/gst/CallbackGate.h"
+#include "capture/gst/CameraWatch.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/GstHandles.h"
 #include "capture/gst/NativeDisplay.h"
@@ -42,6 +43,10 @@ struct BuiltPipeline {
     std::string pipewireNode;  // the PipeWire node the camera streams from ("": none)
     // Set by the first picture that leaves the camera; cleared for each start.
     std::shared_ptr<std::atomic<bool>> pictureSent = std::make_shared<std::atomic<bool>>(false);
+    // Set by every picture, cleared by the camera watch that looks at it.
+    std::shared_ptr<std::atomic<bool>> pictureSeen = std::make_shared<std::atomic<bool>>(false);
+    // What a restart of the camera takes down and starts again (CameraWatch.h).
+    CameraChain cameraChain;
 
     // Takes off every callback into the graph (bus, appsink, pad probes).
     void Detach();

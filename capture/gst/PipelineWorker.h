@@ -4,6 +4,8 @@
 // painting meanwhile. The caller waits in short slices, running a hook
 // between them. A pipeline whose change does not end in time is abandoned:
 // the worker takes it down whenever the stuck change returns, then drops it.
+// Changes asked for from two threads (the UI's, a camera watch's) are made
+// one after the other, in the order asked.
 
 #include <gst/gst.h>
 
@@ -34,6 +36,11 @@ public:
     std::optional<GstStateChangeReturn> ChangeState(GstElement* element, GstState state,
                                                     std::chrono::milliseconds limit,
                                                     const std::function<void()>& whileWaiting);
+    // Runs `work` with the pipeline on the worker, as one change, bounded
+    // as ChangeState is.
+    using Work = std::function<GstStateChangeReturn(GstElement* pipeline)>;
+    std::optional<GstStateChangeReturn> Perform(Work work, std::chrono::milliseconds limit,
+                                                const std::function<void()>& whileWaiting);
     // After a change to NULL that ended: the thread ends, the pipeline is dropped.
     void Finish();
     // The worker sets the pipeline to NULL once it can, releases `keep`,
@@ -46,6 +53,9 @@ public:
 
 private:
     struct Shared;
+    struct Job;
+    std::optional<GstStateChangeReturn> Post(std::shared_ptr<Job> job, std::chrono::milliseconds limit,
+                                             const std::function<void()>& whileWaiting);
     static void Serve(const std::shared_ptr<Shared>& shared);
     std::shared_ptr<Shared> shared;
     std::thread thread;

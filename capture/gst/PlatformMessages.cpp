@@ -50,6 +50,10 @@ std::string CameraFailed(const std::string& camera, const std::string& reason) {
 
 std::string CameraUnplugged(const std::string& camera) { return "摄像头" + Quoted(camera) + "已断开。"; }
 
+std::string CameraRestarted(const std::string& camera) {
+    return "摄像头" + Quoted(camera) + "停止了发送画面，已重新启动。";
+}
+
 std::string UnknownError() { return "未知错误"; }
 
 std::string CannotRecordTo(const std::string& path, const std::string& reason) {

@@ -22,6 +22,7 @@ std::string CameraDidNotChange(const std::string& camera, long long seconds, Cam
 std::string CameraBusy(const std::string& camera);
 std::string CameraFailed(const std::string& camera, const std::string& reason);
 std::string CameraUnplugged(const std::string& camera);
+std::string CameraRestarted(const std::string& camera);
 std::string UnknownError();
 
 // ------------------------------------------------------------ recording

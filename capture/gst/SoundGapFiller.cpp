@@ -123,6 +123,7 @@ GstPadProbeReturn SoundGapFiller::OnPicture(GstPad* pad, GstPadProbeInfo* info, 
     const GstClockTime duration = GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer)
                                   : GST_CLOCK_TIME_IS_VALID(last) && running > last ? running - last
                                                                                      : 0;
+    if (GST_CLOCK_TIME_IS_VALID(last) && running > last + self->limit) self->picturesBack = running;
     self->lastPicture = running;
     self->picturesEnd = running + duration;
     return GST_PAD_PROBE_OK;
@@ -255,7 +256,9 @@ void SoundGapFiller::Watch() {
         const GstClockTime now = RunningTimeNow();
         lock.lock();
         if (!GST_CLOCK_TIME_IS_VALID(now) || !running || quit) continue;
-        const GstClockTime lag = now > soundEnd ? now - soundEnd : 0;
+        const GstClockTime reached = GST_CLOCK_TIME_IS_VALID(picturesEnd) ? std::min(now, picturesEnd) : now;
+        const GstClockTime from = std::max(soundEnd, picturesBack);
+        const GstClockTime lag = reached > from ? reached - from : 0;
         if (lag <= (stalled || lost ? kCatchUpLag : limit)) continue;
         stalled = true;
         lock.unlock();

@@ -14,7 +14,9 @@
 // The AVI multiplexer waits for both streams, so a sound device that hangs
 // would hold up the recording, and through the tee the preview too: once
 // the sound lags the pipeline's clock by more than the limit, the filler
-// says so once and hands on silence up to the present itself.
+// says so once and hands on silence up to the present itself. Pictures
+// that stop hold the sound in the multiplexer too: the lag is measured up
+// to the latest picture, and from where the pictures came back.
 
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
@@ -83,6 +85,7 @@ private:
     GstClockTime firstPicture = GST_CLOCK_TIME_NONE;  // running time of the recording's first picture
     GstClockTime lastPicture = GST_CLOCK_TIME_NONE;   // and of its latest
     GstClockTime picturesEnd = GST_CLOCK_TIME_NONE;   // where the latest ends
+    GstClockTime picturesBack = 0;  // where they came again after a gap longer than the limit
     GstSegment segment{};
     bool haveSegment = false;
     GstAudioInfo format{};  // of the sound leaving the queue

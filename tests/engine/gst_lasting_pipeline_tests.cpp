@@ -125,3 +125,63 @@ TEST_F(LastingPipeline, ACameraUnpluggedWhileStoppedIsNamedWhenStartedAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A camera that stops sending while previewing is started again inside the
+// same pipeline: the picture comes back by itself, and the status bar says
+// why it stood still. A second freeze within a minute is the camera's
+// failure, told as one that sends nothing.
+class FrozenCamera : public GstSession {
+protected:
+    void SetUp() override {
+        GstSession::SetUp();
+        session.SetNoticeHandler([this](const std::string& text) { notices.push_back(text); });
+        session.SetEventNotifier([this] { ++events; });
+    }
+    void TearDown() override {
+        session.SetEventNotifier(nullptr);
+        session.SetNoticeHandler(nullptr);
+        GstSession::TearDown();
+    }
+    // Freezes the camera and handles what the graph then tells.
+    void Freeze() {
+        events.store(0);
+        lumora::gst::FreezeTestCamera();
+        ASSERT_TRUE(WaitUntil([&] { return events.load() > 0; }, 10));
+        session.ProcessPendingEvents();
+    }
+    std::vector<std::string> notices;
+    std::atomic<int> events{0};
+};
+
+TEST_F(FrozenCamera, IsStartedAgainInTheSamePipelineAndThePreviewComesBack) {
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    const lumora::gst::TestCameraUse before = lumora::gst::TestCameraUseCounts();
+    Freeze();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "摄像头“Lumora Test Pattern”停止了发送画面，已重新启动。");
+    EXPECT_TRUE(WaitForFrames(owner.Frames() + 10));
+    EXPECT_EQ(lumora::gst::TestCameraUseCounts().started, before.started + 1);
+    EXPECT_EQ(session.State().graph, CaptureState::Graph::Running);
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+TEST_F(FrozenCamera, ASecondFreezeWithinAMinuteEndsThePreviewAsALostCamera) {
+    int stopped = 0;
+    session.SetGraphStoppedHandler([&] { ++stopped; });
+    ASSERT_EQ(Build(), S_OK);
+    ASSERT_TRUE(WaitForFrames(3));
+    Freeze();
+    ASSERT_TRUE(WaitForFrames(owner.Frames() + 10));
+    Freeze();
+    session.SetGraphStoppedHandler(nullptr);
+    EXPECT_EQ(notices.size(), 1u);
+    EXPECT_EQ(stopped, 1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "捕获已停止：摄像头“Lumora Test Pattern”在 3 秒内没有送来画面。");
+    EXPECT_EQ(session.State().graph, CaptureState::Graph::Stopped);
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -129,6 +130,34 @@ TEST_F(PipeWireCamera, ACameraThatNeverStartsIsReportedWhileTheWindowGoesOn) {
     EXPECT_GT(calls, 50);
     EXPECT_LT(std::chrono::duration<double>(longestGap).count(), 0.5);
     session.SetWaitHook(nullptr);
+}
+
+// A producer that stops sending (stopped with SIGSTOP) has its camera
+// started again inside the pipeline: once the producer goes on, so does
+// the preview, and the status bar said why the picture stood still.
+TEST_F(PipeWireCamera, AProducerThatStopsAndGoesOnHasThePreviewBack) {
+    if (!SessionManagerRuns()) GTEST_SKIP() << "needs the session manager";
+    const auto producer = [](const char* action) {
+        return std::system((std::getenv("LUMORA_PIPEWIRE_CAMERA_CONTROL") + std::string(" ") + action).c_str()) == 0;
+    };
+    std::vector<std::string> notices;
+    session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    std::atomic<int> events{0};
+    session.SetEventNotifier([&] { ++events; });
+    ASSERT_EQ(BuildCamera(), S_OK) << (messages.empty() ? "" : messages.front());
+    ASSERT_TRUE(WaitForFrames(10));
+    ASSERT_TRUE(producer("freeze"));
+    const bool told = WaitUntil([&] { return events.load() > 0; }, 10);
+    ASSERT_TRUE(producer("thaw"));
+    ASSERT_TRUE(told) << "the stopped camera went unnoticed";
+    session.ProcessPendingEvents();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("已重新启动"), std::string::npos) << notices[0];
+    EXPECT_TRUE(WaitForFrames(owner.Frames() + 10));
+    session.ProcessPendingEvents();
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    session.SetEventNotifier(nullptr);
+    session.SetNoticeHandler(nullptr);
 }
 
 // A program run beside the test, its output in `log`; ended with it.

@@ -116,6 +116,22 @@ TEST_F(SimulatedSyncSignal, ASoundInputThatFailsLeavesSilenceInItsPlace) {
     ExpectInStep(folder / "capture.avi", 2);
 }
 
+// A camera that freezes during a take is started again: the take goes on
+// in the same file, the last picture held over the gap, and every event
+// after it still in step with its sound.
+TEST_F(SimulatedSyncSignal, ACameraThatFreezesDuringATakeComesBackInTheSameFile) {
+    ASSERT_EQ(Build(), S_OK);
+    std::vector<std::string> notices;
+    session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    RecordFor(session, messages, 16.0, 6.0, [] { lumora::gst::FreezeTestCamera(); });
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "摄像头“Lumora Test Pattern”停止了发送画面，已重新启动。");
+    const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+    EXPECT_NEAR(PictureSeconds(avi), lumora::gst::LatestRecordingSeconds(), 0.2);
+    ExpectInStep(folder / "capture.avi", 1);
+}
+
 // A sound card whose crystal runs 1 % fast or slow against the system's
 // clock (far more than real ones do, so that a short take shows it): its
 // sample count is kept to the clock, the sound never drifts off.

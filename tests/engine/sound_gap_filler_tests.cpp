@@ -101,7 +101,9 @@ TEST(SoundGapFiller, SoundBackFromASlowBranchNeverOvertakesTheSilenceBeforeIt) {
             const GstClockTime start = RunningTime(pipeline);
             GstBuffer* picture = gst_buffer_new_allocate(nullptr, 4, nullptr);
             GST_BUFFER_PTS(picture) = start;
-            GST_BUFFER_DURATION(picture) = GST_SECOND / 30;
+            // One picture that lasts the take, as pictures that go on: the
+            // filler blames the sound only for time the pictures cover.
+            GST_BUFFER_DURATION(picture) = 10 * GST_SECOND;
             gst_app_src_push_buffer(GST_APP_SRC(pictures), picture);
             // The input delivers on time, as a sound card does, while the
             // branch stalls once.

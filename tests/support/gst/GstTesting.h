@@ -36,6 +36,10 @@ void ReplugTestCamera();
 // that never starts; a graph waiting for it can still be stopped.
 void StallTestCameraStart(bool stalled);
 
+// "Lumora Test Pattern" running now sends no more pictures until it is
+// started again, as a camera whose driver hangs until it is reopened.
+void FreezeTestCamera();
+
 // The modes "Lumora Test Pattern" offers ("1920x1080@30/1:I420", as
 // VideoModeToText writes them; raw layouts YUY2, NV12, I420 or MJPEG) from
 // the next listing on; Reset brings back the webcam's list.

@@ -29,6 +29,7 @@ std::atomic<unsigned> unplugCount{0};
 std::atomic<unsigned> openCount{0};
 std::atomic<unsigned> startCount{0};
 std::atomic<bool> startStalled{false};
+std::atomic<unsigned> freezeCount{0};  // a camera started before a freeze sends nothing
 // Latency a camera adds to its one frame (as one whose exposure grows in
 // the dark), and the latency events cameras were sent by their pipelines.
 std::atomic<GstClockTime> addedLatency{0};
@@ -40,6 +41,7 @@ struct CameraState {
     guint64 index = 0;
     bool firstFrame = true;
     unsigned unplugsAtStart = 0;
+    unsigned freezesAtStart = 0;
     unsigned unplugsAtOpen = 0;  // a camera opened before an unplug never streams again
     GstClockTime latencyTold = 0;  // the added latency its pipeline was told of
 
@@ -122,6 +124,7 @@ gboolean Start(GstBaseSrc* source) {
     state.firstFrame = true;
     state.index = 0;
     state.unplugsAtStart = unplugCount.load();
+    state.freezesAtStart = freezeCount.load();
     return TRUE;
 }
 
@@ -225,7 +228,8 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
     CameraState& state = StateOf(source);
     {
         std::unique_lock lock(state.mutex);
-        while (state.firstFrame && startStalled.load() && !state.flushing)
+        while (((state.firstFrame && startStalled.load()) || state.freezesAtStart != freezeCount.load()) &&
+               !state.flushing)
             state.wake.wait_for(lock, std::chrono::milliseconds(20));
         if (state.flushing) return GST_FLOW_FLUSHING;
     }
@@ -393,5 +397,6 @@ void SetTestCameraLatency(double seconds) {
 
 unsigned TestCameraLatencyEvents() { return latencyEvents.load(); }
 
+void FreezeTestCamera() { ++freezeCount; }
 
 }  // namespace lumora::gst
