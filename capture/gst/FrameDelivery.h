@@ -70,6 +70,10 @@ public:
     bool NativeRefused() const { return nativeRefused; }
     // UI thread: the sink drawing into the window (null: none), for redraws.
     void UseNativeSink(GstElement* sink);
+    // UI thread: where the window lies on its native surface.
+    WindowRect NativePlacement();
+    // UI thread: the sink may be called (no state change is under way).
+    bool HasNativeSink();
 
     HRESULT PutOwner(IOwnerWindow* newOwner);
     HRESULT PutVisible(bool visible);

@@ -1,7 +1,8 @@
 // How a graph's GstPipeline is built: the camera and its preview.
 //
 //   source -> [jpegdec] -> tee -> queue -> convert -> BGRx -> appsink (grabber, video window)
-//                              (or: queue -> convert+scale -> ximagesink, see NativeDisplay.h)
+//                              (or: queue -> convert+scale -> ximagesink, or
+//                               queue -> convert -> waylandsink, see NativeDisplay.h)
 //                              (recordings join here, see RecordingBin.h)
 //
 // A camera that sends JPEG frames, recorded with the JPEG encoder, has its
@@ -141,9 +142,9 @@ Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg) {
         if (Status linked = LinkElements(queue.value(), decoder.value()); !linked.ok()) return linked;
         upstream = decoder.value();
     }
-    if (!nativeDisplay) return AddPaintedPreview(upstream);
+    if (nativeDisplay.system == NativeVideoWindows::System::None) return AddPaintedPreview(upstream);
     Probe(upstream, "src", ProbeKind::PreviewInput);
-    if (Status shown = built.display.Build(bin, upstream); !shown.ok()) return shown;
+    if (Status shown = built.display.Build(bin, upstream, nativeDisplay); !shown.ok()) return shown;
     Probe(built.display.sink, "sink", ProbeKind::PreviewDrawn);
     return Ok();
 }

@@ -43,8 +43,9 @@ struct BuiltPipeline {
 
 class PipelineBuilder {
 public:
-    // `nativeDisplay`: the preview is drawn by the platform's own sink.
-    PipelineBuilder(BuiltPipeline& out, GatePtr gate, bool nativeDisplay)
+    // `nativeDisplay`: the windows the platform's own sink draws the
+    // preview into (System::None: the toolkit paints it).
+    PipelineBuilder(BuiltPipeline& out, GatePtr gate, NativeVideoWindows nativeDisplay)
         : built(out), gate(std::move(gate)), nativeDisplay(nativeDisplay) {}
     // `keepJpeg`: a JPEG camera's frames reach the tee undecoded (a
     // recording will keep them).
@@ -59,7 +60,7 @@ private:
 
     BuiltPipeline& built;
     GatePtr gate;
-    bool nativeDisplay;
+    NativeVideoWindows nativeDisplay;
     GstBin* bin = nullptr;
 };
 
