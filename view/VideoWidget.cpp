@@ -44,8 +44,8 @@ NativeVideoWindows CVideoWindow::NativeSystem()
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("xcb")) return {NativeVideoWindows::System::X11, nullptr};
     if (!platform.startsWith(QLatin1String("wayland"))) return {};
-    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    void* display = native ? native->nativeResourceForIntegration("wl_display") : nullptr;
+    QPlatformNativeInterface* resources = QGuiApplication::platformNativeInterface();
+    void* display = resources ? resources->nativeResourceForIntegration("wl_display") : nullptr;
     if (!display) return {};
     return {NativeVideoWindows::System::Wayland, display};
 }
