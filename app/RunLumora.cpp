@@ -23,8 +23,8 @@ int RunLumora(int argc, char** argv, const FrameCompanion& besideFrame)
     QApplication application(argc, argv);
     chineseLocale.reset();
     InstallQtChineseTranslations();
-    // On X11 the camera's own video sink draws the preview into the view.
-    TheCaptureSession().UsePlatform(CreateGstCapturePlatform(CVideoWindow::CanBeNative()));
+    // On X11 and Wayland the camera's own video sink draws the preview into the view.
+    TheCaptureSession().UsePlatform(CreateGstCapturePlatform(CVideoWindow::NativeSystem()));
     CLumoraApp theApp;
     // The session stops (a recording is finished) before the windows go.
     QObject::connect(&application, &QApplication::aboutToQuit, &theApp, [&theApp] { theApp.ExitInstance(); });

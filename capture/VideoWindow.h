@@ -31,6 +31,15 @@ struct VideoFrame {
     bool mirrored = false;
 };
 
+// The windows the platform's own video sink can draw the preview into, as
+// the application knows them: which windowing system, and for Wayland the
+// compositor connection its surfaces belong to (a wl_display*).
+struct NativeVideoWindows {
+    enum class System { None, X11, Wayland };
+    System system = System::None;
+    void* display = nullptr;
+};
+
 class IVideoWindow {
 public:
     virtual ~IVideoWindow() = default;
@@ -47,8 +56,12 @@ public:
     // A platform with a video sink of its own may draw into the window
     // directly, which spares every frame a trip through the toolkit.
     // UI thread: the window becomes a native window and gives its id (an X11
-    // window), or 0 when it cannot; then frames come through PresentFrame.
+    // window, or the wl_surface* it lies on), or 0 when it cannot; then
+    // frames come through PresentFrame.
     virtual uint64_t NativeWindowId() { return 0; }
+    // UI thread: where the window lies on the native surface it gave, in
+    // that surface's pixels (on Wayland the top-level's surface holds it).
+    virtual WindowRect NativePlacement() { return {}; }
     // UI thread: what the window calls when its native area was uncovered
     // and needs the latest frame again, and what gives it the latest frame
     // the sink drew, at the drawn size (for printing). Empty: none.

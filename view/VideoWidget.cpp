@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QTransform>
+#include <QWindow>
+#include <qpa/qplatformnativeinterface.h>
 
 #include <memory>
 #include <utility>
@@ -38,24 +40,53 @@ CVideoWindow::CVideoWindow(QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-bool CVideoWindow::CanBeNative()
+NativeVideoWindows CVideoWindow::NativeSystem()
 {
-    return QGuiApplication::platformName() == QLatin1String("xcb");
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb")) return {NativeVideoWindows::System::X11, nullptr};
+    if (!platform.startsWith(QLatin1String("wayland"))) return {};
+    QPlatformNativeInterface* resources = QGuiApplication::platformNativeInterface();
+    void* display = resources ? resources->nativeResourceForIntegration("wl_display") : nullptr;
+    if (!display) return {};
+    return {NativeVideoWindows::System::Wayland, display};
 }
 
-// The sink draws straight into the window; the toolkit must not paint over
-// it, nor clear it before a frame comes.
+// The sink draws straight into the window. On X11 the toolkit must not
+// paint over it, nor clear it before a frame comes. On Wayland it draws
+// into a subsurface of the top-level's surface, above whatever the view
+// paints there.
 uint64_t CVideoWindow::NativeWindowId()
 {
-    if (!CanBeNative()) return 0;
+    const NativeVideoWindows::System system = NativeSystem().system;
+    if (system == NativeVideoWindows::System::None) return 0;
     if (!native) {
         native = true;
-        setAttribute(Qt::WA_NativeWindow);
-        setAttribute(Qt::WA_PaintOnScreen);
-        setAttribute(Qt::WA_NoSystemBackground);
+        if (system == NativeVideoWindows::System::X11) {
+            setAttribute(Qt::WA_NativeWindow);
+            setAttribute(Qt::WA_PaintOnScreen);
+            setAttribute(Qt::WA_NoSystemBackground);
+        } else {
+            setAttribute(Qt::WA_OpaquePaintEvent, false);
+            onTopLevelSurface = true;
+        }
         DropFrame();
     }
-    return static_cast<uint64_t>(winId());
+    if (system == NativeVideoWindows::System::X11) return static_cast<uint64_t>(winId());
+    QWindow* topLevel = window()->windowHandle();
+    QPlatformNativeInterface* platform = QGuiApplication::platformNativeInterface();
+    void* surface = platform && topLevel ? platform->nativeResourceForWindow("surface", topLevel) : nullptr;
+    return reinterpret_cast<uint64_t>(surface);
+}
+
+// The top-level's surface starts at its frame (the decorations Qt draws
+// itself on Wayland).
+WindowRect CVideoWindow::NativePlacement()
+{
+    if (!onTopLevelSurface) return {0, 0, width(), height()};
+    const QWindow* topLevel = window()->windowHandle();
+    const QMargins frame = topLevel ? topLevel->frameMargins() : QMargins();
+    const QPoint at = mapTo(window(), QPoint(0, 0)) + QPoint(frame.left(), frame.top());
+    return {at.x(), at.y(), at.x() + width(), at.y() + height()};
 }
 
 void CVideoWindow::SetNativeHandlers(std::function<void()> redrawHandler, std::function<VideoFrame()> latest)
@@ -101,7 +132,7 @@ void CVideoWindow::ShowIfDrawn()
 
 QPaintEngine* CVideoWindow::paintEngine() const
 {
-    return native ? nullptr : QWidget::paintEngine();
+    return native && !onTopLevelSurface ? nullptr : QWidget::paintEngine();
 }
 
 void CVideoWindow::DropFrame()
@@ -152,7 +183,8 @@ QImage CVideoWindow::LatestFrame() const
 void CVideoWindow::paintEvent(QPaintEvent*)
 {
     if (native) {
-        if (redraw) redraw();
+        // A Wayland compositor keeps the sink's picture by itself.
+        if (redraw && !onTopLevelSurface) redraw();
         return;
     }
     QImage image;  // shares the pixels; the frame stays held while drawing

@@ -1,7 +1,8 @@
 #pragma once
 // The child window that shows the live picture inside the view: either it
-// paints the frames the engine hands it, or (on X11) it is a native window
-// that the platform's video sink draws into itself.
+// paints the frames the engine hands it, or it is a native window (an X11
+// window, a Wayland surface) that the platform's video sink draws into
+// itself.
 
 #include <QImage>
 #include <QWidget>
@@ -18,8 +19,9 @@ class CVideoWindow : public QWidget, public IVideoWindow {
 public:
     explicit CVideoWindow(QWidget* parent);
 
-    // The windowing system lets a video sink draw into our windows (X11).
-    static bool CanBeNative();
+    // The windowing system whose video sink can draw into our windows (X11,
+    // Wayland), with the compositor connection on Wayland.
+    static NativeVideoWindows NativeSystem();
 
     void SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) override;
     void SetVisible(bool visible) override;
@@ -28,6 +30,7 @@ public:
     // UI thread for a repaint.
     void PresentFrame(const VideoFrame& frame) override;
     uint64_t NativeWindowId() override;
+    WindowRect NativePlacement() override;
     void SetNativeHandlers(std::function<void()> redraw, std::function<VideoFrame()> latest) override;
     void FrameDrawn() override;
 
@@ -59,6 +62,12 @@ private:
     uint64_t latestSerial = 0;   // guarded by imageMutex
     uint64_t paintedSerial = 0;  // UI thread
     bool native = false;         // UI thread
+    // UI thread: on Wayland the sink draws into a subsurface of the
+    // top-level window's surface, over this widget's place: Qt gives a
+    // native child widget a surface but never a buffer, and a subsurface of
+    // an unmapped surface is never shown. The widget paints nothing, so the
+    // view's painting shows where the sink draws nothing (after Stop).
+    bool onTopLevelSurface = false;
     std::function<void()> redraw;          // UI thread
     std::function<VideoFrame()> latestDrawn;  // UI thread
     std::atomic<bool> repaintQueued{false};

@@ -152,6 +152,16 @@ void FrameDelivery::UseNativeSink(GstElement* sink) {
     nativeSink.swap(held);
 }
 
+WindowRect FrameDelivery::NativePlacement() {
+    IVideoWindow* child = CurrentWindow();
+    return child ? child->NativePlacement() : WindowRect{};
+}
+
+bool FrameDelivery::HasNativeSink() {
+    std::lock_guard lock(sinkMutex);
+    return nativeSink != nullptr;
+}
+
 ElementPtr FrameDelivery::NativeSink() {
     std::lock_guard lock(sinkMutex);
     return ElementPtr(nativeSink ? GST_ELEMENT(gst_object_ref(nativeSink.get())) : nullptr);

@@ -81,6 +81,10 @@ public:
     // Any thread: the window paints the pictures it is handed mirrored (the
     // grabber gets them as they are).
     void PaintMirrored(bool mirrored) { paintMirrored.store(mirrored); }
+    // UI thread: where the window lies on its native surface.
+    WindowRect NativePlacement();
+    // UI thread: the sink may be called (no state change is under way).
+    bool HasNativeSink();
 
     HRESULT PutOwner(IOwnerWindow* newOwner);
     HRESULT PutVisible(bool visible);

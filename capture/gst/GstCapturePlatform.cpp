@@ -84,9 +84,9 @@ private:
 
 class GstCapturePlatform : public ICapturePlatform {
 public:
-    explicit GstCapturePlatform(bool nativeVideoWindows)
+    explicit GstCapturePlatform(NativeVideoWindows nativeWindows)
         : watch(DeviceWatch::Acquire()), hooks(std::make_shared<PlatformHooks>()) {
-        hooks->nativeVideoWindows = nativeVideoWindows;
+        hooks->nativeWindows = nativeWindows;
         listener = watch->AddListener([hooks = hooks](GstDevice*, bool) { hooks->deviceChange(); });
     }
     ~GstCapturePlatform() override { watch->RemoveListener(listener); }
@@ -141,7 +141,7 @@ private:
 
 }  // namespace lumora::gst
 
-std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform(bool nativeVideoWindows) {
+std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform(NativeVideoWindows nativeWindows) {
     lumora::gst::EnsureInitialised();
-    return std::make_unique<lumora::gst::GstCapturePlatform>(nativeVideoWindows);
+    return std::make_unique<lumora::gst::GstCapturePlatform>(nativeWindows);
 }

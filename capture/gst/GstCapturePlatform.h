@@ -5,10 +5,11 @@
 #include <memory>
 
 #include "capture/CapturePlatform.h"
+#include "capture/VideoWindow.h"
 
-// `nativeVideoWindows`: the application's windows are X11 windows, which
-// the platform's own video sink can draw the preview into.
-std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform(bool nativeVideoWindows = false);
+// `nativeWindows`: the application's windows are X11 windows or Wayland
+// surfaces, which the platform's own video sink can draw the preview into.
+std::unique_ptr<ICapturePlatform> CreateGstCapturePlatform(NativeVideoWindows nativeWindows = {});
 
 // Settings of the process's environment that the GStreamer plugins read.
 // Called before any thread starts (main, before the toolkit), so that no

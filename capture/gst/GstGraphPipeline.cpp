@@ -42,7 +42,8 @@ Status GstGraph::BuildPipeline() {
     if (!previewSource || !grabber) return Fail(messages::NothingToPreview());
     auto newGate = std::make_shared<CallbackGate>();  // opened once the graph holds the pipeline
     BuiltPipeline fresh;
-    if (Status made = PipelineBuilder(fresh, newGate, WantsNativeDisplay()).Build(*previewSource, orientation);
+    const NativeVideoWindows display = WantsNativeDisplay() ? hooks->nativeWindows : NativeVideoWindows{};
+    if (Status made = PipelineBuilder(fresh, newGate, display).Build(*previewSource, orientation);
         !made.ok()) {
         fresh.Detach();  // never started: dropped right here
         return made;
@@ -60,7 +61,7 @@ Status GstGraph::BuildPipeline() {
 }
 
 bool GstGraph::WantsNativeDisplay() const {
-    return hooks && hooks->nativeVideoWindows && !frames.NativeRefused() && NativeVideoSinkAvailable();
+    return hooks && !frames.NativeRefused() && NativeVideoSinkAvailable(hooks->nativeWindows);
 }
 
 void GstGraph::ShowNatively() {
@@ -83,12 +84,18 @@ HRESULT GstGraph::PutOwner(IOwnerWindow* newOwner) {
 
 HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) {
     const HRESULT hr = frames.SetWindowPosition(left, top, width, height);
-    if (built) built->display.Resize(width, height);
     // Decoded for the screen's pixels the picture covers, which the painted
-    // road draws at.
+    // road draws at; kept for a pipeline built later.
     const double ratio = std::max(1.0, frames.PixelRatio());
     shownSize = {static_cast<int32_t>(std::lround(width * ratio)), static_cast<int32_t>(std::lround(height * ratio))};
-    if (built && built->decodeScale) built->decodeScale->Show(shownSize.width, shownSize.height);
+    if (!built) return hr;
+    if (built->decodeScale) built->decodeScale->Show(shownSize.width, shownSize.height);
+    built->display.Resize(width, height);
+    const WindowRect area = frames.NativePlacement();
+    if (frames.HasNativeSink())
+        built->display.Place(&area);
+    else
+        built->display.placement = area;  // placed once the sink may be called
     return hr;
 }
 
@@ -101,8 +108,10 @@ Status GstGraph::SetState(GstState state) {
     frames.UseNativeSink(nullptr);
     const auto result = worker->ChangeState(state, kStateChangeLimit, [this] { WaitingForDevice(); });
     if (result && *result != GST_STATE_CHANGE_FAILURE && state >= GST_STATE_PAUSED && built &&
-        built->display.sink && !built->display.Held())
+        built->display.sink && !built->display.Held()) {
         frames.UseNativeSink(built->display.sink);
+        built->display.Place();  // a size asked for while it changed
+    }
     // A failure posted while it changed is why it could not.
     if (result) return *result == GST_STATE_CHANGE_FAILURE ? Fail(bus.Failure()) : Ok();
     const std::string reason =

@@ -1,7 +1,8 @@
 // How a graph's GstPipeline is built: the camera and its preview.
 //
 //   source -> [jpegdec] -> turn -> tee -> queue -> [decoder] -> convert -> BGRx -> appsink (grabber, video window)
-//                      (or: queue -> [decoder] -> mirror -> convert+scale -> ximagesink, see NativeDisplay.h)
+//                      (or: queue -> [decoder] -> mirror -> convert+scale -> ximagesink, or
+//                       queue -> [decoder] -> mirror -> convert -> waylandsink, see NativeDisplay.h)
 //                      (recordings join at the tee, see RecordingBin.h)
 //
 // A camera that sends JPEG frames has them carried by the tee as they come:
@@ -216,9 +217,9 @@ Status PipelineBuilder::AddPreview(GstElement* tee, bool decodeJpeg, bool mirror
         if (Status linked = LinkElements(queue.value(), decoder.value()); !linked.ok()) return linked;
         upstream = decoder.value();
     }
-    if (!nativeDisplay) return AddPaintedPreview(upstream);
+    if (nativeDisplay.system == NativeVideoWindows::System::None) return AddPaintedPreview(upstream);
     Probe(upstream, "src", ProbeKind::PreviewInput);
-    if (Status shown = built.display.Build(bin, upstream, mirrored); !shown.ok()) return shown;
+    if (Status shown = built.display.Build(bin, upstream, nativeDisplay, mirrored); !shown.ok()) return shown;
     Probe(built.display.sink, "sink", ProbeKind::PreviewDrawn);
     return Ok();
 }

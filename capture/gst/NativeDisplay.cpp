@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "capture/gst/FrameDelivery.h"
 #include "capture/gst/GstFilters.h"
 #include "capture/gst/PictureFlip.h"
 #include "capture/gst/PlatformMessages.h"
@@ -39,19 +40,41 @@ GstPadProbeReturn ApplyWindowSize(GstPad*, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-}  // namespace
+bool FactoryExists(const char* name) { return ObjectPtr<GstElementFactory>(gst_element_factory_find(name)) != nullptr; }
 
-bool NativeVideoSinkAvailable() {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return false;
-    const ObjectPtr<GstElementFactory> factory(gst_element_factory_find("ximagesink"));
-    const ObjectPtr<GstElementFactory> scaler(gst_element_factory_find("videoconvertscale"));
-    return factory && scaler;
+// The compositor connection the window's surface belongs to: the sink's
+// subsurface must be made on it. The bin hands it to the sink now and
+// answers the sink's later asking (NEED_CONTEXT) with it too.
+void ShareWaylandDisplay(GstBin* bin, void* display) {
+    // As gst_wl_display_handle_context_new makes it; the library is not
+    // linked for this one call.
+    GstContext* context = gst_context_new("GstWlDisplayHandleContextType", TRUE);
+    gst_structure_set(gst_context_writable_structure(context), "display", G_TYPE_POINTER, display, nullptr);
+    gst_element_set_context(GST_ELEMENT(bin), context);
+    gst_context_unref(context);
 }
 
-Status NativeDisplay::Build(GstBin* bin, GstElement* upstream, bool mirrored) {
+}  // namespace
+
+bool NativeVideoSinkAvailable(const NativeVideoWindows& windows) {
+    switch (windows.system) {
+        case NativeVideoWindows::System::X11: {
+            const char* display = std::getenv("DISPLAY");
+            return display && *display && FactoryExists("ximagesink") && FactoryExists("videoconvertscale");
+        }
+        case NativeVideoWindows::System::Wayland: return windows.display && FactoryExists("waylandsink");
+        case NativeVideoWindows::System::None: break;
+    }
+    return false;
+}
+
+Status NativeDisplay::Build(GstBin* bin, GstElement* upstream, const NativeVideoWindows& windows, bool mirrored) {
     const bool mirrorBeforeScaler = FlipTakes(upstream);
-    Result<std::array<GstElement*, 3>> made = AddElements(bin, {"videoconvertscale", "capsfilter", "ximagesink"});
+    system = windows.system;
+    const bool wayland = system == NativeVideoWindows::System::Wayland;
+    Result<std::array<GstElement*, 3>> made =
+        wayland ? AddElements(bin, {"videoconvert", "capsfilter", "waylandsink"})
+                : AddElements(bin, {"videoconvertscale", "capsfilter", "ximagesink"});
     if (!made.ok()) return Fail(made.error());
     Result<GstElement*> flip = AddFlip(bin, MirrorDirection(mirrored));
     if (!flip.ok()) return Fail(flip.error());
@@ -59,14 +82,23 @@ Status NativeDisplay::Build(GstBin* bin, GstElement* upstream, bool mirrored) {
     size = made.value()[1];
     sink = made.value()[2];
     mirror = flip.value();
-    // Drawn as it comes, as the preview of a live camera should be; the
-    // window's events stay the toolkit's.
-    g_object_set(sink, "sync", FALSE, "handle-events", FALSE, "qos", FALSE, nullptr);
-    // Square pixels, as the view's letterboxing assumes; the sink would
-    // otherwise guess the screen's from its stated size in millimetres.
-    g_object_set(sink, "pixel-aspect-ratio", "1/1", nullptr);
-    const CapsPtr square(gst_caps_new_simple("video/x-raw", "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
-    g_object_set(size, "caps", square.get(), nullptr);
+    // Drawn as it comes, as the preview of a live camera should be.
+    g_object_set(sink, "sync", FALSE, "qos", FALSE, nullptr);
+    if (wayland) {
+        // A layout the compositor takes as it is, and the one the sink's
+        // last picture is printed from.
+        const CapsPtr layout(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, PreviewPixelFormat(),
+                                                 "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+        g_object_set(size, "caps", layout.get(), nullptr);
+        ShareWaylandDisplay(bin, windows.display);
+    } else {
+        // The window's events stay the toolkit's. Square pixels, as the
+        // view's letterboxing assumes; the sink would otherwise guess the
+        // screen's from its stated size in millimetres.
+        g_object_set(sink, "handle-events", FALSE, "pixel-aspect-ratio", "1/1", nullptr);
+        const CapsPtr square(gst_caps_new_simple("video/x-raw", "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+        g_object_set(size, "caps", square.get(), nullptr);
+    }
     const bool linked = mirrorBeforeScaler ? gst_element_link_many(upstream, mirror, convert, size, sink, nullptr)
                                            : gst_element_link_many(upstream, convert, mirror, size, sink, nullptr);
     if (!linked) return Fail(messages::PreviewCannotReachWindow());
@@ -74,6 +106,7 @@ Status NativeDisplay::Build(GstBin* bin, GstElement* upstream, bool mirrored) {
     Hold();
     windowSize = std::make_shared<WindowSize>();
     windowSize->filter = size;
+    if (wayland) return Ok();
     const PadPtr scalerInput(gst_element_get_static_pad(convert, "sink"));
     gst_pad_add_probe(scalerInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &ApplyWindowSize,
                       new std::shared_ptr<WindowSize>(windowSize),
@@ -95,6 +128,7 @@ void NativeDisplay::Show(uint64_t window) {
     gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), static_cast<guintptr>(window));
     if (holdProbe) gst_pad_remove_probe(heldPad.get(), holdProbe);
     holdProbe = 0;
+    Place();
 }
 
 void NativeDisplay::Resize(int32_t width, int32_t height) {
@@ -104,6 +138,14 @@ void NativeDisplay::Resize(int32_t width, int32_t height) {
     windowSize->width = width;
     windowSize->height = height;
     windowSize->changed = true;
+}
+
+void NativeDisplay::Place(const WindowRect* area) {
+    if (area) placement = *area;
+    if (system != NativeVideoWindows::System::Wayland || Held()) return;
+    if (placement.Width() > 0 && placement.Height() > 0)
+        gst_video_overlay_set_render_rectangle(GST_VIDEO_OVERLAY(sink), placement.left, placement.top,
+                                               placement.Width(), placement.Height());
 }
 
 void RedrawLatestFrame(GstElement* sink) {

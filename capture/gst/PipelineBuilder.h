@@ -62,8 +62,9 @@ struct PictureOrientation {
 
 class PipelineBuilder {
 public:
-    // `nativeDisplay`: the preview is drawn by the platform's own sink.
-    PipelineBuilder(BuiltPipeline& out, GatePtr gate, bool nativeDisplay)
+    // `nativeDisplay`: the windows the platform's own sink draws the
+    // preview into (System::None: the toolkit paints it).
+    PipelineBuilder(BuiltPipeline& out, GatePtr gate, NativeVideoWindows nativeDisplay)
         : built(out), gate(std::move(gate)), nativeDisplay(nativeDisplay) {}
     // A JPEG camera's frames reach the tee undecoded, unless they are turned.
     Status Build(const GstFilter& videoSource, const PictureOrientation& orientation);
@@ -80,7 +81,7 @@ private:
 
     BuiltPipeline& built;
     GatePtr gate;
-    bool nativeDisplay;
+    NativeVideoWindows nativeDisplay;
     GstBin* bin = nullptr;
 };
 

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <utility>
 
+#include "capture/VideoWindow.h"
+
 namespace lumora::gst {
 
 // A callback set on one thread and called on another.
@@ -36,7 +38,7 @@ struct PlatformHooks {
     SharedCallback deviceChange;  // any thread
     // Set once when the platform is made: the video windows can be native
     // windows that the platform's own sink draws into.
-    bool nativeVideoWindows = false;
+    NativeVideoWindows nativeWindows;
 };
 
 }  // namespace lumora::gst

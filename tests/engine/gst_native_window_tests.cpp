@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         GstSession::SetUp();
         if (!window.Valid()) GTEST_SKIP() << "no X display";
-        session.UsePlatform(CreateGstCapturePlatform(true));
+        session.UsePlatform(CreateGstCapturePlatform({NativeVideoWindows::System::X11}));
         native.window = window.Id();
         topLevelBefore = window.TopLevelWindows();
     }

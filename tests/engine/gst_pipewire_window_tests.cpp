@@ -55,7 +55,7 @@ protected:
         if (Env("LUMORA_PIPEWIRE_SESSION_MANAGER") != "1") GTEST_SKIP() << "needs the session manager";
         GstSession::SetUp();
         if (!window.Valid()) GTEST_SKIP() << "no X display";
-        session.UsePlatform(CreateGstCapturePlatform(true));
+        session.UsePlatform(CreateGstCapturePlatform({NativeVideoWindows::System::X11}));
         native.window = window.Id();
         topLevelBefore = window.TopLevelWindows();
         // While the session waits for a device the view repaints, and an
