@@ -296,6 +296,27 @@ TEST_F(VividCamera, DriverFaultsWhileRecordingKeepTheTakeAndLetItStartAgain) {
     }
 }
 
+// A stream that stops (the driver drops every buffer) is started again in
+// the same pipeline, with a note rather than a message, and goes on once
+// the driver sends again.
+TEST_F(VividCamera, AStreamThatStopsIsStartedAgainAndGoesOn) {
+    std::vector<std::string> notices;
+    session.SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    ASSERT_EQ(BuildCamera(), S_OK);
+    ASSERT_TRUE(Frames(10));
+    notified = 0;
+    ASSERT_TRUE(Shell("vivid fault drop=100"));
+    const bool restarted = Reported(10);
+    Shell("vivid fault drop=0");
+    ASSERT_TRUE(restarted);
+    EXPECT_TRUE(Frames(10)) << "pictures after the restart";
+    session.SetNoticeHandler(nullptr);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("已重新启动"), std::string::npos) << notices[0];
+    EXPECT_TRUE(messages.empty()) << messages.front();
+    session.TearDown();
+}
+
 // A STREAMON that fails is named at Start, and the next Start works.
 TEST_F(VividCamera, StreamonFailureIsNamedAndTheNextStartWorks) {
     ASSERT_TRUE(Shell("vivid fault streamon"));
