@@ -178,12 +178,19 @@ void CLumoraView::TakeSnapshot()
 
 void CLumoraView::FlashPhoto()
 {
+    flash->SetAbovePicture(PictureInSubsurface());
     flash->Flash();
 }
 
 void CLumoraView::ShowCountdown(int number)
 {
+    countdown->SetAbovePicture(PictureInSubsurface());
     countdown->ShowNumber(number);
+}
+
+QWidget* CLumoraView::PictureInSubsurface() const
+{
+    return videoWindow && videoWindow->InSubsurface() ? videoWindow : nullptr;
 }
 
 bool CLumoraView::ConvertBitmapToJpeg()
@@ -293,7 +300,7 @@ void CLumoraView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     FitPreview();
-    if (flash->isVisible()) flash->setGeometry(rect());
+    if (flash->isVisible()) flash->Place();
     if (countdown->isVisible()) countdown->Place();
 }
 

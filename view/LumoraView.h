@@ -96,6 +96,8 @@ protected:
 private:
     void OnDraw(QPainter& painter, const QRect& clientRect);
     void ShowBackground();
+    // The video window, where the sink draws above what the view paints.
+    QWidget* PictureInSubsurface() const;
     DeviceChoice RunDeviceDialog();
 
     CMainFrame* frame;

@@ -1,5 +1,6 @@
 #include "view/PreviewOverlays.h"
 
+#include <QEvent>
 #include <QFont>
 #include <QPainter>
 
@@ -11,24 +12,77 @@ constexpr int kFlashStepMs = 15;
 
 }  // namespace
 
-CFlashOverlay::CFlashOverlay(QWidget* parent) : QWidget(parent)
+CPreviewOverlay::CPreviewOverlay(QWidget* parent) : QWidget(parent), view(parent)
 {
-    setObjectName(QStringLiteral("photoFlash"));
     // Clicks go on to the view (its context menu).
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    hide();
+}
+
+void CPreviewOverlay::SetAbovePicture(QWidget* widget)
+{
+    if (widget == picture) return;
+    if (picture) picture->removeEventFilter(this);
+    picture = widget;
+    if (picture) picture->installEventFilter(this);
+    if ((picture != nullptr) == isWindow()) return;
+    if (picture) {
+        // Only another surface shows above the subsurface: a popup of the
+        // view's window (placed relative to it, so it moves with it) that
+        // takes neither input nor focus.
+        setParent(view, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus |
+                            Qt::WindowTransparentForInput);
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+    } else {
+        setParent(view, Qt::Widget);
+        setAttribute(Qt::WA_TranslucentBackground, false);
+    }
+}
+
+void CPreviewOverlay::Place()
+{
+    if (!isWindow()) {
+        setGeometry(PlaceWithin(view->rect()));
+        return;
+    }
+    const QRect area = PlaceWithin(picture ? picture->geometry() : view->rect());
+    const QRect onScreen(view->mapToGlobal(area.topLeft()), area.size());
+    if (onScreen == geometry()) return;
+    // A Wayland popup keeps the place it was shown at: it is shown again.
+    const bool shown = isVisible();
+    if (shown) hide();
+    setGeometry(onScreen);
+    if (shown) show();
+}
+
+void CPreviewOverlay::ShowOver()
+{
+    Place();
+    if (!isWindow()) raise();  // above the video window, also one made since last shown
+    show();
+    update();
+}
+
+bool CPreviewOverlay::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == picture && isVisible() && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        Place();
+    return QWidget::eventFilter(watched, event);
+}
+
+CFlashOverlay::CFlashOverlay(QWidget* parent) : CPreviewOverlay(parent)
+{
+    setObjectName(QStringLiteral("photoFlash"));
     stepTimer.setInterval(kFlashStepMs);
     connect(&stepTimer, &QTimer::timeout, this, &CFlashOverlay::Step);
-    hide();
 }
 
 void CFlashOverlay::Flash()
 {
     ++flashes;
     painted = false;
-    setGeometry(parentWidget()->rect());
-    raise();  // above the video window, also one made since the last flash
-    show();
-    update();
+    ShowOver();
     stepTimer.start();
 }
 
@@ -47,7 +101,7 @@ void CFlashOverlay::Step()
     }
     // Something restacks the native video window above us after the first
     // paint; the flash stays on top for its short life.
-    raise();
+    if (!isWindow()) raise();
     update();
 }
 
@@ -60,15 +114,13 @@ void CFlashOverlay::paintEvent(QPaintEvent*)
     QPainter painter(this);
     // A native window of its own (over a native video window) cannot be
     // blended with the picture the sink draws: it stays white until it goes.
-    const bool blends = !testAttribute(Qt::WA_NativeWindow);
+    const bool blends = !OverNativeWindow();
     painter.fillRect(rect(), QColor(255, 255, 255, blends ? static_cast<int>(255 * Opacity()) : 255));
 }
 
-CCountdownBadge::CCountdownBadge(QWidget* parent) : QWidget(parent)
+CCountdownBadge::CCountdownBadge(QWidget* parent) : CPreviewOverlay(parent)
 {
     setObjectName(QStringLiteral("selfTimerCountdown"));
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    hide();
 }
 
 void CCountdownBadge::ShowNumber(int number)
@@ -79,19 +131,15 @@ void CCountdownBadge::ShowNumber(int number)
         return;
     }
     text = QString::number(number);
-    Place();
-    raise();
-    show();
-    update();
+    ShowOver();
 }
 
-void CCountdownBadge::Place()
+QRect CCountdownBadge::PlaceWithin(const QRect& area) const
 {
     // A square of half the picture's shorter side: the rest of the picture
     // stays in view while the user gets ready.
-    const QRect area = parentWidget()->rect();
     const int side = std::max(48, std::min(area.width(), area.height()) / 2);
-    setGeometry(QRect(0, 0, side, side).translated(area.center() - QPoint(side / 2, side / 2)));
+    return QRect(0, 0, side, side).translated(area.center() - QPoint(side / 2, side / 2));
 }
 
 void CCountdownBadge::paintEvent(QPaintEvent*)
@@ -100,7 +148,7 @@ void CCountdownBadge::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     // Over a native video window nothing below is painted again: the last
     // number would show through a translucent face.
-    if (testAttribute(Qt::WA_NativeWindow)) painter.fillRect(rect(), Qt::black);
+    if (OverNativeWindow()) painter.fillRect(rect(), Qt::black);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 150));
     painter.drawRoundedRect(rect(), width() / 8.0, width() / 8.0);

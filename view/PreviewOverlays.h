@@ -3,21 +3,48 @@
 // the self-timer's countdown. Both are child widgets stacked above the video
 // window, so they show also where a native video window draws the picture
 // (there the toolkit cannot blend with the picture: the flash stays white
-// until it goes, and the countdown's face is opaque).
+// until it goes, and the countdown's face is opaque). Where the picture is
+// drawn into a subsurface above the window's own surface (Wayland), nothing
+// the window paints shows over it: there they are small popup windows of
+// their own over the picture, made only while they are shown.
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
-class CFlashOverlay : public QWidget {
+class CPreviewOverlay : public QWidget {
+    Q_OBJECT
+public:
+    // `picture`: the widget whose place a subsurface above the window's
+    // surface draws the picture into; nullptr: the overlay is the view's child.
+    void SetAbovePicture(QWidget* picture);
+    // Follows the view (or the picture) after it moved or changed size.
+    void Place();
+
+protected:
+    explicit CPreviewOverlay(QWidget* view);
+    // Where in `area` (the view's, or the picture's) the overlay lies.
+    virtual QRect PlaceWithin(const QRect& area) const { return area; }
+    void ShowOver();
+    // Drawn into a native child window above a native video window.
+    bool OverNativeWindow() const { return !isWindow() && testAttribute(Qt::WA_NativeWindow); }
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* view;
+    QPointer<QWidget> picture;
+};
+
+class CFlashOverlay : public CPreviewOverlay {
     Q_OBJECT
 public:
     static constexpr int kFadeMs = 150;
 
     explicit CFlashOverlay(QWidget* parent);
 
-    // Covers the parent in white, fading out over kFadeMs.
+    // Covers the parent (or the picture) in white, fading out over kFadeMs.
     void Flash();
     // 1 until the flash was first painted, so that a busy window still
     // shows it whole; then down to 0.
@@ -36,7 +63,7 @@ private:
     int flashes = 0;
 };
 
-class CCountdownBadge : public QWidget {
+class CCountdownBadge : public CPreviewOverlay {
     Q_OBJECT
 public:
     explicit CCountdownBadge(QWidget* parent);
@@ -44,10 +71,9 @@ public:
     // Shows `number` large in the middle of the parent; 0 hides it.
     void ShowNumber(int number);
     QString Text() const { return text; }
-    // Keeps the badge in the middle of a parent that changed size.
-    void Place();
 
 protected:
+    QRect PlaceWithin(const QRect& area) const override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

@@ -45,6 +45,9 @@ public:
     QImage LatestFrame() const;
     int FramesPresented() const { return framesPresented.load(); }
     bool IsNative() const { return native; }
+    // The sink draws into a subsurface above the window's own surface: what
+    // the window paints over this place does not show.
+    bool InSubsurface() const { return onTopLevelSurface; }
 
     QPaintEngine* paintEngine() const override;
 

@@ -14,6 +14,7 @@
 #include "frame/SelfTimer.h"
 #include "frame_fixture.h"
 #include "view/PreviewOverlays.h"
+#include "view/VideoWidget.h"
 
 namespace {
 
@@ -250,6 +251,44 @@ TEST_F(PhotoHabitsTest, EscOrStopCancelsTheSelfTimer)
     EXPECT_EQ(soundsPlayed, 0);
     PressEscape();
     EXPECT_EQ(fullScreen, 0);
+}
+
+// Where the sink draws the picture into a subsurface above the window's
+// surface (Wayland), the flash and the number are input-less windows of
+// their own over the picture, following it, and gone when they end.
+TEST_F(PhotoHabitsTest, OverAPictureInASubsurfaceTheFlashAndTheCountdownAreWindowsOverIt)
+{
+    StartPreview();
+    ASSERT_TRUE(WaitFor([&] { return view->VideoWindow() && view->VideoWindow()->isVisible(); }));
+    CVideoWindow* picture = view->VideoWindow();
+    const auto onScreen = [&] { return QRect(view->mapToGlobal(picture->pos()), picture->size()); };
+    const auto inTheMiddle = [&](const QRect& badge) {  // of the picture, within a pixel
+        return onScreen().contains(badge) && (badge.center() - onScreen().center()).manhattanLength() <= 2;
+    };
+    CCountdownBadge* badge = view->Countdown();
+    badge->SetAbovePicture(picture);
+    badge->ShowNumber(3);
+    EXPECT_TRUE(badge->isWindow());
+    EXPECT_TRUE(badge->isVisible());
+    EXPECT_TRUE(badge->windowFlags().testFlag(Qt::WindowTransparentForInput));
+    EXPECT_TRUE(inTheMiddle(badge->geometry()));
+    picture->setGeometry(picture->geometry().adjusted(0, 0, -40, -20));  // another window mode
+    EXPECT_TRUE(inTheMiddle(badge->geometry()));
+    badge->ShowNumber(0);
+    EXPECT_TRUE(badge->isHidden());
+
+    CFlashOverlay* flash = view->PhotoFlash();
+    flash->SetAbovePicture(picture);
+    flash->Flash();
+    EXPECT_TRUE(flash->isWindow());
+    EXPECT_EQ(flash->geometry(), onScreen());
+    EXPECT_TRUE(WaitFor([&] { return flash->isHidden(); }));
+
+    // Back to the view's child where the view shows the picture.
+    badge->SetAbovePicture(nullptr);
+    badge->ShowNumber(2);
+    EXPECT_FALSE(badge->isWindow());
+    EXPECT_EQ(badge->geometry().center(), view->rect().center());
 }
 
 // 连拍 takes the series set in 连拍设置 (remembered in the profile), each
