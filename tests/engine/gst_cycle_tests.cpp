@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -50,15 +51,25 @@ TEST_F(GstSession, RecordStopStartCyclesKeepDescriptorsAndMemoryFlat) {
         cycle(number);
         if (HasFatalFailure()) return;
     }
+    // The least of a few readings while frames flow: the pictures on their
+    // way come and go with the load of the machine, what is kept stays.
+    const auto steadyResident = [this] {
+        long least = ResidentKilobytes();
+        for (int reading = 0; reading < 4; ++reading) {
+            EXPECT_TRUE(WaitForFrames(owner.Frames() + 2));
+            least = std::min(least, ResidentKilobytes());
+        }
+        return least;
+    };
     const long descriptors = OpenDescriptors();
-    const long resident = ResidentKilobytes();
+    const long resident = steadyResident();
     for (int number = 5; number < 50; ++number) {
         cycle(number);
         if (HasFatalFailure()) return;
     }
     EXPECT_LE(OpenDescriptors(), descriptors + 2);
     if (kResidentMemoryTells) {
-        EXPECT_LE(ResidentKilobytes(), resident + 8 * 1024);
+        EXPECT_LE(steadyResident(), resident + 8 * 1024);
     }
     EXPECT_TRUE(messages.empty()) << messages.front();
 }
