@@ -153,11 +153,20 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
     built.cameraChain.elements = {first};
     for (GstElement* element : built.sourceElements)
         if (element != first) built.cameraChain.elements.push_back(element);
-    // A PipeWire stream's frames are its mapped buffers, gone with the stream
-    // (JPEG frames decoded before the tee are the decoder's own).
+    // A PipeWire stream's frames are its mapped buffers, gone with the
+    // stream: PipeWire's element (0.3.65) frees them under whatever still
+    // holds one when its node goes away (a camera program that ends while
+    // the preview's queue or a window holds its last pictures), and the
+    // heap is corrupted when they are let go. So it hands on copies; where
+    // it cannot, the recording copies what it keeps (JPEG frames decoded
+    // before the tee are the decoder's own).
     const GstElementFactory* factory = gst_element_get_factory(first);
-    built.cameraLendsMemory = factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc";
-    if (built.cameraLendsMemory) built.pipewireNode = PipeWireNodeOf(first);
+    if (factory && std::string(GST_OBJECT_NAME(factory)) == "pipewiresrc") {
+        built.pipewireNode = PipeWireNodeOf(first);
+        const bool copies = g_object_class_find_property(G_OBJECT_GET_CLASS(first), "always-copy");
+        if (copies) g_object_set(first, "always-copy", TRUE, nullptr);
+        built.cameraLendsMemory = !copies;
+    }
     built.cameraChain.pipewireNode = built.pipewireNode;
     built.teeCarriesJpeg = camera.value().deliversJpeg && orientation.rotation == 0;
     if (camera.value().deliversJpeg && !built.teeCarriesJpeg) {
