@@ -84,13 +84,14 @@ HRESULT GstGraph::PutOwner(IOwnerWindow* newOwner) {
 
 HRESULT GstGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width, int32_t height) {
     const HRESULT hr = frames.SetWindowPosition(left, top, width, height);
-    // Decoded for the screen's pixels the picture covers, which the painted
-    // road draws at; kept for a pipeline built later.
+    // Decoded, and scaled for the sink, for the screen's pixels the picture
+    // covers (on a HiDPI screen the window has more of them than its size
+    // in points); kept for a pipeline built later.
     const double ratio = std::max(1.0, frames.PixelRatio());
     shownSize = {static_cast<int32_t>(std::lround(width * ratio)), static_cast<int32_t>(std::lround(height * ratio))};
     if (!built) return hr;
     if (built->decodeScale) built->decodeScale->Show(shownSize.width, shownSize.height);
-    built->display.Resize(width, height);
+    built->display.Resize(shownSize.width, shownSize.height);
     const WindowRect area = frames.NativePlacement();
     if (frames.HasNativeSink())
         built->display.Place(&area);

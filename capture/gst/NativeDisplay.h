@@ -63,7 +63,8 @@ struct NativeDisplay {
     Status Build(GstBin* bin, GstElement* upstream, const NativeVideoWindows& windows, bool mirrored);
     // UI thread: draws into `window` from now on.
     void Show(uint64_t window);
-    // UI thread: frames are scaled to this size (the letterboxed window).
+    // UI thread: frames are scaled to this size (the letterboxed window, in
+    // the screen's pixels).
     void Resize(int32_t width, int32_t height);
     // UI thread, while no state change is under way: a Wayland sink draws
     // into `area` of the surface from now on (on X11 the scaler takes the

@@ -281,6 +281,7 @@ public:
     void DetachVideoWindow() override { ++detached; }
     void SetWindowPosition(int32_t l, int32_t t, int32_t w, int32_t h) override { placed = {l, t, l + w, t + h}; }
     void SetVisible(bool v) override { visible = v; }
+    double PixelRatio() const override { return pixelRatio; }
     void PresentFrame(const VideoFrame& frame) override {
         std::lock_guard lock(mutex);
         ++frames;
@@ -294,6 +295,7 @@ public:
     }
 
     WindowRect client{0, 0, 800, 500};
+    double pixelRatio = 1.0;  // the screen's pixels per point
     WindowRect placed;
     bool visible = false;
     int attached = 0, detached = 0;

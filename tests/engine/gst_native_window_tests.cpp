@@ -76,6 +76,21 @@ TEST_F(NativeWindow, TheSinkDrawsTheLetterboxedPictureIntoTheViewsWindow) {
     EXPECT_NE(shown.pixels, nullptr);
 }
 
+// On a screen of two pixels to the point the view's window has twice the
+// pixels of its size: the picture is scaled to its pixels, not drawn in a
+// quarter of it.
+TEST_F(NativeWindow, OnAHighDensityScreenThePictureFillsTheWindowsPixels) {
+    native.client = {0, 0, 400, 250};
+    native.pixelRatio = 2.0;
+    ASSERT_EQ(Build("", "", &native), S_OK);
+    ASSERT_TRUE(WaitForDrawn(10));
+    EXPECT_EQ(native.placed, (WindowRect{33, 0, 366, 250}));
+    EXPECT_TRUE(WaitUntil([&] { return window.Drawn(600, 400, 60, 100); }, 5));
+    EXPECT_FALSE(window.Drawn(670, 0, 130, 500));
+    ASSERT_TRUE(native.latestDrawn);
+    EXPECT_EQ(native.latestDrawn().width, 666);
+}
+
 TEST_F(NativeWindow, APhotoHasTheCamerasSizeNotTheWindows) {
     ASSERT_EQ(Build("", "", &native), S_OK);
     ASSERT_TRUE(WaitForDrawn(3));
