@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "tests/support/gst/GstTesting.h"
@@ -150,17 +149,29 @@ TEST_F(SimulatedSyncSignal, AToneThatRunsFastOrSlowStaysInStep) {
     }
 }
 
-// One PulseAudio daemon serves the whole suite, started before the device
-// watch starts again to find it: stopping a device watch after a PipeWire
-// camera has streamed runs into PipeWire's provider (0.3.65), which frees
-// memory twice in its stop; the program never stops its watch. Each test
-// gets the microphone back as the suite began with it.
+// One PulseAudio daemon serves the whole suite. It starts before the
+// suite's first platform, so that the process's device watch finds it when
+// it starts: the watch is never stopped here, since stopping one that has
+// talked to a PipeWire daemon corrupts the heap in PipeWire's provider
+// (0.3.65); the program never stops its watch either. The suite runs in a
+// process of its own (the sound_sync test). Each test gets the microphone
+// back as the suite began with it.
 class SyncSignal : public GstSession {
 protected:
     static constexpr const char* kMicrophone =
         "load-module module-remap-source source_name=microphone master=room.monitor "
         "source_properties=device.description=USB-Microphone";
 
+    static void SetUpTestSuite() {
+        if (!std::getenv("LUMORA_PIPEWIRE_CAMERA") || !PulseServer::Installed()) return;
+        // The room hears the signal's tone; the microphone (the default
+        // input) is the room's monitor, as a headset's would be.
+        server = std::make_unique<PulseServer>();
+        if (!server->Start(std::string("load-module module-null-sink sink_name=room "
+                                       "sink_properties=device.description=Room\n") +
+                           kMicrophone + "\nset-default-source microphone"))
+            server.reset();
+    }
     static void TearDownTestSuite() { server.reset(); }
 
     void SetUp() override {
@@ -174,27 +185,17 @@ protected:
         choice.videoMode = VideoModeFromText("640x480@30/1:YUY2");
         session.SetCaptureChoice(choice);
         session.UsePlatform(nullptr);
-        const bool starting = !server;
-        if (starting) {
-            // The room hears the signal's tone; the microphone (the default
-            // input) is the room's monitor, as a headset's would be.
-            server = std::make_unique<PulseServer>();
-            ASSERT_TRUE(server->Start(std::string("load-module module-null-sink sink_name=room "
-                                                  "sink_properties=device.description=Room\n") +
-                                      kMicrophone + "\nset-default-source microphone"));
-        } else {
-            ::kill(server->Pid(), SIGCONT);
-            const std::string restore = std::string("pactl list short modules | grep -q module-remap-source || pactl ") +
-                                        kMicrophone + "; pactl set-default-source microphone && pactl suspend-source microphone 0";
-            ASSERT_EQ(std::system(restore.c_str()), 0) << "the microphone is not back";
-        }
+        ASSERT_TRUE(server) << "the sound server did not start";
+        ::kill(server->Pid(), SIGCONT);
+        const std::string restore = std::string("pactl list short modules | grep -q module-remap-source || pactl ") +
+                                    kMicrophone + "; pactl set-default-source microphone && pactl suspend-source microphone 0";
+        ASSERT_EQ(std::system(restore.c_str()), 0) << "the microphone is not back";
         publisher = ::fork();
         if (publisher == 0) {
             ::execl(LUMORA_SYNC_SIGNAL_TOOL, "lumora_sync_signal", kSyncCamera, "room", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ASSERT_GT(publisher, 0);
-        if (starting) lumora::gst::RestartDeviceWatch();
         session.UsePlatform(CreateGstCapturePlatform());
         ASSERT_TRUE(WaitUntil([this] { return CameraIndex() >= 0; }, 5)) << "the sync camera was not published";
 #endif
