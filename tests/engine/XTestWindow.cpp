@@ -5,18 +5,14 @@
 
 #include <algorithm>
 
-namespace {
-
-Display* DisplayOf(void* display) { return static_cast<Display*>(display); }
-
-}  // namespace
-
 // A server whose last client leaves resets itself, and refuses clients for
 // a moment while it does: one connection stays open for the whole run. It
 // is held where the compiler cannot drop it, so the leak checker sees it.
 Display* xTestServerKeeper = nullptr;
 
 namespace {
+
+Display* DisplayOf(void* display) { return static_cast<Display*>(display); }
 
 void KeepServerUp() {
     if (!xTestServerKeeper) xTestServerKeeper = XOpenDisplay(nullptr);

@@ -184,7 +184,6 @@ protected:
         CaptureChoice choice;
         choice.videoMode = VideoModeFromText("640x480@30/1:YUY2");
         session.SetCaptureChoice(choice);
-        session.UsePlatform(nullptr);
         ASSERT_TRUE(server) << "the sound server did not start";
         ::kill(server->Pid(), SIGCONT);
         const std::string restore = std::string("pactl list short modules | grep -q module-remap-source || pactl ") +
@@ -196,7 +195,6 @@ protected:
             ::_exit(127);
         }
         ASSERT_GT(publisher, 0);
-        session.UsePlatform(CreateGstCapturePlatform());
         ASSERT_TRUE(WaitUntil([this] { return CameraIndex() >= 0; }, 5)) << "the sync camera was not published";
 #endif
     }
@@ -204,7 +202,6 @@ protected:
     // a user closes goes before the camera program does.
     void TearDown() override {
         GstSession::TearDown();
-        session.UsePlatform(nullptr);
         if (publisher > 0) {
             ::kill(publisher, SIGTERM);
             ::waitpid(publisher, nullptr, 0);
