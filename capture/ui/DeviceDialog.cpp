@@ -121,8 +121,8 @@ void CDeviceDialog::CreateControls()
 
     // Only the user's choice of camera arrives here: refills block signals.
     connect(videoDeviceList, &QComboBox::currentIndexChanged, this, [this] { FillVideoModes(); });
-    connect(videoModeList, &QComboBox::currentIndexChanged, this, [this] { FillVideoRates(ShownVideoMode()); });
-    connect(videoRateList, &QComboBox::currentIndexChanged, this, [this] { FillVideoFormats(ShownVideoMode()); });
+    connect(videoModeList, &QComboBox::currentIndexChanged, this, [this] { OnVideoSizeChosen(); });
+    connect(videoRateList, &QComboBox::currentIndexChanged, this, [this] { OnVideoRateChosen(); });
     connect(audioInputList, &QComboBox::currentIndexChanged, this, [this](int index) {
         microphoneChoice = MicrophoneAt(index);
         MeterChosenInput();

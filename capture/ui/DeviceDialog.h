@@ -62,6 +62,8 @@ private:
     // keeping the rate and format chosen before where still offered.
     void FillVideoRates(std::optional<VideoMode> wanted = std::nullopt);
     void FillVideoFormats(std::optional<VideoMode> wanted = std::nullopt);
+    void OnVideoSizeChosen();
+    void OnVideoRateChosen();
     // The rate and format the lists show, as the wish a refill keeps to
     // (the size list may have moved on already).
     std::optional<VideoMode> ShownVideoMode() const;
@@ -98,6 +100,9 @@ private:
     VideoModeChoices modeChoices{{}};
     std::vector<VideoModeChoices::Size> offeredSizes;  // entry k + 1 of videoModeList
     std::vector<VideoModeChoices::Rate> offeredRates;  // entry k of videoRateList
+    // The rate last chosen (or the one the camera's mode was opened with),
+    // kept across sizes that do not offer it.
+    std::optional<VideoModeChoices::Rate> preferredRate;
     std::vector<std::string> microphonePaths;  // the inputs before "无声音"
     // "default", "none" or a device identity: what OK stores. Kept by identity
     // across refills, and while no input is listed at all.

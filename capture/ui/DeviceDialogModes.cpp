@@ -39,7 +39,28 @@ void CDeviceDialog::FillVideoModes()
     }
     videoModeList->setCurrentIndex(selected);
     modesCameraPath = camera;
+    const std::optional<VideoMode> shown = wanted ? wanted : ChooseDefaultMode(offeredModes);
+    preferredRate = shown ? std::optional(VideoModeChoices::RateOf(*shown)) : std::nullopt;
     FillVideoRates(wanted);
+}
+
+// A size that does not offer the rate chosen shows its highest instead, but
+// the next size that offers it shows the chosen rate again: stepping through
+// the sizes does not leave the rate at the lowest some size had.
+void CDeviceDialog::OnVideoSizeChosen()
+{
+    std::optional<VideoMode> wanted = ShownVideoMode();
+    if (wanted && preferredRate) {
+        wanted->rateNumerator = preferredRate->numerator;
+        wanted->rateDenominator = preferredRate->denominator;
+    }
+    FillVideoRates(wanted);
+}
+
+void CDeviceDialog::OnVideoRateChosen()
+{
+    preferredRate = ChosenVideoRate();
+    FillVideoFormats(ShownVideoMode());
 }
 
 // Under 自动 the two lists show what 自动 takes, greyed.

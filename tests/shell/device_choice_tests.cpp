@@ -99,6 +99,18 @@ TEST_F(DeviceChoiceTest, ManyModesMakeShortListsOfSizeRateAndFormat)
     EXPECT_EQ(dialog.captureChoice.videoMode, (VideoMode{640, 480, 25, 1, "NV12"}));
 }
 
+// A size that lacks the rate shown falls back to its highest; the next size
+// offering the chosen rate shows it again, not the fallback.
+TEST_F(DeviceChoiceTest, SteppingThroughSizesKeepsTheChosenRateWhereOffered)
+{
+    script->entries[DeviceCategory::VideoInputDevice] = {FakeEntry(
+        "webcam", true, "/dev/video0",
+        {VideoMode{2592, 1944, 2, 1, "YUY2"}, VideoMode{640, 480, 30, 1, "YUY2"}, VideoMode{640, 480, 2, 1, "YUY2"}})};
+    CDeviceDialog dialog(session);
+    for (int size : {1, 2}) dialog.VideoModeList()->setCurrentIndex(size);  // as the arrow keys step
+    EXPECT_EQ(dialog.VideoRateList()->currentText(), "30 帧/秒");
+}
+
 TEST_F(DeviceChoiceTest, OkRemembersTheChoiceForTheNextDialogAndWhatIsGoneFallsBack)
 {
     {
