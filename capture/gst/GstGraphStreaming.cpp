@@ -53,6 +53,14 @@ GstPadProbeReturn OnStreamBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) 
     return GST_PAD_PROBE_OK;
 }
 
+// The library's errors name its own workings ("Failed to allocate required
+// memory." for a driver that refused to start streaming): what the user
+// sees is whether the camera ever sent a picture.
+messages::CameraFault CameraFaultOf(const GError* err, bool pictureSent) {
+    if (err && err->domain == GST_STREAM_ERROR) return messages::CameraFault::PicturesUnusable;
+    return pictureSent ? messages::CameraFault::StoppedSending : messages::CameraFault::NeverSent;
+}
+
 }  // namespace
 
 void AttachBus(GstElement* pipeline, const GatePtr& gate) {
@@ -163,7 +171,8 @@ void GstGraph::BusMessage(GstMessage* message) {
         // A driver answers a second program's streaming with EBUSY; the
         // user needs to know which camera, and that another program has it.
         const bool busy = err && err->domain == GST_RESOURCE_ERROR && err->code == GST_RESOURCE_ERROR_BUSY;
-        reason = busy ? messages::CameraBusy(built->cameraName) : messages::CameraFailed(built->cameraName, reason);
+        reason = busy ? messages::CameraBusy(built->cameraName)
+                      : messages::CameraFailed(built->cameraName, CameraFaultOf(err.get(), *built->pictureSent), reason);
     }
     bus.Fail(reason, fromRecording, PipelineWorker::OnStateChangeThread());
 }

@@ -44,8 +44,14 @@ std::string CameraBusy(const std::string& camera) {
     return "摄像头" + Quoted(camera) + "正被其他程序使用，请先关闭使用它的程序。";
 }
 
-std::string CameraFailed(const std::string& camera, const std::string& reason) {
-    return "摄像头" + Quoted(camera) + "出错：" + reason;
+std::string CameraFailed(const std::string& camera, CameraFault fault, const std::string& detail) {
+    std::string text = "摄像头" + Quoted(camera);
+    switch (fault) {
+        case CameraFault::NeverSent: text += "无法开始发送画面。"; break;
+        case CameraFault::StoppedSending: text += "停止了发送画面。"; break;
+        case CameraFault::PicturesUnusable: text += "送来的画面无法处理。"; break;
+    }
+    return detail.empty() ? text : text + "\n" + detail;
 }
 
 std::string CameraUnplugged(const std::string& camera) { return "摄像头" + Quoted(camera) + "已断开。"; }

@@ -20,7 +20,10 @@ std::string NothingToPreview();
 std::string CameraSentNoPicture(const std::string& camera, long long seconds);
 std::string CameraDidNotChange(const std::string& camera, long long seconds, CameraStep step);
 std::string CameraBusy(const std::string& camera);
-std::string CameraFailed(const std::string& camera, const std::string& reason);
+// What went wrong with a camera, said in words the user knows; the
+// library's own text, if any, follows on a second line.
+enum class CameraFault { NeverSent, StoppedSending, PicturesUnusable };
+std::string CameraFailed(const std::string& camera, CameraFault fault, const std::string& detail);
 std::string CameraUnplugged(const std::string& camera);
 std::string CameraRestarted(const std::string& camera);
 std::string UnknownError();

@@ -243,7 +243,7 @@ TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
 
 TEST_F(GstSession, ACameraThatFailsWhileRecordingStopsTheGraphAndKeepsTheRecording) {
     ASSERT_NO_FATAL_FAILURE(LoseTheCameraWhileRecording([] { lumora::gst::SimulateSourceFailure(); }));
-    EXPECT_EQ(messages[0].rfind("捕获已停止：摄像头“Lumora Test Pattern”出错：The video device was "
+    EXPECT_EQ(messages[0].rfind("捕获已停止：摄像头“Lumora Test Pattern”停止了发送画面。\nThe video device was "
                                 "disconnected.\n到此为止的录相已保存在“",
                                 0),
               0u)
