@@ -1,6 +1,5 @@
 #include "capture/gst/DamagedFrames.h"
 
-#include <gst/video/gstvideodecoder.h>
 #include <turbojpeg.h>
 
 #include <memory>
@@ -93,10 +92,6 @@ void AddRunProbe(GstElement* decoder, const char* padName, GstPadProbeCallback c
 }
 
 }  // namespace
-
-void DecodeThroughDamage(GstElement* decoder) {
-    if (decoder && GST_IS_VIDEO_DECODER(decoder)) gst_video_decoder_set_max_errors(GST_VIDEO_DECODER(decoder), -1);
-}
 
 void DropUnreadableJpeg(GstElement* element) {
     const PadPtr pad(element ? gst_element_get_static_pad(element, "sink") : nullptr);

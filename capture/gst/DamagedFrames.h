@@ -1,9 +1,9 @@
 #pragma once
 // A JPEG camera's damaged frames (a USB webcam sends some under bandwidth
 // pressure, at times many in a row) are dropped where they are decoded or
-// stored, and the picture goes on with the next good frame. Only frames
-// that keep coming for seconds with no good picture among them are the
-// camera's failure.
+// stored, and the picture goes on with the next good frame (jpegdec drops
+// them itself, never giving up). Only frames that keep coming for seconds
+// with no good picture among them are the camera's failure.
 
 #include <gst/gst.h>
 
@@ -11,10 +11,6 @@
 #include <string>
 
 namespace lumora::gst {
-
-// `decoder` (a GstVideoDecoder) drops what it cannot decode and goes on:
-// by default it ends the stream after ten such frames in a row.
-void DecodeThroughDamage(GstElement* decoder);
 
 // JPEG frames whose headers cannot be read (noise after the start marker)
 // are dropped before they reach `element`. A frame cut short passes: its

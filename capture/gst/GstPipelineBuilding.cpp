@@ -189,7 +189,6 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
         if (Status linked = LinkElements(last, decoder.value()); !linked.ok()) return linked;
         last = decoder.value();
         built.cameraLendsMemory = false;
-        DecodeThroughDamage(last);
         WatchForUndecodableRun(last, kUndecodableLimit, messages::CameraPicturesUndecodable(built.cameraName));
     }
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));

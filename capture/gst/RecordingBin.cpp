@@ -166,7 +166,6 @@ private:
         }
         if (teeCarriesJpeg) {
             if (Status added = Append(upstream, "jpegdec"); !added.ok()) return added;
-            DecodeThroughDamage(upstream);
         }
         if (Status added = Append(upstream, "videoconvert"); !added.ok()) return added;
         // Uncompressed video: planar YUV, which every AVI player reads.

@@ -34,7 +34,8 @@ int32_t Reduced(int32_t length, int reduction) { return TJSCALED(length, (tjscal
 
 // The preview's 32-bit layout (see VideoFrame) in the decoder's words and GStreamer's.
 constexpr int kPreviewPixels = G_BYTE_ORDER == G_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
-constexpr GstVideoFormat kPreviewFormat = G_BYTE_ORDER == G_LITTLE_ENDIAN ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_xRGB;
+constexpr GstVideoFormat kPreviewFormat =
+    G_BYTE_ORDER == G_LITTLE_ENDIAN ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_xRGB;
 
 // Whole, the planes as the JPEG holds them, so that nothing is upsampled or
 // converted here (as jpegdec does). Reduced, in the preview's layout: the
