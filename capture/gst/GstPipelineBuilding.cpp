@@ -22,14 +22,22 @@
 
 #include <gst/app/gstappsink.h>
 
+#include <chrono>
+
+#include "capture/gst/DamagedFrames.h"
 #include "capture/gst/FrameDelivery.h"
 #include "capture/gst/PictureFlip.h"
 #include "capture/gst/PipelineBuilder.h"
+#include "capture/gst/PlatformMessages.h"
 #include "capture/gst/ScaledJpegDecoder.h"
 
 namespace lumora::gst {
 
 namespace {
+
+// Frames that keep coming with none of them decodable for this long are
+// the camera's failure.
+constexpr auto kUndecodableLimit = std::chrono::seconds(3);
 
 // The camera runs in the mode it was opened in for the pipeline's life. A
 // branch that joins, or a window that changes the preview's size, asks
@@ -169,18 +177,22 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
     }
     built.cameraChain.pipewireNode = built.pipewireNode;
     built.teeCarriesJpeg = camera.value().deliversJpeg && orientation.rotation == 0;
+    // Damaged frames are the decoder's to judge (DamagedFrames.h): a camera
+    // that sends them is not one that stopped.
+    const PadPtr cameraFrames(gst_element_get_static_pad(last, "src"));
+    gst_pad_add_probe(cameraFrames.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
+                      new PictureFlags{built.pictureSent, built.pictureSeen},
+                      [](gpointer flags) { delete static_cast<PictureFlags*>(flags); });
     if (camera.value().deliversJpeg && !built.teeCarriesJpeg) {
         Result<GstElement*> decoder = Add("jpegdec");
         if (!decoder.ok()) return Fail(decoder.error());
         if (Status linked = LinkElements(last, decoder.value()); !linked.ok()) return linked;
         last = decoder.value();
         built.cameraLendsMemory = false;
+        WatchForUndecodableRun(last, kUndecodableLimit, messages::CameraPicturesUndecodable(built.cameraName));
     }
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &KeepCameraFormat, nullptr, nullptr);
-    gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
-                      new PictureFlags{built.pictureSent, built.pictureSeen},
-                      [](gpointer flags) { delete static_cast<PictureFlags*>(flags); });
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &HideCameraRestart,
                       new std::shared_ptr<std::atomic<bool>>(built.cameraChain.resuming), &DeleteFlag);
     if (!built.teeCarriesJpeg) {
@@ -196,9 +208,10 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
 }
 
 // A layout videoflip takes gets a turn in passthrough for a later change; one
-// it cannot take is converted for it only when it is to be turned now.
+// it may not take is converted for it only when it is to be turned now (the
+// converter passes through what the turn takes).
 Result<GstElement*> PipelineBuilder::AddTurn(GstElement* last, int32_t rotation) {
-    const bool takes = FlipTakes(last);
+    const bool takes = FlipTakesEvery(last);
     if (!takes && rotation == 0) return last;
     if (!takes) {
         Result<GstElement*> convert = Add("videoconvert");
@@ -247,7 +260,9 @@ Result<GstElement*> PipelineBuilder::AddScaledDecoder() {
         gate->Enter([&](StreamingReceiver& graph) { graph.GrabberPicture(seconds, frame); });
     };
     Result<GstElement*> decoder = MakeScaledJpegDecoder(built.decodeScale, std::move(taker));
-    if (decoder.ok()) gst_bin_add(bin, decoder.value());
+    if (!decoder.ok()) return decoder;
+    gst_bin_add(bin, decoder.value());
+    WatchForUndecodableRun(decoder.value(), kUndecodableLimit, messages::CameraPicturesUndecodable(built.cameraName));
     return decoder;
 }
 

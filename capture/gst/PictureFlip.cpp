@@ -21,18 +21,43 @@ int MirrorDirection(bool mirrored) { return mirrored ? GST_VIDEO_ORIENTATION_HOR
 
 bool QuarterTurn(int32_t degrees) { return degrees == 90 || degrees == 270; }
 
-bool FlipTakes(GstElement* upstream) {
+namespace {
+
+// The caps with nothing but their media types and layouts.
+CapsPtr Layouts(GstCaps* caps) {
+    CapsPtr layouts(gst_caps_copy(caps));
+    for (guint i = 0; i < gst_caps_get_size(layouts.get()); ++i)
+        gst_structure_filter_and_map_in_place(
+            gst_caps_get_structure(layouts.get(), i),
+            [](GQuark field, GValue*, gpointer) -> gboolean { return field == g_quark_from_static_string("format"); },
+            nullptr);
+    return layouts;
+}
+
+// What leaves `upstream` and what videoflip takes; false when either is not known.
+bool OfferedAndTaken(GstElement* upstream, CapsPtr& offered, CapsPtr& taken) {
     const ObjectPtr<GstElementFactory> factory(gst_element_factory_find("videoflip"));
     const PadPtr output(gst_element_get_static_pad(upstream, "src"));
     if (!factory || !output) return false;
-    const CapsPtr offered(gst_pad_query_caps(output.get(), nullptr));
+    offered.reset(gst_pad_query_caps(output.get(), nullptr));
     for (const GList* item = gst_element_factory_get_static_pad_templates(factory.get()); item; item = item->next) {
         auto* pads = static_cast<GstStaticPadTemplate*>(item->data);
-        if (pads->direction != GST_PAD_SINK) continue;
-        const CapsPtr taken(gst_static_pad_template_get_caps(pads));
-        return offered && gst_caps_can_intersect(offered.get(), taken.get());
+        if (pads->direction == GST_PAD_SINK) taken.reset(gst_static_pad_template_get_caps(pads));
     }
-    return false;
+    return offered && taken;
+}
+
+}  // namespace
+
+bool FlipTakes(GstElement* upstream) {
+    CapsPtr offered, taken;
+    return OfferedAndTaken(upstream, offered, taken) && gst_caps_can_intersect(offered.get(), taken.get());
+}
+
+bool FlipTakesEvery(GstElement* upstream) {
+    CapsPtr offered, taken;
+    return OfferedAndTaken(upstream, offered, taken) &&
+           gst_caps_is_subset(Layouts(offered.get()).get(), Layouts(taken.get()).get());
 }
 
 Result<GstElement*> AddFlip(GstBin* bin, int direction) {

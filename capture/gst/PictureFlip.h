@@ -19,8 +19,12 @@ int MirrorDirection(bool mirrored);
 bool QuarterTurn(int32_t degrees);
 
 // Whether videoflip takes the pictures that leave `upstream` as they are
-// (it turns the common raw layouts, not every one a camera may send).
+// (it turns the common raw layouts, not every one a camera may send): in
+// one of the layouts `upstream` offers, for an upstream that settles on
+// one its peer takes; in every one, for a decoder that picks its layout by
+// the picture (jpegdec).
 bool FlipTakes(GstElement* upstream);
+bool FlipTakesEvery(GstElement* upstream);
 
 // A videoflip set to `direction`, added to `bin`, not linked.
 Result<GstElement*> AddFlip(GstBin* bin, int direction);

@@ -165,4 +165,8 @@ std::string SettingRefused(int code) {
     }
 }
 
+std::string CameraPicturesUndecodable(const std::string& camera) {
+    return "摄像头" + Quoted(camera) + "送来的画面无法解码。";
+}
+
 }  // namespace lumora::gst::messages

@@ -64,4 +64,7 @@ std::string CannotSetCameraSetting(const std::string& name, const std::string& w
 // Why a camera refused a setting, by the errno of the refusal.
 std::string SettingRefused(int code);
 
+// ------------------------------------------------------------ damaged pictures
+std::string CameraPicturesUndecodable(const std::string& camera);
+
 }  // namespace lumora::gst::messages

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/SystemErrorText.h"
+#include "capture/gst/DamagedFrames.h"
 #include "capture/gst/LevelMeter.h"
 #include "capture/gst/PlatformMessages.h"
 #include "capture/gst/RecordingContainers.h"
@@ -155,6 +156,9 @@ private:
         GstElement* upstream = queue;
         if (Status added = Append(upstream, "videorate"); !added.ok()) return added;
         g_object_set(upstream, "skip-to-first", TRUE, nullptr);
+        // A damaged frame goes no further (DamagedFrames.h): the one before
+        // stands in for it.
+        if (teeCarriesJpeg) DropUnreadableJpeg(upstream);
         if (teeCarriesJpeg && RecordsCameraJpeg(recording.videoCompressor.get(), recording.keepCameraJpeg)) {
             if (Status added = Append(upstream, "jpegparse"); !added.ok()) return added;
             if (!gst_element_link(upstream, mux)) return Fail(messages::CameraJpegNotFor(ContainerName(container)));

@@ -32,8 +32,10 @@ bool Offered(int reduction) {
 
 int32_t Reduced(int32_t length, int reduction) { return TJSCALED(length, (tjscalingfactor{1, reduction})); }
 
-// The preview's 32-bit layout (see VideoFrame) in the decoder's words.
+// The preview's 32-bit layout (see VideoFrame) in the decoder's words and GStreamer's.
 constexpr int kPreviewPixels = G_BYTE_ORDER == G_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
+constexpr GstVideoFormat kPreviewFormat =
+    G_BYTE_ORDER == G_LITTLE_ENDIAN ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_xRGB;
 
 // Whole, the planes as the JPEG holds them, so that nothing is upsampled or
 // converted here (as jpegdec does). Reduced, in the preview's layout: the
@@ -50,11 +52,33 @@ GstVideoFormat OutputFormat(int subsampling, int colorspace, int reduction) {
             default: break;
         }
     }
-    return G_BYTE_ORDER == G_LITTLE_ENDIAN ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_xRGB;
+    return kPreviewFormat;
+}
+
+// Whether what follows the decoder takes `format` (a mirror's videoflip
+// takes no 4:2:2, say).
+bool DownstreamTakes(GstVideoDecoder* decoder, GstVideoFormat format) {
+    const CapsPtr wanted(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                             gst_video_format_to_string(format), nullptr));
+    const CapsPtr taken(gst_pad_peer_query_caps(GST_VIDEO_DECODER_SRC_PAD(decoder), wanted.get()));
+    return taken && !gst_caps_is_empty(taken.get());
+}
+
+// After a frame it could not read, TurboJPEG (2.1) leaves its handle in
+// the middle of that frame's headers, and every later frame fails too: a
+// handle that failed is replaced.
+void Renew(tjhandle& handle) {
+    if (handle) tjDestroy(handle);
+    handle = tjInitDecompress();
 }
 
 // A warning (a picture cut short, say) still leaves a picture to show.
-bool Decoded(tjhandle handle, int result) { return result == 0 || tjGetErrorCode(handle) == TJERR_WARNING; }
+bool Decoded(tjhandle& handle, int result) {
+    if (result == 0) return true;
+    const bool warned = tjGetErrorCode(handle) == TJERR_WARNING;
+    Renew(handle);
+    return warned;
+}
 
 struct DecoderState {
     std::shared_ptr<PreviewDecodeScale> scale = std::make_shared<PreviewDecodeScale>();
@@ -62,6 +86,9 @@ struct DecoderState {
     tjhandle handle = nullptr;
     GstVideoCodecState* input = nullptr;
     GstVideoFormat format = GST_VIDEO_FORMAT_UNKNOWN;  // the output's, as last set
+    // The layout last wanted and the one chosen for it: what follows is
+    // asked once, not for every picture.
+    GstVideoFormat wanted = GST_VIDEO_FORMAT_UNKNOWN, chosen = GST_VIDEO_FORMAT_UNKNOWN;
     PictureSize size;
     std::vector<uint8_t> whole;  // the grabber's picture
 
@@ -95,7 +122,7 @@ gboolean Stop(GstVideoDecoder* decoder) {
     if (st.handle) tjDestroy(st.handle);
     st.handle = nullptr;
     st.DropInput();
-    st.format = GST_VIDEO_FORMAT_UNKNOWN;
+    st.format = st.wanted = GST_VIDEO_FORMAT_UNKNOWN;
     st.size = {};
     return TRUE;
 }
@@ -105,7 +132,7 @@ gboolean SetFormat(GstVideoDecoder* decoder, GstVideoCodecState* input) {
     DecoderState& st = StateOf(decoder);
     st.DropInput();
     st.input = gst_video_codec_state_ref(input);
-    st.format = GST_VIDEO_FORMAT_UNKNOWN;
+    st.format = st.wanted = GST_VIDEO_FORMAT_UNKNOWN;
     return TRUE;
 }
 
@@ -123,6 +150,16 @@ void SetOutput(GstVideoDecoder* decoder, GstVideoFormat format, PictureSize size
     gst_video_codec_state_unref(out);
     st.format = format;
     st.size = size;
+}
+
+// The planes as the JPEG holds them where what follows takes them, else
+// the preview's layout, which every road after the decoder takes.
+GstVideoFormat TakenFormat(GstVideoDecoder* decoder, GstVideoFormat wanted) {
+    DecoderState& st = StateOf(decoder);
+    if (wanted == st.wanted) return st.chosen;
+    st.wanted = wanted;
+    st.chosen = wanted == kPreviewFormat || DownstreamTakes(decoder, wanted) ? wanted : kPreviewFormat;
+    return st.chosen;
 }
 
 // The whole picture for the grabber, in the preview's layout.
@@ -161,6 +198,7 @@ GstFlowReturn HandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
     // A broken picture from the camera is skipped, as the next one is whole.
     if (tjDecompressHeader3(st.handle, jpeg.data, jpeg.size, &width, &height, &subsampling, &colorspace) != 0 ||
         width <= 0 || height <= 0) {
+        Renew(st.handle);
         gst_buffer_unmap(frame->input_buffer, &jpeg);
         return gst_video_decoder_drop_frame(decoder, frame);
     }
@@ -168,7 +206,7 @@ GstFlowReturn HandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
     st.scale->NotePicture(picture);
     const int reduction = DecodeReduction(picture, st.scale->Shown());
     if (reduction > 1 && st.taker.wanted && st.taker.wanted()) GiveWholePicture(st, jpeg, picture, frame->pts);
-    SetOutput(decoder, OutputFormat(subsampling, colorspace, reduction),
+    SetOutput(decoder, TakenFormat(decoder, OutputFormat(subsampling, colorspace, reduction)),
               {Reduced(width, reduction), Reduced(height, reduction)});
     GstFlowReturn flow = gst_video_decoder_allocate_output_frame(decoder, frame);
     bool decoded = false;

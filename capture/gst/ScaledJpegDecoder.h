@@ -3,7 +3,9 @@
 // are shown: straight at 1/2, 1/4 or 1/8 of their size by the decoder's
 // DCT scaling -- the largest reduction that still covers the shown size --
 // and scaled the rest of the way by the preview's own scaler. A picture
-// shown at half its size or larger is decoded whole, as before.
+// shown at half its size or larger is decoded whole, as before: in the
+// JPEG's own planes where what follows takes them (a mirror takes no 4:2:2),
+// else in the preview's 32-bit layout.
 //
 //   tee -> queue -> scaled JPEG decoder -> convert(+scale) -> sink
 //

@@ -106,6 +106,8 @@ protected:
     void TearDown() override {
         session.TearDown();
         lumora::gst::SetTestCameraPattern("ball");
+        lumora::gst::SetTestCameraJpegSampling("I420");
+        lumora::gst::DamageTestCameraFrames(0);
         fs::remove_all(folder);
     }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/gst/GstTesting.h"
@@ -168,6 +169,72 @@ TEST_F(NativeWindow, AMirroredPreviewIsFlippedWhileThePhotoAndTheRecordingAreNot
     const std::vector<uint8_t>& luma = avi.firstPictures.back();  // I420: the luma plane first
     ASSERT_GE(luma.size(), 640u * 480u);
     EXPECT_GT(luma[60 * 640 + 20], luma[60 * 640 + 620] + 80);
+}
+
+// A JPEG camera's pictures in each chroma sampling a camera may send (a USB
+// webcam's are 4:2:2) are drawn, photographed and recorded, plain,
+// mirrored and turned.
+TEST_F(NativeWindow, EveryChromaSamplingOfAJpegCameraIsDrawnPhotographedAndRecorded) {
+    CaptureChoice choice;
+    choice.videoMode = VideoModeFromText("640x480@30/1:MJPEG");
+    for (const char* sampling : {"Y42B", "Y444", "I420", "GRAY8"})
+        for (const int way : {0, 1, 2}) {  // plain, mirrored, turned
+            SCOPED_TRACE(std::string(sampling) + " way " + std::to_string(way));
+            lumora::gst::SetTestCameraJpegSampling(sampling);
+            choice.mirrored = way == 1;
+            choice.rotation = way == 2 ? 90 : 0;
+            session.SetCaptureChoice(choice);
+            ASSERT_EQ(Build("", "", &native), S_OK) << (messages.empty() ? "" : messages.front());
+            EXPECT_TRUE(WaitForDrawn(native.drawn.load() + 5));
+            const std::string bmp = TakeOnePhoto();
+            EXPECT_EQ(BitmapField(bmp, 18), way == 2 ? 480 : 640);
+            EXPECT_EQ(BitmapField(bmp, 22), way == 2 ? 640 : 480);
+            for (const auto& entry : fs::directory_iterator(folder))
+                if (entry.path().extension() == ".bmp") fs::remove(entry.path());
+            ASSERT_TRUE(session.StartRecording());
+            EXPECT_TRUE(PicturesRecorded(5));
+            session.Stop();
+            EXPECT_GE(ReadAvi((folder / "capture.avi").string()).totalFrames, 5u);
+            ASSERT_TRUE(messages.empty()) << messages.front();
+        }
+}
+
+// A burst of damaged frames (a webcam's under bandwidth pressure) is
+// skipped: the picture and the take go on with the next good frame, and a
+// take of the camera's JPEG stores none of them. Seconds of nothing but
+// damaged frames are the camera's failure, told to the user; the take ends
+// whole. Decoded for the preview and the take, or before the turn.
+TEST_F(NativeWindow, DamagedJpegFramesAreSkippedAndOnlyALongRunOfThemFailsTheCamera) {
+    CaptureChoice choice;
+    choice.videoMode = VideoModeFromText("640x480@30/1:MJPEG");
+    const std::pair<int, const char*> takes[] = {{0, ""}, {0, "JPEG image encoder"}, {90, ""}};
+    for (const auto& [degrees, compressor] : takes) {
+        SCOPED_TRACE(std::to_string(degrees) + " " + compressor);
+        choice.rotation = degrees;
+        session.SetCaptureChoice(choice);
+        ASSERT_EQ(Build(compressor, "", &native), S_OK);
+        ASSERT_TRUE(WaitForDrawn(native.drawn.load() + 3));
+        lumora::gst::DamageTestCameraFrames(20);
+        ASSERT_TRUE(session.StartRecording()) << (messages.empty() ? "" : messages.front());
+        ASSERT_TRUE(WaitUntil([] { return lumora::gst::DamagedTestCameraFramesLeft() == 0; }, 5));
+        EXPECT_TRUE(WaitForDrawn(native.drawn.load() + 15)) << "the picture stood still after the burst";
+        EXPECT_TRUE(PicturesRecorded(30));
+        session.ProcessPendingEvents();
+        ASSERT_TRUE(messages.empty()) << messages.front();
+
+        lumora::gst::DamageTestCameraFrames(-1);
+        EXPECT_TRUE(WaitUntil([&] { session.ProcessPendingEvents(); return !messages.empty(); }, 10));
+        lumora::gst::DamageTestCameraFrames(0);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_NE(messages[0].find("无法解码"), std::string::npos) << messages[0];
+        const AviInfo avi = ReadAvi((folder / "capture.avi").string());
+        EXPECT_TRUE(avi.hasIndex);
+        EXPECT_EQ(avi.videoChunks, avi.totalFrames);
+        for (const std::vector<uint8_t>& picture : avi.firstPictures)  // a damaged frame's 4th byte is noise
+            EXPECT_TRUE(!*compressor || (picture.size() > 3 && picture[3] == 0xe0));
+        session.TearDown();
+        messages.clear();
+    }
 }
 
 TEST_F(NativeWindow, ARecordingRebuildsAndTheSinkDrawsOn) {

@@ -69,6 +69,15 @@ void ResetTestCameraModes();
 // default) or a still one such as "smpte" (colour bars, grey at the left,
 // blue at the right, other bars below: no two corners alike).
 void SetTestCameraPattern(const std::string& pattern);
+// The chroma sampling of its JPEG frames from its next start on, as the raw
+// layout they are encoded from: "I420" (4:2:0, the default), "Y42B" (4:2:2,
+// as a USB webcam's), "Y444" or "GRAY8".
+void SetTestCameraJpegSampling(const std::string& layout);
+// Its next `count` frames (-1: all until called with 0) are damaged, as a
+// webcam's under bandwidth pressure: a JPEG start marker, then random bytes.
+void DamageTestCameraFrames(int count);
+// How many damaged frames it has still to send (-1: no end).
+int DamagedTestCameraFramesLeft();
 
 // Makes every running graph hear that the device of its video source was
 // unplugged (as the device watch tells it).

@@ -29,9 +29,10 @@ int FramesToMake(const GstCaps* caps) {
 }
 
 // A moving pattern in the layout of `caps`, rendered once by a private
-// pipeline (JPEG frames by jpegenc from I420).
+// pipeline (JPEG frames by jpegenc from `jpegLayout`, which sets their
+// chroma sampling).
 std::vector<GstBuffer*> RenderFrames(const GstCaps* caps, const Balance& balance, const char* pattern = "ball",
-                                     int count = 0) {
+                                     int count = 0, const std::string& jpegLayout = "I420") {
     std::vector<GstBuffer*> frames;
     const GstStructure* wanted = gst_caps_get_structure(caps, 0);
     const bool jpeg = gst_structure_has_name(wanted, "image/jpeg");
@@ -39,7 +40,7 @@ std::vector<GstBuffer*> RenderFrames(const GstCaps* caps, const Balance& balance
     if (jpeg) {
         GstStructure* s = gst_caps_get_structure(raw.get(), 0);
         gst_structure_set_name(s, "video/x-raw");
-        gst_structure_set(s, "format", G_TYPE_STRING, "I420", nullptr);
+        gst_structure_set(s, "format", G_TYPE_STRING, jpegLayout.c_str(), nullptr);
     }
     if (count == 0) count = FramesToMake(raw.get());
     const std::string adjust = balance.Neutral() ? "" : " ! videobalance " + balance.Text();
@@ -72,26 +73,28 @@ std::mutex cacheMutex;
 std::string cachedLayout;
 std::shared_ptr<const FrameSet> cached;
 std::string pattern = "ball";  // guarded by cacheMutex
+std::string jpegSampling = "I420";  // guarded by cacheMutex
 
 }  // namespace
 
 std::shared_ptr<const FrameSet> FramesFor(const GstCaps* caps, const Balance& balance) {
     const TextPtr text(gst_caps_to_string(caps));
-    std::string shown;
+    std::string shown, sampling;
     {
         std::lock_guard lock(cacheMutex);
         shown = pattern;
+        sampling = jpegSampling;
     }
     const std::string layout = std::string(text ? text.get() : "") + "|" + balance.Text() +
-                               (SyncSignalPeriod() > 0 ? "|flash" : "") + "|" + shown;
+                               (SyncSignalPeriod() > 0 ? "|flash" : "") + "|" + shown + "|" + sampling;
     {
         std::lock_guard lock(cacheMutex);
         if (cached && layout == cachedLayout) return cached;
     }
     auto made = std::make_shared<FrameSet>();
-    made->frames = RenderFrames(caps, balance, shown.c_str());
+    made->frames = RenderFrames(caps, balance, shown.c_str(), 0, sampling);
     if (SyncSignalPeriod() > 0) {
-        std::vector<GstBuffer*> white = RenderFrames(caps, balance, "white", 1);
+        std::vector<GstBuffer*> white = RenderFrames(caps, balance, "white", 1, sampling);
         if (!white.empty()) made->flash = white.front();
     }
     std::lock_guard lock(cacheMutex);
@@ -124,6 +127,11 @@ static std::vector<std::vector<uint8_t>> CopyOf(const FrameSet& set) {
 void SetTestCameraPattern(const std::string& shown) {
     std::lock_guard lock(cacheMutex);
     pattern = shown;
+}
+
+void SetTestCameraJpegSampling(const std::string& layout) {
+    std::lock_guard lock(cacheMutex);
+    jpegSampling = layout;
 }
 
 std::vector<std::vector<uint8_t>> TestCameraFrames() {

@@ -34,6 +34,28 @@ std::atomic<unsigned> freezeCount{0};  // a camera started before a freeze sends
 // the dark), and the latency events cameras were sent by their pipelines.
 std::atomic<GstClockTime> addedLatency{0};
 std::atomic<unsigned> latencyEvents{0};
+std::atomic<int> damagedLeft{0};  // -1: no end
+
+// A frame of `frame`'s size whose JPEG start marker is followed by noise.
+GstBuffer* DamagedLike(GstBuffer* frame) {
+    const gsize size = std::max<gsize>(gst_buffer_get_size(frame), 2);
+    GstBuffer* damaged = gst_buffer_new_allocate(nullptr, size, nullptr);
+    GstMapInfo map;
+    if (gst_buffer_map(damaged, &map, GST_MAP_WRITE)) {
+        map.data[0] = 0xff;
+        map.data[1] = 0xd8;
+        for (gsize i = 2; i < size; ++i) map.data[i] = static_cast<guint8>(g_random_int());
+        gst_buffer_unmap(damaged, &map);
+    }
+    return damaged;
+}
+
+bool TakeDamagedFrame() {
+    int left = damagedLeft.load();
+    while (left != 0)
+        if (damagedLeft.compare_exchange_weak(left, left < 0 ? left : left - 1)) return true;
+    return false;
+}
 
 struct CameraState {
     std::shared_ptr<const FrameSet> frames;
@@ -247,8 +269,9 @@ GstFlowReturn Create(GstPushSrc* source, GstBuffer** out) {
 
     const std::vector<GstBuffer*>& frames = state.frames->frames;
     const GstClockTime time = state.index * state.frameDuration;
-    GstBuffer* frame = gst_buffer_copy(state.frames->flash && SyncSignalFlashing(time) ? state.frames->flash
-                                                                                      : frames[state.index % frames.size()]);
+    GstBuffer* shown = state.frames->flash && SyncSignalFlashing(time) ? state.frames->flash
+                                                                       : frames[state.index % frames.size()];
+    GstBuffer* frame = TakeDamagedFrame() ? DamagedLike(shown) : gst_buffer_copy(shown);
     GST_BUFFER_PTS(frame) = time;
     GST_BUFFER_DTS(frame) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(frame) = state.frameDuration;
@@ -398,5 +421,9 @@ void SetTestCameraLatency(double seconds) {
 unsigned TestCameraLatencyEvents() { return latencyEvents.load(); }
 
 void FreezeTestCamera() { ++freezeCount; }
+
+void DamageTestCameraFrames(int count) { damagedLeft.store(count); }
+
+int DamagedTestCameraFramesLeft() { return damagedLeft.load(); }
 
 }  // namespace lumora::gst
