@@ -14,13 +14,26 @@
 
 namespace avi {
 
+// An index whose entries are made as it is written: held whole, the
+// indexes of a file of tiny chunks would take twice the file's size.
+struct IndexPlan {
+    bool idx1 = false;          // otherwise the standard index of `stream`
+    std::size_t stream = 0;
+    std::size_t firstChunk = 0, chunkCount = 0;  // the part's chunks
+    uint64_t dataAt = 0;        // where the part's first chunk lies in the repaired file
+    uint64_t base = 0;          // a standard index's offsets count from here
+};
+
 struct Piece {
-    std::string bytes;      // made here, when `copySize` is 0
+    std::string bytes;      // made here (an index's head), when `copySize` is 0
     uint64_t copyFrom = 0;  // a range of the damaged file otherwise
     uint64_t copySize = 0;
+    bool isIndex = false;   // `bytes` then `index`'s entries
+    IndexPlan index;
 };
 
 struct Rebuilt {
+    const Layout* layout = nullptr;  // what the indexes are made from: it must outlive this
     std::vector<Piece> pieces;
     uint64_t size = 0;         // of the repaired file
     uint64_t pictures = 0;

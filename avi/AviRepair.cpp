@@ -4,9 +4,9 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 #include "avi/AviChunks.h"
 #include "avi/AviRebuild.h"
 
@@ -21,22 +21,10 @@ RepairReport Report(RepairStatus status, std::string reason) {
     return report;
 }
 
-std::string SystemText(int code) {
-    switch (code) {
-    case ENOSPC:
-    case EDQUOT: return std::string("磁盘已满（") + std::strerror(code) + "）";
-    case EFBIG: return std::string("文件超出了允许的大小（") + std::strerror(code) + "）";
-    case EACCES:
-    case EPERM:
-    case EROFS: return std::string("没有写入权限（") + std::strerror(code) + "）";
-    default: return std::strerror(code);
-    }
-}
-
 std::string OpenFailure(const FileError& error) {
     if (error.code == 0) return error.reason == kSymbolicLinkReason ? "它是一个符号链接" : "它不是普通文件";
     if (error.code == EISDIR) return "它是一个文件夹";
-    return "读不出文件：" + SystemText(error.code);
+    return "读不出文件：" + SystemErrorText(error.code);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -50,14 +38,14 @@ RepairReport RepairRecording(const std::string& path) {
     const UniqueFd in = OpenRegularFileForReading(path, Links::Refuse, &error);
     if (!in.Valid()) return Report(RepairStatus::NotOurs, OpenFailure(error));
     struct stat before {};
-    if (::fstat(in.Get(), &before) != 0) return Report(RepairStatus::NotOurs, "读不出文件：" + SystemText(errno));
+    if (::fstat(in.Get(), &before) != 0) return Report(RepairStatus::NotOurs, "读不出文件：" + SystemErrorText(errno));
 
     avi::Layout layout;
     layout.fileSize = static_cast<uint64_t>(before.st_size);
     std::string reason;
     if (avi::ReadHeader(in.Get(), layout.fileSize, layout.header, reason) != avi::HeaderResult::Ours)
         return Report(RepairStatus::NotOurs, reason);
-    if (!avi::WalkChunks(in.Get(), layout)) return Report(RepairStatus::Failed, "读不出文件：" + SystemText(errno));
+    if (!avi::WalkChunks(in.Get(), layout)) return Report(RepairStatus::Failed, "读不出文件：" + SystemErrorText(errno));
 
     avi::Rebuilt counts;
     avi::CountChunks(layout, counts);
@@ -81,7 +69,7 @@ RepairReport RepairRecording(const std::string& path) {
         path, options,
         [&](int out, FileError* failure) {
             if (!avi::WriteRebuilt(in.Get(), out, rebuilt)) {
-                *failure = FileError{"cannot write", path, SystemText(errno), errno};
+                *failure = FileError{"cannot write", path, SystemErrorText(errno), errno};
                 return false;
             }
             struct stat made {};
@@ -102,7 +90,7 @@ RepairReport RepairRecording(const std::string& path) {
     if (!written) {
         if (error.reason == kChangedMeanwhile) return Report(RepairStatus::Failed, kChangedMeanwhile);
         if (error.code == 0 && error.action == "will not replace") return Report(RepairStatus::Failed, OpenFailure(error));
-        const std::string text = error.code ? SystemText(error.code) : error.reason;
+        const std::string text = error.code ? SystemErrorText(error.code) : error.reason;
         return Report(RepairStatus::Failed, "写不出修复后的文件：" + text);
     }
     report.status = RepairStatus::Repaired;
