@@ -57,6 +57,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     recording = false;
     settingsLoad = LoadSettings();
     if (!settingsLoad.ok) ShowMessageBox(QString::fromStdString(settingsLoad.message), this);
+    if (!settingsLoad.notice.empty()) ShowMessageBox(QString::fromStdString(settingsLoad.notice), this);
 
     setWindowTitle(ApplicationTitle());
     setWindowIcon(ApplicationIcon());

@@ -64,6 +64,31 @@ TEST_F(SettingsFileTest, EmptyFileGivesEmptyPathsAndBmp)
     EXPECT_EQ(fs::file_size(IniPath()), 0u);  // loading never writes
 }
 
+// Paths the program cannot use (empty, relative, not UTF-8) stand for the
+// defaults; the record keeps its bytes and the file is not rewritten.
+TEST_F(SettingsFileTest, UnusablePathsMeanTheDefaults)
+{
+    std::mt19937 random(7);
+    std::vector<char> noise(100);
+    for (char& c : noise) c = static_cast<char>(random() | 0x80);
+    std::vector<char> relative(524, 0), notUtf8(524, 0);
+    std::strcpy(relative.data(), "capture.avi");
+    std::strcpy(relative.data() + 260, "/photos");
+    std::strcpy(notUtf8.data(), "/take\xff\xfe.avi");
+    const std::pair<std::vector<char>, bool> cases[] = {{{}, false}, {noise, true}, {relative, true}, {notUtf8, true}};
+    for (const auto& [bytes, said] : cases) {
+        SCOPED_TRACE(bytes.size());
+        WriteBytes(IniPath(), bytes);
+        const SettingsResult result = LoadSettings();
+        EXPECT_TRUE(result.ok);
+        EXPECT_EQ(CurrentVideoFilePath(), dir.string() + "/capture.avi");
+        EXPECT_EQ(CurrentPhotoFolder(), bytes == relative ? "/photos" : dir.string());
+        EXPECT_EQ(result.notice.find(IniPath().string()) != std::string::npos, said) << result.notice;
+        EXPECT_EQ(result.notice.find('\xff'), std::string::npos);
+        EXPECT_EQ(ReadBytes(IniPath()), bytes);
+    }
+}
+
 TEST_F(SettingsFileTest, ShortFileFillsOnlyLeadingBytes)
 {
     std::vector<char> bytes(300, 'a');
