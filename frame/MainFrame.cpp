@@ -92,6 +92,7 @@ void CMainFrame::SetView(CLumoraView* newView)
 void CMainFrame::SetDocument(CLumoraDoc* doc)
 {
     document = doc;
+    if (document) document->lastTakePath = [] { return TheCaptureSession().State().lastTakePath; };
 }
 
 QAction* CMainFrame::Action(int id) const
