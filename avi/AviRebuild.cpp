@@ -90,8 +90,9 @@ private:
         out_.pieces.push_back(Piece{std::move(bytes), 0, 0, false, {}});
     }
 
-    void AddIndex(std::string head, const IndexPlan& plan, uint64_t entryBytes) {
+    void AddIndex(std::string head, IndexPlan plan, uint64_t entryBytes) {
         position_ += head.size() + entryBytes;
+        plan.entryBytes = entryBytes;
         out_.pieces.push_back(Piece{std::move(head), 0, 0, true, plan});
     }
 
@@ -130,14 +131,14 @@ private:
         const bool pcm = !s.video && s.formatTag == kWavePcm && s.blockAlign > 0;
         supers_[stream].push_back(SuperEntry{position_, 32 + 8 * entries,
                                              pcm ? static_cast<uint32_t>(soundBytes / s.blockAlign) : entries});
-        AddIndex(std::move(head), IndexPlan{false, stream, part.firstChunk, part.chunkCount, dataAt, base},
+        AddIndex(std::move(head), IndexPlan{false, stream, part.firstChunk, part.chunkCount, dataAt, base, 0},
                  8ull * entries);
     }
 
     void AddIdx1(const Part& part, uint64_t dataAt) {
         std::string head = "idx1";
         Append32(head, static_cast<uint32_t>(part.chunkCount * 16));
-        AddIndex(std::move(head), IndexPlan{true, 0, part.firstChunk, part.chunkCount, dataAt, 0},
+        AddIndex(std::move(head), IndexPlan{true, 0, part.firstChunk, part.chunkCount, dataAt, 0, 0},
                  16ull * part.chunkCount);
     }
 
@@ -317,6 +318,10 @@ bool WriteIndex(int out, const Piece& piece, const Layout& layout) {
 }
 
 }  // namespace
+
+bool WriteMadePiece(int out, const Piece& piece, const Layout& layout) {
+    return piece.isIndex ? WriteIndex(out, piece, layout) : WriteAll(out, piece.bytes.data(), piece.bytes.size());
+}
 
 bool WriteRebuilt(int in, int out, const Rebuilt& rebuilt) {
     // Read once from start to end: a larger read-ahead, as cp asks for.

@@ -22,6 +22,7 @@ struct IndexPlan {
     std::size_t firstChunk = 0, chunkCount = 0;  // the part's chunks
     uint64_t dataAt = 0;        // where the part's first chunk lies in the repaired file
     uint64_t base = 0;          // a standard index's offsets count from here
+    uint64_t entryBytes = 0;    // what its entries take
 };
 
 struct Piece {
@@ -30,6 +31,8 @@ struct Piece {
     uint64_t copySize = 0;
     bool isIndex = false;   // `bytes` then `index`'s entries
     IndexPlan index;
+
+    uint64_t Size() const { return copySize > 0 ? copySize : bytes.size() + (isIndex ? index.entryBytes : 0); }
 };
 
 struct Rebuilt {
@@ -49,5 +52,8 @@ Rebuilt Rebuild(const Layout& layout);
 
 // Writes `rebuilt` to `out`, copying the ranges from `in`. false with errno set.
 bool WriteRebuilt(int in, int out, const Rebuilt& rebuilt);
+
+// Writes a piece made here (not a copied range) at `out`'s offset. false with errno set.
+bool WriteMadePiece(int out, const Piece& piece, const Layout& layout);
 
 }  // namespace avi

@@ -1,6 +1,8 @@
 #include "avi/AviRepair.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
 #include <cmath>
@@ -8,6 +10,7 @@
 #include "base/FileWriting.h"
 #include "base/SystemErrorText.h"
 #include "avi/AviChunks.h"
+#include "avi/AviInPlace.h"
 #include "avi/AviRebuild.h"
 
 namespace {
@@ -29,6 +32,30 @@ std::string OpenFailure(const FileError& error) {
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// No room for a copy beside the file (the take filled the disk): the
+// repair is written where the file lies.
+RepairReport RepairWhereItLies(const std::string& path, const struct stat& before, avi::Layout& layout) {
+    const UniqueFd out(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat now {};
+    if (!out.Valid() || ::fstat(out.Get(), &now) != 0)
+        return Report(RepairStatus::Failed, "写不出修复后的文件：" + SystemErrorText(errno));
+    if (now.st_dev != before.st_dev || now.st_ino != before.st_ino || !SameFile(before, now))
+        return Report(RepairStatus::Failed, kChangedMeanwhile);
+    struct statvfs disk {};
+    const uint64_t free = ::fstatvfs(out.Get(), &disk) == 0 ? uint64_t{disk.f_bavail} * disk.f_frsize : 0;
+    avi::Rebuilt rebuilt;
+    if (!avi::RepairInPlace(out.Get(), layout, layout.fileSize + free, rebuilt)) {
+        const int code = errno;
+        return Report(RepairStatus::Failed, "写不出修复后的文件：" + (code ? SystemErrorText(code) : "磁盘空间不足"));
+    }
+    RepairReport report;
+    report.status = RepairStatus::Repaired;
+    report.pictures = rebuilt.pictures;
+    report.soundBytes = rebuilt.soundBytes;
+    report.seconds = rebuilt.seconds;
+    return report;
 }
 
 }  // namespace
@@ -87,6 +114,7 @@ RepairReport RepairRecording(const std::string& path) {
             return true;
         },
         &error);
+    if (!written && (error.code == ENOSPC || error.code == EDQUOT)) return RepairWhereItLies(path, before, layout);
     if (!written) {
         if (error.reason == kChangedMeanwhile) return Report(RepairStatus::Failed, kChangedMeanwhile);
         if (error.code == 0 && error.action == "will not replace") return Report(RepairStatus::Failed, OpenFailure(error));

@@ -1,8 +1,10 @@
 // What a repair refuses, and what it leaves when it fails: the file as it
 // was, and nothing beside it.
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <random>
 
 #include "tests/engine/AviRepairHelpers.h"
@@ -135,4 +137,38 @@ TEST(AviRepairRefusal, AFailedWriteLeavesTheDamagedFileAndNoTemporary) {
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_EQ(RepairRecording(file.string()).status, RepairStatus::Repaired);
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A take that filled its disk: no copy fits beside it, so the repair is
+// written where the file lies, dropping what the index needs room for.
+TEST(AviRepairRefusal, ATakeThatFilledItsDiskIsRepairedWhereItLies) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    ScratchFolder folder("repair-full-disk");
+    const fs::path finished = folder / "finished.avi";
+    Record(RecordingRecipe{}, finished);
+    const uint64_t cut = fs::file_size(finished) * 2 / 3 + 3;
+    const std::vector<AviChunk> whole = WholeBefore(ListMovieChunks(finished.string()), cut);
+    const fs::path disk = folder / "disk";
+    fs::create_directory(disk);
+    ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(cut + 65536)).c_str()), 0);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const fs::path file = disk / "take.avi";
+    Write(file, Bytes(finished).substr(0, cut));
+    {
+        std::ofstream filler(disk / "filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {}
+    }
+
+    const RepairReport report = RepairRecording(file.string());
+    ASSERT_EQ(report.status, RepairStatus::Repaired) << report.reason;
+    EXPECT_GT(report.pictures, 0u);
+    EXPECT_GE(report.pictures + 2, static_cast<uint64_t>(Pictures(whole)));
+    EXPECT_EQ(IndexProblems(file.string()), "");
+    std::string complaint;
+    EXPECT_TRUE(DecodesCleanly(file, &complaint)) << complaint;
+    EXPECT_EQ(RepairRecording(file.string()).status, RepairStatus::NothingToDo);
 }
