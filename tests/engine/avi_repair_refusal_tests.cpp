@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <memory>
 #include <random>
 
 #include "tests/engine/AviRepairHelpers.h"
@@ -148,27 +149,16 @@ TEST(AviRepairRefusal, ATakeThatFilledItsDiskIsRepairedWhereItLies) {
     Record(RecordingRecipe{}, finished);
     const uint64_t cut = fs::file_size(finished) * 2 / 3 + 3;
     const std::vector<AviChunk> whole = WholeBefore(ListMovieChunks(finished.string()), cut);
-    const fs::path disk = folder / "disk";
+    const fs::path disk = folder / "disk", file = disk / "take.avi";
     fs::create_directory(disk);
     ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(cut + 65536)).c_str()), 0);
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{disk};
-    const fs::path file = disk / "take.avi";
+    const std::unique_ptr<const char, int (*)(const char*)> unmount(disk.c_str(), ::umount);
     Write(file, Bytes(finished).substr(0, cut));
-    {
-        std::ofstream filler(disk / "filler", std::ios::binary);
-        const std::string block(4096, 'f');
-        while (filler.write(block.data(), block.size()) && filler.flush()) {}
-    }
-
+    for (std::ofstream filler(disk / "filler"); filler << std::string(4096, 'f') << std::flush;) {}
     const RepairReport report = RepairRecording(file.string());
     ASSERT_EQ(report.status, RepairStatus::Repaired) << report.reason;
-    EXPECT_GT(report.pictures, 0u);
     EXPECT_GE(report.pictures + 2, static_cast<uint64_t>(Pictures(whole)));
     EXPECT_EQ(IndexProblems(file.string()), "");
-    std::string complaint;
-    EXPECT_TRUE(DecodesCleanly(file, &complaint)) << complaint;
+    EXPECT_TRUE(DecodesCleanly(file));
     EXPECT_EQ(RepairRecording(file.string()).status, RepairStatus::NothingToDo);
 }
