@@ -84,13 +84,15 @@ void CLumoraDoc::OnFileSaveAs() { SaveRecordingCopy(); }
 
 void CLumoraDoc::SaveRecordingCopy()
 {
-    // Read at the moment of the copy: a path just changed in Options counts.
-    const MediaSubtype container = ContainerOfPath(CurrentVideoFilePath());
+    // The take just made, even when Options name another file since; before
+    // any take, the file the settings name (a take of an earlier run).
+    const std::string taken = lastTakePath ? lastTakePath() : std::string();
+    const std::string source = taken.empty() ? CurrentVideoFilePath() : taken;
+    const MediaSubtype container = ContainerOfPath(source);
     // The dialog sets the current directory back to appDirectory itself.
     const QString target = AskVideoSavePath(nullptr, container);
     if (target.isEmpty())
         return;
-    const std::string source = CurrentVideoFilePath();
     // The copy is the same bytes: a name of another container would lie.
     if (const MediaSubtype kept = ContainerOfPath(source); ContainerOfPath(QFile::encodeName(target).toStdString()) != kept) {
         ShowMessageBox(QStringLiteral("录相是 %1 文件，不能保存为“%2”。请用 %3 作扩展名。")

@@ -1,6 +1,7 @@
 #pragma once
 // The one document. It holds no data: Save and Save As copy the recording
-// named in the settings to a file the user chooses; Open reads nothing.
+// (the file the last take wrote, or the one named in the settings before
+// any take) to a file the user chooses; Open reads nothing.
 
 #include <QObject>
 #include <QString>
@@ -52,6 +53,8 @@ public:
     std::function<void()> reinitialiseViews;
     // Told when the title changes (the frame shows it in its caption).
     std::function<void(const QString&)> titleChanged;
+    // The file the last take of this run wrote; empty before any take.
+    std::function<std::string()> lastTakePath;
     // The standard open dialog; empty result = cancelled. Tests replace it.
     std::function<QString()> askOpenPath;
 

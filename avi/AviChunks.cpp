@@ -9,6 +9,7 @@
 
 #include "avi/AviKeyPictures.h"
 #include "avi/RecordingFile.h"
+#include "base/SystemErrorText.h"
 
 namespace avi {
 
@@ -39,6 +40,8 @@ namespace {
 constexpr std::size_t kMaxHeader = 1 << 20;
 // avimux starts a new part before 1 GB, so no chunk of ours is larger.
 constexpr uint32_t kMaxChunk = 1u << 30;
+// Offsets fit a Chunk's 48 bits.
+constexpr uint64_t kMaxOffset = 1ull << 48;
 // Enough of a picture to find what kind it is (an encoder's first picture
 // carries a long description before the picture itself).
 constexpr std::size_t kKeySniff = 4096;
@@ -194,7 +197,7 @@ HeaderResult ReadHeader(int fd, uint64_t fileSize, Header& header, std::string& 
     header = Header{};
     header.bytes.resize(static_cast<std::size_t>(std::min<uint64_t>(fileSize, kMaxHeader)));
     if (!ReadAt(fd, header.bytes.data(), header.bytes.size(), 0)) {
-        reason = std::string("读不出文件：") + std::strerror(errno);
+        reason = "读不出文件：" + SystemErrorText(errno);
         return HeaderResult::NotOurs;
     }
     HeaderReader reader{header, reason};
@@ -224,14 +227,14 @@ bool WalkChunks(int fd, Layout& layout) {
         Part& part = layout.parts.back();
         const int stream = StreamOf(head, header);
         if (stream >= 0) {
-            if (!whole || afterIdx1 || size > kMaxChunk) break;
+            if (!whole || afterIdx1 || size > kMaxChunk || at >= kMaxOffset) break;
             bool key = true;
             if (header.streams[stream].video && NeedsLookForKey(header.handler)) {
                 sniff.resize(std::min<std::size_t>(size, kKeySniff));
                 if (!ReadAt(fd, sniff.data(), sniff.size(), at + 8)) return false;
                 key = IsKeyPicture(header.handler, sniff.data(), sniff.size());
             }
-            layout.chunks.push_back(Chunk{at, size, static_cast<uint16_t>(stream), key});
+            layout.chunks.emplace_back(at, size, static_cast<uint8_t>(stream), key);
             ++part.chunkCount;
             part.moviEnd = part.end = end;
         } else if (IsIndexChunk(head)) {
@@ -297,9 +300,11 @@ bool IsComplete(const Layout& layout) {
     for (const Stream& stream : header.streams) {
         if (stream.video && stream.headerLength != pictures) return false;
         if (parts > 1) {
-            const uint32_t capacity = (stream.superIndexSize - 24) / 16;
-            if (!stream.superIndexAt || std::memcmp(b + stream.superIndexAt, "indx", 4) != 0 ||
-                Get32(b + stream.superIndexAt + 12) != std::min<uint64_t>(parts, capacity))
+            // A header without room for a super index stays without one.
+            const uint32_t capacity = stream.superIndexAt ? (stream.superIndexSize - 24) / 16 : 0;
+            const uint64_t entries = std::min<uint64_t>(parts, capacity);
+            if (entries > 0 && (std::memcmp(b + stream.superIndexAt, "indx", 4) != 0 ||
+                                Get32(b + stream.superIndexAt + 12) != entries))
                 return false;
         }
     }

@@ -6,6 +6,7 @@
 // and LIST sizes, the frame counts): a killed recording has them at zero.
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -51,12 +52,22 @@ struct Header {
     uint32_t handler = 0;     // the pictures' compressor (fourcc)
 };
 
+// 12 bytes a chunk, the least an empty chunk (8 bytes on disk) can cost:
+// a file made of them must not take many times its size in memory.
 struct Chunk {
-    uint64_t at;    // offset of its head in the file
-    uint32_t size;  // of the data
-    uint16_t stream;
-    bool key;
+    uint32_t atLow = 0;   // offset of its head in the file, split
+    uint32_t size = 0;    // of the data
+    uint16_t atHigh = 0;
+    uint8_t stream = 0;
+    bool key = false;
+
+    Chunk() = default;
+    Chunk(uint64_t at, uint32_t size, uint8_t stream, bool key)
+        : atLow(static_cast<uint32_t>(at)), size(size), atHigh(static_cast<uint16_t>(at >> 32)), stream(stream),
+          key(key) {}
+    uint64_t At() const { return atLow | static_cast<uint64_t>(atHigh) << 32; }
 };
+static_assert(sizeof(Chunk) == 12);
 
 // One RIFF part: the first ("AVI ") or an OpenDML continuation ("AVIX").
 struct Part {
@@ -74,7 +85,7 @@ struct Part {
 
 struct Layout {
     Header header;
-    std::vector<Chunk> chunks;
+    std::deque<Chunk> chunks;  // grows without a vector's doubled copy
     std::vector<Part> parts;
     uint64_t fileSize = 0;
     uint64_t walkedTo = 0;     // the end of the last whole chunk; fileSize when nothing is torn

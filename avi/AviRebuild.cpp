@@ -21,6 +21,13 @@ constexpr uint32_t kIdx1Key = 0x10;
 constexpr uint32_t kNotKey = 1u << 31;     // in a standard index entry's size
 constexpr uint16_t kWavePcm = 1;
 constexpr std::size_t kCopyBuffer = 4 << 20;
+constexpr std::size_t kIndexBlock = 64 << 10;
+constexpr uint16_t kWaveMp3 = 0x55;
+// What compressed sound runs at: 8 to 320 kbit/s for MP3, up to 16-bit PCM's
+// rate for others; 128 kbit/s stands in when the pictures' length gives none.
+constexpr double kLeastSoundRate = 1000;
+constexpr double kMostMp3Rate = 40000;
+constexpr double kUsualSoundRate = 16000;
 
 std::string IndexTag(std::size_t stream) {
     char tag[8];
@@ -36,17 +43,17 @@ struct SuperEntry {
 class Builder {
 public:
     explicit Builder(const Layout& layout)
-        : layout_(layout), streams_(layout.header.streams), newAt_(layout.chunks.size()),
-          supers_(streams_.size()), largest_(streams_.size(), 0) {}
+        : layout_(layout), streams_(layout.header.streams), supers_(streams_.size()), largest_(streams_.size(), 0) {}
 
     Rebuilt Build() {
         CountChunks(layout_, out_);
+        out_.layout = &layout_;
         std::vector<const Part*> kept;
         for (const Part& part : layout_.parts)
             if (&part == &layout_.parts.front() || part.chunkCount > 0) kept.push_back(&part);
         multiPart_ = kept.size() > 1;
 
-        out_.pieces.push_back(Piece{layout_.header.bytes, 0, 0});
+        out_.pieces.push_back(Piece{layout_.header.bytes, 0, 0, false, {}});
         position_ = layout_.header.bytes.size();
         uint32_t firstRiffSize = 0, firstMoviSize = 0;
         for (std::size_t k = 0; k < kept.size(); ++k) {
@@ -57,11 +64,12 @@ public:
                 Add(std::string("RIFF\0\0\0\0AVIXLIST\0\0\0\0movi", 24));
             }
             const uint64_t moviData = k == 0 ? layout_.header.moviAt + 8 : riffAt + 20;
+            const uint64_t dataAt = position_;
             CopyChunks(*kept[k]);
             if (multiPart_)
-                for (std::size_t s = 0; s < streams_.size(); ++s) AddStandardIndex(*kept[k], s, riffAt);
+                for (std::size_t s = 0; s < streams_.size(); ++s) AddStandardIndex(*kept[k], s, riffAt, dataAt);
             const auto moviSize = static_cast<uint32_t>(position_ - moviData);
-            if (k == 0) AddIdx1(*kept[k]);
+            if (k == 0) AddIdx1(*kept[k], dataAt);
             const auto riffSize = static_cast<uint32_t>(position_ - riffAt - 8);
             if (k == 0) {
                 firstRiffSize = riffSize;
@@ -79,7 +87,13 @@ public:
 private:
     void Add(std::string bytes) {
         position_ += bytes.size();
-        out_.pieces.push_back(Piece{std::move(bytes), 0, 0});
+        out_.pieces.push_back(Piece{std::move(bytes), 0, 0, false, {}});
+    }
+
+    void AddIndex(std::string head, IndexPlan plan, uint64_t entryBytes) {
+        position_ += head.size() + entryBytes;
+        plan.entryBytes = entryBytes;
+        out_.pieces.push_back(Piece{std::move(head), 0, 0, true, plan});
     }
 
     // Chunks that lie back to back are copied as one range.
@@ -88,56 +102,44 @@ private:
             const Chunk& chunk = layout_.chunks[i];
             const uint64_t size = Padded(chunk.size);
             Piece* last = out_.pieces.empty() ? nullptr : &out_.pieces.back();
-            if (last && last->copySize > 0 && last->copyFrom + last->copySize == chunk.at)
+            if (last && last->copySize > 0 && last->copyFrom + last->copySize == chunk.At())
                 last->copySize += size;
             else
-                out_.pieces.push_back(Piece{{}, chunk.at, size});
-            newAt_[i] = position_;
+                out_.pieces.push_back(Piece{{}, chunk.At(), size, false, {}});
             position_ += size;
             largest_[chunk.stream] = std::max(largest_[chunk.stream], chunk.size);
         }
     }
 
-    void AddStandardIndex(const Part& part, std::size_t stream, uint64_t base) {
-        std::string index = IndexTag(stream);
-        Append32(index, 0);  // size, below
-        index += std::string("\x02\x00\x00\x01", 4);  // 2 longs an entry, index of chunks
-        Append32(index, 0);  // entries, below
-        index += streams_[stream].tag;
-        Append64(index, base);
-        Append32(index, 0);
+    void AddStandardIndex(const Part& part, std::size_t stream, uint64_t base, uint64_t dataAt) {
         uint32_t entries = 0;
         uint64_t soundBytes = 0;
         for (std::size_t i = part.firstChunk; i < part.firstChunk + part.chunkCount; ++i) {
             const Chunk& chunk = layout_.chunks[i];
             if (chunk.stream != stream) continue;
-            Append32(index, static_cast<uint32_t>(newAt_[i] + 8 - base));
-            Append32(index, chunk.size | (chunk.key ? 0 : kNotKey));
             ++entries;
             soundBytes += chunk.size;
         }
-        Put32(index.data() + 4, static_cast<uint32_t>(index.size() - 8));
-        Put32(index.data() + 12, entries);
+        std::string head = IndexTag(stream);
+        Append32(head, 24 + 8 * entries);
+        head += std::string("\x02\x00\x00\x01", 4);  // 2 longs an entry, index of chunks
+        Append32(head, entries);
+        head += streams_[stream].tag;
+        Append64(head, base);
+        Append32(head, 0);
         const Stream& s = streams_[stream];
         const bool pcm = !s.video && s.formatTag == kWavePcm && s.blockAlign > 0;
-        supers_[stream].push_back(SuperEntry{position_, static_cast<uint32_t>(index.size()),
+        supers_[stream].push_back(SuperEntry{position_, 32 + 8 * entries,
                                              pcm ? static_cast<uint32_t>(soundBytes / s.blockAlign) : entries});
-        Add(std::move(index));
+        AddIndex(std::move(head), IndexPlan{false, stream, part.firstChunk, part.chunkCount, dataAt, base, 0},
+                 8ull * entries);
     }
 
-    // Offsets from the file's start, as avimux writes them.
-    void AddIdx1(const Part& part) {
-        std::string index = "idx1";
-        Append32(index, static_cast<uint32_t>(part.chunkCount * 16));
-        for (std::size_t i = part.firstChunk; i < part.firstChunk + part.chunkCount; ++i) {
-            const Chunk& chunk = layout_.chunks[i];
-            const bool video = streams_[chunk.stream].video;
-            index += streams_[chunk.stream].tag;
-            Append32(index, video ? kIdx1Picture | (chunk.key ? kIdx1Key : 0) : 0);
-            Append32(index, static_cast<uint32_t>(newAt_[i]));
-            Append32(index, chunk.size);
-        }
-        Add(std::move(index));
+    void AddIdx1(const Part& part, uint64_t dataAt) {
+        std::string head = "idx1";
+        Append32(head, static_cast<uint32_t>(part.chunkCount * 16));
+        AddIndex(std::move(head), IndexPlan{true, 0, part.firstChunk, part.chunkCount, dataAt, 0, 0},
+                 16ull * part.chunkCount);
     }
 
     uint64_t SoundBytes(std::size_t index) const {
@@ -149,11 +151,14 @@ private:
 
     // A compressor whose rate was unknown when the recording began (MP3)
     // leaves the rate at 0 until avimux works it out at the end, from the
-    // sound's length: here the pictures' length stands in for it.
+    // sound's length: here the pictures' length stands in for it, unless
+    // pictures that stalled early give a rate no such compressor has.
     void PutSoundRate(char* b, Stream& stream, uint64_t bytes) const {
-        if (stream.bytesPerSecond > 0 || out_.seconds <= 0 || bytes == 0 || !stream.strfAt) return;
-        const auto measured = static_cast<uint32_t>(static_cast<double>(bytes) / out_.seconds);
-        stream.bytesPerSecond = measured > 4 ? (measured - 4 + 7) / 8 * 8 : 8;  // as avimux rounds it
+        if (stream.bytesPerSecond > 0 || bytes == 0 || !stream.strfAt) return;
+        double measured = out_.seconds > 0 ? static_cast<double>(bytes) / out_.seconds : 0;
+        if (!(measured >= kLeastSoundRate && measured <= MostSoundRate(b, stream))) measured = kUsualSoundRate;
+        const auto rate = static_cast<uint32_t>(measured);
+        stream.bytesPerSecond = (rate - 4 + 7) / 8 * 8;  // as avimux rounds it
         Put32(b + stream.strfAt + 8, stream.bytesPerSecond);
         if (stream.scale <= 1) {
             stream.scale = 1;
@@ -161,6 +166,14 @@ private:
             Put32(b + stream.strhAt + 20, stream.scale);
             Put32(b + stream.strhAt + 24, stream.rate);
         }
+    }
+
+    static double MostSoundRate(const char* b, const Stream& stream) {
+        if (stream.formatTag == kWaveMp3) return kMostMp3Rate;
+        const uint16_t channels = Get16(b + stream.strfAt + 2);
+        const uint32_t samples = Get32(b + stream.strfAt + 4);
+        const bool known = channels > 0 && channels <= 8 && samples > 0 && samples <= 384000;
+        return known ? 2.0 * channels * samples : 2.0 * 2 * 48000;
     }
 
     uint32_t LengthOf(const Stream& stream, uint64_t bytes) const {
@@ -217,7 +230,6 @@ private:
 
     const Layout& layout_;
     const std::vector<Stream>& streams_;
-    std::vector<uint64_t> newAt_;
     std::vector<std::vector<SuperEntry>> supers_;
     std::vector<uint32_t> largest_;
     bool multiPart_ = false;
@@ -273,12 +285,51 @@ void CountChunks(const Layout& layout, Rebuilt& counts) {
 
 Rebuilt Rebuild(const Layout& layout) { return Builder(layout).Build(); }
 
+namespace {
+
+// A block of entries at a time.
+bool WriteIndex(int out, const Piece& piece, const Layout& layout) {
+    if (!WriteAll(out, piece.bytes.data(), piece.bytes.size())) return false;
+    const IndexPlan& plan = piece.index;
+    const std::vector<Stream>& streams = layout.header.streams;
+    std::string block;
+    block.reserve(kIndexBlock + 16);
+    uint64_t at = plan.dataAt;
+    for (std::size_t i = plan.firstChunk; i < plan.firstChunk + plan.chunkCount; ++i) {
+        const Chunk& chunk = layout.chunks[i];
+        if (plan.idx1) {
+            // Offsets from the file's start, as avimux writes them.
+            const bool video = streams[chunk.stream].video;
+            block += streams[chunk.stream].tag;
+            Append32(block, video ? kIdx1Picture | (chunk.key ? kIdx1Key : 0) : 0);
+            Append32(block, static_cast<uint32_t>(at));
+            Append32(block, chunk.size);
+        } else if (chunk.stream == plan.stream) {
+            Append32(block, static_cast<uint32_t>(at + 8 - plan.base));
+            Append32(block, chunk.size | (chunk.key ? 0 : kNotKey));
+        }
+        at += Padded(chunk.size);
+        if (block.size() >= kIndexBlock) {
+            if (!WriteAll(out, block.data(), block.size())) return false;
+            block.clear();
+        }
+    }
+    return WriteAll(out, block.data(), block.size());
+}
+
+}  // namespace
+
+bool WriteMadePiece(int out, const Piece& piece, const Layout& layout) {
+    return piece.isIndex ? WriteIndex(out, piece, layout) : WriteAll(out, piece.bytes.data(), piece.bytes.size());
+}
+
 bool WriteRebuilt(int in, int out, const Rebuilt& rebuilt) {
     // Read once from start to end: a larger read-ahead, as cp asks for.
     ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::vector<char> buffer;
     for (const Piece& piece : rebuilt.pieces) {
         const bool ok = piece.copySize > 0 ? CopyRange(in, out, piece.copyFrom, piece.copySize, buffer)
+                        : piece.isIndex    ? WriteIndex(out, piece, *rebuilt.layout)
                                            : WriteAll(out, piece.bytes.data(), piece.bytes.size());
         if (!ok) return false;
     }

@@ -14,13 +14,29 @@
 
 namespace avi {
 
+// An index whose entries are made as it is written: held whole, the
+// indexes of a file of tiny chunks would take twice the file's size.
+struct IndexPlan {
+    bool idx1 = false;          // otherwise the standard index of `stream`
+    std::size_t stream = 0;
+    std::size_t firstChunk = 0, chunkCount = 0;  // the part's chunks
+    uint64_t dataAt = 0;        // where the part's first chunk lies in the repaired file
+    uint64_t base = 0;          // a standard index's offsets count from here
+    uint64_t entryBytes = 0;    // what its entries take
+};
+
 struct Piece {
-    std::string bytes;      // made here, when `copySize` is 0
+    std::string bytes;      // made here (an index's head), when `copySize` is 0
     uint64_t copyFrom = 0;  // a range of the damaged file otherwise
     uint64_t copySize = 0;
+    bool isIndex = false;   // `bytes` then `index`'s entries
+    IndexPlan index;
+
+    uint64_t Size() const { return copySize > 0 ? copySize : bytes.size() + (isIndex ? index.entryBytes : 0); }
 };
 
 struct Rebuilt {
+    const Layout* layout = nullptr;  // what the indexes are made from: it must outlive this
     std::vector<Piece> pieces;
     uint64_t size = 0;         // of the repaired file
     uint64_t pictures = 0;
@@ -36,5 +52,8 @@ Rebuilt Rebuild(const Layout& layout);
 
 // Writes `rebuilt` to `out`, copying the ranges from `in`. false with errno set.
 bool WriteRebuilt(int in, int out, const Rebuilt& rebuilt);
+
+// Writes a piece made here (not a copied range) at `out`'s offset. false with errno set.
+bool WriteMadePiece(int out, const Piece& piece, const Layout& layout);
 
 }  // namespace avi

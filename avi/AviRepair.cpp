@@ -1,13 +1,16 @@
 #include "avi/AviRepair.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 
 #include "base/FileWriting.h"
+#include "base/SystemErrorText.h"
 #include "avi/AviChunks.h"
+#include "avi/AviInPlace.h"
 #include "avi/AviRebuild.h"
 
 namespace {
@@ -21,26 +24,38 @@ RepairReport Report(RepairStatus status, std::string reason) {
     return report;
 }
 
-std::string SystemText(int code) {
-    switch (code) {
-    case ENOSPC:
-    case EDQUOT: return std::string("磁盘已满（") + std::strerror(code) + "）";
-    case EFBIG: return std::string("文件超出了允许的大小（") + std::strerror(code) + "）";
-    case EACCES:
-    case EPERM:
-    case EROFS: return std::string("没有写入权限（") + std::strerror(code) + "）";
-    default: return std::strerror(code);
-    }
-}
-
 std::string OpenFailure(const FileError& error) {
     if (error.code == 0) return error.reason == kSymbolicLinkReason ? "它是一个符号链接" : "它不是普通文件";
     if (error.code == EISDIR) return "它是一个文件夹";
-    return "读不出文件：" + SystemText(error.code);
+    return "读不出文件：" + SystemErrorText(error.code);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// No room for a copy beside the file (the take filled the disk): the
+// repair is written where the file lies.
+RepairReport RepairWhereItLies(const std::string& path, const struct stat& before, avi::Layout& layout) {
+    const UniqueFd out(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat now {};
+    if (!out.Valid() || ::fstat(out.Get(), &now) != 0)
+        return Report(RepairStatus::Failed, "写不出修复后的文件：" + SystemErrorText(errno));
+    if (now.st_dev != before.st_dev || now.st_ino != before.st_ino || !SameFile(before, now))
+        return Report(RepairStatus::Failed, kChangedMeanwhile);
+    struct statvfs disk {};
+    const uint64_t free = ::fstatvfs(out.Get(), &disk) == 0 ? uint64_t{disk.f_bavail} * disk.f_frsize : 0;
+    avi::Rebuilt rebuilt;
+    if (!avi::RepairInPlace(out.Get(), layout, layout.fileSize + free, rebuilt)) {
+        const int code = errno;
+        return Report(RepairStatus::Failed, "写不出修复后的文件：" + (code ? SystemErrorText(code) : "磁盘空间不足"));
+    }
+    RepairReport report;
+    report.status = RepairStatus::Repaired;
+    report.pictures = rebuilt.pictures;
+    report.soundBytes = rebuilt.soundBytes;
+    report.seconds = rebuilt.seconds;
+    return report;
 }
 
 }  // namespace
@@ -50,14 +65,14 @@ RepairReport RepairRecording(const std::string& path) {
     const UniqueFd in = OpenRegularFileForReading(path, Links::Refuse, &error);
     if (!in.Valid()) return Report(RepairStatus::NotOurs, OpenFailure(error));
     struct stat before {};
-    if (::fstat(in.Get(), &before) != 0) return Report(RepairStatus::NotOurs, "读不出文件：" + SystemText(errno));
+    if (::fstat(in.Get(), &before) != 0) return Report(RepairStatus::NotOurs, "读不出文件：" + SystemErrorText(errno));
 
     avi::Layout layout;
     layout.fileSize = static_cast<uint64_t>(before.st_size);
     std::string reason;
     if (avi::ReadHeader(in.Get(), layout.fileSize, layout.header, reason) != avi::HeaderResult::Ours)
         return Report(RepairStatus::NotOurs, reason);
-    if (!avi::WalkChunks(in.Get(), layout)) return Report(RepairStatus::Failed, "读不出文件：" + SystemText(errno));
+    if (!avi::WalkChunks(in.Get(), layout)) return Report(RepairStatus::Failed, "读不出文件：" + SystemErrorText(errno));
 
     avi::Rebuilt counts;
     avi::CountChunks(layout, counts);
@@ -81,7 +96,7 @@ RepairReport RepairRecording(const std::string& path) {
         path, options,
         [&](int out, FileError* failure) {
             if (!avi::WriteRebuilt(in.Get(), out, rebuilt)) {
-                *failure = FileError{"cannot write", path, SystemText(errno), errno};
+                *failure = FileError{"cannot write", path, SystemErrorText(errno), errno};
                 return false;
             }
             struct stat made {};
@@ -99,10 +114,11 @@ RepairReport RepairRecording(const std::string& path) {
             return true;
         },
         &error);
+    if (!written && (error.code == ENOSPC || error.code == EDQUOT)) return RepairWhereItLies(path, before, layout);
     if (!written) {
         if (error.reason == kChangedMeanwhile) return Report(RepairStatus::Failed, kChangedMeanwhile);
         if (error.code == 0 && error.action == "will not replace") return Report(RepairStatus::Failed, OpenFailure(error));
-        const std::string text = error.code ? SystemText(error.code) : error.reason;
+        const std::string text = error.code ? SystemErrorText(error.code) : error.reason;
         return Report(RepairStatus::Failed, "写不出修复后的文件：" + text);
     }
     report.status = RepairStatus::Repaired;

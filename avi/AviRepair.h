@@ -5,7 +5,9 @@
 // see nothing or stop early. The repair keeps every whole picture and
 // sound chunk, drops a torn last one, writes the index afresh and puts the
 // header's counts right. Only files this program recorded are touched,
-// and the damaged file is replaced only by a complete repaired one.
+// and the damaged file is replaced only by a complete repaired one, except
+// on a disk without room for it: there the index is written after the
+// chunks where they lie (a repair cut short there is made again).
 
 #include <cstdint>
 #include <string>

@@ -52,6 +52,7 @@ struct CaptureState {
     Graph graph = Graph::None;
     bool recording = false;     // a recording is under way (also while paused)
     std::string recordingPath;  // its file, as it was when it started
+    std::string lastTakePath;   // the file the last take of this run wrote (also once it ended)
     RecordingProgress progress;  // what it has written so far
 
     bool Previewing() const { return graph == Graph::Running; }
@@ -266,6 +267,7 @@ private:
     std::optional<VideoMode> currentVideoMode;
     std::string currentCameraIdentity;
     std::string recordingPath;  // the file of the recording under way (its messages name it)
+    std::string lastTakePath;   // kept after the take: what Save copies
     CaptureState::Graph graphState = CaptureState::Graph::None;
     int busyDepth = 0;  // UI thread only
 

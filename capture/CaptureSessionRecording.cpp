@@ -103,7 +103,7 @@ bool CCaptureSession::StartRecording() {
 
     // Noted before the file is touched: a take that never ends (the
     // program killed, the power gone) is repaired at the next start.
-    recordingPath = path;
+    recordingPath = lastTakePath = path;
     if (recordingJournal) recordingJournal(path, true);
 
     // The recording joins the graph as it is: a running preview goes on,
@@ -143,6 +143,7 @@ CaptureState CCaptureSession::State() const {
     state.graph = graphState;
     state.recording = GetRecordingProgress(state.progress);
     if (state.recording) state.recordingPath = recordingPath;
+    state.lastTakePath = lastTakePath;
     return state;
 }
 

@@ -57,6 +57,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     recording = false;
     settingsLoad = LoadSettings();
     if (!settingsLoad.ok) ShowMessageBox(QString::fromStdString(settingsLoad.message), this);
+    if (!settingsLoad.notice.empty()) ShowMessageBox(QString::fromStdString(settingsLoad.notice), this);
 
     setWindowTitle(ApplicationTitle());
     setWindowIcon(ApplicationIcon());
@@ -91,6 +92,7 @@ void CMainFrame::SetView(CLumoraView* newView)
 void CMainFrame::SetDocument(CLumoraDoc* doc)
 {
     document = doc;
+    if (document) document->lastTakePath = [] { return TheCaptureSession().State().lastTakePath; };
 }
 
 QAction* CMainFrame::Action(int id) const

@@ -5,6 +5,7 @@
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
 #include "base/SystemErrorText.h"
+#include "base/Utf8.h"
 
 SettingsRecord settings{};
 std::string appDirectory;
@@ -26,14 +27,35 @@ std::function<void(const std::string&)>& ErrorHandler()
 void FillDefaults(SettingsRecord& record)
 {
     record = SettingsRecord{};
-    StorePath(record.videoFilePath, appDirectory + "/capture.avi");
-    StorePath(record.photoFolder, appDirectory);
+    StorePath(record.videoFilePath, DefaultVideoFilePath());
+    StorePath(record.photoFolder, DefaultPhotoFolder());
     record.photoFormat = 1;
+}
+
+// Says which fields of the file just read are not used, naming the file
+// but not the unusable bytes themselves.
+std::string UnusablePathsNotice(const SettingsRecord& record, const std::string& file)
+{
+    std::string notice;
+    const auto check = [&](const char (&field)[kPathBufferSize], const char* what, const std::string& fallback) {
+        const std::string path = ReadPath(field);
+        if (path.empty() || IsUsablePath(path)) return;
+        notice += std::string(notice.empty() ? "" : "\n") + what + "不是有效的绝对路径，改用“" + fallback + "”。";
+    };
+    check(record.videoFilePath, "录像文件", DefaultVideoFilePath());
+    check(record.photoFolder, "照片文件夹", DefaultPhotoFolder());
+    return notice.empty() ? notice : "设置文件“" + file + "”中的" + notice;
+}
+
+std::string PathOrDefault(const char (&field)[kPathBufferSize], const std::string& fallback)
+{
+    const std::string path = ReadPath(field);
+    return IsUsablePath(path) ? path : fallback;
 }
 
 SettingsResult Failure(const std::string& what, const FileError& error)
 {
-    return SettingsResult{false, what + "“" + error.path + "”：" + error.reason};
+    return SettingsResult{false, what + "“" + error.path + "”：" + error.reason, {}};
 }
 
 // Writes `record` to `path` through a fresh temporary beside it, so that a
@@ -88,16 +110,41 @@ std::string ReadPath(const char (&field)[kPathBufferSize])
     return std::string(field, length);
 }
 
+bool IsUsablePath(const std::string& path)
+{
+    return !path.empty() && path.front() == '/' && IsValidUtf8(path);
+}
+
+std::string DefaultVideoFilePath()
+{
+    return appDirectory + "/capture.avi";
+}
+
+std::string DefaultPhotoFolder()
+{
+    return appDirectory;
+}
+
+std::string UsableVideoFilePath(const SettingsRecord& record)
+{
+    return PathOrDefault(record.videoFilePath, DefaultVideoFilePath());
+}
+
+std::string UsablePhotoFolder(const SettingsRecord& record)
+{
+    return PathOrDefault(record.photoFolder, DefaultPhotoFolder());
+}
+
 std::string CurrentVideoFilePath()
 {
     std::lock_guard<std::mutex> lock(SettingsMutex());
-    return ReadPath(settings.videoFilePath);
+    return UsableVideoFilePath(settings);
 }
 
 std::string CurrentPhotoFolder()
 {
     std::lock_guard<std::mutex> lock(SettingsMutex());
-    return ReadPath(settings.photoFolder);
+    return UsablePhotoFolder(settings);
 }
 
 SettingsResult LoadSettings()
@@ -132,9 +179,13 @@ SettingsResult LoadSettings()
 
     // A shorter file fills only its leading bytes; bytes past 524 are ignored.
     std::memcpy(&loaded, bytes.data(), bytes.size());
-    std::lock_guard<std::mutex> lock(SettingsMutex());
-    settings = loaded;
-    return {};
+    {
+        std::lock_guard<std::mutex> lock(SettingsMutex());
+        settings = loaded;
+    }
+    SettingsResult result;
+    result.notice = UnusablePathsNotice(loaded, path);
+    return result;
 }
 
 SettingsResult SaveSettings()

@@ -14,6 +14,9 @@ std::string SettingsFilePath();
 struct SettingsResult {
     bool ok = true;
     std::string message;
+    // Read, but a path in it is not used (see IsUsablePath): names the file
+    // and the defaults used instead. Empty otherwise.
+    std::string notice;
 };
 
 // Reads up to 524 bytes of "setting.ini" into `settings`. A missing file is
@@ -39,7 +42,16 @@ bool StorePath(char (&field)[kPathBufferSize], const std::string& path);
 
 // The text of a path field up to its NUL (or 260 bytes when there is none).
 std::string ReadPath(const char (&field)[kPathBufferSize]);
-// `videoFilePath` and `photoFolder` as they are now, read under the settings lock.
+// A path field is used only when it holds an absolute path in UTF-8. An
+// empty one means the default; any other counts as not set and the default
+// stands in, while the record keeps its bytes.
+bool IsUsablePath(const std::string& path);
+std::string DefaultVideoFilePath();  // the start folder's capture.avi
+std::string DefaultPhotoFolder();    // the start folder
+// The paths in use; the caller holds the settings lock.
+std::string UsableVideoFilePath(const SettingsRecord& record);
+std::string UsablePhotoFolder(const SettingsRecord& record);
+// The same, read under the settings lock.
 std::string CurrentVideoFilePath();
 std::string CurrentPhotoFolder();
 

@@ -197,7 +197,7 @@ void CGrabberCallback::WritePhoto(const uint8_t* frame, int32_t length, int32_t 
     int32_t format;
     {
         std::lock_guard lock(SettingsMutex());
-        folder = ReadPath(settings.photoFolder);
+        folder = UsablePhotoFolder(settings);
         format = settings.photoFormat;
     }
     const std::string stem = PhotoStem(folder);

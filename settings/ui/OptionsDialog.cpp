@@ -38,10 +38,17 @@ QLineEdit* MakePathEdit(QWidget* page, const DialogUnits& units, int x, int y, i
     return edit;
 }
 
+// A path the program does not use shows as not set, never as its bytes.
 QString ReadField(const char (&field)[kPathBufferSize])
 {
     std::lock_guard<std::mutex> lock(SettingsMutex());
-    return QString::fromStdString(ReadPath(field));
+    const std::string path = ReadPath(field);
+    return IsUsablePath(path) ? QString::fromStdString(path) : QString();
+}
+
+void ShowDefaultWhenNotSet(QLineEdit* edit, const std::string& fallback)
+{
+    edit->setPlaceholderText(QStringLiteral("未设置，使用“%1”").arg(QString::fromStdString(fallback)));
 }
 
 // Stores a chosen path; one that the record cannot hold is refused here,
@@ -86,6 +93,7 @@ void CMyPropertyPage1::OnInitDialog()
     loaded = true;
     m_strVideoPath = ReadField(settings.videoFilePath);
     pathEdit->setText(m_strVideoPath);
+    ShowDefaultWhenNotSet(pathEdit, DefaultVideoFilePath());
 }
 
 void CMyPropertyPage1::OnSaveAs()
@@ -147,6 +155,7 @@ void CMyPropertyPage2::OnInitDialog()
     }
     m_nNaming = 0;
     folderEdit->setText(m_strPhotoFolder);
+    ShowDefaultWhenNotSet(folderEdit, DefaultPhotoFolder());
     namingRadio->setChecked(m_nNaming == 0);
     ShowFormat();
 }

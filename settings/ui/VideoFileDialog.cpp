@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QStringList>
 
 #include "settings/SettingsRecord.h"
@@ -27,9 +30,41 @@ QString ContainerFilter(MediaSubtype container)
                                             QLatin1String(ContainerExtension(container)));
 }
 
+// Qt's own dialog reads quotes in a typed name as a list of names ("a"
+// "b"), so `my take "1".avi` came back as 1.avi. One file is asked for
+// here: a name with quotes is taken whole, as typed.
+class SaveOneFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QString typedPath;
+
+    void accept() override
+    {
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString typed = edit ? edit->text() : QString();
+        if (!typed.contains(u'"')) {
+            QFileDialog::accept();
+            return;
+        }
+        QString path = QDir(directory()).absoluteFilePath(typed);
+        if (QFileInfo(path).suffix().isEmpty() && !defaultSuffix().isEmpty()) path += u'.' + defaultSuffix();
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            setDirectory(path);
+            return;
+        }
+        if (info.exists() &&
+            QMessageBox::question(this, windowTitle(), QStringLiteral("“%1”已存在。\n要替换它吗？").arg(info.fileName()),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+            return;
+        typedPath = path;
+        QDialog::accept();
+    }
+};
+
 QString RunVideoSaveDialog(QWidget* parent, std::optional<MediaSubtype> container)
 {
-    QFileDialog dialog(parent, QStringLiteral("另存为"));
+    SaveOneFileDialog dialog(parent, QStringLiteral("另存为"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     const MediaSubtype containers[] = {MediaSubtype::Avi, MediaSubtype::Matroska, MediaSubtype::Mp4};
@@ -44,9 +79,9 @@ QString RunVideoSaveDialog(QWidget* parent, std::optional<MediaSubtype> containe
         for (MediaSubtype each : containers)
             if (filter == ContainerFilter(each)) dialog.setDefaultSuffix(suffixOf(each));
     });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().constFirst();
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    if (!dialog.typedPath.isEmpty()) return dialog.typedPath;
+    return dialog.selectedFiles().isEmpty() ? QString() : dialog.selectedFiles().constFirst();
 }
 
 QString RunFolderChooser(QWidget* parent)

@@ -1,8 +1,11 @@
 // What a repair refuses, and what it leaves when it fails: the file as it
 // was, and nothing beside it.
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <fstream>
+#include <memory>
 #include <random>
 
 #include "tests/engine/AviRepairHelpers.h"
@@ -135,4 +138,27 @@ TEST(AviRepairRefusal, AFailedWriteLeavesTheDamagedFileAndNoTemporary) {
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_EQ(RepairRecording(file.string()).status, RepairStatus::Repaired);
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A take that filled its disk: no copy fits beside it, so the repair is
+// written where the file lies, dropping what the index needs room for.
+TEST(AviRepairRefusal, ATakeThatFilledItsDiskIsRepairedWhereItLies) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    ScratchFolder folder("repair-full-disk");
+    const fs::path finished = folder / "finished.avi";
+    Record(RecordingRecipe{}, finished);
+    const uint64_t cut = fs::file_size(finished) * 2 / 3 + 3;
+    const std::vector<AviChunk> whole = WholeBefore(ListMovieChunks(finished.string()), cut);
+    const fs::path disk = folder / "disk", file = disk / "take.avi";
+    fs::create_directory(disk);
+    ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(cut + 65536)).c_str()), 0);
+    const std::unique_ptr<const char, int (*)(const char*)> unmount(disk.c_str(), ::umount);
+    Write(file, Bytes(finished).substr(0, cut));
+    for (std::ofstream filler(disk / "filler"); filler << std::string(4096, 'f') << std::flush;) {}
+    const RepairReport report = RepairRecording(file.string());
+    ASSERT_EQ(report.status, RepairStatus::Repaired) << report.reason;
+    EXPECT_GE(report.pictures + 2, static_cast<uint64_t>(Pictures(whole)));
+    EXPECT_EQ(IndexProblems(file.string()), "");
+    EXPECT_TRUE(DecodesCleanly(file));
+    EXPECT_EQ(RepairRecording(file.string()).status, RepairStatus::NothingToDo);
 }

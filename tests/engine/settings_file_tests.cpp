@@ -12,6 +12,7 @@
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
 #include "base/SystemErrorText.h"
+#include "base/Utf8.h"
 #include "tests/SettingsBytes.h"
 #include "tests/engine/FileTestHelpers.h"
 
@@ -62,6 +63,26 @@ TEST_F(SettingsFileTest, EmptyFileGivesEmptyPathsAndBmp)
     EXPECT_EQ(ReadPath(settings.photoFolder), "");
     EXPECT_EQ(settings.photoFormat, 0);
     EXPECT_EQ(fs::file_size(IniPath()), 0u);  // loading never writes
+}
+
+// Paths the program cannot use (empty, relative, not UTF-8) stand for the
+// defaults; the record keeps its bytes and the file is not rewritten.
+TEST_F(SettingsFileTest, UnusablePathsMeanTheDefaults)
+{
+    std::vector<char> noise(100, '\xa7'), relative(524, 0), notUtf8(524, 0);
+    std::strcpy(relative.data(), "capture.avi");
+    std::strcpy(relative.data() + 260, "/photos");
+    std::strcpy(notUtf8.data(), "/take\xff\xfe.avi");
+    const std::pair<std::vector<char>, bool> cases[] = {{{}, false}, {noise, true}, {relative, true}, {notUtf8, true}};
+    for (const auto& [bytes, said] : cases) {
+        WriteBytes(IniPath(), bytes);
+        const SettingsResult result = LoadSettings();
+        EXPECT_EQ(CurrentVideoFilePath(), dir.string() + "/capture.avi");
+        EXPECT_EQ(CurrentPhotoFolder(), bytes == relative ? "/photos" : dir.string());
+        EXPECT_EQ(result.notice.find(IniPath().string()) != std::string::npos, said) << result.notice;
+        EXPECT_TRUE(IsValidUtf8(result.notice));  // names the file, not its bytes
+        EXPECT_EQ(ReadBytes(IniPath()), bytes);
+    }
 }
 
 TEST_F(SettingsFileTest, ShortFileFillsOnlyLeadingBytes)

@@ -8,8 +8,12 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QApplication>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -136,6 +140,26 @@ TEST_F(DocumentSave, ARegularTargetIsReplacedAndARecordingReachedThroughALinkIsC
     SaveAs(second);
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(Bytes(second), Bytes(recording));
+}
+
+// Typed into the save dialog itself: quotes are part of the name.
+TEST_F(DocumentSave, ANameWithQuotesIsSavedAsTyped) {
+    const QString name = QStringLiteral("my take \"1\" 😀");
+    QTimer typist;
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (auto* edit = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr) {
+            typist.stop();
+            dialog->setDirectory(dir.path());
+            edit->setText(name);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+    typist.start(20);
+    QTimer::singleShot(10000, [] { if (QWidget* stuck = QApplication::activeModalWidget()) stuck->close(); });
+    document.OnFileSaveAs();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_TRUE(Bytes(dir.filePath(name + ".avi")) == Bytes(recording));
 }
 
 }  // namespace

@@ -51,6 +51,8 @@ TEST_F(EndToEndTest, PreviewPhotoRecordStopAndSaveACopy)
     const double resumed = RecordedSeconds();
     ASSERT_TRUE(WaitFor([&] { return RecordedSeconds() >= resumed + 0.5; }));
 
+    // Options name another file while the take runs: Save still copies the take.
+    SetRecordingPath(startDir.filePath("next.avi"));
     frame->Action(ID_VIDEO_STOP)->trigger();
     EXPECT_FALSE(frame->previewing);
     EXPECT_FALSE(frame->recording);

@@ -150,11 +150,11 @@ TEST_F(PhotoHabitsTest, TheFolderItemsOpenTheFoldersOrSayWhyNot)
     EXPECT_EQ(openedUrls[0], QUrl::fromLocalFile(pictures));
     EXPECT_EQ(openedUrls[1], QUrl::fromLocalFile(takes));
 
-    // A relative photo folder is the one under the current directory.
+    // A relative photo folder is not used: the start folder stands in.
     SetPhotoFolder("pictures");
     photos->trigger();
     ASSERT_EQ(openedUrls.size(), 3);
-    EXPECT_EQ(openedUrls[2], QUrl::fromLocalFile(pictures));
+    EXPECT_EQ(openedUrls[2], QUrl::fromLocalFile(startDir.path()));
 
     SetPhotoFolder(startDir.filePath("missing"));
     photos->trigger();
