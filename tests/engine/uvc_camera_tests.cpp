@@ -36,7 +36,7 @@ protected:
         if (UvcNode().empty()) GTEST_SKIP() << "no USB webcam (run through scripts/with-camera-vm --uvc)";
         GstSession::SetUp();
         setenv("LUMORA_TEST_SOURCES", "0", 1);
-        Choose(VideoModeFromText("640x480@30/1:MJPG"));
+        Choose(VideoModeFromText("640x480@30/1:MJPEG"));
         session.SetEventNotifier([this] { ++notified; });
     }
     void TearDown() override {
