@@ -20,6 +20,7 @@
 #include "capture/CapturePlatform.h"
 #include "capture/ComboBox.h"
 #include "capture/SoundLevelSlot.h"
+#include "base/FileWriting.h"
 #include "base/SampleGrabber.h"
 #include "capture/VideoWindow.h"
 
@@ -268,6 +269,7 @@ private:
     std::string currentCameraIdentity;
     std::string recordingPath;  // the file of the recording under way (its messages name it)
     std::string lastTakePath;   // kept after the take: what Save copies
+    UniqueFd recordingLock;     // the take's file, locked while it is written (see FileLock.h)
     CaptureState::Graph graphState = CaptureState::Graph::None;
     int busyDepth = 0;  // UI thread only
 

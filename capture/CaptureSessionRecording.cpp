@@ -3,12 +3,16 @@
 // whose end failed), and what the shell reads of it.
 
 #include "avi/AviRepair.h"
+#include "base/FileLock.h"
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
 #include "capture/DiskSpace.h"
 #include "avi/RecordingFile.h"
 #include "capture/VideoModes.h"
+#include "base/SystemErrorText.h"
 #include "settings/SettingsFile.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -48,6 +52,7 @@ bool CCaptureSession::EndRecording(std::string& error) {
         recordingPath.clear();
     else
         ForgetRecordingNote();
+    recordingLock.Reset();
     return finished;
 }
 
@@ -101,6 +106,21 @@ bool CCaptureSession::StartRecording() {
         return false;
     }
 
+    // Held for the whole take: another program that honours it (a second
+    // Lumora in this folder) neither records into the file nor repairs it.
+    UniqueFd lock = OpenRecordingFile(path, false, reason);
+    if (!lock.Valid()) {
+        ShowMessage("无法录制到“" + path + "”：" + reason + "。");
+        return false;
+    }
+    if (!TryLockExclusive(lock.Get())) {
+        ShowMessage(errno == EWOULDBLOCK ? "无法录制到“" + path + "”：另一个 Lumora（或其他程序）正在向这个文件录相。\n"
+                                           "请等它停止，或在“选项”中选择另一个录相文件。"
+                                         : "无法录制到“" + path + "”：" + SystemErrorText(errno) + "。");
+        return false;
+    }
+    recordingLock = std::move(lock);
+
     // Noted before the file is touched: a take that never ends (the
     // program killed, the power gone) is repaired at the next start.
     recordingPath = lastTakePath = path;
@@ -127,6 +147,7 @@ bool CCaptureSession::StartRecording() {
         DiscardRecording();
         // Nothing reached the file without a branch: nothing to repair.
         if (!branchMade) ForgetRecordingNote();
+        recordingLock.Reset();
         mediaControl->Run();  // the preview the user had
         ShowMessage("录相无法开始" + (error.empty() ? std::string("。") : "：" + error));
         return false;
