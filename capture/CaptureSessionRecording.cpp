@@ -10,7 +10,10 @@
 #include "avi/RecordingFile.h"
 #include "capture/VideoModes.h"
 #include "base/SystemErrorText.h"
+#include "base/TimestampName.h"
 #include "settings/SettingsFile.h"
+
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -25,6 +28,19 @@ std::string RepairedNote(const std::string& path, const RepairReport& repair) {
 
 }  // namespace
 
+std::string NewTakeFilePath(const std::string& configured, std::time_t start) {
+    const std::size_t slash = configured.rfind('/');
+    const std::size_t dot = configured.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > slash + 1;
+    const std::string stem = configured.substr(0, hasExtension ? dot : configured.size()) + " " + TimestampName(start);
+    const std::string extension = hasExtension ? configured.substr(dot) : "";
+    // Two takes begun within one second each keep their own file.
+    std::string path = stem + extension;
+    struct stat entry {};
+    for (int n = 2; ::lstat(path.c_str(), &entry) == 0; ++n) path = stem + "-" + std::to_string(n) + extension;
+    return path;
+}
+
 void CCaptureSession::DiscardRecording() {
     std::string ignored;
     EndRecording(ignored);
@@ -37,6 +53,8 @@ void CCaptureSession::ForgetRecordingNote() {
 
 bool CCaptureSession::EndRecording(std::string& error) {
     if (!captureBuilder || !captureBuilder->HasRecording()) return true;
+    RecordingProgress written;
+    GetRecordingProgress(written);
     const bool finished = SUCCEEDED(captureBuilder->FinishRecording(error));
     bool retryLater = false;
     if (!finished && !recordingPath.empty() && NeedsRepairWhenUnfinished(ContainerOfPath(recordingPath))) {
@@ -47,6 +65,8 @@ bool CCaptureSession::EndRecording(std::string& error) {
         if (repair.status == RepairStatus::Repaired || retryLater)
             error += "\n" + RepairedNote(recordingPath, repair);
     }
+    struct stat file {};
+    lastTakeEnd = {written.seconds, ::stat(recordingPath.c_str(), &file) == 0 ? uint64_t(file.st_size) : written.bytes};
     // A file that could not be repaired now stays noted for the next start.
     if (retryLater)
         recordingPath.clear();
@@ -75,11 +95,12 @@ bool CCaptureSession::StartRecording() {
         return true;
     }
 
-    const std::string path = CurrentVideoFilePath();
-    if (path.empty()) {
+    const std::string configured = CurrentVideoFilePath();
+    if (configured.empty()) {
         ShowMessage("还没有设置录相文件。请先在“选项”中选择一个。");
         return false;
     }
+    const std::string path = newFileEachTake ? NewTakeFilePath(configured, std::time(nullptr)) : configured;
     // A container that cannot hold what was chosen is refused before
     // anything is written.
     const MediaSubtype container = ContainerOfPath(path);
@@ -124,6 +145,7 @@ bool CCaptureSession::StartRecording() {
     // Noted before the file is touched: a take that never ends (the
     // program killed, the power gone) is repaired at the next start.
     recordingPath = lastTakePath = path;
+    lastTakeEnd = {};
     if (recordingJournal) recordingJournal(path, true);
 
     // The recording joins the graph as it is: a running preview goes on,
@@ -165,6 +187,7 @@ CaptureState CCaptureSession::State() const {
     state.recording = GetRecordingProgress(state.progress);
     if (state.recording) state.recordingPath = recordingPath;
     state.lastTakePath = lastTakePath;
+    state.lastTake = lastTakeEnd;
     return state;
 }
 
