@@ -66,7 +66,8 @@ bool CCaptureSession::EndRecording(std::string& error) {
             error += "\n" + RepairedNote(recordingPath, repair);
     }
     struct stat file {};
-    lastTakeEnd = {written.seconds, ::stat(recordingPath.c_str(), &file) == 0 ? uint64_t(file.st_size) : written.bytes};
+    if (::stat(recordingPath.c_str(), &file) == 0) written.bytes = static_cast<uint64_t>(file.st_size);  // index included
+    lastTakeEnd = written;
     // A file that could not be repaired now stays noted for the next start.
     if (retryLater)
         recordingPath.clear();
@@ -135,14 +136,15 @@ bool CCaptureSession::StartRecording() {
         return false;
     }
     if (!TryLockExclusive(lock.Get())) {
-        ShowMessage(errno == EWOULDBLOCK ? "无法录制到“" + path + "”：另一个 Lumora（或其他程序）正在向这个文件录相。\n"
-                                           "请等它停止，或在“选项”中选择另一个录相文件。"
-                                         : "无法录制到“" + path + "”：" + SystemErrorText(errno) + "。");
+        const int code = errno;
+        ShowMessage(code == EWOULDBLOCK ? "无法录制到“" + path + "”：另一个 Lumora（或其他程序）正在向这个文件录相。\n"
+                                          "请等它停止，或在“选项”中选择另一个录相文件。"
+                                        : "无法录制到“" + path + "”：" + SystemErrorText(code) + "。");
         return false;
     }
     recordingLock = std::move(lock);
 
-    // Noted before the file is touched: a take that never ends (the
+    // Noted before anything is written: a take that never ends (the
     // program killed, the power gone) is repaired at the next start.
     recordingPath = lastTakePath = path;
     lastTakeEnd = {};
