@@ -10,6 +10,7 @@
 #include "app/LumoraDoc.h"
 #include "app/Messages.h"
 #include "app/RecordingJournal.h"
+#include "settings/ui/OptionsDialog.h"
 #include "capture/CaptureSession.h"
 #include "frame/AboutDialog.h"
 #include "frame/MainFrame.h"
@@ -86,6 +87,7 @@ void CLumoraApp::WireEngine()
     session.SetNoticeHandler([target](const std::string& notice) {
         if (target && target->statusBar) target->statusBar->showMessage(QString::fromStdString(notice));
     });
+    session.SetNewFileEachTake(NewFileEachTakeRemembered());
     session.SetRecordingJournal([store = recentFileStore](const std::string& path, bool writing) {
         const CRecordingJournal journal(store);
         if (writing)

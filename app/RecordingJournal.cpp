@@ -8,6 +8,7 @@
 
 #include "app/Profile.h"
 #include "avi/AviRepair.h"
+#include "base/FileLock.h"
 #include "base/RecordingContainer.h"
 
 namespace {
@@ -17,7 +18,9 @@ const QString kSection = QStringLiteral("Unfinished Recordings");
 QString OwnKey() { return QString::number(QCoreApplication::applicationPid()); }
 
 // Whether the program that noted under `key` still runs: its process is
-// there and runs this same program (a process number is reused).
+// there and runs this same program (a process number is reused). After an
+// upgrade its program reads "... (deleted)", and another build may share
+// the profile: the lock on the file (see StillWritten) tells those apart.
 bool StillRunning(const QString& key)
 {
     bool isNumber = false;
@@ -25,6 +28,13 @@ bool StillRunning(const QString& key)
     if (!isNumber || pid <= 0 || pid == QCoreApplication::applicationPid()) return false;
     const QString theirs = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
     return !theirs.isEmpty() && theirs == QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+}
+
+// Whatever program noted it, a take whose file someone holds locked is
+// being written now: a Lumora locks its take's file for the take's life.
+bool StillWritten(const QString& path)
+{
+    return !path.isEmpty() && LockedByAnother(QFile::encodeName(path).toStdString());
 }
 
 QString Report(const QString& path, const RepairReport& repair, bool& keepNote)
@@ -79,6 +89,7 @@ QString CRecordingJournal::RepairLeftOvers() const
     for (const QString& key : profile->childGroups()) {
         if (StillRunning(key)) continue;
         const QString path = profile->value(key + QStringLiteral("/File")).toString();
+        if (StillWritten(path)) continue;
         bool keepNote = false;
         QString report;
         if (path.isEmpty()) {

@@ -3,7 +3,7 @@
 // the program never finished (killed, crashed, the power gone) is found and
 // repaired at the next start. Each running program notes under its own
 // process number: a second program never takes the take of the first one
-// that is still writing it.
+// that is still writing it, nor one whose file is locked (see FileLock.h).
 
 #include <QString>
 

@@ -9,6 +9,7 @@
 // sampleGrabber, ownerWindow).
 
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "capture/CapturePlatform.h"
 #include "capture/ComboBox.h"
 #include "capture/SoundLevelSlot.h"
+#include "base/FileWriting.h"
 #include "base/SampleGrabber.h"
 #include "capture/VideoWindow.h"
 
@@ -53,10 +55,17 @@ struct CaptureState {
     bool recording = false;     // a recording is under way (also while paused)
     std::string recordingPath;  // its file, as it was when it started
     std::string lastTakePath;   // the file the last take of this run wrote (also once it ended)
+    RecordingProgress lastTake;  // that take's length and its file's size, once it ended
     RecordingProgress progress;  // what it has written so far
 
     bool Previewing() const { return graph == Graph::Running; }
 };
+
+// The file of a take that begins at `start` when each take gets its own:
+// `configured` with the date and time before its extension, as photos are
+// named ("/v/capture.avi" -> "/v/capture 20261210 143501.avi"), and "-2",
+// "-3"... when that name is taken.
+std::string NewTakeFilePath(const std::string& configured, std::time_t start);
 
 class CCaptureSession {
 public:
@@ -83,6 +92,9 @@ public:
     // was shown and nothing records.
     bool StartRecording();
     void ArmSnapshot(int value);
+    // Off (the default): every take overwrites the recording file of the
+    // settings. On: each take writes a new file (NewTakeFilePath).
+    void SetNewFileEachTake(bool on) { newFileEachTake = on; }
 
     // The preview mirrored left to right, as a self-view (photos and
     // recordings stay as the camera sees), and the pictures turned clockwise
@@ -268,6 +280,9 @@ private:
     std::string currentCameraIdentity;
     std::string recordingPath;  // the file of the recording under way (its messages name it)
     std::string lastTakePath;   // kept after the take: what Save copies
+    RecordingProgress lastTakeEnd;  // see CaptureState::lastTake
+    bool newFileEachTake = false;
+    UniqueFd recordingLock;     // the take's file, locked while it is written (see FileLock.h)
     CaptureState::Graph graphState = CaptureState::Graph::None;
     int busyDepth = 0;  // UI thread only
 

@@ -3,12 +3,19 @@
 // whose end failed), and what the shell reads of it.
 
 #include "avi/AviRepair.h"
+#include "base/FileLock.h"
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
 #include "capture/DiskSpace.h"
 #include "avi/RecordingFile.h"
 #include "capture/VideoModes.h"
+#include "base/SystemErrorText.h"
+#include "base/TimestampName.h"
 #include "settings/SettingsFile.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -20,6 +27,19 @@ std::string RepairedNote(const std::string& path, const RepairReport& repair) {
 }
 
 }  // namespace
+
+std::string NewTakeFilePath(const std::string& configured, std::time_t start) {
+    const std::size_t slash = configured.rfind('/');
+    const std::size_t dot = configured.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > slash + 1;
+    const std::string stem = configured.substr(0, hasExtension ? dot : configured.size()) + " " + TimestampName(start);
+    const std::string extension = hasExtension ? configured.substr(dot) : "";
+    // Two takes begun within one second each keep their own file.
+    std::string path = stem + extension;
+    struct stat entry {};
+    for (int n = 2; ::lstat(path.c_str(), &entry) == 0; ++n) path = stem + "-" + std::to_string(n) + extension;
+    return path;
+}
 
 void CCaptureSession::DiscardRecording() {
     std::string ignored;
@@ -33,6 +53,8 @@ void CCaptureSession::ForgetRecordingNote() {
 
 bool CCaptureSession::EndRecording(std::string& error) {
     if (!captureBuilder || !captureBuilder->HasRecording()) return true;
+    RecordingProgress written;
+    GetRecordingProgress(written);
     const bool finished = SUCCEEDED(captureBuilder->FinishRecording(error));
     bool retryLater = false;
     if (!finished && !recordingPath.empty() && NeedsRepairWhenUnfinished(ContainerOfPath(recordingPath))) {
@@ -43,11 +65,15 @@ bool CCaptureSession::EndRecording(std::string& error) {
         if (repair.status == RepairStatus::Repaired || retryLater)
             error += "\n" + RepairedNote(recordingPath, repair);
     }
+    struct stat file {};
+    if (::stat(recordingPath.c_str(), &file) == 0) written.bytes = static_cast<uint64_t>(file.st_size);  // index included
+    lastTakeEnd = written;
     // A file that could not be repaired now stays noted for the next start.
     if (retryLater)
         recordingPath.clear();
     else
         ForgetRecordingNote();
+    recordingLock.Reset();
     return finished;
 }
 
@@ -70,11 +96,12 @@ bool CCaptureSession::StartRecording() {
         return true;
     }
 
-    const std::string path = CurrentVideoFilePath();
-    if (path.empty()) {
+    const std::string configured = CurrentVideoFilePath();
+    if (configured.empty()) {
         ShowMessage("还没有设置录相文件。请先在“选项”中选择一个。");
         return false;
     }
+    const std::string path = newFileEachTake ? NewTakeFilePath(configured, std::time(nullptr)) : configured;
     // A container that cannot hold what was chosen is refused before
     // anything is written.
     const MediaSubtype container = ContainerOfPath(path);
@@ -101,9 +128,26 @@ bool CCaptureSession::StartRecording() {
         return false;
     }
 
-    // Noted before the file is touched: a take that never ends (the
+    // Held for the whole take: another program that honours it (a second
+    // Lumora in this folder) neither records into the file nor repairs it.
+    UniqueFd lock = OpenRecordingFile(path, false, reason);
+    if (!lock.Valid()) {
+        ShowMessage("无法录制到“" + path + "”：" + reason + "。");
+        return false;
+    }
+    if (!TryLockExclusive(lock.Get())) {
+        const int code = errno;
+        ShowMessage(code == EWOULDBLOCK ? "无法录制到“" + path + "”：另一个 Lumora（或其他程序）正在向这个文件录相。\n"
+                                          "请等它停止，或在“选项”中选择另一个录相文件。"
+                                        : "无法录制到“" + path + "”：" + SystemErrorText(code) + "。");
+        return false;
+    }
+    recordingLock = std::move(lock);
+
+    // Noted before anything is written: a take that never ends (the
     // program killed, the power gone) is repaired at the next start.
     recordingPath = lastTakePath = path;
+    lastTakeEnd = {};
     if (recordingJournal) recordingJournal(path, true);
 
     // The recording joins the graph as it is: a running preview goes on,
@@ -127,6 +171,7 @@ bool CCaptureSession::StartRecording() {
         DiscardRecording();
         // Nothing reached the file without a branch: nothing to repair.
         if (!branchMade) ForgetRecordingNote();
+        recordingLock.Reset();
         mediaControl->Run();  // the preview the user had
         ShowMessage("录相无法开始" + (error.empty() ? std::string("。") : "：" + error));
         return false;
@@ -144,6 +189,7 @@ CaptureState CCaptureSession::State() const {
     state.recording = GetRecordingProgress(state.progress);
     if (state.recording) state.recordingPath = recordingPath;
     state.lastTakePath = lastTakePath;
+    state.lastTake = lastTakeEnd;
     return state;
 }
 

@@ -3,7 +3,12 @@
 // The capture commands (开始视频, 录相, 暂停, 停止) and what follows when
 // the graph or its recording stops by itself.
 
+#include <QFileInfo>
+#include <QStatusBar>
+
 #include "capture/CaptureSession.h"
+#include "frame/RecordingStatusField.h"
+#include "res/Resources.h"
 #include "view/LumoraView.h"
 
 void CMainFrame::OnStartVideo()
@@ -24,6 +29,10 @@ void CMainFrame::OnRecordVideo()
     if (!view) return;
     // Checked only when a recording really runs.
     recording = view->RecordVideo();
+    if (recording && restingMessage != IdleMessage()) {
+        restingMessage = IdleMessage();  // the take before is no longer the news
+        statusBar->showMessage(restingMessage);
+    }
     UpdateCommandUI();
     RefreshStatusFields();
 }
@@ -43,11 +52,13 @@ void CMainFrame::OnGraphStopped()
 void CMainFrame::EndPreview(void (CLumoraView::*viewStep)())
 {
     CancelTimedPhotos();
+    const bool takeRan = TheCaptureSession().RecordingActive();
     if (view) (view->*viewStep)();
     recording = false;
     previewing = false;
     UpdateCommandUI();
     RefreshStatusFields();
+    if (takeRan && !TheCaptureSession().RecordingActive()) ShowTakeWritten();  // Pause keeps the take
 }
 
 void CMainFrame::OnRecordingStopped()
@@ -55,4 +66,14 @@ void CMainFrame::OnRecordingStopped()
     recording = false;
     UpdateCommandUI();
     RefreshStatusFields();
+    ShowTakeWritten();
+}
+
+void CMainFrame::ShowTakeWritten()
+{
+    const CaptureState state = TheCaptureSession().State();
+    if (state.lastTakePath.empty()) return;
+    restingMessage = FormatTakeWritten(QFileInfo(QString::fromStdString(state.lastTakePath)).fileName(),
+                                       state.lastTake.seconds, state.lastTake.bytes);
+    statusBar->showMessage(restingMessage);
 }

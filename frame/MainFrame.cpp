@@ -68,7 +68,8 @@ CMainFrame::CMainFrame(QWidget* parent)
     BuildAccelerators();
     statusBar = QMainWindow::statusBar();
     statusBar->setSizeGripEnabled(false);
-    statusBar->showMessage(IdleMessage());
+    restingMessage = IdleMessage();
+    statusBar->showMessage(restingMessage);
     recordingField = new CRecordingStatusField([] { return TheCaptureSession().State(); }, statusBar);
     statusBar->addPermanentWidget(recordingField);
     connect(recordingField, &CRecordingStatusField::diskSpaceLow, statusBar,
@@ -324,7 +325,7 @@ bool CMainFrame::event(QEvent* event)
     if (event->type() == QEvent::StatusTip) {
         // One message pane: a prompt while highlighted, else the idle text.
         const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-        if (statusBar) statusBar->showMessage(tip.isEmpty() ? IdleMessage() : tip);
+        if (statusBar) statusBar->showMessage(tip.isEmpty() ? restingMessage : tip);
         return true;
     }
     const bool handled = QMainWindow::event(event);

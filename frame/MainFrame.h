@@ -138,6 +138,9 @@ private:
     void CentreOnWorkArea();
     void RefreshStatusFields();
     void EndPreview(void (CLumoraView::*viewStep)());
+    // After a take ends: the file it wrote, its length and size, left in
+    // the message pane until the next take.
+    void ShowTakeWritten();
     // The thumbnail shows the newest photo of the photo folder of the settings.
     void FollowPhotoFolder();
     bool OpenUrl(const QUrl& url);
@@ -167,5 +170,7 @@ private:
     // Said of the photo under way before it was stored (a JPEG that became
     // a bitmap), so that "已保存" does not hide it.
     QString photoNote;
+    // The message pane's text when no menu item is highlighted.
+    QString restingMessage;
     QPointer<CCameraControlsDialog> cameraSettings;
 };

@@ -2,8 +2,21 @@
 
 #include <cmath>
 
+#include "avi/AviRepair.h"
 #include "capture/CaptureSession.h"
 #include "capture/DiskSpace.h"
+
+QString FormatFileSize(uint64_t bytes)
+{
+    constexpr uint64_t kKiB = 1024;
+    constexpr uint64_t kMiB = 1024 * 1024;
+    // Tenths below 100 MB, so that a file growing by a few hundred KB a
+    // second shows it; cut, not rounded, so it never runs ahead of the file.
+    const uint64_t tenths = bytes < 100 * kMiB ? bytes * 10 / kMiB : 0;
+    return bytes >= 100 * kMiB ? QStringLiteral("%1 MB").arg(bytes / kMiB)
+           : bytes >= kMiB     ? QStringLiteral("%1.%2 MB").arg(tenths / 10).arg(tenths % 10)
+                               : QStringLiteral("%1 KB").arg(bytes / kKiB);
+}
 
 QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused)
 {
@@ -12,15 +25,14 @@ QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused)
                              .arg(whole / 3600, 2, 10, QLatin1Char('0'))
                              .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
                              .arg(whole % 60, 2, 10, QLatin1Char('0'));
-    constexpr uint64_t kKiB = 1024;
-    constexpr uint64_t kMiB = 1024 * 1024;
-    // Tenths below 100 MB, so that a file growing by a few hundred KB a
-    // second shows it; cut, not rounded, so it never runs ahead of the file.
-    const uint64_t tenths = bytes < 100 * kMiB ? bytes * 10 / kMiB : 0;
-    const QString size = bytes >= 100 * kMiB ? QStringLiteral("%1 MB").arg(bytes / kMiB)
-                         : bytes >= kMiB     ? QStringLiteral("%1.%2 MB").arg(tenths / 10).arg(tenths % 10)
-                                             : QStringLiteral("%1 KB").arg(bytes / kKiB);
-    return QStringLiteral("%1 %2  %3").arg(paused ? QStringLiteral("暂停") : QStringLiteral("录相"), time, size);
+    return QStringLiteral("%1 %2  %3")
+        .arg(paused ? QStringLiteral("暂停") : QStringLiteral("录相"), time, FormatFileSize(bytes));
+}
+
+QString FormatTakeWritten(const QString& fileName, double seconds, uint64_t bytes)
+{
+    return QStringLiteral("已录制 %1，%2，%3")
+        .arg(fileName, QString::fromStdString(RecordingLengthText(seconds)), FormatFileSize(bytes));
 }
 
 QString FormatTimeLeft(double seconds)

@@ -20,6 +20,12 @@ struct CaptureState;
 // 1 MB in whole KB.
 QString FormatRecordingProgress(double seconds, uint64_t bytes, bool paused);
 
+// "35.2 MB", as above.
+QString FormatFileSize(uint64_t bytes);
+
+// "已录制 capture.avi，12 秒，35.2 MB": a take that ended.
+QString FormatTakeWritten(const QString& fileName, double seconds, uint64_t bytes);
+
 // "1:12:00": hours, minutes and seconds, whole seconds cut.
 QString FormatTimeLeft(double seconds);
 

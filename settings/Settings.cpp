@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "settings/SettingsFile.h"
+#include "base/FileLock.h"
 #include "base/FileWriting.h"
 #include "base/SystemErrorText.h"
 #include "base/Utf8.h"
@@ -17,6 +18,8 @@ std::mutex& SettingsMutex()
 }
 
 namespace {
+
+constexpr std::chrono::milliseconds kRewritePatience{2000};
 
 std::function<void(const std::string&)>& ErrorHandler()
 {
@@ -65,6 +68,11 @@ SettingsResult Failure(const std::string& what, const FileError& error)
 SettingsResult WriteRecord(const SettingsRecord& record, const std::string& path,
                            const std::string& what = "无法保存设置到")
 {
+    // Another Lumora in the same folder may be rewriting it: its write is
+    // awaited, briefly, rather than interleaved with this one.
+    bool busy = false;
+    const UniqueFd lock = LockForRewrite(path, kRewritePatience, busy);
+    if (busy) return SettingsResult{false, what + "“" + path + "”：另一个 Lumora（或其他程序）正在改写它", {}};
     const WriteBlock block{&record, sizeof record};
     AtomicWriteOptions options;
     options.existing = ExistingName::OnlyRegularFile;

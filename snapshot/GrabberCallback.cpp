@@ -15,6 +15,7 @@
 
 #include "settings/SettingsFile.h"
 #include "base/FileWriting.h"
+#include "base/TimestampName.h"
 #include "snapshot/JpegConversion.h"
 
 std::atomic<int> snapshotArmed{0};
@@ -58,14 +59,7 @@ void TellStored(const std::string& path) {
 }
 
 // photoFolder + "/YYYYmmdd HHMMSS", from local time read once.
-std::string PhotoStem(const std::string& folder) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "/%Y%m%d %H%M%S", &local);
-    return folder + name;
-}
+std::string PhotoStem(const std::string& folder) { return folder + "/" + TimestampName(std::time(nullptr)); }
 
 // One photo at a time, written in the order taken.
 class PhotoWriter {

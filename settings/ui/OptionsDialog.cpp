@@ -1,6 +1,7 @@
 #include "settings/ui/OptionsDialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,8 @@
 #include <mutex>
 
 #include "app/Messages.h"
+#include "app/Profile.h"
+#include "capture/CaptureSession.h"
 #include "res/DialogUnits.h"
 #include "settings/SettingsFile.h"
 #include "settings/ui/VideoFileDialog.h"
@@ -22,6 +25,8 @@ namespace {
 constexpr int kPageWidth = 211;
 constexpr int kPageHeight = 94;
 constexpr int kPage3Width = 183;
+
+const QString kNewFileEachTakeKey = QStringLiteral("Recording/NewFileEachTake");
 
 QLabel* MakeStatic(QWidget* page, const DialogUnits& units, const char* text, int x, int y, int w, int h)
 {
@@ -201,6 +206,28 @@ CMyPropertyPage3::CMyPropertyPage3(QWidget* parent) : QWidget(parent)
     const DialogUnits units;
     setFont(DialogFont());
     setMinimumSize(units.Size(kPage3Width, kPageHeight));
+    newFileEachTake = new QCheckBox(QStringLiteral("每次录相使用新的文件名"), this);
+    units.Place(newFileEachTake, 7, 11, 169, 10);
+    QLabel* example = MakeStatic(this, units,
+                                 "在录相文件名后加上开始录相的日期和时间，例如“capture 20261210 143501.avi”。"
+                                 "不选时，每次录相都覆盖同一个文件。",
+                                 7, 26, 169, 40);
+    example->setWordWrap(true);
+    newFileEachTake->setChecked(NewFileEachTakeRemembered());
+    connect(newFileEachTake, &QCheckBox::toggled, this, &RememberNewFileEachTake);
+}
+
+bool NewFileEachTakeRemembered()
+{
+    return OpenProfile(QString())->value(kNewFileEachTakeKey, false).toBool();
+}
+
+void RememberNewFileEachTake(bool on)
+{
+    const auto profile = OpenProfile(QString());
+    profile->setValue(kNewFileEachTakeKey, on);
+    profile->sync();
+    TheCaptureSession().SetNewFileEachTake(on);
 }
 
 CMyPropertySheet::CMyPropertySheet(QWidget* parent) : QDialog(parent)

@@ -8,6 +8,7 @@
 #include <string>
 
 class QButtonGroup;
+class QCheckBox;
 class QDialogButtonBox;
 class QLineEdit;
 class QPushButton;
@@ -68,12 +69,20 @@ private:
     bool loaded = false;
 };
 
-// Page "其他": empty.
+// Page "其他": whether each take gets a file of its own.
 class CMyPropertyPage3 : public QWidget {
     Q_OBJECT
 public:
     explicit CMyPropertyPage3(QWidget* parent = nullptr);
+
+    QCheckBox* newFileEachTake;
 };
+
+// "每次录相使用新的文件名", kept in the program's profile (off: each take
+// overwrites the recording file). Remembering it also tells the capture
+// session, which names the takes.
+bool NewFileEachTakeRemembered();
+void RememberNewFileEachTake(bool on);
 
 class CMyPropertySheet : public QDialog {
     Q_OBJECT

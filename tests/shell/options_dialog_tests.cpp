@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QLabel>
@@ -113,7 +114,8 @@ TEST_F(OptionsDialogTest, SheetHasTitlePagesAndLabels)
     EXPECT_EQ(sheet.page2->bmpRadio->text(), QStringLiteral("位图文件(BMP)"));
     EXPECT_EQ(sheet.page2->jpgRadio->text(), QStringLiteral("JPG图片"));
     EXPECT_TRUE(sheet.page2->folderEdit->isReadOnly());
-    EXPECT_TRUE(sheet.page3->findChildren<QWidget*>().isEmpty());
+    EXPECT_EQ(sheet.page3->newFileEachTake->text(), QStringLiteral("每次录相使用新的文件名"));
+    EXPECT_FALSE(sheet.page3->newFileEachTake->isChecked());  // each take overwrites, unless chosen
 
     // The pages get at least their template's size, so no control is clipped.
     sheet.show();

@@ -5,10 +5,13 @@
 #include <QFile>
 #include <QSettings>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/RecordingJournal.h"
+#include "base/FileWriting.h"
 #include "frame_fixture.h"
 
 namespace {
@@ -134,4 +137,34 @@ TEST_F(RecordingJournalTest, AnUnfinishedMatroskaOrMp4TakeIsLeftAsItIs)
         EXPECT_EQ(ReadAll(take), cutOff);
     }
     EXPECT_TRUE(Noted(profile).isEmpty());
+}
+
+TEST_F(RecordingJournalTest, AFileAnotherProgramRecordsIntoIsNeitherRecordedIntoNorRepaired)
+{
+    const QString profile = startDir.filePath("locks.ini");
+    const QString take = startDir.filePath("capture.avi");
+    SetRecordingPath(take);
+    ChooseTestPattern();
+    frame->Action(ID_VIDEO_START)->trigger();
+    ASSERT_TRUE(frame->previewing) << messages.join("\n").toStdString();
+    NoteAs(profile, GonePid(), take);
+
+    // A second Lumora recording into the file holds its lock through an open of its own.
+    WriteAll(take, QByteArray("another program's take"));
+    {
+        const UniqueFd other(::open(QFile::encodeName(take).constData(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(flock(other.Get(), LOCK_EX | LOCK_NB), 0);
+        frame->Action(ID_VIDEO_RECORD)->trigger();
+        EXPECT_FALSE(frame->recording);
+        EXPECT_TRUE(messages.join("\n").contains(QStringLiteral("另一个 Lumora（或其他程序）正在向这个文件录相")))
+            << messages.join("\n").toStdString();
+        EXPECT_EQ(CRecordingJournal(profile).RepairLeftOvers(), QString());
+        EXPECT_EQ(ReadAll(take), QByteArray("another program's take"));
+    }
+    // Now this program records into it, and its take is the one left alone.
+    frame->Action(ID_VIDEO_RECORD)->trigger();
+    ASSERT_TRUE(frame->recording) << messages.join("\n").toStdString();
+    EXPECT_EQ(CRecordingJournal(profile).RepairLeftOvers(), QString());
+    EXPECT_EQ(Noted(profile).size(), 1);
+    frame->Action(ID_VIDEO_STOP)->trigger();
 }

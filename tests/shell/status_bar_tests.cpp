@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QCheckBox>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -14,6 +16,7 @@
 #include "capture/ui/DeviceDialog.h"
 #include "frame/RecordingStatusField.h"
 #include "res/Resources.h"
+#include "settings/ui/OptionsDialog.h"
 
 using StatusBarTest = ShellTest;
 
@@ -90,6 +93,35 @@ TEST_F(StatusBarTest, ClosingTheDialogOverCamerasSaysNothing)
     nextDeviceChoice = DeviceChoice{-1, -1, -1, 2};
     frame->Action(ID_VIDEO_START)->trigger();
     EXPECT_EQ(frame->statusBar->currentMessage(), IdleMessage());
+}
+
+TEST_F(StatusBarTest, EachTakeGetsAFileOfItsOwnWhenChosenAndStopNamesItsLengthAndSize)
+{
+    const QString configured = startDir.filePath("capture.avi");
+    SetRecordingPath(configured);
+    CMyPropertySheet().page3->newFileEachTake->setChecked(true);
+    const struct Off {
+        ~Off() { RememberNewFileEachTake(false); }  // the profile outlives the test
+    } off;
+    EXPECT_TRUE(CMyPropertySheet().page3->newFileEachTake->isChecked());
+
+    ChooseTestPattern();
+    QStringList takes;
+    for (int take = 0; take < 2; ++take) {
+        frame->Action(ID_VIDEO_START)->trigger();
+        frame->Action(ID_VIDEO_RECORD)->trigger();
+        ASSERT_TRUE(frame->recording) << messages.join("\n").toStdString();
+        ASSERT_TRUE(WaitFor([] { return RecordedSeconds() >= 1; }));
+        frame->Action(ID_VIDEO_STOP)->trigger();
+        takes << QString::fromStdString(TheCaptureSession().State().lastTakePath);
+        const QRegularExpression said(QStringLiteral("^已录制 capture \\d{8} \\d{6}(-2)?\\.avi，\\d+ 秒，") +
+                                      QRegularExpression::escape(FormatFileSize(QFileInfo(takes.last()).size())) + "$");
+        EXPECT_TRUE(said.match(frame->statusBar->currentMessage()).hasMatch())
+            << frame->statusBar->currentMessage().toStdString();
+        EXPECT_TRUE(frame->statusBar->currentMessage().contains(QFileInfo(takes.last()).fileName()));
+    }
+    EXPECT_NE(takes[0], takes[1]);
+    EXPECT_FALSE(QFileInfo::exists(configured));
 }
 
 TEST_F(StatusBarTest, RecordingFieldFollowsRecordPauseAndStop)
