@@ -123,9 +123,10 @@ bool IsUsablePath(const std::string& path)
     return !path.empty() && path.front() == '/' && IsValidUtf8(path);
 }
 
+// Without a start folder there is no default: never "/capture.avi".
 std::string DefaultVideoFilePath()
 {
-    return appDirectory + "/capture.avi";
+    return appDirectory.empty() ? std::string() : appDirectory + "/capture.avi";
 }
 
 std::string DefaultPhotoFolder()
