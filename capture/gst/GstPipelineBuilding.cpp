@@ -24,6 +24,7 @@
 
 #include "capture/gst/FrameDelivery.h"
 #include "capture/gst/PictureFlip.h"
+#include "capture/gst/PictureSizeCheck.h"
 #include "capture/gst/PipelineBuilder.h"
 #include "capture/gst/ScaledJpegDecoder.h"
 
@@ -178,6 +179,7 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
     }
     const PadPtr cameraOutput(gst_element_get_static_pad(last, "src"));
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, &KeepCameraFormat, nullptr, nullptr);
+    CheckPictureSizes(cameraOutput.get(), first);
     gst_pad_add_probe(cameraOutput.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
                       new PictureFlags{built.pictureSent, built.pictureSeen},
                       [](gpointer flags) { delete static_cast<PictureFlags*>(flags); });

@@ -61,4 +61,8 @@ std::string CannotSetCameraSetting(const std::string& name, const std::string& w
 // Why a camera refused a setting, by the errno of the refusal.
 std::string SettingRefused(int code);
 
+// A picture smaller than the format the camera announced for it.
+std::string PictureSmallerThanFormat(int width, int height, const std::string& format, unsigned long long bytes,
+                                     unsigned long long needed);
+
 }  // namespace lumora::gst::messages

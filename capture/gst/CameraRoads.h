@@ -1,0 +1,25 @@
+#pragma once
+// Each camera once, by the road that gives its pictures. The device watch
+// lists the cameras of every device provider, hidden ones too: libcamera's
+// provider hides V4L2's, yet names only the cameras it can make an id for
+// (no vivid, no v4l2loopback, no webcam whose USB controller the firmware
+// does not describe), and PipeWire's hides it too. So a camera may come
+// three ways:
+//   - V4L2's node, kept where it gives pictures (raw or JPEG; a node of raw
+//     Bayer only is half of a camera that needs libcamera's processing);
+//   - PipeWire's node over a V4L2 node that is listed: dropped;
+//   - libcamera's camera over a USB webcam whose node is listed: dropped
+//     (its id names the webcam's USB interface); any other libcamera
+//     camera is kept, as only libcamera drives it.
+
+#include <gst/gst.h>
+
+#include <vector>
+
+#include "capture/gst/GstHandles.h"
+
+namespace lumora::gst {
+
+std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices);
+
+}  // namespace lumora::gst
