@@ -27,7 +27,8 @@ std::string ProviderOf(GstDevice* device) {
     return factory ? GST_OBJECT_NAME(factory) : "";
 }
 
-bool IsV4l2(const GstStructure* properties) { return StringProperty(properties, "device.api") == "v4l2"; }
+// V4L2's own device; PipeWire's node of a V4L2 camera says "v4l2" as its api too.
+bool IsV4l2(GstDevice* device) { return ProviderOf(device) == "v4l2deviceprovider"; }
 
 // Raw Bayer alone: no picture before an image processor.
 bool OnlyBayer(GstDevice* device) {
@@ -61,16 +62,32 @@ std::string LibcameraId(GstDevice* device) {
 
 }  // namespace
 
-std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices) {
+std::set<std::string> HiddenProvidersBesideLibcamera(GstDeviceMonitor* monitor) {
+    std::set<std::string> hidden;
+    gchar** names = gst_device_monitor_get_providers(monitor);
+    for (gchar** name = names; name && *name; ++name) {
+        if (std::string(*name) == "libcameraprovider") continue;
+        const ObjectPtr<GstDeviceProvider> provider(gst_device_provider_factory_get_by_name(*name));
+        gchar** hides = provider ? gst_device_provider_get_hidden_providers(provider.get()) : nullptr;
+        for (gchar** hide = hides; hide && *hide; ++hide) hidden.insert(*hide);
+        g_strfreev(hides);
+    }
+    g_strfreev(names);
+    return hidden;
+}
+
+std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices, const std::set<std::string>& hidden) {
     std::set<std::string> v4l2Paths, usbInterfaces, libcameraIds;
     std::vector<DevicePtr> kept;
     for (DevicePtr& device : devices) {
         const StructurePtr properties(gst_device_get_properties(device.get()));
-        if (ProviderOf(device.get()) == "v4l2deviceprovider" && OnlyBayer(device.get())) continue;
-        if (IsV4l2(properties.get())) {
+        // A webcam PipeWire shares is still told by its node.
+        if (IsV4l2(device.get())) usbInterfaces.insert(UsbInterface(properties.get()));
+        if (hidden.count(ProviderOf(device.get()))) continue;
+        if (IsV4l2(device.get()) && OnlyBayer(device.get())) continue;
+        if (IsV4l2(device.get())) {
             const std::string path = StringProperty(properties.get(), "device.path");
             if (!path.empty()) v4l2Paths.insert(path);
-            usbInterfaces.insert(UsbInterface(properties.get()));
         }
         kept.push_back(std::move(device));
     }
@@ -90,7 +107,7 @@ std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices) {
         bool twin = false;
         if (ProviderOf(device.get()) == "libcameraprovider") {
             twin = !libcameraIds.count(LibcameraId(device.get()));
-        } else if (!IsV4l2(properties.get())) {
+        } else if (!IsV4l2(device.get())) {
             for (const char* key : {"api.v4l2.path", "object.path", "device.path"}) {
                 const std::string path = WithoutApiPrefix(StringProperty(properties.get(), key));
                 if (!path.empty() && v4l2Paths.count(path)) twin = true;

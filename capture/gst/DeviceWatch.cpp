@@ -24,9 +24,10 @@ struct DeviceWatch::State {
         BusPtr bus;
         bool started = false;
     };
-    // Cameras from every provider, hidden ones too (CameraRoads.h); sound
-    // inputs as the providers choose, as ALSA's devices behind the sound
-    // server's, or the sound server's behind PipeWire's, would come twice.
+    // Cameras from every provider, hidden ones too, sorted out by
+    // CameraRoads.h; sound inputs as the providers choose, as ALSA's devices
+    // behind the sound server's, or the sound server's behind PipeWire's,
+    // would come twice.
     Monitor cameras, sound;
 
     // Held while a listener runs, so none runs after RemoveListener.
@@ -100,7 +101,7 @@ std::vector<DevicePtr> DeviceWatch::Devices(const char* deviceClass) {
         GstDevice* device = GST_DEVICE(item->data);
         if (gst_device_has_classes(device, deviceClass)) devices.push_back(Ref(device));
     }
-    if (cameras) return OneRoadPerCamera(std::move(devices));
+    if (cameras) return OneRoadPerCamera(std::move(devices), HiddenProvidersBesideLibcamera(watched.monitor.get()));
     return devices;
 }
 
