@@ -20,13 +20,6 @@ std::string WithoutApiPrefix(std::string path) {
     return path;
 }
 
-std::string ProviderOf(GstDevice* device) {
-    const ObjectPtr<GstObject> parent(gst_object_get_parent(GST_OBJECT(device)));
-    if (!parent || !GST_IS_DEVICE_PROVIDER(parent.get())) return "";
-    GstDeviceProviderFactory* factory = gst_device_provider_get_factory(GST_DEVICE_PROVIDER(parent.get()));
-    return factory ? GST_OBJECT_NAME(factory) : "";
-}
-
 // V4L2's own device; PipeWire's node of a V4L2 camera says "v4l2" as its api too.
 bool IsV4l2(GstDevice* device) { return ProviderOf(device) == "v4l2deviceprovider"; }
 
@@ -62,6 +55,13 @@ std::string LibcameraId(GstDevice* device) {
 
 }  // namespace
 
+std::string ProviderOf(GstDevice* device) {
+    const ObjectPtr<GstObject> parent(gst_object_get_parent(GST_OBJECT(device)));
+    if (!parent || !GST_IS_DEVICE_PROVIDER(parent.get())) return "";
+    GstDeviceProviderFactory* factory = gst_device_provider_get_factory(GST_DEVICE_PROVIDER(parent.get()));
+    return factory ? GST_OBJECT_NAME(factory) : "";
+}
+
 std::set<std::string> HiddenProvidersBesideLibcamera(GstDeviceMonitor* monitor) {
     std::set<std::string> hidden;
     gchar** names = gst_device_monitor_get_providers(monitor);
@@ -76,18 +76,16 @@ std::set<std::string> HiddenProvidersBesideLibcamera(GstDeviceMonitor* monitor) 
     return hidden;
 }
 
-std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices, const std::set<std::string>& hidden) {
+std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices) {
     std::set<std::string> v4l2Paths, usbInterfaces, libcameraIds;
     std::vector<DevicePtr> kept;
     for (DevicePtr& device : devices) {
         const StructurePtr properties(gst_device_get_properties(device.get()));
-        // A webcam PipeWire shares is still told by its node.
-        if (IsV4l2(device.get())) usbInterfaces.insert(UsbInterface(properties.get()));
-        if (hidden.count(ProviderOf(device.get()))) continue;
         if (IsV4l2(device.get()) && OnlyBayer(device.get())) continue;
         if (IsV4l2(device.get())) {
             const std::string path = StringProperty(properties.get(), "device.path");
             if (!path.empty()) v4l2Paths.insert(path);
+            usbInterfaces.insert(UsbInterface(properties.get()));
         }
         kept.push_back(std::move(device));
     }

@@ -1,6 +1,6 @@
 #pragma once
 // Each camera once, by the road that gives its pictures. The device watch
-// has the cameras of every device provider, hidden ones too: libcamera's
+// has the devices of every device provider, hidden ones too: libcamera's
 // provider hides V4L2's, yet names only the cameras it can make an id for
 // (no vivid, no v4l2loopback, no webcam whose USB controller the firmware
 // does not describe). What other providers hide (PipeWire's, once it runs,
@@ -23,10 +23,12 @@
 
 namespace lumora::gst {
 
-// `hidden`: the providers whose devices stay out (by factory name).
-std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices, const std::set<std::string>& hidden);
+// `devices`: those of the providers not hidden.
+std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices);
 
-// The providers that `monitor`'s providers other than libcamera's hide.
+// The providers that `monitor`'s providers other than libcamera's hide, by
+// the names of their factories.
 std::set<std::string> HiddenProvidersBesideLibcamera(GstDeviceMonitor* monitor);
+std::string ProviderOf(GstDevice* device);
 
 }  // namespace lumora::gst

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 #include "capture/gst/CameraRoads.h"
@@ -19,16 +20,9 @@ std::shared_ptr<DeviceWatch>* processWatch = new std::shared_ptr<DeviceWatch>();
 }  // namespace
 
 struct DeviceWatch::State {
-    struct Monitor {
-        DeviceMonitorPtr monitor;
-        BusPtr bus;
-        bool started = false;
-    };
-    // Cameras from every provider, hidden ones too, sorted out by
-    // CameraRoads.h; sound inputs as the providers choose, as ALSA's devices
-    // behind the sound server's, or the sound server's behind PipeWire's,
-    // would come twice.
-    Monitor cameras, sound;
+    DeviceMonitorPtr monitor;
+    BusPtr bus;
+    bool started = false;
 
     // Held while a listener runs, so none runs after RemoveListener.
     std::mutex listenersMutex;
@@ -58,23 +52,20 @@ struct DeviceWatch::State {
 
 DeviceWatch::DeviceWatch() : state(std::make_unique<State>()) {
     EnsureInitialised();
-    const auto start = [this](State::Monitor& watched, const char* deviceClass, bool showAll) {
-        watched.monitor = AdoptFloating(gst_device_monitor_new());
-        gst_device_monitor_add_filter(watched.monitor.get(), deviceClass, nullptr);
-        gst_device_monitor_set_show_all_devices(watched.monitor.get(), showAll);
-        watched.bus.reset(gst_device_monitor_get_bus(watched.monitor.get()));
-        gst_bus_set_sync_handler(watched.bus.get(), &State::OnMessage, state.get(), nullptr);
-        watched.started = gst_device_monitor_start(watched.monitor.get());
-    };
-    start(state->cameras, "Video/Source", true);
-    start(state->sound, "Audio/Source", false);
+    state->monitor = AdoptFloating(gst_device_monitor_new());
+    gst_device_monitor_add_filter(state->monitor.get(), "Video/Source", nullptr);
+    gst_device_monitor_add_filter(state->monitor.get(), "Audio/Source", nullptr);
+    // Hidden providers too: Devices leaves out what they hide, but for what
+    // libcamera's hides (CameraRoads.h).
+    gst_device_monitor_set_show_all_devices(state->monitor.get(), TRUE);
+    state->bus.reset(gst_device_monitor_get_bus(state->monitor.get()));
+    gst_bus_set_sync_handler(state->bus.get(), &State::OnMessage, state.get(), nullptr);
+    state->started = gst_device_monitor_start(state->monitor.get());
 }
 
 DeviceWatch::~DeviceWatch() {
-    for (State::Monitor* watched : {&state->cameras, &state->sound}) {
-        if (watched->started) gst_device_monitor_stop(watched->monitor.get());
-        gst_bus_set_sync_handler(watched->bus.get(), nullptr, nullptr, nullptr);
-    }
+    if (state->started) gst_device_monitor_stop(state->monitor.get());
+    gst_bus_set_sync_handler(state->bus.get(), nullptr, nullptr, nullptr);
 }
 
 std::shared_ptr<DeviceWatch> DeviceWatch::Acquire() {
@@ -93,15 +84,15 @@ void DeviceWatch::Release() {
 
 std::vector<DevicePtr> DeviceWatch::Devices(const char* deviceClass) {
     std::vector<DevicePtr> devices;
-    const bool cameras = std::strcmp(deviceClass, "Video/Source") == 0;
-    const State::Monitor& watched = cameras ? state->cameras : state->sound;
-    if (!watched.started) return devices;
-    const ObjectListPtr all(gst_device_monitor_get_devices(watched.monitor.get()));
+    if (!state->started) return devices;
+    const ObjectListPtr all(gst_device_monitor_get_devices(state->monitor.get()));
+    const std::set<std::string> hidden = HiddenProvidersBesideLibcamera(state->monitor.get());
     for (GList* item = all.get(); item; item = item->next) {
         GstDevice* device = GST_DEVICE(item->data);
-        if (gst_device_has_classes(device, deviceClass)) devices.push_back(Ref(device));
+        if (gst_device_has_classes(device, deviceClass) && !hidden.count(ProviderOf(device)))
+            devices.push_back(Ref(device));
     }
-    if (cameras) return OneRoadPerCamera(std::move(devices), HiddenProvidersBesideLibcamera(watched.monitor.get()));
+    if (std::strcmp(deviceClass, "Video/Source") == 0) return OneRoadPerCamera(std::move(devices));
     return devices;
 }
 
