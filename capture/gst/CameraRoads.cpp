@@ -76,16 +76,18 @@ std::set<std::string> HiddenProvidersBesideLibcamera(GstDeviceMonitor* monitor) 
     return hidden;
 }
 
-std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices) {
+std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices, const std::set<std::string>& hidden) {
     std::set<std::string> v4l2Paths, usbInterfaces, libcameraIds;
     std::vector<DevicePtr> kept;
     for (DevicePtr& device : devices) {
         const StructurePtr properties(gst_device_get_properties(device.get()));
+        // A webcam that PipeWire shares is still told by its node.
+        if (IsV4l2(device.get())) usbInterfaces.insert(UsbInterface(properties.get()));
+        if (hidden.count(ProviderOf(device.get()))) continue;
         if (IsV4l2(device.get()) && OnlyBayer(device.get())) continue;
         if (IsV4l2(device.get())) {
             const std::string path = StringProperty(properties.get(), "device.path");
             if (!path.empty()) v4l2Paths.insert(path);
-            usbInterfaces.insert(UsbInterface(properties.get()));
         }
         kept.push_back(std::move(device));
     }

@@ -23,8 +23,8 @@
 
 namespace lumora::gst {
 
-// `devices`: those of the providers not hidden.
-std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices);
+// `hidden`: the providers whose devices stay out (by factory name).
+std::vector<DevicePtr> OneRoadPerCamera(std::vector<DevicePtr> devices, const std::set<std::string>& hidden);
 
 // The providers that `monitor`'s providers other than libcamera's hide, by
 // the names of their factories.

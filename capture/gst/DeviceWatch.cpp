@@ -87,12 +87,13 @@ std::vector<DevicePtr> DeviceWatch::Devices(const char* deviceClass) {
     if (!state->started) return devices;
     const ObjectListPtr all(gst_device_monitor_get_devices(state->monitor.get()));
     const std::set<std::string> hidden = HiddenProvidersBesideLibcamera(state->monitor.get());
+    const bool cameras = std::strcmp(deviceClass, "Video/Source") == 0;
     for (GList* item = all.get(); item; item = item->next) {
         GstDevice* device = GST_DEVICE(item->data);
-        if (gst_device_has_classes(device, deviceClass) && !hidden.count(ProviderOf(device)))
+        if (gst_device_has_classes(device, deviceClass) && (cameras || !hidden.count(ProviderOf(device))))
             devices.push_back(Ref(device));
     }
-    if (std::strcmp(deviceClass, "Video/Source") == 0) return OneRoadPerCamera(std::move(devices));
+    if (cameras) return OneRoadPerCamera(std::move(devices), hidden);
     return devices;
 }
 

@@ -20,11 +20,8 @@ void CountShown(GstElement*, GstBuffer*, GstPad*, gpointer shown) { ++*static_ca
 
 TEST(PictureSizeCheck, APictureSmallerThanItsFormatIsAnErrorAndNotShown) {
     gst_init(nullptr, nullptr);
-    const ElementPtr pipeline = AdoptFloating(gst_parse_launch(
-        "appsrc name=camera caps=video/x-raw,format=I420,width=64,height=48,framerate=30/1"
-        " ! fakesink name=screen sync=false signal-handoffs=true",
-        nullptr));
-    ASSERT_TRUE(pipeline);
+    const ElementPtr pipeline = AdoptFloating(gst_parse_launch("appsrc name=camera caps=video/x-raw,format=I420,"
+        "width=64,height=48,framerate=30/1 ! fakesink name=screen sync=false signal-handoffs=true", nullptr));
     const ElementPtr camera(gst_bin_get_by_name(GST_BIN(pipeline.get()), "camera"));
     const ElementPtr screen(gst_bin_get_by_name(GST_BIN(pipeline.get()), "screen"));
     const PadPtr output(gst_element_get_static_pad(camera.get(), "src"));
@@ -48,8 +45,7 @@ TEST(PictureSizeCheck, APictureSmallerThanItsFormatIsAnErrorAndNotShown) {
     GError* error = nullptr;
     gst_message_parse_error(message.get(), &error, nullptr);
     const ErrorPtr held(error);
-    const std::string text = error ? error->message : "";
-    EXPECT_NE(text.find("64 x 48 I420"), std::string::npos) << text;
+    EXPECT_NE(std::string(error->message).find("64 x 48 I420"), std::string::npos) << error->message;
     EXPECT_EQ(shown.load(), 1) << "only the whole picture before it";
 }
 
