@@ -143,14 +143,27 @@ int CCaptureSession::ListVideoModes(int32_t index, std::vector<VideoMode>& modes
 }
 
 bool CCaptureSession::BindVideoDeviceByPath(const std::string& path, std::shared_ptr<IBaseFilter>& target) {
+    // A camera's identity gains its node while a twin of the same name and
+    // place is listed, and loses it when the twin goes: an identity remembered
+    // the other way still finds it, once no exact one is listed.
+    const auto near = [&path](const std::string& identity) {
+        const std::string& shorter = identity.size() < path.size() ? identity : path;
+        const std::string& longer = identity.size() < path.size() ? path : identity;
+        return longer.size() > shorter.size() && longer.compare(0, shorter.size(), shorter) == 0 &&
+               longer[shorter.size()] == '|';
+    };
     bool found = false;
-    // An empty category cannot be walked: then the device is not listed either.
-    WalkCategory(DeviceCategory::VideoInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
-        if (IdentityOf(entry, name) != path) return false;
-        entry.BindToObject(target);
-        found = true;
-        return true;
-    });
+    for (const bool exact : {true, false}) {
+        // An empty category cannot be walked: then the device is not listed either.
+        WalkCategory(DeviceCategory::VideoInputDevice, [&](int32_t, IMoniker& entry, const std::string& name) {
+            const std::string identity = IdentityOf(entry, name);
+            if (exact ? identity != path : !near(identity)) return false;
+            entry.BindToObject(target);
+            found = true;
+            return true;
+        });
+        if (found) break;
+    }
     return found;
 }
 

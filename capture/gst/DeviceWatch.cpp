@@ -5,52 +5,12 @@
 #include <set>
 #include <string>
 
+#include "capture/gst/CameraRoads.h"
 #include "capture/gst/GstFilters.h"
 
 namespace lumora::gst {
 
 namespace {
-
-std::string StringProperty(const GstStructure* properties, const char* name) {
-    const gchar* value = properties ? gst_structure_get_string(properties, name) : nullptr;
-    return value ? value : "";
-}
-
-// "v4l2:/dev/video0" names the same node as "/dev/video0".
-std::string WithoutApiPrefix(std::string path) {
-    constexpr const char prefix[] = "v4l2:";
-    if (path.rfind(prefix, 0) == 0) path.erase(0, sizeof prefix - 1);
-    return path;
-}
-
-bool IsV4l2(const GstStructure* properties) { return StringProperty(properties, "device.api") == "v4l2"; }
-
-// A camera that PipeWire offers again beside its V4L2 node: the V4L2 one
-// is kept, so each camera is listed once.
-std::vector<DevicePtr> WithoutTwins(std::vector<DevicePtr> devices) {
-    std::set<std::string> v4l2Paths;
-    for (const DevicePtr& device : devices) {
-        const StructurePtr properties(gst_device_get_properties(device.get()));
-        if (IsV4l2(properties.get())) {
-            const std::string path = StringProperty(properties.get(), "device.path");
-            if (!path.empty()) v4l2Paths.insert(path);
-        }
-    }
-    if (v4l2Paths.empty()) return devices;
-    std::vector<DevicePtr> kept;
-    for (DevicePtr& device : devices) {
-        const StructurePtr properties(gst_device_get_properties(device.get()));
-        bool twin = false;
-        if (!IsV4l2(properties.get())) {
-            for (const char* key : {"api.v4l2.path", "object.path", "device.path"}) {
-                const std::string path = WithoutApiPrefix(StringProperty(properties.get(), key));
-                if (!path.empty() && v4l2Paths.count(path)) twin = true;
-            }
-        }
-        if (!twin) kept.push_back(std::move(device));
-    }
-    return kept;
-}
 
 std::mutex acquireMutex;
 // The process's watch. Made on the heap and never destroyed at exit: see
@@ -95,6 +55,9 @@ DeviceWatch::DeviceWatch() : state(std::make_unique<State>()) {
     state->monitor = AdoptFloating(gst_device_monitor_new());
     gst_device_monitor_add_filter(state->monitor.get(), "Video/Source", nullptr);
     gst_device_monitor_add_filter(state->monitor.get(), "Audio/Source", nullptr);
+    // Hidden providers too: Devices leaves out what they hide, but for what
+    // libcamera's hides (CameraRoads.h).
+    gst_device_monitor_set_show_all_devices(state->monitor.get(), TRUE);
     state->bus.reset(gst_device_monitor_get_bus(state->monitor.get()));
     gst_bus_set_sync_handler(state->bus.get(), &State::OnMessage, state.get(), nullptr);
     state->started = gst_device_monitor_start(state->monitor.get());
@@ -123,11 +86,15 @@ std::vector<DevicePtr> DeviceWatch::Devices(const char* deviceClass) {
     std::vector<DevicePtr> devices;
     if (!state->started) return devices;
     const ObjectListPtr all(gst_device_monitor_get_devices(state->monitor.get()));
+    const std::set<std::string> hidden = HiddenProvidersBesideLibcamera(state->monitor.get());
+    const bool cameras = std::strcmp(deviceClass, "Video/Source") == 0;
     for (GList* item = all.get(); item; item = item->next) {
         GstDevice* device = GST_DEVICE(item->data);
-        if (gst_device_has_classes(device, deviceClass)) devices.push_back(Ref(device));
+        if (gst_device_has_classes(device, deviceClass) && (cameras || !hidden.count(ProviderOf(device))))
+            devices.push_back(Ref(device));
     }
-    return WithoutTwins(std::move(devices));
+    if (cameras) return OneRoadPerCamera(std::move(devices), hidden);
+    return devices;
 }
 
 int DeviceWatch::AddListener(Listener listener) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -199,6 +200,21 @@ std::string DevicePath(GstDevice* device, const std::string& name) {
     return name;
 }
 
+// What tells a device apart from another at the same place: its node (V4L2),
+// or the object PipeWire made of it; its place in the listing without one.
+std::string NodeOf(GstDevice* device, std::size_t index) {
+    const StructurePtr properties{gst_device_get_properties(device)};
+    if (properties) {
+        for (const char* key : {"device.path", "api.v4l2.path", "object.serial", "object.id"}) {
+            const GValue* value = gst_structure_get_value(properties.get(), key);
+            if (!value) continue;
+            const TextPtr text(G_VALUE_HOLDS_STRING(value) ? g_value_dup_string(value) : g_strdup_value_contents(value));
+            if (text && *text.get()) return text.get();
+        }
+    }
+    return std::to_string(index + 1);
+}
+
 std::vector<EntryData> ListDevices(DeviceWatch& watch, const char* deviceClass, SourceKind kind) {
     struct Found {
         int rank;
@@ -224,8 +240,20 @@ std::vector<EntryData> ListDevices(DeviceWatch& watch, const char* deviceClass, 
         return a.name != b.name ? a.name < b.name : a.key < b.key;
     });
     std::vector<EntryData> entries;
-    for (const Found& f : found)
-        entries.push_back({f.name, MakeDeviceFilter(f.device, kind), DevicePath(f.device, f.name)});
+    std::map<std::string, int> named, identified;
+    for (const Found& f : found) {
+        // Two of one name (identical webcams, a driver's instances) are shown
+        // apart, the later ones numbered in the listing's lasting order.
+        const int nameCount = ++named[f.name];
+        std::string shown = f.name;
+        if (nameCount > 1) shown += " (" + std::to_string(nameCount) + ")";
+        entries.push_back({shown, MakeDeviceFilter(f.device, kind), DevicePath(f.device, f.name)});
+        ++identified[entries.back().path];
+    }
+    // Two of one identity (nodes of one bus device) are told apart by their
+    // node; a camera without a twin keeps the identity it always had.
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (identified[entries[i].path] > 1) entries[i].path += "|" + NodeOf(found[i].device, i);
     return entries;
 }
 

@@ -127,6 +127,28 @@ GstCaps* CapsOfMode(const VideoMode& mode, GstCaps* offered) {
     return caps;
 }
 
+// v4l2loopback (0.12) hands its reader the buffer after the last one it
+// read, whether or not the reader has queued it again: a reader whose
+// pictures are still on their way downstream when the writer moves on (a
+// busy moment, such as another camera plugged in or out) is handed one it
+// holds, which V4L2's element takes for a broken driver and fails the
+// stream. Copied as they leave the source, its buffers are all queued again
+// before the next is asked for.
+GstPadProbeReturn CopyPicture(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstBuffer* lent = GST_PAD_PROBE_INFO_BUFFER(info);
+    GST_PAD_PROBE_INFO_DATA(info) = gst_buffer_copy_deep(lent);
+    gst_buffer_unref(lent);
+    return GST_PAD_PROBE_OK;
+}
+
+void CopyLoopbackPictures(GstDevice* device, GstElement* source) {
+    const StructurePtr properties(gst_device_get_properties(device));
+    const gchar* driver = properties ? gst_structure_get_string(properties.get(), "v4l2.device.driver") : nullptr;
+    if (!driver || std::string(driver) != "v4l2 loopback") return;
+    const PadPtr pad(gst_element_get_static_pad(source, "src"));
+    if (pad) gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, &CopyPicture, nullptr, nullptr);
+}
+
 class DeviceFilter : public GstFilter, public IAMStreamConfig {
 public:
     DeviceFilter(GstDevice* dev, SourceKind k) : device(Ref(dev)), kind(k) {}
@@ -155,6 +177,7 @@ public:
         bool deliversJpeg = false;
         ElementPtr source = AdoptFloating(gst_device_create_element(device.get(), nullptr));
         if (!source) return Fail(messages::CannotOpenDevice(Describe()));
+        CopyLoopbackPictures(device.get(), source.get());
         std::vector<ElementPtr> chain;
         chain.push_back(std::move(source));
         if (kind == SourceKind::Video) {

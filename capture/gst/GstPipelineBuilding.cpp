@@ -27,6 +27,7 @@
 #include "capture/gst/DamagedFrames.h"
 #include "capture/gst/FrameDelivery.h"
 #include "capture/gst/PictureFlip.h"
+#include "capture/gst/PictureSizeCheck.h"
 #include "capture/gst/PipelineBuilder.h"
 #include "capture/gst/PlatformMessages.h"
 #include "capture/gst/ScaledJpegDecoder.h"
@@ -180,6 +181,7 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
     // Damaged frames are the decoder's to judge (DamagedFrames.h): a camera
     // that sends them is not one that stopped.
     const PadPtr cameraFrames(gst_element_get_static_pad(last, "src"));
+    CheckPictureSizes(cameraFrames.get(), first);
     gst_pad_add_probe(cameraFrames.get(), GST_PAD_PROBE_TYPE_BUFFER, &NotePicture,
                       new PictureFlags{built.pictureSent, built.pictureSeen},
                       [](gpointer flags) { delete static_cast<PictureFlags*>(flags); });

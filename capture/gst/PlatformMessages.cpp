@@ -169,4 +169,11 @@ std::string CameraPicturesUndecodable(const std::string& camera) {
     return "摄像头" + Quoted(camera) + "送来的画面无法解码。";
 }
 
+std::string PictureSmallerThanFormat(int width, int height, const std::string& format, unsigned long long bytes,
+                                     unsigned long long needed) {
+    return "摄像头送来的画面不完整：它声明的格式为 " + std::to_string(width) + " x " + std::to_string(height) + " " +
+           format + "（每幅 " + std::to_string(needed) + " 字节），送来的每幅只有 " + std::to_string(bytes) +
+           " 字节。请换用摄像头的另一种格式或尺寸。";
+}
+
 }  // namespace lumora::gst::messages

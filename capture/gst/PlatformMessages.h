@@ -66,5 +66,8 @@ std::string SettingRefused(int code);
 
 // ------------------------------------------------------------ damaged pictures
 std::string CameraPicturesUndecodable(const std::string& camera);
+// A picture smaller than the format the camera announced for it.
+std::string PictureSmallerThanFormat(int width, int height, const std::string& format, unsigned long long bytes,
+                                     unsigned long long needed);
 
 }  // namespace lumora::gst::messages

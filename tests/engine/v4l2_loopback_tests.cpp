@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "tests/support/gst/GstTesting.h"
 #include "tests/engine/KernelCameraHelpers.h"
@@ -17,6 +18,17 @@ namespace gst_session {
 namespace {
 
 std::string LoopbackNode() { return BenchText("LUMORA_LOOPBACK_DEVICE"); }
+
+// The video nodes this process holds open, in the order of its descriptors.
+std::vector<std::string> OpenVideoNodes() {
+    std::vector<std::string> nodes;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.rfind("/dev/video", 0) == 0) nodes.push_back(target);
+    }
+    return nodes;
+}
 
 class LoopbackCamera : public GstSession {
 protected:
@@ -147,6 +159,55 @@ TEST_F(LoopbackCamera, JpegPicturesAreRecordedAsSent) {
     ASSERT_GT(picture.size(), 4u);
     EXPECT_EQ(picture[0], 0xFF);
     EXPECT_EQ(picture[1], 0xD8);
+}
+
+// Two vivid webcams of one name beside the loopback camera (--vivid-count 2):
+// each is listed apart and chosen as itself, by its place and by its
+// identity, and their unplug and plug leave the loopback camera's preview
+// alone.
+TEST_F(LoopbackCamera, RawPreviewGoesOnBesideTwoCamerasOfOneNameThatComeAndGo) {
+    if (BenchText("LUMORA_VIVID_COUNT") != "2") GTEST_SKIP() << "no two vivid cameras (--vivid-count 2)";
+    StartProducer("640x480", {"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "!",
+                   "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1", "!", "v4l2sink",
+                   "device=" + LoopbackNode()});
+    const int loopback = CameraIndex();
+    ASSERT_GE(loopback, 0);
+    ListedNames devices;
+    session.ListVideoDevices(&devices);
+    std::vector<int> vivid;
+    for (std::size_t i = 0; i < devices.names.size(); ++i)
+        if (devices.names[i].rfind("vivid", 0) == 0) vivid.push_back(static_cast<int>(i));
+    ASSERT_EQ(vivid.size(), 2u);
+    EXPECT_NE(devices.names[vivid[0]], devices.names[vivid[1]]) << "told apart";
+    CaptureChoice choice;
+    choice.sound = CaptureChoice::Sound::None;
+    choice.videoMode = VideoModeFromText("640x480@25/1:YUY2");
+    std::vector<std::vector<std::string>> nodes;  // held while each previews
+    for (const bool byIdentity : {false, true}) {
+        for (const int camera : vivid) {
+            choice.videoDevicePath.clear();
+            if (byIdentity) ASSERT_TRUE(session.ReadVideoDevicePath(camera, choice.videoDevicePath));
+            session.SetCaptureChoice(choice);
+            ASSERT_EQ(session.BuildGraph(byIdentity ? 0 : camera, -1, -1, &owner), S_OK);
+            ASSERT_TRUE(Frames(3));
+            nodes.push_back(OpenVideoNodes());
+            session.TearDown();
+        }
+    }
+    EXPECT_NE(nodes[0], nodes[1]) << "the second is not the first";
+    EXPECT_EQ(nodes[0], nodes[2]);
+    EXPECT_EQ(nodes[1], nodes[3]);
+
+    choice.videoDevicePath.clear();
+    choice.videoMode.reset();
+    session.SetCaptureChoice(choice);
+    ASSERT_EQ(session.BuildGraph(loopback, -1, -1, &owner), S_OK);
+    ASSERT_TRUE(Frames(5));
+    ASSERT_TRUE(Shell("vivid unplug"));
+    EXPECT_TRUE(Frames(90)) << "pictures after the other cameras' unplug";
+    ASSERT_TRUE(Shell("vivid plug"));
+    EXPECT_TRUE(Frames(90)) << "pictures after their plug";
+    EXPECT_TRUE(messages.empty()) << messages.front();
 }
 
 }  // namespace
