@@ -186,7 +186,9 @@ TEST_F(LoopbackCamera, RawPreviewGoesOnBesideTwoCamerasOfOneNameThatComeAndGo) {
     for (const bool byIdentity : {false, true}) {
         for (const int camera : vivid) {
             choice.videoDevicePath.clear();
-            if (byIdentity) ASSERT_TRUE(session.ReadVideoDevicePath(camera, choice.videoDevicePath));
+            if (byIdentity) {
+                ASSERT_TRUE(session.ReadVideoDevicePath(camera, choice.videoDevicePath));
+            }
             session.SetCaptureChoice(choice);
             ASSERT_EQ(session.BuildGraph(byIdentity ? 0 : camera, -1, -1, &owner), S_OK);
             ASSERT_TRUE(Frames(3));
