@@ -298,7 +298,7 @@ std::string CraftedAvi(bool mp3, const std::string& movi, const std::string& aft
 }
 
 // The most memory `call` adds, in MB, in a child where earlier peaks do not count.
-int PeakMegabytesAdded(const std::function<void()>& call) {
+[[maybe_unused]] int PeakMegabytesAdded(const std::function<void()>& call) {
     const auto peak = [] {
         std::ifstream status("/proc/self/status");
         for (std::string line; std::getline(status, line);)
@@ -340,6 +340,8 @@ TEST(AviRepair, CraftedRecordingsAreRepairedSoundlyAndOnce) {
     std::string empty;
     for (int i = 0; i < 1 << 20; ++i) empty += ChunkOf("00db", "");
     Write(file, CraftedAvi(false, empty));
+#ifndef __SANITIZE_ADDRESS__  // its allocator keeps what is freed in quarantine: a peak of its own
     EXPECT_LT(PeakMegabytesAdded([&] { RepairRecording(file.string()); }), 16);  // the file's 8 MB and half again
+#endif
     EXPECT_EQ(RepairRecording(file.string()).pictures, 1u << 20);
 }
