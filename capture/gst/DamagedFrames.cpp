@@ -1,12 +1,11 @@
 #include "capture/gst/DamagedFrames.h"
 
-#include <turbojpeg.h>
-
 #include <memory>
 #include <mutex>
 #include <utility>
 
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/JpegHeader.h"
 
 namespace lumora::gst {
 
@@ -26,17 +25,10 @@ GstPadProbeReturn DropIfUnreadable(GstPad*, GstPadProbeInfo* info, gpointer data
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     GstMapInfo jpeg;
     if (!reader.handle || !buffer || !gst_buffer_map(buffer, &jpeg, GST_MAP_READ)) return GST_PAD_PROBE_OK;
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    const bool readable = tjDecompressHeader3(reader.handle, jpeg.data, jpeg.size, &width, &height, &subsampling,
-                                              &colorspace) == 0 &&
-                          width > 0 && height > 0;
+    JpegHeader header;
+    const bool readable = ReadJpegHeader(reader.handle, jpeg.data, jpeg.size, header);
     gst_buffer_unmap(buffer, &jpeg);
-    if (readable) return GST_PAD_PROBE_OK;
-    // TurboJPEG (2.1) leaves a handle that failed inside the frame's
-    // headers, where every later frame would fail as well.
-    tjDestroy(reader.handle);
-    reader.handle = tjInitDecompress();
-    return GST_PAD_PROBE_DROP;
+    return readable ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 
 // Frames in and pictures out of one decoder. Its two pads may be served by

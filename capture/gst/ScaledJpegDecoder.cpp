@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/gst/GstHandles.h"
+#include "capture/gst/JpegHeader.h"
 #include "capture/gst/PlatformMessages.h"
 
 namespace lumora::gst {
@@ -64,19 +65,12 @@ bool DownstreamTakes(GstVideoDecoder* decoder, GstVideoFormat format) {
     return taken && !gst_caps_is_empty(taken.get());
 }
 
-// After a frame it could not read, TurboJPEG (2.1) leaves its handle in
-// the middle of that frame's headers, and every later frame fails too: a
-// handle that failed is replaced.
-void Renew(tjhandle& handle) {
-    if (handle) tjDestroy(handle);
-    handle = tjInitDecompress();
-}
-
-// A warning (a picture cut short, say) still leaves a picture to show.
+// A warning (a picture cut short, say) still leaves a picture to show; a
+// handle that failed is replaced, as after a header it could not read.
 bool Decoded(tjhandle& handle, int result) {
     if (result == 0) return true;
     const bool warned = tjGetErrorCode(handle) == TJERR_WARNING;
-    Renew(handle);
+    RenewJpegHandle(handle);
     return warned;
 }
 
@@ -194,14 +188,13 @@ GstFlowReturn HandleFrame(GstVideoDecoder* decoder, GstVideoCodecFrame* frame) {
     DecoderState& st = StateOf(decoder);
     GstMapInfo jpeg;
     if (!gst_buffer_map(frame->input_buffer, &jpeg, GST_MAP_READ)) return gst_video_decoder_drop_frame(decoder, frame);
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    JpegHeader header;
     // A broken picture from the camera is skipped, as the next one is whole.
-    if (tjDecompressHeader3(st.handle, jpeg.data, jpeg.size, &width, &height, &subsampling, &colorspace) != 0 ||
-        width <= 0 || height <= 0) {
-        Renew(st.handle);
+    if (!ReadJpegHeader(st.handle, jpeg.data, jpeg.size, header)) {
         gst_buffer_unmap(frame->input_buffer, &jpeg);
         return gst_video_decoder_drop_frame(decoder, frame);
     }
+    const auto [width, height, subsampling, colorspace] = header;
     const PictureSize picture{width, height};
     st.scale->NotePicture(picture);
     const int reduction = DecodeReduction(picture, st.scale->Shown());
