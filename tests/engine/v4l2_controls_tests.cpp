@@ -28,9 +28,11 @@ protected:
         EXPECT_TRUE(controls->List(listed, error)) << error;
         return listed;
     }
-    static const CameraControl& Named(const std::vector<CameraControl>& listed, const std::string& key) {
+    // The key by pointer: a temporary string argument would make GCC 14 take the
+    // returned reference for one into it.
+    static const CameraControl& Named(const std::vector<CameraControl>& listed, const char* key) {
         const auto it = std::find_if(listed.begin(), listed.end(), [&](const CameraControl& c) { return c.key == key; });
-        if (it == listed.end()) throw std::runtime_error("no control " + key);
+        if (it == listed.end()) throw std::runtime_error(std::string("no control ") + key);
         return *it;
     }
     static std::vector<std::string> Keys(const std::vector<CameraControl>& listed) {
@@ -39,7 +41,7 @@ protected:
         return keys;
     }
     bool Set(const std::string& key, int32_t value, std::string& error) {
-        return controls->Set(Named(List(), key).id, value, error);
+        return controls->Set(Named(List(), key.c_str()).id, value, error);
     }
 
     RecordedV4l2Camera* camera = nullptr;
