@@ -200,9 +200,9 @@ TEST_F(LoopbackCamera, RawPreviewGoesOnBesideTwoCamerasOfOneNameThatComeAndGo) {
     EXPECT_EQ(nodes[0], nodes[2]);
     EXPECT_EQ(nodes[1], nodes[3]);
 
-    choice.videoDevicePath.clear();
-    choice.videoMode.reset();
-    session.SetCaptureChoice(choice);
+    CaptureChoice loopbackChoice;  // its default mode, bound by its index
+    loopbackChoice.sound = CaptureChoice::Sound::None;
+    session.SetCaptureChoice(loopbackChoice);
     ASSERT_EQ(session.BuildGraph(loopback, -1, -1, &owner), S_OK);
     ASSERT_TRUE(Frames(5));
     ASSERT_TRUE(Shell("vivid unplug"));
