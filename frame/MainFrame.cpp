@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -133,6 +134,12 @@ void CMainFrame::CreateActions()
     for (int id : {ID_VIDEO_START, ID_VIDEO_RECORD, ID_WINDOW_FULLSCREEN, ID_VIEW_TOOLBAR,
                    ID_VIEW_STATUS_BAR})
         if (QAction* action = Action(id)) action->setCheckable(true);
+    // The window's mode is the checked one of its three items.
+    auto* windowModes = new QActionGroup(this);
+    for (int id : {ID_WINDOW_MINIMAL, ID_WINDOW_COMPATIBLE, ID_WINDOW_FULLSCREEN}) {
+        Action(id)->setCheckable(true);
+        windowModes->addAction(Action(id));
+    }
     CreatePictureActions();
 }
 
@@ -302,6 +309,8 @@ void CMainFrame::UpdateCommandUI()
     set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()) || (burst && burst->Active()), false);
     set(ID_VIDEO_CAMERA_SETTINGS, previewing, false);
     UpdatePictureCommandUI();
+    set(ID_WINDOW_MINIMAL, true, fullScreen == 0 && !windowFollowsVideo);
+    set(ID_WINDOW_COMPATIBLE, true, fullScreen == 0 && windowFollowsVideo);
     set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
     set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
     set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());

@@ -75,8 +75,8 @@ TEST_F(FrameTest, MenusAndToolbarShareOneActionPerCommand)
         }
     }
     EXPECT_EQ(frame->Action(ID_VIDEO_RECORD)->statusTip(), "开始录相");
-    EXPECT_EQ(frame->Action(ID_WINDOW_MINIMAL)->statusTip(), "兼容模式");
-    EXPECT_EQ(frame->Action(ID_WINDOW_COMPATIBLE)->statusTip(), "原始模式");
+    EXPECT_EQ(frame->Action(ID_WINDOW_MINIMAL)->statusTip(), CommandStringFor(ID_WINDOW_MINIMAL).prompt);
+    EXPECT_EQ(frame->Action(ID_WINDOW_COMPATIBLE)->statusTip(), CommandStringFor(ID_WINDOW_COMPATIBLE).prompt);
 
     const QList<QAction*> buttons = frame->toolBar->actions();
     const auto& ids = ToolbarResource();
