@@ -173,7 +173,8 @@ void CLumoraView::ShowBackground()
 
 void CLumoraView::TakeSnapshot()
 {
-    TheCaptureSession().ArmSnapshot(1);
+    // A press while the photo before is still being written is a photo too.
+    snapshotArmed.fetch_add(1);
 }
 
 void CLumoraView::FlashPhoto()
