@@ -19,6 +19,7 @@
 #include "capture/CaptureSession.h"
 #include "frame/AboutDialog.h"
 #include "frame/BurstShooter.h"
+#include "frame/MessageStatusBar.h"
 #include "frame/RecordingStatusField.h"
 #include "frame/SelfTimer.h"
 #include "frame/SoundLevelMeter.h"
@@ -67,6 +68,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     BuildMenus();
     BuildToolBar();
     BuildAccelerators();
+    setStatusBar(new CMessageStatusBar(this));
     statusBar = QMainWindow::statusBar();
     statusBar->setSizeGripEnabled(false);
     restingMessage = IdleMessage();
