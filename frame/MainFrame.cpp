@@ -302,7 +302,8 @@ void CMainFrame::UpdateCommandUI()
     set(ID_VIDEO_START, true, previewing);
     set(ID_VIDEO_RECORD, previewing, recording);
     set(ID_VIDEO_PAUSE, previewing, false);
-    set(ID_VIDEO_STOP, previewing, false);
+    // A paused take is stopped as a running one, without resuming first.
+    set(ID_VIDEO_STOP, previewing || TheCaptureSession().State().graph == CaptureState::Graph::Paused, false);
     set(ID_VIDEO_SNAPSHOT, previewing, false);
     set(ID_VIDEO_SNAPSHOT_TIMER, previewing, false);
     set(ID_VIDEO_BURST, previewing, burst && burst->Active());
