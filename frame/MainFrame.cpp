@@ -179,7 +179,9 @@ void CMainFrame::BuildToolBar()
     auto* spacer = new QWidget(toolBar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolBar->addWidget(spacer);
-    photoThumbnail = new CPhotoThumbnail([this](const QUrl& url) { return OpenUrl(url); }, toolBar);
+    photoThumbnail = new CPhotoThumbnail([this](const QUrl& url) { return OpenPhoto(url); }, toolBar);
+    if (QWidget* button = toolBar->widgetForAction(Action(ids.front())))
+        photoThumbnail->SetHeight(button->sizeHint().height());
     toolBar->addWidget(photoThumbnail);
     FollowPhotoFolder();
     addToolBar(Qt::TopToolBarArea, toolBar);
