@@ -171,10 +171,14 @@ void CLumoraView::ShowBackground()
     update();
 }
 
-void CLumoraView::TakeSnapshot()
+bool CLumoraView::TakeSnapshot()
 {
-    // A press while the photo before is still being written is a photo too.
-    snapshotArmed.fetch_add(1);
+    // A held key asks faster than photos are written: the queue stays short.
+    int armed = snapshotArmed.load();
+    do {
+        if (armed >= kMostPhotosWaiting) return false;
+    } while (!snapshotArmed.compare_exchange_weak(armed, armed + 1));
+    return true;
 }
 
 void CLumoraView::FlashPhoto()
