@@ -37,7 +37,7 @@ private:
 
 // Why a file operation failed, as the user reads it: "<action>“<path>”：<reason>".
 struct FileError {
-    std::string action;  // "无法创建", "无法写入", "无法读取", "无法替换", "不会替换"
+    std::string action;  // "无法创建", "无法写入", "无法读取", "无法替换", "不会替换", "已取消"
     std::string path;    // the name the caller gave, never a temporary
     std::string reason;  // SystemErrorText(code), or one of the refusals below
     int code = 0;        // errno of the failed call; 0 for a refusal

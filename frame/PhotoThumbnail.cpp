@@ -12,7 +12,7 @@
 
 namespace {
 
-// A panorama is cut to this many times the row's height.
+// A panorama is shown no wider than this many times the row's height.
 constexpr int kWidestShape = 6;
 
 }  // namespace
