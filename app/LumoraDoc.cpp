@@ -1,5 +1,6 @@
 #include "app/LumoraDoc.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <mutex>
 
 #include "app/Messages.h"
+#include "app/SaveProgress.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsRecord.h"
 #include "settings/ui/VideoFileDialog.h"
@@ -32,7 +34,7 @@ QString Reason(const FileError& error)
 
 }  // namespace
 
-RecordingCopyResult CopyRecordingFile(const QString& source, const QString& target)
+RecordingCopyResult CopyRecordingFile(const QString& source, const QString& target, const CopyProgress& progress)
 {
     if (source.isEmpty())
         return Failure(QStringLiteral("没有可保存的录像：选项中尚未设置录像文件。"));
@@ -61,8 +63,10 @@ RecordingCopyResult CopyRecordingFile(const QString& source, const QString& targ
     options.existing = ExistingName::OnlyRegularFile;
     options.sync = true;
     FileError error;
-    if (CopyFileAtomically(sourcePath, targetPath, options, &error))
+    if (CopyFileAtomically(sourcePath, targetPath, options, &error, progress))
         return {};
+    if (error.code == ECANCELED)
+        return {false, QString(), true};
     if (error.path == sourcePath)
         return Failure(QStringLiteral("无法读取录像文件“%1”：%2。").arg(source, Reason(error)));
     return Failure(QStringLiteral("无法写入文件“%1”：%2。").arg(target, Reason(error)));
@@ -99,8 +103,9 @@ void CLumoraDoc::SaveRecordingCopy()
                            .arg(QLatin1String(ContainerName(kept)), target, QLatin1String(ContainerExtension(kept))));
         return;
     }
-    const RecordingCopyResult result = CopyRecordingFile(QString::fromStdString(source), target);
-    if (!result.ok)
+    const RecordingCopyResult result =
+        CopyRecordingWithProgress(QString::fromStdString(source), target, QApplication::activeWindow(), copyStepped);
+    if (!result.ok && !result.cancelled)
         ShowMessageBox(result.message);
 }
 

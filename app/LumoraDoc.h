@@ -8,20 +8,24 @@
 #include <functional>
 
 #include "app/RecentFileList.h"
+#include "base/FileWriting.h"
 
 // Outcome of copying the recording; `message` (Chinese) names the file and
 // the reason when `ok` is false.
 struct RecordingCopyResult {
     bool ok = true;
     QString message;
+    bool cancelled = false;  // stopped by the user: nothing to tell
 };
 
 // Copies `source` over `target` through a sibling temporary file, so that a
 // failed copy never leaves a half-written target and an existing target is
 // kept whole until the new copy is complete. A symbolic link or a special
 // file at `target` is refused and left alone; `source` may be reached
-// through a link but must be a regular file.
-RecordingCopyResult CopyRecordingFile(const QString& source, const QString& target);
+// through a link but must be a regular file. `progress` (any thread) is
+// told how far the copy got and may stop it.
+RecordingCopyResult CopyRecordingFile(const QString& source, const QString& target,
+                                      const CopyProgress& progress = {});
 
 class CLumoraDoc : public QObject {
     Q_OBJECT
@@ -57,6 +61,8 @@ public:
     std::function<std::string()> lastTakePath;
     // The standard open dialog; empty result = cancelled. Tests replace it.
     std::function<QString()> askOpenPath;
+    // Tests: called on the copying thread after each piece of a save.
+    std::function<void()> copyStepped;
 
 private:
     void SaveRecordingCopy();

@@ -50,6 +50,7 @@ constexpr int kTemporaryNameAttempts = 100;
 // Room for the dot and the digits within the 255 bytes of a name.
 constexpr std::size_t kMaxNameInTemporary = 200;
 constexpr std::size_t kCopyChunk = 1 << 20;
+constexpr uint64_t kSyncEvery = 32u << 20;
 
 std::atomic<TemporaryNameSource> temporaryNameSource{nullptr};
 
@@ -163,6 +164,36 @@ bool CopyDescriptor(int in, int out, const std::string& source, const std::strin
     }
 }
 
+// In pieces, each told to `progress`. With `sync` the data goes to disk as
+// it is copied, so that the pieces tell the disk's pace and the last wait
+// is short; the last word comes once all is on disk.
+bool CopyWithProgress(int in, int out, const std::string& source, const std::string& target, bool sync,
+                      const CopyProgress& progress, FileError* error) {
+    struct stat status {};
+    const uint64_t total = ::fstat(in, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+    std::vector<char> buffer(kCopyChunk);
+    uint64_t copied = 0;
+    uint64_t unsynced = 0;
+    for (;;) {
+        if (!progress(copied, total)) return Fail(error, "已取消", target, ECANCELED);
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return Fail(error, "无法读取", source, errno);
+        if (got == 0) break;
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(got)))
+            return Fail(error, "无法写入", target, errno);
+        copied += static_cast<uint64_t>(got);
+        unsynced += static_cast<uint64_t>(got);
+        if (sync && unsynced >= kSyncEvery) {
+            if (::fdatasync(out) != 0) return Fail(error, "无法写入", target, errno);
+            unsynced = 0;
+        }
+    }
+    if (sync && ::fsync(out) != 0) return Fail(error, "无法写入", target, errno);
+    if (!progress(copied, std::max(total, copied))) return Fail(error, "已取消", target, ECANCELED);
+    return true;
+}
+
 // Why `path` cannot be read as a regular file, judged from the entry itself
 // (without opening it); true when nothing speaks against it.
 bool CheckReadable(const std::string& path, Links links, FileError* error) {
@@ -274,11 +305,15 @@ bool ReplaceFileAtomically(const std::string& path, const AtomicWriteOptions& op
 }
 
 bool CopyFileAtomically(const std::string& source, const std::string& target, const AtomicWriteOptions& options,
-                        FileError* error) {
+                        FileError* error, const CopyProgress& progress) {
     const UniqueFd in = OpenRegularFileForReading(source, Links::Follow, error);
     if (!in.Valid()) return false;
     return ReplaceThroughTemporary(
-        target, options, [&](int out, FileError* failure) { return CopyDescriptor(in.Get(), out, source, target, failure); },
+        target, options,
+        [&](int out, FileError* failure) {
+            return progress ? CopyWithProgress(in.Get(), out, source, target, options.sync, progress, failure)
+                            : CopyDescriptor(in.Get(), out, source, target, failure);
+        },
         error);
 }
 

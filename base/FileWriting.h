@@ -37,7 +37,7 @@ private:
 
 // Why a file operation failed, as the user reads it: "<action>“<path>”：<reason>".
 struct FileError {
-    std::string action;  // "无法创建", "无法写入", "无法读取", "无法替换", "不会替换"
+    std::string action;  // "无法创建", "无法写入", "无法读取", "无法替换", "不会替换", "已取消"
     std::string path;    // the name the caller gave, never a temporary
     std::string reason;  // SystemErrorText(code), or one of the refusals below
     int code = 0;        // errno of the failed call; 0 for a refusal
@@ -78,10 +78,14 @@ using FileFiller = std::function<bool(int fd, FileError* error)>;
 bool ReplaceFileAtomically(const std::string& path, const AtomicWriteOptions& options, const FileFiller& fill,
                            FileError* error);
 
+// Told how far a copy got, after each piece and once more when every byte
+// is on disk; false stops it (the error then has the code ECANCELED).
+using CopyProgress = std::function<bool(uint64_t copied, uint64_t total)>;
+
 // The same with the content of `source`, which is read through links but
-// must be a regular file.
+// must be a regular file. A copy stopped by `progress` leaves nothing.
 bool CopyFileAtomically(const std::string& source, const std::string& target, const AtomicWriteOptions& options,
-                        FileError* error);
+                        FileError* error, const CopyProgress& progress = {});
 
 // Copies `source` (not through a link) into a file that did not exist
 // before: `stem` + `extension`, or `stem` + "-2" + `extension`, "-3", ...

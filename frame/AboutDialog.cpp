@@ -38,10 +38,8 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     iconLabel->setGeometry(iconRect);
     iconLabel->setPixmap(ApplicationIcon().pixmap(iconRect.size()));
 
-    versionLabel = new QLabel(QStringLiteral("Lumora 1.0 版"), this);
-    versionLabel->setTextFormat(Qt::PlainText);
-    versionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    units.Place(versionLabel, 43, 10, 72, 8);
+    // The name and version are the first painted line: a label of them too
+    // would print them a second time over it.
 
     okButton = new QPushButton(QStringLiteral("确定"), this);
     okButton->setDefault(true);

@@ -1,6 +1,6 @@
 #pragma once
-// The About box (template 100): the icon, the name and version, and seven
-// lines of text that the dialog paints itself at fixed pixel positions.
+// The About box (template 100): the icon and seven lines of text (the name
+// and version first) that the dialog paints itself at fixed pixel positions.
 
 #include <QDialog>
 #include <QPoint>
@@ -33,6 +33,5 @@ protected:
 
 private:
     QLabel* iconLabel = nullptr;
-    QLabel* versionLabel = nullptr;
     QPushButton* okButton = nullptr;
 };

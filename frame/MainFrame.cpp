@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include "capture/CaptureSession.h"
 #include "frame/AboutDialog.h"
 #include "frame/BurstShooter.h"
+#include "frame/MessageStatusBar.h"
 #include "frame/RecordingStatusField.h"
 #include "frame/SelfTimer.h"
 #include "frame/SoundLevelMeter.h"
@@ -66,6 +68,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     BuildMenus();
     BuildToolBar();
     BuildAccelerators();
+    setStatusBar(new CMessageStatusBar(this));
     statusBar = QMainWindow::statusBar();
     statusBar->setSizeGripEnabled(false);
     restingMessage = IdleMessage();
@@ -133,6 +136,12 @@ void CMainFrame::CreateActions()
     for (int id : {ID_VIDEO_START, ID_VIDEO_RECORD, ID_WINDOW_FULLSCREEN, ID_VIEW_TOOLBAR,
                    ID_VIEW_STATUS_BAR})
         if (QAction* action = Action(id)) action->setCheckable(true);
+    // The window's mode is the checked one of its three items.
+    auto* windowModes = new QActionGroup(this);
+    for (int id : {ID_WINDOW_MINIMAL, ID_WINDOW_COMPATIBLE, ID_WINDOW_FULLSCREEN}) {
+        Action(id)->setCheckable(true);
+        windowModes->addAction(Action(id));
+    }
     CreatePictureActions();
 }
 
@@ -170,7 +179,9 @@ void CMainFrame::BuildToolBar()
     auto* spacer = new QWidget(toolBar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolBar->addWidget(spacer);
-    photoThumbnail = new CPhotoThumbnail([this](const QUrl& url) { return OpenUrl(url); }, toolBar);
+    photoThumbnail = new CPhotoThumbnail([this](const QUrl& url) { return OpenPhoto(url); }, toolBar);
+    if (QWidget* button = toolBar->widgetForAction(Action(ids.front())))
+        photoThumbnail->SetHeight(button->sizeHint().height());
     toolBar->addWidget(photoThumbnail);
     FollowPhotoFolder();
     addToolBar(Qt::TopToolBarArea, toolBar);
@@ -293,7 +304,8 @@ void CMainFrame::UpdateCommandUI()
     set(ID_VIDEO_START, true, previewing);
     set(ID_VIDEO_RECORD, previewing, recording);
     set(ID_VIDEO_PAUSE, previewing, false);
-    set(ID_VIDEO_STOP, previewing, false);
+    // A paused take is stopped as a running one, without resuming first.
+    set(ID_VIDEO_STOP, previewing || TheCaptureSession().State().graph == CaptureState::Graph::Paused, false);
     set(ID_VIDEO_SNAPSHOT, previewing, false);
     set(ID_VIDEO_SNAPSHOT_TIMER, previewing, false);
     set(ID_VIDEO_BURST, previewing, burst && burst->Active());
@@ -302,6 +314,8 @@ void CMainFrame::UpdateCommandUI()
     set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()) || (burst && burst->Active()), false);
     set(ID_VIDEO_CAMERA_SETTINGS, previewing, false);
     UpdatePictureCommandUI();
+    set(ID_WINDOW_MINIMAL, true, fullScreen == 0 && !windowFollowsVideo);
+    set(ID_WINDOW_COMPATIBLE, true, fullScreen == 0 && windowFollowsVideo);
     set(ID_WINDOW_FULLSCREEN, true, fullScreen != 0);
     set(ID_VIEW_TOOLBAR, true, toolBar && !toolBar->isHidden());
     set(ID_VIEW_STATUS_BAR, true, statusBar && !statusBar->isHidden());

@@ -144,6 +144,8 @@ private:
     // The thumbnail shows the newest photo of the photo folder of the settings.
     void FollowPhotoFolder();
     bool OpenUrl(const QUrl& url);
+    // The thumbnail's photo in the desktop's viewer, or why not in the status bar.
+    bool OpenPhoto(const QUrl& url);
     // `kind` names the folder in the status bar ("照片文件夹").
     void OpenFolder(const QString& kind, const QString& name);
     void CreateSelfTimer();

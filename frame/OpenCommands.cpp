@@ -18,9 +18,22 @@ bool CMainFrame::OpenUrl(const QUrl& url)
     return openUrlHook ? openUrlHook(url) : QDesktopServices::openUrl(url);
 }
 
+bool CMainFrame::OpenPhoto(const QUrl& url)
+{
+    if (OpenUrl(url)) return true;
+    if (statusBar)
+        statusBar->showMessage(
+            QStringLiteral("无法打开照片“%1”：没有能打开图片的程序。").arg(url.toLocalFile()));
+    return false;
+}
+
 void CMainFrame::OnHelpReadme()
 {
     const QString path = RuntimeFilePath("Readme.txt");
+    if (!QFileInfo(path).isFile()) {
+        if (statusBar) statusBar->showMessage(QStringLiteral("无法打开使用说明：找不到文件“%1”。").arg(path));
+        return;
+    }
     // Without a text editor nothing would open: say so where the user looks.
     if (!OpenUrl(QUrl::fromLocalFile(path)) && statusBar)
         statusBar->showMessage(QStringLiteral("无法打开使用说明“%1”：没有能打开文本文件的程序。").arg(path));

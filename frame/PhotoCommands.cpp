@@ -20,11 +20,14 @@
 
 void CMainFrame::OnTakePhoto()
 {
+    if (view && !view->TakeSnapshot()) {
+        if (statusBar) statusBar->showMessage(QStringLiteral("前几张照片还在保存，这次没有拍照"));
+        return;
+    }
     photoNote.clear();
     const std::string sound = RuntimeFilePath("CAMERA.WAV").toStdString();
     const bool played = soundHook ? soundHook(sound) : PlaySoundFileAsync(sound);
     if (!played) QApplication::beep();
-    if (view) view->TakeSnapshot();
 }
 
 void CMainFrame::CreateSelfTimer()

@@ -4,6 +4,7 @@
 // folder, and it follows that folder when the options change it. A photo
 // deleted meanwhile leaves it empty, without a message.
 
+#include <QPixmap>
 #include <QString>
 #include <QToolButton>
 
@@ -22,9 +23,14 @@ public:
     // The newest photo of `folder`, when it is another folder than shown.
     void FollowFolder(const QString& folder);
     QString Photo() const { return photo; }
+    // The toolbar's row: the photo fills its height, as wide as its shape says.
+    void SetHeight(int height);
 
-    static constexpr int kWidth = 40;
-    static constexpr int kHeight = 30;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void ShowNewestIn(const QString& folder);
@@ -35,4 +41,6 @@ private:
     QString photo;
     QString folder;
     bool folderKnown = false;
+    QPixmap picture;  // in the screen's pixels
+    int rowHeight = 24;
 };

@@ -147,10 +147,9 @@ CommandString CommandStringFor(int id)
         {ID_VIEW_ROTATE_90, {QStringLiteral("画面顺时针旋转 90°"), QStringLiteral("旋转 90°")}},
         {ID_VIEW_ROTATE_180, {QStringLiteral("画面旋转 180°"), QStringLiteral("旋转 180°")}},
         {ID_VIEW_ROTATE_270, {QStringLiteral("画面顺时针旋转 270°"), QStringLiteral("旋转 270°")}},
-        // The window items carry the prompts they always had, not their labels.
-        {ID_WINDOW_MINIMAL, {QStringLiteral("兼容模式"), QStringLiteral("兼容模式")}},
-        {ID_WINDOW_COMPATIBLE, {QStringLiteral("原始模式"), QStringLiteral("原始模式")}},
-        {ID_WINDOW_FULLSCREEN, {QStringLiteral("全屏显示"), QStringLiteral("全屏显示")}},
+        {ID_WINDOW_MINIMAL, {QStringLiteral("把窗口缩到最小，画面随之缩小"), QStringLiteral("最小模式")}},
+        {ID_WINDOW_COMPATIBLE, {QStringLiteral("让窗口适合画面的原始大小"), QStringLiteral("兼容模式")}},
+        {ID_WINDOW_FULLSCREEN, {QStringLiteral("全屏显示画面，按 Esc 退出"), QStringLiteral("全屏显示")}},
         {ID_POPUP_MINIMAL, {QStringLiteral("最小模式"), QStringLiteral("最小模式")}},
         {ID_POPUP_COMPATIBLE, {QStringLiteral("兼容模式"), QStringLiteral("兼容模式")}},
         {ID_POPUP_FULLSCREEN, {QStringLiteral("全屏显示"), QStringLiteral("全屏显示")}},

@@ -3,9 +3,10 @@
 
 #include <QString>
 
-// `name` in the start directory when it is there; otherwise the installed
-// copy in the program's data folder when that exists; otherwise the start
-// directory's path (so a missing file is reported under its usual name).
+// `name` in the start directory when it is there; otherwise beside the
+// program when there; otherwise the installed copy in the program's data
+// folder when that exists; otherwise the start directory's path (so a
+// missing file is reported under its usual name).
 QString RuntimeFilePath(const QString& name);
 
 // The folder an installed program keeps its read-only files in.

@@ -135,7 +135,11 @@ HRESULT CGrabberCallback::SizedBufferCB(double, uint8_t* buffer, int32_t length,
     auto frame = std::make_shared<std::vector<uint8_t>>(buffer, buffer + std::max<int32_t>(length, 0));
     Writer().Submit([this, frame, width, height] {
         WritePhoto(frame->data(), static_cast<int32_t>(frame->size()), width, height);
-        snapshotArmed.store(0);
+        // One photo taken of those asked for: a press while it was written
+        // is the next frame's, under a name of its own ("-2" in one second).
+        int armed = snapshotArmed.load();
+        while (armed > 0 && !snapshotArmed.compare_exchange_weak(armed, armed - 1)) {
+        }
         photoBeingWritten.store(false);
     });
     return S_OK;

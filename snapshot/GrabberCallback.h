@@ -12,7 +12,8 @@
 #include "base/SampleGrabber.h"
 #include "settings/SettingsRecord.h"
 
-// 1 from Take photo until the next frame has been written.
+// How many photos are asked for and not yet written: each Take photo adds
+// one, each frame written as a photo takes one.
 extern std::atomic<int> snapshotArmed;
 
 class CGrabberCallback : public ISampleGrabberCB {

@@ -171,9 +171,14 @@ void CLumoraView::ShowBackground()
     update();
 }
 
-void CLumoraView::TakeSnapshot()
+bool CLumoraView::TakeSnapshot()
 {
-    TheCaptureSession().ArmSnapshot(1);
+    // A held key asks faster than photos are written: the queue stays short.
+    int armed = snapshotArmed.load();
+    do {
+        if (armed >= kMostPhotosWaiting) return false;
+    } while (!snapshotArmed.compare_exchange_weak(armed, armed + 1));
+    return true;
 }
 
 void CLumoraView::FlashPhoto()
@@ -236,15 +241,23 @@ void CLumoraView::OnFilePrint()
 
 void CLumoraView::PrintTo(QPrinter& printer)
 {
+    // The picture shown (or the view's background), as large as the page
+    // takes it in its own shape, in the middle of the page.
+    QImage picture;
+    if (!showBackground && videoWindow) picture = videoWindow->LatestFrame();
+    if (picture.isNull()) {
+        picture = QImage(size(), QImage::Format_RGB32);
+        picture.fill(Qt::black);
+        QPainter background(&picture);
+        OnDraw(background, rect());
+    }
     QPainter painter;
     if (!painter.begin(&printer)) return;
-    const QRect page(QPoint(0, 0), size());
-    painter.fillRect(page, Qt::black);
-    OnDraw(painter, page);
-    if (!showBackground && videoWindow) {
-        const QImage frameImage = videoWindow->LatestFrame();
-        if (!frameImage.isNull()) painter.drawImage(videoWindow->geometry(), frameImage);
-    }
+    const QSize page(printer.width(), printer.height());
+    const QSize fitted = picture.size().scaled(page, Qt::KeepAspectRatio);
+    const QPoint corner((page.width() - fitted.width()) / 2, (page.height() - fitted.height()) / 2);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(corner, fitted), picture);
     painter.end();
 }
 

@@ -44,7 +44,10 @@ public:
     bool RecordVideo();
     void PauseVideo();
     void StopVideo();
-    void TakeSnapshot();
+    // Asks for one more photo; a press while the photo before is still
+    // being written counts too, up to kMostPhotosWaiting. false: refused.
+    bool TakeSnapshot();
+    static constexpr int kMostPhotosWaiting = 3;
     // A photo was stored: the picture flashes white.
     void FlashPhoto();
     // The self-timer's number over the picture; 0 takes it away.

@@ -72,15 +72,20 @@ void CDeviceDialog::CreateControls()
     setWindowTitle(QStringLiteral("视频设备"));
     const DialogUnits units(font);
     // Two rows more than the template, each 32 units below the one above;
-    // OK keeps its distance below the last list.
+    // 确定 and 取消 keep their distance below the last list.
     setFixedSize(units.Size(181, 190));
 
     // Template order, which is also the tab order.
-    okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton = new QPushButton(QStringLiteral("确定"), this);
     okButton->setDefault(true);
     okButton->setAutoDefault(true);
-    units.Place(okButton, 124, 169, 50, 14);
+    units.Place(okButton, 70, 169, 50, 14);
     connect(okButton, &QPushButton::clicked, this, &CDeviceDialog::accept);
+    // As Esc and the close box: nothing chosen, nothing remembered.
+    auto* cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    cancelButton->setAutoDefault(false);
+    units.Place(cancelButton, 124, 169, 50, 14);
+    connect(cancelButton, &QPushButton::clicked, this, &CDeviceDialog::reject);
 
     videoDeviceList = MakeList(this, units, "IDC_VIDEO_DEVICE", 7, 21, 167, 196);
     MakeLabel(this, units, QStringLiteral("请从下面列表里选择一个视频输入设备"), 7, 10, 153, 8);
@@ -118,6 +123,7 @@ void CDeviceDialog::CreateControls()
     setTabOrder(videoModeList, videoRateList);
     setTabOrder(videoRateList, videoFormatList);
     setTabOrder(videoFormatList, audioInputList);
+    setTabOrder(audioInputList, cancelButton);
 
     // Only the user's choice of camera arrives here: refills block signals.
     connect(videoDeviceList, &QComboBox::currentIndexChanged, this, [this] { FillVideoModes(); });

@@ -26,7 +26,7 @@ public:
     explicit CDeviceDialog(QWidget* parent = nullptr);
     ~CDeviceDialog() override;
 
-    // Written only by OK; -1 until then (Esc and the close box leave them).
+    // Written only by 确定; -1 until then (取消, Esc and the close box leave them).
     // The compressor indexes are the list positions minus 1: -1 = "不压缩".
     int32_t videoDeviceIndex = -1;
     int32_t videoCompressorIndex = -1;

@@ -195,8 +195,10 @@ TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {
         ASSERT_TRUE(session.StartRecording()) << cycle;
         ASSERT_TRUE(PicturesRecorded(3)) << cycle;
         session.Pause();
-        session.Run();
-        ASSERT_TRUE(WaitForFrames(owner.Frames() + 2)) << cycle;
+        if (cycle % 2 == 0) {  // else the paused take is stopped as it is
+            session.Run();
+            ASSERT_TRUE(WaitForFrames(owner.Frames() + 2)) << cycle;
+        }
         session.Stop();
         const AviInfo avi = ReadAvi(ReadPath(settings.videoFilePath));
         ASSERT_TRUE(avi.hasIndex) << cycle;

@@ -142,8 +142,8 @@ TEST(Resources, TablesAndPictures) {
     EXPECT_EQ(IdleMessage(), QStringLiteral("就绪"));
     // Where prompt and label differ.
     EXPECT_EQ(CommandStringFor(ID_VIDEO_RECORD).prompt, QStringLiteral("开始录相"));
-    EXPECT_EQ(CommandStringFor(ID_WINDOW_MINIMAL).prompt, QStringLiteral("兼容模式"));
-    EXPECT_EQ(CommandStringFor(ID_WINDOW_COMPATIBLE).prompt, QStringLiteral("原始模式"));
+    EXPECT_EQ(CommandStringFor(ID_WINDOW_MINIMAL).tooltip, QStringLiteral("最小模式"));
+    EXPECT_EQ(CommandStringFor(ID_WINDOW_COMPATIBLE).tooltip, QStringLiteral("兼容模式"));
     EXPECT_FALSE(CommandStringFor(ID_HELP_README).exists);
     bool snapshotLabel = false;
     for (const PopupEntry& popup : MainMenuResource())

@@ -12,8 +12,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -140,6 +143,34 @@ TEST_F(DocumentSave, ARegularTargetIsReplacedAndARecordingReachedThroughALinkIsC
     SaveAs(second);
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(Bytes(second), Bytes(recording));
+}
+
+// The copy runs beside the window: 取消 in its progress dialog stops it,
+// and an older file at the target stays as it was, with no temporary left.
+TEST_F(DocumentSave, CancellingTheSaveLeavesNoPartialFile) {
+    Write(recording, std::string(8 << 20, 'r'));
+    const QString target = dir.filePath("copy.avi");
+    Write(target, "an older copy");
+    std::promise<void> cancelled;
+    std::shared_future<void> released = cancelled.get_future().share();
+    std::atomic<int> steps{0};
+    document.copyStepped = [&] {
+        if (steps++ == 1) released.wait_for(std::chrono::seconds(20));  // held after the first piece
+    };
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (!progress || !progress->isVisible()) return;
+        user.stop();
+        progress->findChild<QPushButton*>()->click();
+        cancelled.set_value();
+    });
+    user.start(20);
+    SaveAs(target);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_EQ(steps.load(), 2);  // stopped at once, not copied to the end
+    EXPECT_EQ(Bytes(target), "an older copy");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
 }
 
 // Typed into the save dialog itself: quotes are part of the name.
