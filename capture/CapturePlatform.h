@@ -145,6 +145,10 @@ struct GraphError {
     bool recordingOnly = false;
     // Nothing stopped: a note for the user (a sound input that stalls, say).
     bool noticeOnly = false;
+    // With recordingOnly: the recording's disk is full. Mostly the room for
+    // the file's index is still there (RecordingRoom.h) and the take is
+    // ended as Stop ends it; a write that failed first leaves the repair.
+    bool diskFull = false;
 };
 
 // What a recording has written so far: the time span of the pictures that

@@ -80,8 +80,11 @@ void CCaptureSession::ProcessPendingEvents() {
         }
         WatchGraphErrors();
 
+        // A full disk is said once, in words of our own; the note on the
+        // take names its file and whether it ended whole.
         const std::string message =
-            (previewGoesOn ? "录相已停止：" : "捕获已停止：") + failure.error.reason + takeNote;
+            failure.error.diskFull ? "磁盘已满，录相已停止。" + takeNote
+                                   : (previewGoesOn ? "录相已停止：" : "捕获已停止：") + failure.error.reason + takeNote;
         // The shell takes down its picture before the message box opens
         // over it.
         if (previewGoesOn) {

@@ -39,6 +39,8 @@ public:
     // camera was started again, else why it failed.
     virtual void CameraStalled(const std::string& note, bool restarted) = 0;
     virtual void RecordingEnded() = 0;
+    // The recording's disk holds little more than its index (RecordingRoom.h).
+    virtual void RecordingRoomRanOut() = 0;
     virtual void SourceRemoved() = 0;
 
 protected:

@@ -1,5 +1,9 @@
 #include "capture/gst/GraphBus.h"
 
+#include <cerrno>
+
+#include "base/SystemErrorText.h"
+
 namespace lumora::gst {
 
 namespace {
@@ -58,7 +62,7 @@ void GraphBus::StopAwaitingRecording() {
     state.awaitingRecording = false;
 }
 
-void GraphBus::Fail(const std::string& reason, bool recordingOnly, bool duringStateChange) {
+void GraphBus::Fail(const std::string& reason, bool recordingOnly, bool duringStateChange, bool diskFull) {
     std::function<void(const GraphError&)> report;
     {
         std::lock_guard lock(mutex);
@@ -72,7 +76,9 @@ void GraphBus::Fail(const std::string& reason, bool recordingOnly, bool duringSt
         }
         changed.notify_all();
     }
-    if (report) report(GraphError{reason, recordingOnly});
+    GraphError failure{reason, recordingOnly};
+    failure.diskFull = diskFull;
+    if (report) report(failure);
 }
 
 void GraphBus::Notice(const std::string& note) {
@@ -82,6 +88,17 @@ void GraphBus::Notice(const std::string& note) {
         report = errorHandler;
     }
     if (report) report(GraphError{note, true, true});
+}
+
+void GraphBus::DiskFull() {
+    std::function<void(const GraphError&)> report;
+    {
+        std::lock_guard lock(mutex);
+        report = errorHandler;
+    }
+    GraphError full{SystemErrorText(ENOSPC), true};
+    full.diskFull = true;
+    if (report) report(full);
 }
 
 void GraphBus::EndOfStream() {

@@ -46,8 +46,11 @@ public:
     // Streaming threads (and the UI thread for failures found there).
     // `duringStateChange`: posted while the caller changes the state, who
     // reports the failed change itself.
-    void Fail(const std::string& reason, bool recordingOnly, bool duringStateChange);
+    void Fail(const std::string& reason, bool recordingOnly, bool duringStateChange, bool diskFull = false);
     void Notice(const std::string& note);
+    // The recording must end while its disk still holds the index; nothing
+    // has failed, and the pipeline goes on.
+    void DiskFull();
     // A reading of the sound input's level, handed on as it comes.
     void Level(const SoundLevel& level);
     void EndOfStream();

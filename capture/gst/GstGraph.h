@@ -162,6 +162,7 @@ private:
     void CameraStalled(const std::string& note, bool restarted) override;
     void SourceRemoved() override;
     void RecordingEnded() override { bus.EndOfStream(); }
+    void RecordingRoomRanOut() override { bus.DiskFull(); }
     // Whether `element` belongs to the recording branch; its file's path.
     bool InBranch(GstElement* element, bool& isFileSink, std::string& path);
     bool SoundInputLost(GstElement* element);

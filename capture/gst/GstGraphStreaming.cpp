@@ -5,6 +5,9 @@
 #include <gst/app/gstappsink.h>
 #include <gst/video/videooverlay.h>
 
+#include <cerrno>
+
+#include "base/SystemErrorText.h"
 #include "capture/gst/GstGraph.h"
 #include "capture/gst/PlatformMessages.h"
 
@@ -161,11 +164,13 @@ void GstGraph::BusMessage(GstMessage* message) {
     std::string reason = err && err->message ? err->message : messages::UnknownError();
     auto* from = reinterpret_cast<GstElement*>(GST_MESSAGE_SRC(message));
     if (GST_IS_ELEMENT(from) && SoundInputLost(from)) return;
-    bool fromFile = false;
+    bool fromFile = false, diskFull = false;
     std::string path;
     const bool fromRecording = GST_IS_ELEMENT(from) && InBranch(from, fromFile, path);
     if (fromFile) {
-        reason = messages::WriteFailed(path, reason);
+        // The library's own words for a full disk are English.
+        diskFull = err && err->domain == GST_RESOURCE_ERROR && err->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT;
+        reason = messages::WriteFailed(path, diskFull ? SystemErrorText(ENOSPC) : reason);
         meter.fileSinkFailed.store(true);
     } else if (built->sourceElements.count(from)) {
         // A driver answers a second program's streaming with EBUSY; the
@@ -174,7 +179,7 @@ void GstGraph::BusMessage(GstMessage* message) {
         reason = busy ? messages::CameraBusy(built->cameraName)
                       : messages::CameraFailed(built->cameraName, CameraFaultOf(err.get(), *built->pictureSent), reason);
     }
-    bus.Fail(reason, fromRecording, PipelineWorker::OnStateChangeThread());
+    bus.Fail(reason, fromRecording, PipelineWorker::OnStateChangeThread(), diskFull);
 }
 
 // The camera the pipeline runs from was unplugged.

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "base/SystemErrorText.h"
+#include "capture/DiskSpace.h"
+#include "capture/RecordingRoom.h"
 #include "capture/gst/DamagedFrames.h"
 #include "capture/gst/LevelMeter.h"
 #include "capture/gst/PlatformMessages.h"
@@ -77,6 +79,37 @@ void TimeByThePipelineClock(GstElement* source) {
     if (g_object_class_find_property(type, "provide-clock")) g_object_set(source, "provide-clock", FALSE, nullptr);
 }
 
+// The room for the index, kept by turning away the chunks that would use
+// it (RecordingRoom.h); the graph is told once that the take must end.
+struct RoomWatch {
+    RoomWatch(std::string folder, GatePtr gate) : room(std::move(folder)), gate(std::move(gate)) {}
+    CRecordingRoom room;
+    GatePtr gate;
+    std::atomic<bool> told{false};
+};
+
+GstPadProbeReturn KeepRoom(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& watch = **static_cast<std::shared_ptr<RoomWatch>*>(data);
+    bool fits = true;
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) {
+        fits = watch.room.Admit(gst_buffer_get_size(buffer));
+    } else if (GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info)) {
+        for (guint i = 0; fits && i < gst_buffer_list_length(list); ++i)
+            fits = watch.room.Admit(gst_buffer_get_size(gst_buffer_list_get(list, i)));
+    }
+    if (fits) return GST_PAD_PROBE_OK;
+    if (!watch.told.exchange(true))
+        watch.gate->Enter([](StreamingReceiver& graph) { graph.RecordingRoomRanOut(); });
+    return GST_PAD_PROBE_DROP;
+}
+
+gboolean WatchRoomAt(GstElement*, GstPad* pad, gpointer data) {
+    gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      &KeepRoom, new std::shared_ptr<RoomWatch>(*static_cast<std::shared_ptr<RoomWatch>*>(data)),
+                      [](gpointer held) { delete static_cast<std::shared_ptr<RoomWatch>*>(held); });
+    return TRUE;
+}
+
 GstPadProbeReturn DropEndOfStream(GstPad*, GstPadProbeInfo* info, gpointer) {
     return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
 }
@@ -119,7 +152,12 @@ public:
         if (recording.audioRendered && recording.audioSource) {
             if (Status sound = AddSound(mux, recording, built.eosEntryPads.front().get()); !sound.ok()) return sound;
         }
-        return LinkElements(mux, file);
+        if (Status linked = LinkElements(mux, file); !linked.ok()) return linked;
+        // At each of the multiplexer's inputs: what is turned away there
+        // never reaches the file, and its end of stream still does.
+        auto watch = std::make_shared<RoomWatch>(FolderOfFile(recording.path), gate);
+        gst_element_foreach_sink_pad(mux, &WatchRoomAt, &watch);
+        return Ok();
     }
 
 private:

@@ -8,7 +8,8 @@
 // All of it lives in one bin. It joins through a request pad of the
 // camera's tee, and leaves by being unlinked there, sent an end of stream
 // (the multiplexer then writes its index) and stopped. The multiplexer is
-// the container's (RecordingContainers.h).
+// the container's (RecordingContainers.h); its inputs keep the disk's room
+// for that index (capture/RecordingRoom.h).
 
 #include <gst/gst.h>
 

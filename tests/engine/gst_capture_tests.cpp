@@ -3,6 +3,7 @@
 // source that fails while recording.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,8 +15,10 @@
 #include <iterator>
 #include <thread>
 
+#include "avi/AviRepair.h"
 #include "capture/CapturePlatform.h"
 #include "capture/CaptureSession.h"
+#include "capture/DiskSpace.h"
 #include "tests/support/gst/GstTesting.h"
 #include "settings/SettingsFile.h"
 #include "snapshot/GrabberCallback.h"
@@ -184,6 +187,34 @@ TEST_F(GstSession, ADiskThatFillsUpWhileRecordingIsReportedAndThePreviewGoesOn) 
     EXPECT_FALSE(session.RecordingActive());
     const int before = owner.Frames();
     EXPECT_TRUE(WaitForFrames(before + 5));
+}
+
+// Raw pictures onto a small file system: the take ends as Stop ends it,
+// while the disk still holds its index, and says so in Chinese.
+TEST_F(GstSession, ATakeThatFillsItsDiskEndsWithItsIndexWritten) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const fs::path disk = folder / "disk", file = disk / "take.avi";
+    fs::create_directory(disk);
+    ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=40m"), 0);
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(disk.c_str(), MNT_DETACH); });
+    StorePath(settings.videoFilePath, file.string());
+    ASSERT_EQ(Build(), S_OK);
+    std::atomic<int> notified{0};  // from a streaming thread
+    session.SetEventNotifier([&] { ++notified; });
+    SetFreeSpaceSource([](const std::string&) { return std::optional<uint64_t>(uint64_t{1} << 40); });
+    const bool started = session.StartRecording();  // past Record's check for ten seconds of room
+    SetFreeSpaceSource(nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(WaitUntil([&] { return notified.load() > 0; }, 20));
+    session.ProcessPendingEvents();
+    EXPECT_FALSE(session.RecordingActive());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "磁盘已满，录相已停止。\n到此为止的录相已保存在“" + file.string() + "”。");
+    const AviInfo avi = ReadAvi(file.string());
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_GT(avi.videoChunks, 30u);
+    EXPECT_EQ(avi.totalFrames, avi.videoChunks);
+    EXPECT_EQ(RepairRecording(file.string()).status, RepairStatus::NothingToDo);
 }
 
 TEST_F(GstSession, ManyCyclesOfStartPauseRecordAndStop) {

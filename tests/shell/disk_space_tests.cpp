@@ -228,9 +228,8 @@ TEST_F(DiskSpaceShellTest, ADiskThatFillsWarnsInRedThenEndsTheRecordingAndKeepsW
     EXPECT_TRUE(frame->recordingField->isHidden());
     EXPECT_FALSE(frame->recordingField->LowOnSpace());
     EXPECT_TRUE(frame->previewing);  // the picture goes on
-    // What reached the disk stays (its index comes from the repair, now or
-    // at the next start, once there is room).
-    EXPECT_TRUE(ReadAvi(path).valid);
+    // What reached the disk stays, ended while its index still fitted.
+    EXPECT_TRUE(ReadAvi(path).hasIndex);
     EXPECT_GT(QFileInfo(recordingPath).size(), static_cast<qint64>(kFills / 2));
     frame->Action(ID_VIDEO_STOP)->trigger();
     SetFreeSpaceSource(nullptr);  // its captures end here
