@@ -1,7 +1,7 @@
 #include "frame/MainFrame.h"
 
-// The capture commands (开始视频, 录相, 暂停, 停止) and what follows when
-// the graph or its recording stops by itself.
+// The capture commands (开始视频, 视频设备, 录相, 暂停, 停止) and what
+// follows when the graph or its recording stops by itself.
 
 #include <QFileInfo>
 #include <QStatusBar>
@@ -14,7 +14,7 @@
 void CMainFrame::OnStartVideo()
 {
     if (!view || !view->StartVideo()) return;
-    ResizeToVideo(videoWidth, videoHeight);
+    FitWindowToNewPicture();
     view->FitPreview();
     previewing = true;
     // A recording that went on through Pause keeps its check mark.
@@ -22,6 +22,28 @@ void CMainFrame::OnStartVideo()
     UpdateCommandUI();
     RefreshStatusFields();
     CameraStarted();
+}
+
+void CMainFrame::OnVideoDevices()
+{
+    if (!view || TheCaptureSession().RecordingActive()) return;
+    const std::optional<DeviceChoice> choice = view->ChooseDevices();
+    if (!choice) return;  // the graph in use stays as it was
+    CancelTimedPhotos();
+    const bool hadGraph = view->graphBuilt;
+    const bool built = view->BuildGraphFor(*choice);
+    previewing = built;
+    recording = false;
+    if (built) {
+        FitWindowToNewPicture();
+        view->FitPreview();
+    }
+    UpdateCommandUI();
+    RefreshStatusFields();
+    if (built)
+        CameraStarted();
+    else if (hadGraph)
+        CameraGone();
 }
 
 void CMainFrame::OnRecordVideo()

@@ -23,6 +23,7 @@
 #include "frame/RecordingStatusField.h"
 #include "frame/SelfTimer.h"
 #include "frame/SoundLevelMeter.h"
+#include "frame/TakeIndicator.h"
 #include "res/Resources.h"
 #include "settings/ui/OptionsDialog.h"
 #include "frame/PhotoThumbnail.h"
@@ -80,6 +81,11 @@ CMainFrame::CMainFrame(QWidget* parent)
     CreateSelfTimer();
     soundMeter = new CSoundLevelMeter(&ReadPreviewSoundLevel, statusBar);
     statusBar->addPermanentWidget(soundMeter);
+    takeIndicator = new CTakeIndicator(
+        this, [] { return TheCaptureSession().State(); },
+        [this](const QString& time, bool paused) {
+            if (view) view->ShowTakeTime(time, paused);
+        });
 
     SetOuterSize(kMinimalSize, kMinimalSize);
     UpdateCommandUI();
@@ -132,6 +138,10 @@ void CMainFrame::CreateActions()
     make(ID_ESCAPE, QString());
     Action(ID_ESCAPE)->setShortcut(QKeySequence(Qt::Key_Escape));
     Action(ID_ESCAPE)->setShortcutContext(Qt::WindowShortcut);
+    // F11 too, as the menus may be out of sight (full screen).
+    make(ID_FULLSCREEN_KEY, QString());
+    Action(ID_FULLSCREEN_KEY)->setShortcut(QKeySequence(Qt::Key_F11));
+    Action(ID_FULLSCREEN_KEY)->setShortcutContext(Qt::WindowShortcut);
 
     for (int id : {ID_VIDEO_START, ID_VIDEO_RECORD, ID_WINDOW_FULLSCREEN, ID_VIEW_TOOLBAR,
                    ID_VIEW_STATUS_BAR})
@@ -234,6 +244,7 @@ void CMainFrame::Dispatch(int id)
 {
     switch (id) {
     case ID_VIDEO_START: OnStartVideo(); break;
+    case ID_VIDEO_DEVICES: OnVideoDevices(); break;
     case ID_VIDEO_RECORD: OnRecordVideo(); break;
     case ID_VIDEO_PAUSE: OnPauseVideo(); break;
     case ID_VIDEO_STOP: OnStopVideo(); break;
@@ -254,6 +265,9 @@ void CMainFrame::Dispatch(int id)
     case ID_WINDOW_MINIMAL: OnWindowMinimal(); break;
     case ID_WINDOW_COMPATIBLE: OnWindowCompatible(); break;
     case ID_WINDOW_FULLSCREEN: OnWindowFullScreen(); break;
+    case ID_FULLSCREEN_KEY:
+        if (view) view->OnPopupFullScreen();  // a toggle, as the view's menu item
+        break;
     case ID_HELP_README: OnHelpReadme(); break;
     case ID_HELP_HOMEPAGE: OnHelpHomepage(); break;
     case ID_APP_ABOUT:
@@ -313,6 +327,7 @@ void CMainFrame::UpdateCommandUI()
     // Esc stays free for others while it has nothing to end.
     set(ID_ESCAPE, fullScreen != 0 || (selfTimer && selfTimer->Active()) || (burst && burst->Active()), false);
     set(ID_VIDEO_CAMERA_SETTINGS, previewing, false);
+    set(ID_VIDEO_DEVICES, !TheCaptureSession().RecordingActive(), false);
     UpdatePictureCommandUI();
     set(ID_WINDOW_MINIMAL, true, fullScreen == 0 && !windowFollowsVideo);
     set(ID_WINDOW_COMPATIBLE, true, fullScreen == 0 && windowFollowsVideo);
@@ -332,6 +347,7 @@ void CMainFrame::RefreshStatusFields()
 {
     recordingField->Refresh();
     soundMeter->Refresh();
+    takeIndicator->Refresh();
 }
 
 bool CMainFrame::event(QEvent* event)

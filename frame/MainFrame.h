@@ -28,6 +28,7 @@ class QStatusBar;
 class QToolBar;
 class CPhotoThumbnail;
 class CBurstShooter;
+class CTakeIndicator;
 
 // 1 while the frame is in full screen; written only by Enter/LeaveFullScreen.
 extern int fullScreen;
@@ -54,6 +55,9 @@ public:
 
     // Command handlers.
     void OnStartVideo();
+    // 视频设备...: the device dialog again, with the choices in use; OK
+    // builds the graph anew, the window staying in its mode. Not during a take.
+    void OnVideoDevices();
     void OnRecordVideo();
     void OnPauseVideo();
     void OnStopVideo();
@@ -108,6 +112,8 @@ public:
     CRecordingStatusField* recordingField = nullptr;
     // The sound input's level while previewing, right of it.
     CSoundLevelMeter* soundMeter = nullptr;
+    // The running take's time in the title and over the picture.
+    CTakeIndicator* takeIndicator = nullptr;
 
     // The action that carries `id`'s keys: the command's own, or a hidden
     // companion when the menu label already spells the key.
@@ -136,6 +142,11 @@ private:
     void ApplyOuterSize();
     void KeepOuterSize();
     void CentreOnWorkArea();
+    // The outer size for a picture of width x height: its own where that
+    // fits the screen's work area, else the largest of its shape that does.
+    QSize OuterSizeForPicture(int width, int height) const;
+    // After 开始视频 or a new choice of devices.
+    void FitWindowToNewPicture();
     void RefreshStatusFields();
     void EndPreview(void (CLumoraView::*viewStep)());
     // After a take ends: the file it wrote, its length and size, left in
@@ -164,6 +175,8 @@ private:
     // screen): a turned picture sizes it again, at once or when full screen ends.
     bool windowFollowsVideo = false;
     bool pictureTurnedInFullScreen = false;
+    // 最小模式 was chosen after a picture: a new one leaves the window as it is.
+    bool minimalChosen = false;
     bool keepingOuterSize = false;
     CLumoraView* view = nullptr;
     CLumoraDoc* document = nullptr;

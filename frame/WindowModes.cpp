@@ -74,6 +74,9 @@ void CMainFrame::OnWindowMinimal()
     if (CompositorPlacesWindows()) LeaveFullScreen();
     SetOuterSize(kMinimalSize, kMinimalSize);
     windowFollowsVideo = false;
+    // Chosen over a picture, the mode stays for the pictures that follow; the
+    // window the program starts with gives way to the first one.
+    minimalChosen = view && view->graphBuilt;
     centreOuterSize = true;
     show();
     CentreOnWorkArea();
@@ -96,16 +99,42 @@ void CMainFrame::OnWindowFullScreen()
     UpdateCommandUI();
 }
 
+void CMainFrame::FitWindowToNewPicture()
+{
+    if (minimalChosen) return;
+    if (fullScreen != 0) {
+        // The screen stays covered; the window takes the picture's size after.
+        windowFollowsVideo = true;
+        pictureTurnedInFullScreen = true;
+        return;
+    }
+    ResizeToVideo(videoWidth, videoHeight);
+}
+
+// The bars, the status bar with the take's time among them, stay on the
+// screen; on Wayland a window larger than the screen also makes the step to
+// full screen a protocol error.
+QSize CMainFrame::OuterSizeForPicture(int width, int height) const
+{
+    const QSize outer(width, height + kVideoExtraHeight);
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!where || width <= 0 || height <= 0) return outer;
+    const QSize area = where->availableGeometry().size();
+    if (outer.width() <= area.width() && outer.height() <= area.height()) return outer;
+    // The view scales the picture down, letterboxed where the shape differs.
+    const double scale = std::min(static_cast<double>(area.width()) / width,
+                                  static_cast<double>(area.height() - kVideoExtraHeight) / height);
+    if (scale <= 0) return outer.boundedTo(area);
+    return QSize(std::max(1, static_cast<int>(width * scale)),
+                 std::max(1, static_cast<int>(height * scale)) + kVideoExtraHeight);
+}
+
 void CMainFrame::ResizeToVideo(int width, int height)
 {
-    QSize outer(width, height + kVideoExtraHeight);
-    // A Wayland window cannot be moved to show a part beyond the screen, and
-    // one larger than the screen makes the step to full screen a protocol
-    // error: it stays within the screen, the view scaling the picture down.
-    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (CompositorPlacesWindows() && where) outer = outer.boundedTo(where->availableGeometry().size());
+    const QSize outer = OuterSizeForPicture(width, height);
     SetOuterSize(outer.width(), outer.height());
     windowFollowsVideo = true;
+    minimalChosen = false;
     centreOuterSize = true;
     show();
     CentreOnWorkArea();

@@ -34,6 +34,8 @@ enum CommandId : int {
     ID_VIEW_ROTATE_90 = 32801,
     ID_VIEW_ROTATE_180 = 32802,
     ID_VIEW_ROTATE_270 = 32803,
+    ID_VIDEO_DEVICES = 32804,
+    ID_FULLSCREEN_KEY = 32805,  // F11: enters or leaves full screen; in no menu
 
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,

@@ -32,6 +32,7 @@ CLumoraView::CLumoraView(CMainFrame* owner, QWidget* parent) : QWidget(parent), 
     setAttribute(Qt::WA_OpaquePaintEvent);
     flash = new CFlashOverlay(this);
     countdown = new CCountdownBadge(this);
+    takeBadge = new CRecordingBadge(this);
 
     const PopupEntry& popup = ViewPopupResource();
     contextMenu = new QMenu(popup.title, this);
@@ -111,13 +112,21 @@ bool CLumoraView::StartVideo()
         update();
         return true;
     }
+    const std::optional<DeviceChoice> choice = ChooseDevices();
+    return choice && BuildGraphFor(*choice);
+}
+
+std::optional<DeviceChoice> CLumoraView::ChooseDevices()
+{
     const DeviceChoice choice = RunDeviceDialog();
-    if (choice.videoDeviceIndex < 0) {
-        // The empty list alone is easy to miss.
-        if (choice.videoDeviceCount == 0 && frame->statusBar)
-            frame->statusBar->showMessage(NoVideoDeviceMessage());
-        return false;
-    }
+    if (choice.videoDeviceIndex >= 0) return choice;
+    // The empty list alone is easy to miss.
+    if (choice.videoDeviceCount == 0 && frame->statusBar) frame->statusBar->showMessage(NoVideoDeviceMessage());
+    return std::nullopt;
+}
+
+bool CLumoraView::BuildGraphFor(const DeviceChoice& choice)
+{
     // The camera's pictures turned and mirrored as it had them last.
     CaptureChoice captureChoice = choice.captureChoice;
     std::string camera = captureChoice.videoDevicePath;
@@ -125,8 +134,11 @@ bool CLumoraView::StartVideo()
     PictureProfile::FillIn(captureChoice, camera);
     TheCaptureSession().SetCaptureChoice(captureChoice);
     if (TheCaptureSession().BuildGraph(choice.videoDeviceIndex, choice.videoCompressorIndex,
-                                       choice.audioCompressorIndex, this) < 0)
+                                       choice.audioCompressorIndex, this) < 0) {
+        // The graph before went with the build.
+        if (graphBuilt) OnGraphLost();
         return false;
+    }
     showBackground = false;
     graphBuilt = true;
     update();
@@ -191,6 +203,13 @@ void CLumoraView::ShowCountdown(int number)
 {
     countdown->SetAbovePicture(PictureInSubsurface());
     countdown->ShowNumber(number);
+}
+
+void CLumoraView::ShowTakeTime(const QString& time, bool paused)
+{
+    takeBadge->SetAbovePicture(PictureInSubsurface());
+    takeBadge->Track(videoWindow);
+    takeBadge->ShowTime(time, paused);
 }
 
 QWidget* CLumoraView::PictureInSubsurface() const
@@ -315,6 +334,7 @@ void CLumoraView::resizeEvent(QResizeEvent* event)
     FitPreview();
     if (flash->isVisible()) flash->Place();
     if (countdown->isVisible()) countdown->Place();
+    if (takeBadge->isVisible()) takeBadge->Place();
 }
 
 void CLumoraView::contextMenuEvent(QContextMenuEvent* event)

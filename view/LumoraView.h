@@ -9,11 +9,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "capture/CaptureSession.h"
 #include "capture/VideoWindow.h"
 
 class CCountdownBadge;
+class CRecordingBadge;
 class CFlashOverlay;
 class CMainFrame;
 class CVideoWindow;
@@ -40,6 +42,11 @@ public:
 
     // Capture operations (called by the frame through theView).
     bool StartVideo();
+    // The device dialog, with the choices in use; nullopt: nothing chosen.
+    std::optional<DeviceChoice> ChooseDevices();
+    // A graph built anew for `choice`, replacing the one before. false: the
+    // build failed (a message was shown) and no graph is left.
+    bool BuildGraphFor(const DeviceChoice& choice);
     void FitPreview();
     bool RecordVideo();
     void PauseVideo();
@@ -52,6 +59,8 @@ public:
     void FlashPhoto();
     // The self-timer's number over the picture; 0 takes it away.
     void ShowCountdown(int number);
+    // The running take's time over the picture's corner; empty takes it away.
+    void ShowTakeTime(const QString& time, bool paused);
     // The graph was stopped by a failure (a camera that went away): the
     // next Start video asks for the devices again, as after a failed build.
     void OnGraphLost();
@@ -78,6 +87,7 @@ public:
     QMenu* ContextMenu() const { return contextMenu; }
     CFlashOverlay* PhotoFlash() const { return flash; }
     CCountdownBadge* Countdown() const { return countdown; }
+    CRecordingBadge* TakeBadge() const { return takeBadge; }
 
     // Replaces the modal device dialog (tests); empty = the real dialog.
     static std::function<DeviceChoice()> deviceDialogHook;
@@ -108,6 +118,7 @@ private:
     QMenu* contextMenu = nullptr;
     CFlashOverlay* flash = nullptr;
     CCountdownBadge* countdown = nullptr;
+    CRecordingBadge* takeBadge = nullptr;
 };
 
 // The one view, set by its initial update.

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -158,4 +159,85 @@ void CCountdownBadge::paintEvent(QPaintEvent*)
     painter.setFont(font);
     painter.setPen(Qt::white);
     painter.drawText(rect(), Qt::AlignCenter, text);
+}
+
+CRecordingBadge::CRecordingBadge(QWidget* parent) : CPreviewOverlay(parent)
+{
+    setObjectName(QStringLiteral("recordingBadge"));
+}
+
+void CRecordingBadge::Track(QWidget* picture)
+{
+    if (picture == tracked) return;
+    if (tracked) tracked->removeEventFilter(this);
+    tracked = picture;
+    if (tracked) tracked->installEventFilter(this);
+}
+
+void CRecordingBadge::ShowTime(const QString& time, bool isPaused)
+{
+    if (time.isEmpty()) {
+        text.clear();
+        hide();
+        return;
+    }
+    text = time;
+    paused = isPaused;
+    // Raised each time: a native video window made or shown since goes above it.
+    ShowOver();
+}
+
+QFont CRecordingBadge::FontOf(const QFont& base, int letterSize)
+{
+    QFont font = base;
+    font.setBold(true);
+    font.setPixelSize(letterSize);
+    return font;
+}
+
+QRect CRecordingBadge::PlaceWithin(const QRect& area) const
+{
+    // A child over the picture where one is shown; a window of its own
+    // already got the picture's place.
+    const QRect picture = !isWindow() && tracked && tracked->isVisible() ? tracked->geometry() : area;
+    // Letters in proportion to the picture, readable on a small one; the
+    // badge twice their height, the dot in a square of that height.
+    const int letters = std::clamp(picture.height() / 24, 12, 28);
+    const int width = 2 * letters + QFontMetrics(FontOf(font(), letters)).horizontalAdvance(text) + letters / 2;
+    const int margin = letters / 2;
+    return QRect(picture.topLeft() + QPoint(margin, margin), QSize(width, 2 * letters));
+}
+
+bool CRecordingBadge::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == tracked && isVisible() && !isWindow()) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            Place();
+            break;
+        default:
+            break;
+        }
+    }
+    return CPreviewOverlay::eventFilter(watched, event);
+}
+
+void CRecordingBadge::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Over a native video window nothing below is painted again: an opaque face.
+    if (OverNativeWindow()) painter.fillRect(rect(), Qt::black);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 150));
+    painter.drawRoundedRect(rect(), height() / 4.0, height() / 4.0);
+    const int letters = height() / 2;
+    painter.setBrush(paused ? QColor(160, 160, 160) : QColor(230, 20, 20));
+    painter.drawEllipse(QRect(letters / 2, letters / 2, letters, letters));
+    painter.setFont(FontOf(font(), letters));
+    painter.setPen(Qt::white);
+    painter.drawText(rect().adjusted(2 * letters, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
 }

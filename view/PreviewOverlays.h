@@ -1,6 +1,6 @@
 #pragma once
-// What the view draws over the live picture: the white flash of a photo and
-// the self-timer's countdown. Both are child widgets stacked above the video
+// What the view draws over the live picture: the white flash of a photo,
+// the self-timer's countdown and the running take's red dot and time. Both are child widgets stacked above the video
 // window, so they show also where a native video window draws the picture
 // (there the toolkit cannot blend with the picture: the flash stays white
 // until it goes, and the countdown's face is opaque). Where the picture is
@@ -78,4 +78,30 @@ protected:
 
 private:
     QString text;
+};
+
+class CRecordingBadge : public CPreviewOverlay {
+    Q_OBJECT
+public:
+    explicit CRecordingBadge(QWidget* parent);
+
+    // The picture whose top left corner the badge sits in while it shows
+    // (the view's when none is shown).
+    void Track(QWidget* picture);
+    // A red dot (grey while paused) and `time`; empty hides it.
+    void ShowTime(const QString& time, bool paused);
+    QString Text() const { return text; }
+    bool Paused() const { return paused; }
+
+protected:
+    QRect PlaceWithin(const QRect& area) const override;
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    static QFont FontOf(const QFont& base, int letterSize);
+
+    QPointer<QWidget> tracked;
+    QString text;
+    bool paused = false;
 };

@@ -172,7 +172,9 @@ void CDeviceDialog::OnInitDialog()
 
 void CDeviceDialog::FillVideoDevices()
 {
-    const std::string previous = SelectedCameraPath();
+    // Opened first, the dialog shows the camera in use (if any).
+    const std::string previous =
+        videoDeviceList->count() > 0 ? SelectedCameraPath() : session.CurrentCameraIdentity();
     const QSignalBlocker quiet(videoDeviceList);
     videoDeviceList->clear();
     cameraPaths.clear();

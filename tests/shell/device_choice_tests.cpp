@@ -223,6 +223,23 @@ TEST_F(ChosenCameraTest, StartVideoBuildsTheCameraChosenInTheDialogOrNamesItWhen
     EXPECT_TRUE(frame->previewing);
     EXPECT_EQ(script->formatsSet, std::vector<VideoMode>{kHd60});
     EXPECT_EQ(messages.size(), 1);
+
+    // 视频设备... in 最小模式 opens on the camera in use and builds anew; the
+    // window stays small, also through 开始视频.
+    frame->Action(ID_WINDOW_MINIMAL)->trigger();
+    QString shown;
+    QTimer::singleShot(0, frame, [&] {
+        auto* dialog = qobject_cast<CDeviceDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        shown = dialog->VideoDeviceList()->currentText();
+        dialog->OkButton()->click();
+    });
+    frame->Action(ID_VIDEO_DEVICES)->trigger();
+    frame->Action(ID_VIDEO_START)->trigger();
+    EXPECT_EQ(shown, "Camera B");
+    EXPECT_TRUE(frame->previewing);
+    EXPECT_EQ(script->formatsSet, (std::vector<VideoMode>{kHd60, kHd60}));
+    EXPECT_EQ(frame->frameGeometry().size(), QSize(280, 280));
 }
 
 using BusySessionTest = ShellTest;

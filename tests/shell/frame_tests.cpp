@@ -192,6 +192,18 @@ TEST_F(FrameTest, CompatibleModeNeedsAVideoSize)
     EXPECT_EQ(fullScreen, 1);  // the main menu's modes leave it alone
 }
 
+TEST_F(FrameTest, CompatibleModeScalesAPictureLargerThanTheScreenToFitIt)
+{
+    const QRect area = frame->screen()->availableGeometry();
+    videoWidth = area.width() * 2;
+    videoHeight = videoWidth * 9 / 16;
+    frame->OnWindowCompatible();
+    const QRect outer = frame->frameGeometry();
+    EXPECT_TRUE(area.contains(outer));
+    EXPECT_TRUE(outer.width() == area.width() || outer.height() == area.height());
+    EXPECT_NEAR(outer.width() * 9.0 / 16, outer.height() - CMainFrame::kVideoExtraHeight, 1);
+}
+
 TEST_F(FrameTest, FullScreenViewCoversTheScreen)
 {
     const QRect before = frame->geometry();
