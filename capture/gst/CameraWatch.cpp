@@ -26,7 +26,8 @@ GstStateChangeReturn RestartCameraChain(const CameraChain& chain, GstElement* pi
     for (GstElement* element : chain.elements)
         if (gst_element_set_state(element, GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE)
             return GST_STATE_CHANGE_FAILURE;
-    if (!chain.pipewireNode.empty()) SuspendWhenIdle(chain.pipewireNode, kPipeWireIdleLimit, nullptr);
+    if (!chain.pipewireNode.empty() && PipeWireSinksNeedRest())
+        SuspendWhenIdle(chain.pipewireNode, kPipeWireIdleLimit, nullptr);
     chain.resuming->store(true);
     // Its pictures are stamped with the pipeline's running time again.
     const ObjectPtr<GstClock> clock(gst_element_get_clock(pipeline));
@@ -35,6 +36,15 @@ GstStateChangeReturn RestartCameraChain(const CameraChain& chain, GstElement* pi
     for (auto it = chain.elements.rbegin(); it != chain.elements.rend(); ++it) {
         if (clock) gst_element_set_clock(*it, clock.get());
         gst_element_set_base_time(*it, base);
+        // PipeWire's source (1.4) waits in its start until the producer
+        // sends again, which a stalled one may not do for long: it starts on
+        // a thread of GStreamer's, and a failure comes as the stream's error.
+        if (*it == chain.elements.front() && !chain.pipewireNode.empty()) {
+            gst_element_call_async(
+                *it, [](GstElement* source, gpointer) { gst_element_set_state(source, GST_STATE_PLAYING); },
+                nullptr, nullptr);
+            continue;
+        }
         if (gst_element_set_state(*it, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             return GST_STATE_CHANGE_FAILURE;
     }

@@ -29,6 +29,43 @@ struct DeviceWatch::State {
     std::map<int, Listener> listeners;
     int nextId = 1;
 
+    // PipeWire's provider (1.4) replaces a device it was told more of, and
+    // then names the one it replaced as removed: the replacement would stay
+    // listed. What replaced what is kept, and a removal takes the latest;
+    // a device the provider still lists after its removal is left out.
+    std::mutex goneMutex;
+    std::map<GstDevice*, DevicePtr> replacements;
+    std::map<GstDevice*, DevicePtr> gone;
+
+    void Replaced(GstDevice* old, GstDevice* replacement) {
+        std::lock_guard lock(goneMutex);
+        replacements[old] = Ref(replacement);
+    }
+    void Removed(GstDevice* device) {
+        std::lock_guard lock(goneMutex);
+        gone[device] = Ref(device);
+        for (auto it = replacements.find(device); it != replacements.end(); it = replacements.find(device)) {
+            DevicePtr replacement = std::move(it->second);
+            replacements.erase(it);
+            device = replacement.get();
+            gone[device] = std::move(replacement);
+        }
+    }
+    void Added(GstDevice* device) {
+        std::lock_guard lock(goneMutex);
+        gone.erase(device);
+    }
+    // Leaves out what is gone; forgets what the provider no longer lists.
+    void LeaveOutGone(GList* listed, std::vector<DevicePtr>& devices) {
+        std::lock_guard lock(goneMutex);
+        std::map<GstDevice*, DevicePtr> stillListed;
+        for (GList* item = listed; item; item = item->next)
+            if (auto it = gone.find(GST_DEVICE(item->data)); it != gone.end())
+                stillListed.emplace(it->first, std::move(it->second));
+        gone = std::move(stillListed);
+        std::erase_if(devices, [&](const DevicePtr& device) { return gone.count(device.get()) > 0; });
+    }
+
     // No main loop runs: the bus is read as messages are posted.
     static GstBusSyncReply OnMessage(GstBus*, GstMessage* message, gpointer data) {
         auto* state = static_cast<State*>(data);
@@ -37,8 +74,18 @@ struct DeviceWatch::State {
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED) {
             gst_message_parse_device_added(message, &device);
             added = true;
+            if (device) state->Added(device);
         } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED) {
             gst_message_parse_device_removed(message, &device);
+            if (device) state->Removed(device);
+        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_CHANGED) {
+            GstDevice* old = nullptr;
+            gst_message_parse_device_changed(message, &device, &old);
+            if (device && old) state->Replaced(old, device);
+            if (old) gst_object_unref(old);
+            if (device) gst_object_unref(device);
+            gst_message_unref(message);
+            return GST_BUS_DROP;
         }
         if (device) {
             const DevicePtr held(device);
@@ -93,6 +140,7 @@ std::vector<DevicePtr> DeviceWatch::Devices(const char* deviceClass) {
         if (gst_device_has_classes(device, deviceClass) && (cameras || !hidden.count(ProviderOf(device))))
             devices.push_back(Ref(device));
     }
+    state->LeaveOutGone(all.get(), devices);
     if (cameras) return OneRoadPerCamera(std::move(devices), hidden);
     return devices;
 }

@@ -127,16 +127,17 @@ void GstGraph::WaitingForDevice() {
 
 // The stream goes at once, as that of a program that ends (a stopped one
 // stays linked), and the node is suspended unless another program streams
-// from it: an idle pipewiresink loses its buffers.
+// from it: an idle pipewiresink loses its buffers. A pooled one is left
+// alone: it would end as its buffers went (PipeWireCameraRest.h).
 void GstGraph::LeavePipeWireCamera() {
-    if (!built || built->pipewireNode.empty() || !worker) return;
+    if (!built || built->pipewireNode.empty() || !worker || !PipeWireSinksNeedRest()) return;
     const std::string node = built->pipewireNode;
     worker->ChangeState(built->videoSource, GST_STATE_NULL, kStateChangeLimit, [this] { WaitingForDevice(); });
     SuspendWhenIdle(node, kIdleLimit, [this] { WaitingForDevice(); });
 }
 
 void GstGraph::RestPipeWireCamera() {
-    if (built && !built->pipewireNode.empty())
+    if (built && !built->pipewireNode.empty() && PipeWireSinksNeedRest())
         SuspendWhenIdle(built->pipewireNode, std::chrono::milliseconds(0), [this] { WaitingForDevice(); });
 }
 

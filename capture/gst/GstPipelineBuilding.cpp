@@ -63,6 +63,25 @@ GstPadProbeReturn NotePicture(GstPad*, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// PipeWire's source (1.4) gives the pictures of a producer that sends no
+// times one and the same time. A picture whose time does not move on from
+// the one before carries none, so that it is timed as it reaches the
+// recording, as those of a source that gives no times are (RecordingBin).
+GstPadProbeReturn ForgetStandingTimes(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& last = *static_cast<GstClockTime*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+    const GstClockTime time = GST_BUFFER_PTS(buffer);
+    const bool standing = GST_CLOCK_TIME_IS_VALID(last) && time <= last;
+    last = time;
+    if (!standing) return GST_PAD_PROBE_OK;
+    buffer = gst_buffer_make_writable(buffer);
+    GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
 // A camera started again inside the running pipeline begins a new stream;
 // what follows its chain goes on with the old one (the same segment of
 // running time), so a recording's picture rate fills the gap rather than
@@ -175,6 +194,10 @@ Status PipelineBuilder::Build(const GstFilter& videoSource, const PictureOrienta
         const bool copies = g_object_class_find_property(G_OBJECT_GET_CLASS(first), "always-copy");
         if (copies) g_object_set(first, "always-copy", TRUE, nullptr);
         built.cameraLendsMemory = !copies;
+        const PadPtr times(gst_element_get_static_pad(first, "src"));
+        gst_pad_add_probe(times.get(), GST_PAD_PROBE_TYPE_BUFFER, &ForgetStandingTimes,
+                          new GstClockTime(GST_CLOCK_TIME_NONE),
+                          [](gpointer last) { delete static_cast<GstClockTime*>(last); });
     }
     built.cameraChain.pipewireNode = built.pipewireNode;
     built.teeCarriesJpeg = camera.value().deliversJpeg && orientation.rotation == 0;

@@ -2,6 +2,7 @@
 
 #ifdef LUMORA_WITH_PIPEWIRE
 
+#include <gst/gst.h>
 #include <pipewire/pipewire.h>
 #include <spa/node/command.h>
 
@@ -137,6 +138,23 @@ private:
 
 }  // namespace
 
+bool PipeWireSinksNeedRest() {
+    static const bool needed = [] {
+        GstElementFactory* factory = gst_element_factory_find("pipewiresink");
+        if (!factory) return false;
+        auto* loaded = GST_ELEMENT_FACTORY(gst_plugin_feature_load(GST_PLUGIN_FEATURE(factory)));
+        gst_object_unref(factory);
+        if (!loaded) return false;
+        const GType type = gst_element_factory_get_element_type(loaded);
+        gpointer sinkClass = type ? g_type_class_ref(type) : nullptr;
+        const bool pooled = sinkClass && g_object_class_find_property(G_OBJECT_CLASS(sinkClass), "use-bufferpool");
+        if (sinkClass) g_type_class_unref(sinkClass);
+        gst_object_unref(loaded);
+        return !pooled;
+    }();
+    return needed;
+}
+
 bool SuspendWhenIdle(const std::string& target, std::chrono::milliseconds idleWithin,
                      const std::function<void()>& whileWaiting) {
     if (target.empty()) return false;
@@ -149,6 +167,8 @@ bool SuspendWhenIdle(const std::string& target, std::chrono::milliseconds idleWi
 #else
 
 namespace lumora::gst {
+
+bool PipeWireSinksNeedRest() { return false; }
 
 bool SuspendWhenIdle(const std::string&, std::chrono::milliseconds, const std::function<void()>&) { return false; }
 

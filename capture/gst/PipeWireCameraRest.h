@@ -9,6 +9,12 @@
 // and no picture, and while it stays the node never idles again. So the
 // node is suspended as soon as nobody streams from it: when this program
 // leaves it, and before this program connects to it.
+//
+// The sink that keeps its buffers in a pool of its own (it offers
+// "use-bufferpool") loses none while idle, but ends with an error once
+// its buffers are taken from it: by a suspend, or when the link to its
+// consumer goes (as PipeWire's source of that age drops and makes its link
+// at each start). That one is never suspended.
 
 #include <chrono>
 #include <functional>
@@ -21,6 +27,9 @@ namespace lumora::gst {
 // idles now); `whileWaiting` runs meanwhile. false when it was not
 // suspended: another program streams from it, it is gone, or there is no
 // PipeWire.
+// Whether this system's pipewiresink is the kind that needs the rest.
+bool PipeWireSinksNeedRest();
+
 bool SuspendWhenIdle(const std::string& target, std::chrono::milliseconds idleWithin,
                      const std::function<void()>& whileWaiting);
 

@@ -21,6 +21,7 @@
 #include "tests/support/gst/GstTesting.h"
 #include "tests/AviReader.h"
 #include "tests/engine/GstSessionFixture.h"
+#include "capture/gst/PipeWireCameraRest.h"
 
 namespace gst_session {
 namespace {
@@ -225,8 +226,10 @@ std::vector<std::string> BareClient(int pictures) {
 
 // A virtual camera as the tools that make one publish it: GStreamer's
 // pipewiresink (run through with-pipewire --no-camera, so that it is the
-// only camera). It loses the buffers it is handed while nobody streams from
-// it, and says "queue empty" once it has none left to fill.
+// only camera), with a line written for each picture handed to it. An
+// older sink loses the buffers it is handed while nobody streams from it,
+// and then waits; a pooled one (PipeWireSinksNeedRest false) ends when its consumer's
+// link goes, as with any program, and is published again for the next.
 class PipeWireVirtualCamera : public GstSession {
 protected:
     void SetUp() override {
@@ -234,32 +237,60 @@ protected:
             GTEST_SKIP() << "run through scripts/with-pipewire --no-camera";
         if (std::system("gst-launch-1.0 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gst-launch-1.0";
         GstSession::SetUp();
-        publisher.emplace(std::vector<std::string>{"gst-launch-1.0", "videotestsrc", "is-live=true", "!",
+        Publish();
+    }
+    void Publish() {
+        publisher.reset();
+        publisher.emplace(std::vector<std::string>{"gst-launch-1.0", "-v", "videotestsrc", "is-live=true", "!",
                                                    "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1",
-                                                   "!", "pipewiresink", "mode=provide",
+                                                   "!", "identity", "silent=false", "!", "pipewiresink", "mode=provide",
                                                    R"(stream-properties="props,media.class=Video/Source,)"
                                                    R"(node.name=lumora-virtual-cam,)"
                                                    R"(node.description=\"Virtual Camera\"")"},
-                          (folder / "publisher.log").string(), "pipewirepool:2");
+                          (folder / ("publisher" + std::to_string(++published) + ".log")).string());
         ASSERT_TRUE(WaitUntil([this] { return CameraIndex() >= 0; }, 5)) << "the virtual camera was not published";
+    }
+    // After a preview is taken down: a pooled sink ended with its link.
+    void PublishAgainWhereItEnded() {
+        if (lumora::gst::PipeWireSinksNeedRest()) return;
+        ASSERT_NE(publisher->Exit(5), -1) << "the pooled sink outlived its link";
+        ASSERT_TRUE(WaitUntil(
+            [this] {
+                session.ProcessPendingEvents();
+                return CameraIndex() < 0;
+            },
+            5))
+            << "its node stayed listed";
+        Publish();
     }
     int CameraIndex() {
         ListedNames devices;
         session.ListVideoDevices(&devices);
         return devices.IndexOf(kVirtualCamera);
     }
-    std::size_t Starved() const { return publisher->Count("queue empty"); }
-    // Stopped until the camera's sink waits for a buffer: a pipewiresink
-    // left idle has lost all it had by then.
-    void StopAWhile(std::size_t starved, const std::string& what) {
+    // Stopped until the sink waits for a buffer: an older pipewiresink left
+    // idle loses all it had, and then takes no more pictures.
+    void StopAWhile(const std::string& what) {
         session.Stop();
-        EXPECT_TRUE(publisher->Wrote("queue empty", starved + 1, 5)) << what << ": the sink never waited";
+        std::size_t handed = publisher->Count("chain");
+        auto since = std::chrono::steady_clock::now();
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                if (const std::size_t now = publisher->Count("chain"); now != handed) {
+                    handed = now;
+                    since = std::chrono::steady_clock::now();
+                }
+                return std::chrono::steady_clock::now() - since > std::chrono::milliseconds(300);
+            },
+            5))
+            << what << ": the sink never waited";
     }
     bool ProgramGetsPictures(const std::string& name) {
         return Program(BareClient(30), (folder / (name + ".log")).string()).Exit(10) == 0;
     }
 
     std::optional<Program> publisher;
+    int published = 0;
 };
 
 // Three previews in a row, each stopped a while, started again, stopped a
@@ -269,20 +300,24 @@ protected:
 TEST_F(PipeWireVirtualCamera, StaysWorkingForOtherProgramsAfterPreviews) {
     for (int start = 1; start <= 3; ++start) {
         const std::string what = "start " + std::to_string(start);
-        std::size_t starved = Starved();
         const int before = owner.Frames();
         ASSERT_EQ(session.BuildGraph(CameraIndex(), -1, -1, &owner), S_OK)
             << what << ": " << (messages.empty() ? "" : messages.front());
         EXPECT_TRUE(WaitForFrames(before + 10)) << what;
-        StopAWhile(starved, what);
-        starved = Starved();
-        const int stopped = owner.Frames();
-        EXPECT_EQ(session.Run(), S_OK) << what << ": " << (messages.empty() ? "" : messages.back());
-        EXPECT_TRUE(WaitForFrames(stopped + 10)) << what << ", started again";
-        StopAWhile(starved, what + ", started again");
+        // PipeWire's source (1.4) links anew as it starts again, which a
+        // pooled sink does not outlive: there a preview is built each time.
+        if (lumora::gst::PipeWireSinksNeedRest()) {
+            StopAWhile(what);
+            const int stopped = owner.Frames();
+            EXPECT_EQ(session.Run(), S_OK) << what << ": " << (messages.empty() ? "" : messages.back());
+            EXPECT_TRUE(WaitForFrames(stopped + 10)) << what << ", started again";
+            StopAWhile(what + ", started again");
+        }
         session.TearDown();
+        PublishAgainWhereItEnded();
     }
     EXPECT_TRUE(ProgramGetsPictures("after")) << "another program gets no pictures";
+    PublishAgainWhereItEnded();
 
     Program other(BareClient(0), (folder / "other.log").string());
     ASSERT_TRUE(other.Wrote("chain", 1, 10)) << "the other program gets no pictures";
