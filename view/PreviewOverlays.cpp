@@ -143,16 +143,19 @@ QRect CCountdownBadge::PlaceWithin(const QRect& area) const
     return QRect(0, 0, side, side).translated(area.center() - QPoint(side / 2, side / 2));
 }
 
-void CCountdownBadge::paintEvent(QPaintEvent*)
+void CPreviewOverlay::PaintBadgeFace(QPainter& painter, double cornerRadius)
 {
-    QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    // Over a native video window nothing below is painted again: the last
-    // number would show through a translucent face.
     if (OverNativeWindow()) painter.fillRect(rect(), Qt::black);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 150));
-    painter.drawRoundedRect(rect(), width() / 8.0, width() / 8.0);
+    painter.drawRoundedRect(rect(), cornerRadius, cornerRadius);
+}
+
+void CCountdownBadge::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    PaintBadgeFace(painter, width() / 8.0);
     QFont font = painter.font();
     font.setBold(true);
     font.setPixelSize(std::max(16, height() * 3 / 4));
@@ -228,12 +231,7 @@ bool CRecordingBadge::eventFilter(QObject* watched, QEvent* event)
 void CRecordingBadge::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // Over a native video window nothing below is painted again: an opaque face.
-    if (OverNativeWindow()) painter.fillRect(rect(), Qt::black);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 0, 150));
-    painter.drawRoundedRect(rect(), height() / 4.0, height() / 4.0);
+    PaintBadgeFace(painter, height() / 4.0);
     const int letters = height() / 2;
     painter.setBrush(paused ? QColor(160, 160, 160) : QColor(230, 20, 20));
     painter.drawEllipse(QRect(letters / 2, letters / 2, letters, letters));

@@ -1,7 +1,7 @@
 #pragma once
 // What the view draws over the live picture: the white flash of a photo,
-// the self-timer's countdown and the running take's red dot and time. Both are child widgets stacked above the video
-// window, so they show also where a native video window draws the picture
+// the self-timer's countdown and the running take's red dot and time. All
+// are child widgets stacked above the video window, so they show also where a native video window draws the picture
 // (there the toolkit cannot blend with the picture: the flash stays white
 // until it goes, and the countdown's face is opaque). Where the picture is
 // drawn into a subsurface above the window's own surface (Wayland), nothing
@@ -13,6 +13,8 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+
+class QPainter;
 
 class CPreviewOverlay : public QWidget {
     Q_OBJECT
@@ -30,6 +32,9 @@ protected:
     void ShowOver();
     // Drawn into a native child window above a native video window.
     bool OverNativeWindow() const { return !isWindow() && testAttribute(Qt::WA_NativeWindow); }
+    // A badge's dark rounded face, opaque over a native video window (where
+    // nothing below is painted again, and the last face would show through).
+    void PaintBadgeFace(QPainter& painter, double cornerRadius);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
