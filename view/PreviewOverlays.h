@@ -1,12 +1,13 @@
 #pragma once
 // What the view draws over the live picture: the white flash of a photo,
 // the self-timer's countdown and the running take's red dot and time. All
-// are child widgets stacked above the video window, so they show also where a native video window draws the picture
-// (there the toolkit cannot blend with the picture: the flash stays white
-// until it goes, and the countdown's face is opaque). Where the picture is
-// drawn into a subsurface above the window's own surface (Wayland), nothing
-// the window paints shows over it: there they are small popup windows of
-// their own over the picture, made only while they are shown.
+// are child widgets stacked above the video window, so they show also where
+// a native video window draws the picture (there the toolkit cannot blend
+// with the picture: the flash stays white until it goes, and the faces are
+// opaque). Where the picture is drawn into a subsurface above the window's
+// own surface (Wayland), nothing the window paints shows over it: there
+// they are small popup windows of their own over the picture, made only
+// while they are shown.
 
 #include <QElapsedTimer>
 #include <QPointer>
