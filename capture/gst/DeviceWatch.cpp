@@ -31,38 +31,44 @@ struct DeviceWatch::State {
 
     // PipeWire's provider (1.4) replaces a device it was told more of, and
     // then names the one it replaced as removed: the replacement would stay
-    // listed. What replaced what is kept, and a removal takes the latest;
-    // a device the provider still lists after its removal is left out.
+    // listed. What replaced what is kept (both held, so that no address is
+    // taken again meanwhile), and a removal takes the latest; a device the
+    // provider still lists after its removal is left out. What the provider
+    // no longer lists is forgotten, so neither grows.
+    struct Replacement {
+        DevicePtr old, latest;
+    };
     std::mutex goneMutex;
-    std::map<GstDevice*, DevicePtr> replacements;
+    std::map<GstDevice*, Replacement> replacements;  // by the replaced device
     std::map<GstDevice*, DevicePtr> gone;
 
     void Replaced(GstDevice* old, GstDevice* replacement) {
         std::lock_guard lock(goneMutex);
-        replacements[old] = Ref(replacement);
+        replacements[old] = {Ref(old), Ref(replacement)};
     }
     void Removed(GstDevice* device) {
         std::lock_guard lock(goneMutex);
         gone[device] = Ref(device);
         for (auto it = replacements.find(device); it != replacements.end(); it = replacements.find(device)) {
-            DevicePtr replacement = std::move(it->second);
+            DevicePtr latest = std::move(it->second.latest);
             replacements.erase(it);
-            device = replacement.get();
-            gone[device] = std::move(replacement);
+            device = latest.get();
+            gone[device] = std::move(latest);
         }
     }
     void Added(GstDevice* device) {
         std::lock_guard lock(goneMutex);
         gone.erase(device);
     }
-    // Leaves out what is gone; forgets what the provider no longer lists.
+    // Leaves out what is gone.
     void LeaveOutGone(GList* listed, std::vector<DevicePtr>& devices) {
+        std::set<GstDevice*> present;
+        for (GList* item = listed; item; item = item->next) present.insert(GST_DEVICE(item->data));
         std::lock_guard lock(goneMutex);
-        std::map<GstDevice*, DevicePtr> stillListed;
-        for (GList* item = listed; item; item = item->next)
-            if (auto it = gone.find(GST_DEVICE(item->data)); it != gone.end())
-                stillListed.emplace(it->first, std::move(it->second));
-        gone = std::move(stillListed);
+        std::erase_if(gone, [&](const auto& entry) { return !present.count(entry.first); });
+        std::erase_if(replacements, [&](const auto& entry) {
+            return !present.count(entry.first) && !present.count(entry.second.latest.get());
+        });
         std::erase_if(devices, [&](const DevicePtr& device) { return gone.count(device.get()) > 0; });
     }
 
