@@ -26,8 +26,7 @@ GstStateChangeReturn RestartCameraChain(const CameraChain& chain, GstElement* pi
     for (GstElement* element : chain.elements)
         if (gst_element_set_state(element, GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE)
             return GST_STATE_CHANGE_FAILURE;
-    if (!chain.pipewireNode.empty() && PipeWireSinksNeedRest())
-        SuspendWhenIdle(chain.pipewireNode, kPipeWireIdleLimit, nullptr);
+    if (!chain.pipewireNode.empty()) SuspendWhenIdle(chain.pipewireNode, kPipeWireIdleLimit, nullptr);
     chain.resuming->store(true);
     // Its pictures are stamped with the pipeline's running time again.
     const ObjectPtr<GstClock> clock(gst_element_get_clock(pipeline));

@@ -127,17 +127,16 @@ void GstGraph::WaitingForDevice() {
 
 // The stream goes at once, as that of a program that ends (a stopped one
 // stays linked), and the node is suspended unless another program streams
-// from it: an idle pipewiresink loses its buffers. A pooled one is left
-// alone: it would end as its buffers went (PipeWireCameraRest.h).
+// from it: an idle pipewiresink loses its buffers.
 void GstGraph::LeavePipeWireCamera() {
-    if (!built || built->pipewireNode.empty() || !worker || !PipeWireSinksNeedRest()) return;
+    if (!built || built->pipewireNode.empty() || !worker) return;
     const std::string node = built->pipewireNode;
     worker->ChangeState(built->videoSource, GST_STATE_NULL, kStateChangeLimit, [this] { WaitingForDevice(); });
     SuspendWhenIdle(node, kIdleLimit, [this] { WaitingForDevice(); });
 }
 
 void GstGraph::RestPipeWireCamera() {
-    if (built && !built->pipewireNode.empty() && PipeWireSinksNeedRest())
+    if (built && !built->pipewireNode.empty())
         SuspendWhenIdle(built->pipewireNode, std::chrono::milliseconds(0), [this] { WaitingForDevice(); });
 }
 

@@ -157,7 +157,7 @@ bool PipeWireSinksNeedRest() {
 
 bool SuspendWhenIdle(const std::string& target, std::chrono::milliseconds idleWithin,
                      const std::function<void()>& whileWaiting) {
-    if (target.empty()) return false;
+    if (target.empty() || !PipeWireSinksNeedRest()) return false;
     const auto deadline = std::chrono::steady_clock::now() + kAnswerLimit + idleWithin;
     return NodeRest(target, idleWithin.count() > 0).Run(deadline, whileWaiting);
 }

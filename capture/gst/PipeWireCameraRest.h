@@ -14,7 +14,8 @@
 // "use-bufferpool") loses none while idle, but ends with an error once
 // its buffers are taken from it: by a suspend, or when the link to its
 // consumer goes (as PipeWire's source of that age drops and makes its link
-// at each start). That one is never suspended.
+// at each start). Where the installed sink is of that kind, no node is
+// suspended.
 
 #include <chrono>
 #include <functional>
@@ -25,8 +26,8 @@ namespace lumora::gst {
 // Suspends the PipeWire node `target` (its object.serial or node.name)
 // once it idles, waiting at most `idleWithin` for that (0: only if it
 // idles now); `whileWaiting` runs meanwhile. false when it was not
-// suspended: another program streams from it, it is gone, or there is no
-// PipeWire.
+// suspended: another program streams from it, it is gone, there is no
+// PipeWire, or the installed pipewiresink needs no rest.
 // Whether this system's pipewiresink is the kind that needs the rest.
 bool PipeWireSinksNeedRest();
 
